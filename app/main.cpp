@@ -1,0 +1,36 @@
+#include "app/Startup.h"
+#include "model/DatabaseManager.h"
+#include "platform/PlatformShell.h"
+
+#include <QApplication>
+#include <QDebug>
+
+int main(int argc, char* argv[])
+{
+    long comError = 0;
+    if (!PlatformShell::initializeGuiThread(&comError)) {
+        qCritical() << "Failed to initialize COM on Windows, error:" << comError;
+        return -1;
+    }
+
+    int exitCode = 0;
+    {
+        QApplication app(argc, argv);
+        if (!Startup::isSqlDriverAvailable()) {
+            qCritical() << "SQLite driver not available!";
+            return -1;
+        }
+        Startup::limitGlobalThreadPool();
+        Startup::installUiTranslator(app);
+        Startup::setApplicationNames();
+
+        if (!DatabaseManager::instance()->initialize(QString())) {
+            qCritical() << "Failed to initialize database, exiting...";
+            return -1;
+        }
+        // The main window is not part of this build yet: start-up ends here.
+        exitCode = 0;
+    }
+    PlatformShell::uninitializeGuiThread();
+    return exitCode;
+}

@@ -1,0 +1,1087 @@
+#include "model/DatabaseManager.h"
+
+#include "model/Cue.h"
+#include "model/DatabaseTransaction.h"
+#include "model/WaveformStorage.h"
+#include "playback/AudioFileDecoder.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QMutexLocker>
+#include <QSet>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QStandardPaths>
+
+namespace {
+
+// Columns of `songs` in the order every cue query reads them.
+constexpr const char* kCueColumns =
+    "id, name, alias, file_path, duration, remark, pre_wait, loop_count, volume_a, is_solo, "
+    "fade_switch, fade_in_duration, fade_out_duration, volume_envelope, start_marking, end_marking, "
+    "loop_start_ms, loop_end_ms, loop_enabled, envelope_enabled, pan_envelope_enabled, color, "
+    "volume_b, volume_choose, lufs, is_bad_file";
+
+constexpr const char* kInsertCueSql =
+    "INSERT INTO songs (name, alias, file_path, duration, remark, pre_wait, loop_count, volume_a, "
+    "is_solo, fade_switch, fade_in_duration, fade_out_duration, volume_envelope, start_marking, "
+    "end_marking, loop_start_ms, loop_end_ms, loop_enabled, envelope_enabled, pan_envelope_enabled, "
+    "color, volume_b, volume_choose, lufs, is_bad_file) "
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+
+constexpr const char* kUpdateCueSql =
+    "UPDATE songs SET name = ?, alias = ?, file_path = ?, duration = ?, remark = ?, pre_wait = ?, "
+    "loop_count = ?, volume_a = ?, is_solo = ?, fade_switch = ?, fade_in_duration = ?, "
+    "fade_out_duration = ?, volume_envelope = ?, start_marking = ?, end_marking = ?, "
+    "loop_start_ms = ?, loop_end_ms = ?, loop_enabled = ?, envelope_enabled = ?, "
+    "pan_envelope_enabled = ?, color = ?, volume_b = ?, volume_choose = ?, lufs = ?, "
+    "is_bad_file = ?, updated_at = strftime('%s','now') WHERE id = ?";
+
+// Record positions of the cue columns.
+enum CueColumn {
+    ColId = 0, ColName, ColAlias, ColFilePath, ColDuration, ColRemark, ColPreWait, ColLoopCount,
+    ColVolumeA, ColIsSolo, ColFadeSwitch, ColFadeIn, ColFadeOut, ColVolumeEnvelope, ColStartMarking,
+    ColEndMarking, ColLoopStart, ColLoopEnd, ColLoopEnabled, ColEnvelopeEnabled, ColPanEnvelopeEnabled,
+    ColColor, ColVolumeB, ColVolumeChoose, ColLufs, ColIsBadFile
+};
+
+const QStringList kFieldWhitelist = {
+    "duration", "loop_start_ms", "loop_end_ms", "volume_a", "volume_b", "volume_choose",
+    "name", "alias", "file_path", "remark", "color", "lufs", "is_bad_file",
+};
+
+struct TableDefinition {
+    const char* name;
+    const char* sql;
+};
+
+const TableDefinition kPlaylistGroupsTable = {"playlist_groups",
+    "CREATE TABLE IF NOT EXISTS playlist_groups ("
+    "id INTEGER PRIMARY KEY AUTOINCREMENT, "
+    "name TEXT NOT NULL, "
+    "group_tag TEXT DEFAULT '', "
+    "is_group_header INTEGER DEFAULT 0, "
+    "play_mode INTEGER DEFAULT 1, "
+    "current_index INTEGER DEFAULT 0, "
+    "sort_order INTEGER DEFAULT 0, "
+    "created_at INTEGER DEFAULT (strftime('%s','now')), "
+    "updated_at INTEGER DEFAULT (strftime('%s','now')))"};
+
+const TableDefinition kSongsTable = {"songs",
+    "CREATE TABLE IF NOT EXISTS songs ("
+    "id INTEGER PRIMARY KEY AUTOINCREMENT, "
+    "name TEXT NOT NULL, "
+    "alias TEXT DEFAULT '', "
+    "file_path TEXT NOT NULL, "
+    "duration INTEGER DEFAULT 0, "
+    "remark TEXT DEFAULT '', "
+    "pre_wait INTEGER DEFAULT 0, "
+    "loop_count INTEGER DEFAULT 1, "
+    "volume_a INTEGER DEFAULT 50, "
+    "volume_b INTEGER DEFAULT 50, "
+    "volume_choose INTEGER DEFAULT 0, "
+    "is_solo INTEGER DEFAULT 1, "
+    "fade_switch INTEGER DEFAULT 0, "
+    "fade_in_duration INTEGER DEFAULT 1000, "
+    "fade_out_duration INTEGER DEFAULT 1000, "
+    "volume_envelope INTEGER DEFAULT 0, "
+    "start_marking INTEGER DEFAULT 0, "
+    "end_marking INTEGER DEFAULT 0, "
+    "loop_start_ms INTEGER DEFAULT 0, "
+    "loop_end_ms INTEGER DEFAULT 0, "
+    "loop_enabled INTEGER DEFAULT 0, "
+    "envelope_enabled INTEGER DEFAULT 0, "
+    "pan_envelope_enabled INTEGER DEFAULT 0, "
+    "color TEXT DEFAULT '', "
+    "lufs REAL DEFAULT -999.0, "
+    "is_bad_file INTEGER DEFAULT 0, "
+    "created_at INTEGER DEFAULT (strftime('%s','now')), "
+    "updated_at INTEGER DEFAULT (strftime('%s','now')))"};
+
+const TableDefinition kLaterTables[] = {
+    {"groups",
+     "CREATE TABLE IF NOT EXISTS groups ("
+     "id INTEGER PRIMARY KEY AUTOINCREMENT, "
+     "master_id INTEGER NOT NULL, "
+     "child_id INTEGER, "
+     "sort_order INTEGER DEFAULT 0, "
+     "FOREIGN KEY (master_id) REFERENCES songs(id))"},
+    {"playlist_songs",
+     "CREATE TABLE IF NOT EXISTS playlist_songs ("
+     "playlist_id INTEGER NOT NULL, "
+     "song_id INTEGER NOT NULL, "
+     "song_order INTEGER DEFAULT 0, "
+     "PRIMARY KEY (playlist_id, song_id), "
+     "FOREIGN KEY (playlist_id) REFERENCES playlist_groups(id) ON DELETE CASCADE, "
+     "FOREIGN KEY (song_id) REFERENCES songs(id) ON DELETE CASCADE)"},
+    {"envelope_points",
+     "CREATE TABLE IF NOT EXISTS envelope_points ("
+     "song_id INTEGER NOT NULL, "
+     "point_index INTEGER NOT NULL, "
+     "time_ms INTEGER NOT NULL, "
+     "gain REAL NOT NULL, "
+     "PRIMARY KEY (song_id, point_index), "
+     "FOREIGN KEY (song_id) REFERENCES songs(id) ON DELETE CASCADE)"},
+    {"pan_envelope_points",
+     "CREATE TABLE IF NOT EXISTS pan_envelope_points ("
+     "song_id INTEGER NOT NULL, "
+     "point_index INTEGER NOT NULL, "
+     "time_ms INTEGER NOT NULL, "
+     "position REAL NOT NULL, "
+     "PRIMARY KEY (song_id, point_index), "
+     "FOREIGN KEY (song_id) REFERENCES songs(id) ON DELETE CASCADE)"},
+    {"waveform_data",
+     "CREATE TABLE IF NOT EXISTS waveform_data ("
+     "song_id INTEGER PRIMARY KEY, "
+     "target_points INTEGER DEFAULT 2000, "
+     "data BLOB NOT NULL, "
+     "created_at INTEGER DEFAULT (strftime('%s','now')), "
+     "FOREIGN KEY (song_id) REFERENCES songs(id) ON DELETE CASCADE)"},
+    {"app_metadata",
+     "CREATE TABLE IF NOT EXISTS app_metadata ("
+     "key TEXT PRIMARY KEY, "
+     "value TEXT NOT NULL, "
+     "updated_at INTEGER DEFAULT (strftime('%s','now')))"},
+};
+
+const char* const kIndexes[] = {
+    "CREATE INDEX IF NOT EXISTS idx_playlist_groups_order ON playlist_groups(sort_order)",
+    "CREATE INDEX IF NOT EXISTS idx_playlist_songs_order ON playlist_songs(playlist_id, song_order)",
+    "CREATE INDEX IF NOT EXISTS idx_songs_file_path ON songs(file_path)",
+    "CREATE INDEX IF NOT EXISTS idx_envelope_points_time ON envelope_points(song_id, time_ms)",
+    "CREATE INDEX IF NOT EXISTS idx_pan_envelope_points_time ON pan_envelope_points(song_id, time_ms)",
+    "CREATE UNIQUE INDEX IF NOT EXISTS idx_playlist_songs_unique_song ON playlist_songs(song_id)",
+};
+
+struct ColumnUpgrade {
+    const char* name;
+    const char* declaration;
+};
+
+// Columns that older files lack, in the order they are added.
+const ColumnUpgrade kColumnUpgrades[] = {
+    {"loop_start_ms", "INTEGER DEFAULT 0"},
+    {"loop_end_ms", "INTEGER DEFAULT 0"},
+    {"loop_enabled", "INTEGER DEFAULT 0"},
+    {"envelope_enabled", "INTEGER DEFAULT 0"},
+    {"pan_envelope_enabled", "INTEGER DEFAULT 0"},
+    {"fade_switch", "INTEGER DEFAULT 0"},
+    {"fade_in_duration", "INTEGER DEFAULT 1000"},
+    {"fade_out_duration", "INTEGER DEFAULT 1000"},
+    {"color", "TEXT DEFAULT ''"},
+    {"lufs", "REAL DEFAULT -999.0"},
+    {"volume_a", "INTEGER DEFAULT 50"},
+    {"volume_b", "INTEGER DEFAULT 50"},
+    {"volume_choose", "INTEGER DEFAULT 0"},
+    // Columns every cue query reads as well; a file without one of them
+    // could not load a single cue.
+    {"alias", "TEXT DEFAULT ''"},
+    {"duration", "INTEGER DEFAULT 0"},
+    {"remark", "TEXT DEFAULT ''"},
+    {"pre_wait", "INTEGER DEFAULT 0"},
+    {"loop_count", "INTEGER DEFAULT 1"},
+    {"is_solo", "INTEGER DEFAULT 1"},
+    {"volume_envelope", "INTEGER DEFAULT 0"},
+    {"start_marking", "INTEGER DEFAULT 0"},
+    {"end_marking", "INTEGER DEFAULT 0"},
+    {"is_bad_file", "INTEGER DEFAULT 0"},
+};
+
+// Text columns are NOT NULL or read back as text: never bind a null string.
+QString text(const QString& value)
+{
+    return value.isNull() ? QStringLiteral("") : value;
+}
+
+QVariantList cueValues(const Cue* cue)
+{
+    return {
+        text(cue->name()), text(cue->alias()), text(cue->filePath()), cue->durationMs(),
+        text(cue->remark()), cue->preWaitMs(), cue->loopCount(), cue->volumeA(),
+        1, cue->fadeEnabled() ? 1 : 0, cue->fadeInMs(), cue->fadeOutMs(),
+        0, cue->startMarkingMs(), 0, cue->loopStartMs(), cue->loopEndMs(), 0,
+        cue->envelopeEnabled() ? 1 : 0, cue->panEnvelopeEnabled() ? 1 : 0, text(cue->color()),
+        cue->volumeB(), cue->volumeChoose(), cue->lufs(), cue->isBadFile() ? 1 : 0,
+    };
+}
+
+struct EnvelopeRows {
+    QList<qint64> times;
+    QList<double> values;
+};
+
+}  // namespace
+
+DatabaseManager* DatabaseManager::instance()
+{
+    static DatabaseManager manager;
+    return &manager;
+}
+
+DatabaseManager::DatabaseManager(QObject* parent)
+    : QObject(parent)
+{
+}
+
+DatabaseManager::~DatabaseManager()
+{
+    close();
+}
+
+// ---------------------------------------------------------------------------
+// Core
+
+bool DatabaseManager::initialize(const QString& path)
+{
+    QMutexLocker lock(&m_mutex);
+
+    if (path.isEmpty()) {
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        QDir().mkpath(folder);
+        m_dbPath = folder + "/playlist_data.db";
+    } else {
+        m_dbPath = path;
+    }
+
+    if (QSqlDatabase::contains(kConnectionName))
+        m_database = QSqlDatabase::database(kConnectionName, false);
+    else
+        m_database = QSqlDatabase::addDatabase("QSQLITE", kConnectionName);
+
+    if (m_database.isOpen())
+        m_database.close();
+    m_transactionOpen = false;
+    m_database.setDatabaseName(m_dbPath);
+    if (!m_database.open()) {
+        m_lastError = m_database.lastError().text();
+        qCritical() << "Failed to open database:" << m_lastError;
+        return false;
+    }
+
+    execute("PRAGMA foreign_keys = ON");
+    execute("PRAGMA journal_mode = WAL");
+    execute("PRAGMA synchronous = NORMAL");
+    execute("PRAGMA cache_size = 10000");
+    execute("PRAGMA temp_store = MEMORY");
+
+    if (!createTables()) {
+        qCritical() << "Failed to create tables";
+        return false;
+    }
+    upgradeTables();
+    return true;
+}
+
+void DatabaseManager::close()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_database.isOpen())
+        m_database.close();
+    m_database = QSqlDatabase();
+    m_transactionOpen = false;
+}
+
+QSqlQuery DatabaseManager::execute(const QString& sql, const QVariantList& params)
+{
+    QMutexLocker lock(&m_mutex);
+    QSqlQuery query(m_database);
+    if (!query.prepare(sql)) {
+        m_lastError = query.lastError().text();
+        qWarning() << "SQL prepare failed:" << sql << "-" << m_lastError;
+        return query;
+    }
+    for (int i = 0; i < params.size(); ++i)
+        query.bindValue(i, params[i]);
+    if (!query.exec()) {
+        m_lastError = query.lastError().text();
+        qWarning() << "SQL exec failed:" << sql << "-" << m_lastError;
+    }
+    return query;
+}
+
+qint64 DatabaseManager::lastInsertId()
+{
+    QMutexLocker lock(&m_mutex);
+    QSqlQuery query(m_database);
+    if (!query.exec("SELECT last_insert_rowid()") || !query.next())
+        return -1;
+    return query.value(0).toLongLong();
+}
+
+bool DatabaseManager::runTransactionStatement(const char* sql)
+{
+    QMutexLocker lock(&m_mutex);
+    QSqlQuery query(m_database);
+    if (!query.exec(QString::fromLatin1(sql))) {
+        m_lastError = query.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool DatabaseManager::beginTransaction()
+{
+    const bool ok = runTransactionStatement("BEGIN TRANSACTION");
+    if (ok)
+        m_transactionOpen = true;
+    return ok;
+}
+
+bool DatabaseManager::commitTransaction()
+{
+    const bool ok = runTransactionStatement("COMMIT");
+    if (ok)
+        m_transactionOpen = false;
+    return ok;
+}
+
+bool DatabaseManager::rollbackTransaction()
+{
+    const bool ok = runTransactionStatement("ROLLBACK");
+    if (ok)
+        m_transactionOpen = false;
+    return ok;
+}
+
+void DatabaseManager::vacuum()
+{
+    execute("VACUUM");
+}
+
+QString DatabaseManager::getMetadata(const QString& key, const QString& defaultValue)
+{
+    QSqlQuery query = execute("SELECT value FROM app_metadata WHERE key = ?", {key});
+    if (query.lastError().isValid() || !query.next())
+        return defaultValue;
+    return query.value(0).toString();
+}
+
+bool DatabaseManager::setMetadata(const QString& key, const QString& value)
+{
+    QSqlQuery query = execute(
+        "INSERT OR REPLACE INTO app_metadata (key, value, updated_at) VALUES (?, ?, strftime('%s','now'))",
+        {key, text(value)});
+    return !query.lastError().isValid();
+}
+
+bool DatabaseManager::hasMetadataKey(const QString& key)
+{
+    QSqlQuery query = execute("SELECT 1 FROM app_metadata WHERE key = ? LIMIT 1", {key});
+    return !query.lastError().isValid() && query.next();
+}
+
+int DatabaseManager::getDatabaseVersion()
+{
+    bool ok = false;
+    const int version = getMetadata("database_version", "0").toInt(&ok, 10);
+    return ok ? version : 0;
+}
+
+bool DatabaseManager::createTables()
+{
+    auto create = [this](const TableDefinition& table) {
+        QSqlQuery query = execute(QString::fromLatin1(table.sql));
+        if (!query.lastError().isValid())
+            return true;
+        m_lastError = QStringLiteral("Failed to create %1: ").arg(QLatin1String(table.name))
+            + query.lastError().text();
+        qCritical().noquote() << m_lastError;
+        return false;
+    };
+
+    if (!create(kPlaylistGroupsTable) || !create(kSongsTable))
+        return false;
+
+    // An older layout of `groups` declared child_id NOT NULL; it is replaced.
+    QSqlQuery groups = execute("SELECT sql FROM sqlite_master WHERE type='table' AND name='groups'");
+    if (!groups.lastError().isValid() && groups.next()
+        && groups.value(0).toString().contains("child_id INTEGER NOT NULL")) {
+        groups.finish();
+        execute("DROP TABLE IF EXISTS groups");
+    }
+
+    for (const TableDefinition& table : kLaterTables) {
+        if (!create(table))
+            return false;
+    }
+
+    for (const char* index : kIndexes) {
+        QSqlQuery query = execute(QString::fromLatin1(index));
+        if (query.lastError().isValid())
+            qWarning() << "Failed to create index:" << index << "error:" << query.lastError().text();
+    }
+
+    if (!hasMetadataKey("database_version"))
+        setMetadata("database_version", "1");
+    return true;
+}
+
+bool DatabaseManager::upgradeTables()
+{
+    QSet<QString> columns;
+    QSqlQuery info = execute("PRAGMA table_info(songs)");
+    while (info.next())
+        columns.insert(info.value(1).toString());
+    info.finish();
+
+    for (const ColumnUpgrade& column : kColumnUpgrades) {
+        if (columns.contains(QLatin1String(column.name)))
+            continue;
+        QSqlQuery query = execute(QStringLiteral("ALTER TABLE songs ADD COLUMN %1 %2")
+                                      .arg(QLatin1String(column.name), QLatin1String(column.declaration)));
+        if (query.lastError().isValid())
+            qWarning() << "Failed to add column" << column.name << ":" << query.lastError().text();
+    }
+
+    if (columns.contains("volume")) {
+        const QString migrated = getMetadata("volume_migrated", QString());
+        if (!migrated.contains('1')) {
+            execute("UPDATE songs SET volume_a = volume");
+            setMetadata("volume_migrated", "1");
+        }
+    }
+
+    // Loudness is measured again in every run.
+    execute("UPDATE songs SET lufs = -999.0 WHERE lufs > -900.0");
+    setMetadata("database_version", "1");
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Cue rows
+
+bool DatabaseManager::repairStoredDuration(Cue* cue, const QString& filePath)
+{
+    if (filePath.isEmpty() || !QFileInfo::exists(filePath)) {
+        qWarning() << "  [DB FIX] File not found or empty, cannot fix duration:" << filePath;
+        return false;
+    }
+    AudioFileDecoder decoder;
+    if (!decoder.open(filePath)) {
+        qWarning() << "  [DB FIX] Failed to parse file for duration, error code:" << decoder.errorString();
+        return false;
+    }
+    const qint64 frames = decoder.declaredFrames();
+    decoder.close();
+    if (frames <= 0)
+        return false;
+    const qint64 duration = qint64(double(frames) / AudioFileDecoder::kSampleRate * 1000.0);
+    cue->setDuration(duration);
+    updateCueField(cue->id(), "duration", duration);
+    return true;
+}
+
+bool DatabaseManager::fillCueFromRecord(Cue* cue, const QSqlRecord& record)
+{
+    auto value = [&record](int column) { return record.value(column); };
+    cue->setId(value(ColId).toInt());
+    cue->setName(value(ColName).toString());
+    cue->setAlias(value(ColAlias).toString());
+    cue->setFilePath(value(ColFilePath).toString());
+    const qint64 storedDuration = value(ColDuration).toLongLong();
+    cue->setDuration(storedDuration);
+    cue->setRemark(value(ColRemark).toString());
+    cue->setPreWait(value(ColPreWait).toInt());
+    cue->setLoopCount(value(ColLoopCount).toInt());
+    cue->setVolumeA(value(ColVolumeA).toInt());
+    cue->setVolumeB(value(ColVolumeB).toInt());
+    cue->setVolumeChoose(value(ColVolumeChoose).toInt());
+    cue->setFadeEnabled(value(ColFadeSwitch).toInt() != 0);
+    cue->setFadeDurations(value(ColFadeIn).toLongLong(), value(ColFadeOut).toLongLong());
+    cue->setColor(value(ColColor).toString());
+    if (storedDuration < 1)
+        repairStoredDuration(cue, value(ColFilePath).toString());
+    cue->setLoopRange(value(ColLoopStart).toLongLong(), value(ColLoopEnd).toLongLong(), false);
+    cue->setStartMarking(value(ColStartMarking).toLongLong());
+    cue->setEnvelopeEnabled(value(ColEnvelopeEnabled).toInt() != 0);
+    cue->setPanEnvelopeEnabled(value(ColPanEnvelopeEnabled).toInt() != 0);
+    const QVariant lufs = value(ColLufs);
+    cue->setLufs(lufs.isNull() ? 0.0 : lufs.toDouble());
+    cue->setBadFile(value(ColIsBadFile).toInt() != 0);
+    return true;
+}
+
+void DatabaseManager::applyStoredEnvelopes(Cue* cue)
+{
+    QList<qint64> times;
+    QList<double> values;
+    // The setters refuse fewer than two points; a cue without stored points
+    // simply keeps what it has.
+    if (loadEnvelopePoints(cue->id(), times, values) && !times.isEmpty())
+        cue->setVolumeEnvelope(times, values);
+    if (loadPanEnvelopePoints(cue->id(), times, values) && !times.isEmpty())
+        cue->setPanEnvelope(times, values);
+}
+
+bool DatabaseManager::loadCue(int id, Cue* cue)
+{
+    if (id < 1) {
+        qWarning() << "loadCue - Invalid cue id:" << id;
+        return false;
+    }
+    QSqlQuery query = execute(QStringLiteral("SELECT %1 FROM songs WHERE id = ?").arg(kCueColumns), {id});
+    if (query.lastError().isValid() || !query.next())
+        return false;
+    const QSqlRecord record = query.record();
+    query.finish();
+
+    cue->setLoading(true);
+    fillCueFromRecord(cue, record);
+    applyStoredEnvelopes(cue);
+    if (cue->durationMs() > 0)
+        cue->validateLoopRange();
+    cue->clearDirty();
+    cue->setLoading(false);
+    return true;
+}
+
+bool DatabaseManager::loadAllCues(QList<Cue*>& cues)
+{
+    cues.clear();
+    QSqlQuery query = execute(QStringLiteral("SELECT %1 FROM songs ORDER BY id ASC").arg(kCueColumns));
+    if (query.lastError().isValid())
+        return false;
+    QList<QSqlRecord> records;
+    while (query.next())
+        records.append(query.record());
+    query.finish();
+
+    // Points and waveforms of all cues in three queries instead of three per cue.
+    QHash<int, EnvelopeRows> volumePoints;
+    QHash<int, EnvelopeRows> panPoints;
+    QHash<int, QByteArray> blobs;
+    auto readPoints = [this](const char* sql, QHash<int, EnvelopeRows>& into) {
+        QSqlQuery rows = execute(QString::fromLatin1(sql));
+        rows.setForwardOnly(true);
+        while (rows.next()) {
+            EnvelopeRows& entry = into[rows.value(0).toInt()];
+            entry.times.append(rows.value(1).toLongLong());
+            entry.values.append(rows.value(2).toDouble());
+        }
+    };
+    readPoints("SELECT song_id, time_ms, gain FROM envelope_points ORDER BY song_id, point_index ASC",
+               volumePoints);
+    readPoints("SELECT song_id, time_ms, position FROM pan_envelope_points ORDER BY song_id, point_index ASC",
+               panPoints);
+    {
+        QSqlQuery rows = execute("SELECT song_id, data FROM waveform_data");
+        while (rows.next())
+            blobs.insert(rows.value(0).toInt(), rows.value(1).toByteArray());
+    }
+
+    cues.reserve(records.size());
+    for (const QSqlRecord& record : std::as_const(records)) {
+        auto* cue = new Cue();
+        cue->setLoading(true);
+        fillCueFromRecord(cue, record);
+        const int id = cue->id();
+        const auto volume = volumePoints.constFind(id);
+        if (volume != volumePoints.constEnd())
+            cue->setVolumeEnvelope(volume->times, volume->values);
+        const auto pan = panPoints.constFind(id);
+        if (pan != panPoints.constEnd())
+            cue->setPanEnvelope(pan->times, pan->values);
+        const auto blob = blobs.constFind(id);
+        if (blob != blobs.constEnd()) {
+            int targetPoints = 0;
+            const QList<float> waveform = WaveformStorage::decodeCompressed(*blob, &targetPoints);
+            if (!waveform.isEmpty()) {
+                cue->setWaveform(waveform);
+                cue->clearWaveformDirty();
+            }
+        }
+        if (cue->durationMs() > 0)
+            cue->validateLoopRange();
+        cue->clearDirty();
+        cue->setLoading(false);
+        cues.append(cue);
+    }
+    return true;
+}
+
+bool DatabaseManager::insertCue(Cue* cue)
+{
+    QSqlQuery query = execute(kInsertCueSql, cueValues(cue));
+    if (query.lastError().isValid()) {
+        qWarning() << "insertCue 失败:" << query.lastError().text();
+        return false;
+    }
+    const qint64 id = lastInsertId();
+    if (id <= 0) {
+        qWarning() << "insertCue - lastInsertId returned" << id;
+        return false;
+    }
+    cue->setId(int(id));
+    cue->clearDirty();
+    return true;
+}
+
+bool DatabaseManager::updateCue(Cue* cue)
+{
+    if (cue->id() < 1) {
+        qWarning() << "updateCue - Invalid cue id:" << cue->id();
+        return false;
+    }
+    QVariantList values = cueValues(cue);
+    values.append(cue->id());
+    QSqlQuery query = execute(kUpdateCueSql, values);
+    if (query.lastError().isValid()) {
+        qWarning() << "updateCue 失败:" << query.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool DatabaseManager::deleteCueRows(int id)
+{
+    deleteEnvelopePoints(id);
+    deletePanEnvelopePoints(id);
+    deleteWaveformData(id);
+    return !execute("DELETE FROM songs WHERE id = ?", {id}).lastError().isValid();
+}
+
+bool DatabaseManager::deleteCue(int id)
+{
+    if (id < 1) {
+        qWarning() << "deleteCue - Invalid cue id:" << id;
+        return false;
+    }
+    // The rows of one cue go together or not at all.
+    DatabaseTransaction transaction(this);
+    if (!transaction.isActive() || !deleteCueRows(id) || !transaction.commit())
+        return false;
+    if (!transaction.ownsTransaction())
+        return true;  // the caller's transaction is still open; VACUUM cannot run inside it
+    vacuum();
+    return true;
+}
+
+bool DatabaseManager::deleteCues(const QList<int>& ids)
+{
+    DatabaseTransaction transaction(this);
+    if (!transaction.isActive())
+        return false;
+    for (int id : ids) {
+        if (id < 1) {
+            qWarning() << "deleteCue - Invalid cue id:" << id;
+            return false;
+        }
+        if (!deleteCueRows(id))
+            return false;
+    }
+    if (!transaction.commit())
+        return false;
+    if (transaction.ownsTransaction())
+        vacuum();
+    return true;
+}
+
+bool DatabaseManager::findCueIdByFilePath(const QString& filePath, int& cueId)
+{
+    QSqlQuery query = execute("SELECT id FROM songs WHERE file_path = ?", {text(filePath)});
+    if (query.lastError().isValid())
+        return false;
+    if (query.next()) {
+        cueId = query.value(0).toInt();
+        return true;
+    }
+    cueId = -1;
+    return false;
+}
+
+QVariant DatabaseManager::getCueField(int id, const QString& field)
+{
+    if (id < 1) {
+        qWarning() << "getCueField - Invalid cue id:" << id;
+        return {};
+    }
+    if (field.isEmpty()) {
+        qWarning() << "getCueField - Empty field name";
+        return {};
+    }
+    if (!kFieldWhitelist.contains(field)) {
+        qWarning() << "getCueField - Field not in whitelist:" << field;
+        return {};
+    }
+    QSqlQuery query = execute(QStringLiteral("SELECT %1 FROM songs WHERE id = ?").arg(field), {id});
+    if (query.lastError().isValid()) {
+        qWarning() << "getCueField failed:" << query.lastError().text();
+        return {};
+    }
+    if (!query.next()) {
+        qWarning() << "getCueField - Cue not found:" << id;
+        return {};
+    }
+    return query.value(0);
+}
+
+bool DatabaseManager::updateCueField(int id, const QString& field, const QVariant& value)
+{
+    if (id < 1) {
+        qWarning() << "updateCueField - Invalid cue id:" << id;
+        return false;
+    }
+    if (field.isEmpty()) {
+        qWarning() << "updateCueField - Empty field name";
+        return false;
+    }
+    if (!kFieldWhitelist.contains(field)) {
+        qWarning() << "updateCueField - Field not in whitelist:" << field;
+        return false;
+    }
+    QSqlQuery query = execute(QStringLiteral("UPDATE songs SET %1 = ? WHERE id = ?").arg(field), {value, id});
+    if (query.lastError().isValid()) {
+        qWarning() << "updateCueField failed:" << query.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Envelope points
+
+bool DatabaseManager::loadEnvelopeRows(const char* table, const char* valueColumn, int songId,
+                                       QList<qint64>& times, QList<double>& values)
+{
+    times.clear();
+    values.clear();
+    QSqlQuery query = execute(
+        QStringLiteral("SELECT time_ms, %1 FROM %2 WHERE song_id = ? ORDER BY point_index ASC")
+            .arg(QLatin1String(valueColumn), QLatin1String(table)),
+        {songId});
+    if (query.lastError().isValid())
+        return false;
+    while (query.next()) {
+        times.append(query.value(0).toLongLong());
+        values.append(query.value(1).toDouble());
+    }
+    return true;
+}
+
+bool DatabaseManager::loadEnvelopePoints(int songId, QList<qint64>& times, QList<double>& gains)
+{
+    return loadEnvelopeRows("envelope_points", "gain", songId, times, gains);
+}
+
+bool DatabaseManager::loadPanEnvelopePoints(int songId, QList<qint64>& times, QList<double>& positions)
+{
+    return loadEnvelopeRows("pan_envelope_points", "position", songId, times, positions);
+}
+
+bool DatabaseManager::saveEnvelopeRows(const char* table, const char* valueColumn, int songId,
+                                       const QList<qint64>& times, const QList<double>& values)
+{
+    // Joins the caller's transaction when one is open; otherwise the old
+    // points stay in place unless the whole replacement succeeds.
+    DatabaseTransaction transaction(this);
+    if (!transaction.isActive())
+        return false;
+    const QString tableName = QLatin1String(table);
+    if (execute(QStringLiteral("DELETE FROM %1 WHERE song_id = ?").arg(tableName), {songId}).lastError().isValid())
+        return false;
+    const QString insert = QStringLiteral("INSERT INTO %1 (song_id, point_index, time_ms, %2) VALUES (?, ?, ?, ?)")
+                               .arg(tableName, QLatin1String(valueColumn));
+    for (qsizetype i = 0; i < times.size(); ++i) {
+        if (execute(insert, {songId, int(i), times[i], values[i]}).lastError().isValid())
+            return false;
+    }
+    return transaction.commit();
+}
+
+bool DatabaseManager::saveEnvelopePoints(int songId, const QList<qint64>& times, const QList<double>& gains)
+{
+    if (times.size() != gains.size()) {
+        m_lastError = "Times and gains size mismatch";
+        return false;
+    }
+    return saveEnvelopeRows("envelope_points", "gain", songId, times, gains);
+}
+
+bool DatabaseManager::savePanEnvelopePoints(int songId, const QList<qint64>& times,
+                                            const QList<double>& positions)
+{
+    if (times.size() != positions.size()) {
+        m_lastError = "Times and positions size mismatch";
+        return false;
+    }
+    return saveEnvelopeRows("pan_envelope_points", "position", songId, times, positions);
+}
+
+bool DatabaseManager::deleteEnvelopePoints(int songId)
+{
+    return !execute("DELETE FROM envelope_points WHERE song_id = ?", {songId}).lastError().isValid();
+}
+
+bool DatabaseManager::deletePanEnvelopePoints(int songId)
+{
+    return !execute("DELETE FROM pan_envelope_points WHERE song_id = ?", {songId}).lastError().isValid();
+}
+
+// ---------------------------------------------------------------------------
+// Playlists
+
+bool DatabaseManager::getNextGroupSortOrder(int& sortOrder)
+{
+    QSqlQuery query = execute("SELECT COALESCE(MAX(sort_order), -1) + 1 FROM playlist_groups");
+    if (query.lastError().isValid())
+        return false;
+    sortOrder = query.next() ? query.value(0).toInt() : 0;
+    return true;
+}
+
+bool DatabaseManager::insertPlaylistGroup(PlaylistGroup& group, int sortOrder)
+{
+    if (group.id > 0) {
+        QSqlQuery existing = execute("SELECT id FROM playlist_groups WHERE id = ?", {group.id});
+        if (!existing.lastError().isValid() && existing.next())
+            return updatePlaylistGroup(group);
+    }
+    QSqlQuery query = execute(
+        "INSERT INTO playlist_groups (name, group_tag, is_group_header, play_mode, current_index, sort_order) "
+        "VALUES (?, ?, ?, ?, ?, ?)",
+        {text(group.name), text(group.groupTag), group.isGroupHeader ? 1 : 0, group.playMode,
+         group.currentIndex, sortOrder});
+    if (query.lastError().isValid()) {
+        qWarning() << "insertPlaylistGroup failed:" << query.lastError().text();
+        return false;
+    }
+    const qint64 id = lastInsertId();
+    if (id <= 0) {
+        qWarning() << "insertPlaylistGroup - lastInsertId failed";
+        return false;
+    }
+    group.id = int(id);
+    return true;
+}
+
+bool DatabaseManager::updatePlaylistGroup(const PlaylistGroup& group)
+{
+    QSqlQuery query = execute(
+        "UPDATE playlist_groups SET name = ?, group_tag = ?, is_group_header = ?, play_mode = ?, "
+        "current_index = ?, updated_at = strftime('%s','now') WHERE id = ?",
+        {text(group.name), text(group.groupTag), group.isGroupHeader ? 1 : 0, group.playMode,
+         group.currentIndex, group.id});
+    return !query.lastError().isValid();
+}
+
+bool DatabaseManager::deletePlaylistGroup(int id)
+{
+    QSqlQuery members = execute("DELETE FROM playlist_songs WHERE playlist_id = ?", {id});
+    if (members.lastError().isValid()) {
+        m_lastError = members.lastError().text();
+        qWarning() << "deletePlaylistGroup - 删除关联失败:" << m_lastError;
+        return false;
+    }
+    QSqlQuery playlist = execute("DELETE FROM playlist_groups WHERE id = ?", {id});
+    if (playlist.lastError().isValid()) {
+        m_lastError = playlist.lastError().text();
+        qWarning() << "deletePlaylistGroup - 删除分组失败:" << m_lastError;
+        return false;
+    }
+    return true;
+}
+
+bool DatabaseManager::loadAllPlaylistGroups(QList<PlaylistGroup>& groups)
+{
+    groups.clear();
+    QSqlQuery query = execute(
+        "SELECT id, name, group_tag, is_group_header, play_mode, current_index, sort_order "
+        "FROM playlist_groups ORDER BY sort_order ASC, id ASC");
+    if (query.lastError().isValid())
+        return false;
+    while (query.next()) {
+        PlaylistGroup group;
+        group.id = query.value(0).toInt();
+        group.name = query.value(1).toString();
+        group.groupTag = query.value(2).toString();
+        group.isGroupHeader = query.value(3).toInt() != 0;
+        group.playMode = query.value(4).toInt();
+        group.currentIndex = query.value(5).toInt();
+        groups.append(group);
+    }
+    return true;
+}
+
+bool DatabaseManager::updatePlaylistGroupOrder(const QList<int>& groupIds)
+{
+    if (!beginTransaction())
+        return false;
+    for (int i = 0; i < groupIds.size(); ++i) {
+        if (execute("UPDATE playlist_groups SET sort_order = ? WHERE id = ?", {i, groupIds[i]})
+                .lastError()
+                .isValid()) {
+            rollbackTransaction();
+            return false;
+        }
+    }
+    if (commitTransaction())
+        return true;
+    rollbackTransaction();
+    return false;
+}
+
+bool DatabaseManager::getPlaylistSongIds(int playlistId, QList<int>& songIds)
+{
+    songIds.clear();
+    QSqlQuery query = execute("SELECT song_id FROM playlist_songs WHERE playlist_id = ? ORDER BY song_order ASC",
+                              {playlistId});
+    if (query.lastError().isValid())
+        return false;
+    while (query.next())
+        songIds.append(query.value(0).toInt());
+    return true;
+}
+
+bool DatabaseManager::loadAllPlaylistSongs(QMap<int, QList<int>>& songsByPlaylist)
+{
+    songsByPlaylist.clear();
+    QSqlQuery query = execute("SELECT playlist_id, song_id FROM playlist_songs ORDER BY playlist_id, song_order ASC");
+    if (query.lastError().isValid())
+        return false;
+    while (query.next())
+        songsByPlaylist[query.value(0).toInt()].append(query.value(1).toInt());
+    return true;
+}
+
+bool DatabaseManager::getPlaylistIdsForSong(int songId, QList<int>& playlistIds)
+{
+    playlistIds.clear();
+    QSqlQuery query = execute("SELECT playlist_id FROM playlist_songs WHERE song_id = ?", {songId});
+    if (query.lastError().isValid())
+        return false;
+    while (query.next())
+        playlistIds.append(query.value(0).toInt());
+    return true;
+}
+
+bool DatabaseManager::insertPlaylistSong(int playlistId, int songId, int songOrder)
+{
+    return !execute("INSERT INTO playlist_songs (playlist_id, song_id, song_order) VALUES (?, ?, ?)",
+                    {playlistId, songId, songOrder})
+                .lastError()
+                .isValid();
+}
+
+bool DatabaseManager::deletePlaylistSong(int playlistId, int songId)
+{
+    return !execute("DELETE FROM playlist_songs WHERE playlist_id = ? AND song_id = ?", {playlistId, songId})
+                .lastError()
+                .isValid();
+}
+
+bool DatabaseManager::deleteAllPlaylistSongs(int playlistId)
+{
+    return !execute("DELETE FROM playlist_songs WHERE playlist_id = ?", {playlistId}).lastError().isValid();
+}
+
+bool DatabaseManager::updatePlaylistSongOrder(int playlistId, const QList<int>& songIds)
+{
+    QSqlQuery exists = execute("SELECT id FROM playlist_groups WHERE id = ?", {playlistId});
+    if (exists.lastError().isValid() || !exists.next()) {
+        qWarning() << "playlist_id" << playlistId << "does not exist in playlist_groups!";
+        return false;
+    }
+    exists.finish();
+    if (!beginTransaction()) {
+        qWarning() << "updatePlaylistSongOrder - beginTransaction failed";
+        return false;
+    }
+    if (!deleteAllPlaylistSongs(playlistId)) {
+        qWarning() << "updatePlaylistSongOrder - deleteAllPlaylistSongs failed";
+        rollbackTransaction();
+        return false;
+    }
+    for (int i = 0; i < songIds.size(); ++i) {
+        if (!insertPlaylistSong(playlistId, songIds[i], i)) {
+            qWarning() << "Failed to insert playlist_song:" << playlistId << songIds[i] << i;
+            rollbackTransaction();
+            return false;
+        }
+    }
+    if (commitTransaction())
+        return true;
+    rollbackTransaction();
+    return false;
+}
+
+bool DatabaseManager::updatePlaylistSongOrder(int playlistId, int songId, int songOrder)
+{
+    QSqlQuery query = execute("UPDATE playlist_songs SET song_order = ? WHERE playlist_id = ? AND song_id = ?",
+                              {songOrder, playlistId, songId});
+    if (query.lastError().isValid()) {
+        qWarning() << "updatePlaylistSongOrder (single) - Failed to update order for song" << songId
+                   << "error:" << query.lastError().text();
+        return false;
+    }
+    if (query.numRowsAffected() <= 0) {
+        qWarning() << "updatePlaylistSongOrder (single) - No rows updated for song" << songId;
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Waveforms
+
+bool DatabaseManager::saveWaveformDataCompressed(int songId, int targetPoints, const QList<float>& waveform)
+{
+    const int leading = WaveformStorage::countLeadingZeros(waveform);
+    if (leading > 0)
+        qWarning() << "⚠️ DatabaseManager::saveWaveformDataCompressed - Found" << leading
+                   << "leading zeros in input waveform!";
+    return insertWaveformData(songId, targetPoints, WaveformStorage::encodeCompressed(waveform, targetPoints));
+}
+
+bool DatabaseManager::insertWaveformData(int songId, int targetPoints, const QByteArray& blob)
+{
+    return !execute("INSERT OR REPLACE INTO waveform_data (song_id, target_points, data) VALUES (?, ?, ?)",
+                    {songId, targetPoints, blob})
+                .lastError()
+                .isValid();
+}
+
+bool DatabaseManager::loadWaveformData(int songId, QByteArray& blob, int* targetPoints)
+{
+    QSqlQuery query = execute("SELECT target_points, data FROM waveform_data WHERE song_id = ?", {songId});
+    if (query.lastError().isValid() || !query.next())
+        return false;
+    if (targetPoints)
+        *targetPoints = query.value(0).toInt();
+    blob = query.value(1).toByteArray();
+    return true;
+}
+
+bool DatabaseManager::loadWaveformDataCompressed(int songId, QList<float>& waveform, int* targetPoints)
+{
+    QByteArray blob;
+    int stored = targetPoints ? *targetPoints : 0;
+    if (!loadWaveformData(songId, blob, &stored))
+        return false;
+    waveform = WaveformStorage::decodeCompressed(blob, &stored);
+    if (targetPoints)
+        *targetPoints = stored;
+    return !waveform.isEmpty();
+}
+
+bool DatabaseManager::deleteWaveformData(int songId)
+{
+    return !execute("DELETE FROM waveform_data WHERE song_id = ?", {songId}).lastError().isValid();
+}
+
+bool DatabaseManager::deleteAllWaveformData()
+{
+    QSqlQuery query = execute("DELETE FROM waveform_data");
+    if (query.lastError().isValid()) {
+        qWarning() << "DatabaseManager::deleteAllWaveformData failed:" << query.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool DatabaseManager::hasWaveformData(int songId)
+{
+    QSqlQuery query = execute("SELECT 1 FROM waveform_data WHERE song_id = ? LIMIT 1", {songId});
+    return !query.lastError().isValid() && query.next();
+}

@@ -1,0 +1,385 @@
+#include "playback/AudioFileDecoder.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
+#include <libavutil/log.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+namespace {
+
+// Demuxers of audio formats; nothing that can pull in other files (playlists,
+// concat lists, image sequences) or devices.
+constexpr const char* kAllowedDemuxers =
+    "mp3,wav,w64,flac,ogg,mov,aac,asf,matroska,aiff,caf,ape,wv,mpc,mpc8,tta,au,voc,ac3,eac3,dts,"
+    "truehd,amr,amrnb,amrwb,opus,loas,latm";
+
+// Consecutive read failures after which the rest of the file is given up.
+constexpr int kMaxConsecutiveReadErrors = 64;
+
+QString ffmpegErrorText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return QString::fromUtf8(text);
+}
+
+void quietLibraryLogging()
+{
+    // The library prints every damaged frame to stderr; our own warnings say
+    // what matters.
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+}
+
+}  // namespace
+
+struct AudioFileDecoder::State {
+    QString path;
+    QString error;
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    SwrContext* resampler = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    int streamIndex = -1;
+
+    // Layout the resampler was set up for.
+    AVChannelLayout resamplerLayout{};
+    int resamplerRate = 0;
+    int resamplerFormat = -1;
+
+    std::vector<float> pending;  // converted frames not handed out yet
+    size_t pendingOffset = 0;    // in floats
+
+    bool demuxerDone = false;
+    bool decoderDone = false;
+    bool resamplerFlushed = false;
+    int skipped = 0;
+
+    ~State() { release(); }
+
+    void release()
+    {
+        if (skipped > 0)
+            qWarning() << "[Decode] Skipped" << skipped << "damaged packets in" << path;
+        swr_free(&resampler);
+        avcodec_free_context(&codec);
+        avformat_close_input(&format);
+        av_packet_free(&packet);
+        av_frame_free(&frame);
+        av_channel_layout_uninit(&resamplerLayout);
+        pending.clear();
+        pending.shrink_to_fit();
+        pendingOffset = 0;
+        streamIndex = -1;
+        resamplerRate = 0;
+        resamplerFormat = -1;
+        demuxerDone = decoderDone = resamplerFlushed = false;
+        skipped = 0;
+    }
+
+    bool fail(const QString& text)
+    {
+        error = text;
+        release();
+        return false;
+    }
+
+    size_t pendingFrames() const { return (pending.size() - pendingOffset) / kChannels; }
+
+    bool setUpResampler(const AVFrame* source)
+    {
+        AVChannelLayout inLayout{};
+        if (source->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || source->ch_layout.nb_channels <= 0)
+            av_channel_layout_default(&inLayout, std::max(1, source->ch_layout.nb_channels));
+        else if (av_channel_layout_copy(&inLayout, &source->ch_layout) < 0)
+            return false;
+
+        const bool same = resampler && resamplerRate == source->sample_rate
+            && resamplerFormat == source->format
+            && av_channel_layout_compare(&resamplerLayout, &inLayout) == 0;
+        if (same) {
+            av_channel_layout_uninit(&inLayout);
+            return true;
+        }
+
+        if (resampler) {
+            // A format change inside the stream: hand out what the old
+            // resampler still holds before replacing it.
+            drainResampler();
+            swr_free(&resampler);
+        }
+
+        AVChannelLayout outLayout = AV_CHANNEL_LAYOUT_STEREO;
+        int rc = swr_alloc_set_opts2(&resampler, &outLayout, AV_SAMPLE_FMT_FLT, kSampleRate, &inLayout,
+                                     AVSampleFormat(source->format), source->sample_rate, 0, nullptr);
+        if (rc >= 0 && inLayout.nb_channels == 1) {
+            // Mono plays on both channels at full level, not at -3 dB.
+            const double matrix[2] = {1.0, 1.0};
+            rc = swr_set_matrix(resampler, matrix, 1);
+        }
+        if (rc >= 0)
+            rc = swr_init(resampler);
+        if (rc < 0) {
+            swr_free(&resampler);
+            av_channel_layout_uninit(&inLayout);
+            error = "Resampler init failed: " + ffmpegErrorText(rc);
+            return false;
+        }
+        av_channel_layout_uninit(&resamplerLayout);
+        resamplerLayout = inLayout;
+        resamplerRate = source->sample_rate;
+        resamplerFormat = source->format;
+        return true;
+    }
+
+    void compactPending()
+    {
+        if (pendingOffset == 0)
+            return;
+        pending.erase(pending.begin(), pending.begin() + long(pendingOffset));
+        pendingOffset = 0;
+    }
+
+    // Converts samples (or flushes the resampler when input is null) and
+    // appends the result to pending.
+    void convert(const uint8_t** input, int inputSamples)
+    {
+        compactPending();
+        const int capacity = swr_get_out_samples(resampler, inputSamples) + 64;
+        if (capacity <= 0)
+            return;
+        const size_t oldSize = pending.size();
+        pending.resize(oldSize + size_t(capacity) * kChannels);
+        uint8_t* out = reinterpret_cast<uint8_t*>(pending.data() + oldSize);
+        const int produced = swr_convert(resampler, &out, capacity, input, inputSamples);
+        pending.resize(oldSize + size_t(std::max(produced, 0)) * kChannels);
+    }
+
+    void drainResampler()
+    {
+        if (!resampler)
+            return;
+        for (;;) {
+            const size_t before = pending.size();
+            convert(nullptr, 0);
+            if (pending.size() == before)
+                break;
+        }
+    }
+
+    // Feeds the decoder until it yields a frame. False when the stream has
+    // ended (the decoder is then flushed).
+    bool receiveFrame()
+    {
+        int consecutiveErrors = 0;
+        for (;;) {
+            const int rc = avcodec_receive_frame(codec, frame);
+            if (rc == 0)
+                return true;
+            if (rc == AVERROR_EOF) {
+                decoderDone = true;
+                return false;
+            }
+            if (rc != AVERROR(EAGAIN)) {
+                // A damaged frame: skip it, the decoder carries on.
+                ++skipped;
+                if (++consecutiveErrors > kMaxConsecutiveReadErrors) {
+                    decoderDone = true;
+                    return false;
+                }
+                continue;
+            }
+            if (demuxerDone) {
+                // Already flushing but the decoder wants more: nothing left.
+                decoderDone = true;
+                return false;
+            }
+            const int readRc = av_read_frame(format, packet);
+            if (readRc < 0) {
+                if (readRc != AVERROR_EOF && ++consecutiveErrors <= kMaxConsecutiveReadErrors
+                    && !(format->pb && format->pb->eof_reached)) {
+                    ++skipped;
+                    continue;
+                }
+                demuxerDone = true;
+                avcodec_send_packet(codec, nullptr);
+                continue;
+            }
+            if (packet->stream_index != streamIndex) {
+                av_packet_unref(packet);
+                continue;
+            }
+            const int sendRc = avcodec_send_packet(codec, packet);
+            av_packet_unref(packet);
+            if (sendRc < 0 && sendRc != AVERROR(EAGAIN)) {
+                ++skipped;
+                if (++consecutiveErrors > kMaxConsecutiveReadErrors) {
+                    demuxerDone = true;
+                    avcodec_send_packet(codec, nullptr);
+                }
+            } else {
+                consecutiveErrors = 0;
+            }
+        }
+    }
+
+    // Makes at least one converted frame available; false at the end.
+    bool fill()
+    {
+        while (pendingFrames() == 0) {
+            if (!decoderDone && receiveFrame()) {
+                if (frame->nb_samples > 0 && setUpResampler(frame))
+                    convert(const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+                av_frame_unref(frame);
+                continue;
+            }
+            if (!resamplerFlushed) {
+                resamplerFlushed = true;
+                drainResampler();
+                continue;
+            }
+            return false;
+        }
+        return true;
+    }
+};
+
+AudioFileDecoder::AudioFileDecoder()
+    : d(std::make_unique<State>())
+{
+}
+
+AudioFileDecoder::~AudioFileDecoder() = default;
+
+bool AudioFileDecoder::open(const QString& path)
+{
+    quietLibraryLogging();
+    close();
+    d->path = path;
+    d->error.clear();
+
+    if (path.isEmpty())
+        return d->fail("empty path");
+
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    d->format = avformat_alloc_context();
+    if (!d->format)
+        return d->fail("out of memory");
+    d->format->format_whitelist = av_strdup(kAllowedDemuxers);
+    // The explicit protocol keeps a colon in the file name from being read
+    // as some other protocol.
+    const QByteArray url = "file:" + path.toUtf8();
+    int rc = avformat_open_input(&d->format, url.constData(), nullptr, &options);
+    av_dict_free(&options);
+    if (rc < 0) {
+        d->format = nullptr;  // freed by avformat_open_input on failure
+        return d->fail(ffmpegErrorText(rc));
+    }
+
+    rc = avformat_find_stream_info(d->format, nullptr);
+    if (rc < 0)
+        return d->fail(ffmpegErrorText(rc));
+
+    const AVCodec* codec = nullptr;
+    rc = av_find_best_stream(d->format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (rc < 0 || !codec)
+        return d->fail(rc == AVERROR_DECODER_NOT_FOUND ? QStringLiteral("no decoder for the audio stream")
+                                                       : QStringLiteral("no audio stream"));
+    d->streamIndex = rc;
+    AVStream* stream = d->format->streams[d->streamIndex];
+
+    d->codec = avcodec_alloc_context3(codec);
+    if (!d->codec)
+        return d->fail("out of memory");
+    rc = avcodec_parameters_to_context(d->codec, stream->codecpar);
+    if (rc >= 0)
+        rc = avcodec_open2(d->codec, codec, nullptr);
+    if (rc < 0)
+        return d->fail(ffmpegErrorText(rc));
+    if (d->codec->sample_rate <= 0)
+        return d->fail("invalid sample rate");
+
+    // Only the audio stream is read; cover art and other streams are dropped
+    // by the demuxer instead of being handed to us.
+    for (unsigned i = 0; i < d->format->nb_streams; ++i) {
+        if (int(i) != d->streamIndex)
+            d->format->streams[i]->discard = AVDISCARD_ALL;
+    }
+
+    d->packet = av_packet_alloc();
+    d->frame = av_frame_alloc();
+    if (!d->packet || !d->frame)
+        return d->fail("out of memory");
+    return true;
+}
+
+void AudioFileDecoder::close()
+{
+    d->release();
+}
+
+bool AudioFileDecoder::isOpen() const
+{
+    return d->format != nullptr;
+}
+
+qint64 AudioFileDecoder::declaredFrames() const
+{
+    if (!d->format)
+        return 0;
+    const AVStream* stream = d->format->streams[d->streamIndex];
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+        return av_rescale_q(stream->duration, stream->time_base, AVRational{1, kSampleRate});
+    if (d->format->duration != AV_NOPTS_VALUE && d->format->duration > 0)
+        return av_rescale_q(d->format->duration, AVRational{1, AV_TIME_BASE}, AVRational{1, kSampleRate});
+    return 0;
+}
+
+qint64 AudioFileDecoder::read(float* out, qint64 maxFrames)
+{
+    if (!d->format || !out || maxFrames <= 0)
+        return 0;
+    qint64 written = 0;
+    while (written < maxFrames && d->fill()) {
+        const qint64 n = std::min<qint64>(maxFrames - written, qint64(d->pendingFrames()));
+        std::memcpy(out + written * kChannels, d->pending.data() + d->pendingOffset,
+                    size_t(n) * kChannels * sizeof(float));
+        d->pendingOffset += size_t(n) * kChannels;
+        written += n;
+    }
+    return written;
+}
+
+bool AudioFileDecoder::atEnd() const
+{
+    return !d->format || (d->decoderDone && d->resamplerFlushed && d->pendingFrames() == 0);
+}
+
+int AudioFileDecoder::skippedPackets() const
+{
+    return d->skipped;
+}
+
+QString AudioFileDecoder::errorString() const
+{
+    return d->error;
+}
+
+QString AudioFileDecoder::path() const
+{
+    return d->path;
+}

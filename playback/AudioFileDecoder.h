@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+
+// Decodes one audio file to interleaved 32-bit float stereo at 44100 Hz,
+// the one format the whole program plays, measures and draws.
+//
+// Mono sources play on both channels at full level. Only local files are
+// opened (paths come from project and M3U8 files), and only audio demuxers
+// are allowed. A corrupt packet is skipped; the read goes on to the real end
+// of the data, with the decoder and the resampler flushed so no tail is lost.
+//
+// One instance belongs to one thread at a time; separate instances share no
+// state, so any number of threads may decode at once.
+class AudioFileDecoder {
+public:
+    static constexpr int kSampleRate = 44100;
+    static constexpr int kChannels = 2;
+
+    AudioFileDecoder();
+    ~AudioFileDecoder();
+    AudioFileDecoder(const AudioFileDecoder&) = delete;
+    AudioFileDecoder& operator=(const AudioFileDecoder&) = delete;
+
+    // Opens path (a local file path, UTF-8 safe). False with errorString() set
+    // when the file cannot be opened or holds no decodable audio stream.
+    bool open(const QString& path);
+    void close();
+    bool isOpen() const;
+
+    // Length in output frames (44100 Hz) as the container declares it; 0 when
+    // unknown. An estimate: the real length is what read() delivers.
+    qint64 declaredFrames() const;
+
+    // Reads up to maxFrames frames into out (2 floats per frame). Returns the
+    // number of frames written; 0 once the end is reached.
+    qint64 read(float* out, qint64 maxFrames);
+    bool atEnd() const;
+
+    // Packets that failed to decode and were skipped so far.
+    int skippedPackets() const;
+
+    QString errorString() const;
+    QString path() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};

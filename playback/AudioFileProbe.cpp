@@ -1,0 +1,56 @@
+#include "playback/AudioFileProbe.h"
+
+#include "playback/AudioFileDecoder.h"
+
+#include <QDebug>
+#include <QFileInfo>
+
+#include <vector>
+
+qint64 probeDurationMs(const QString& filePath)
+{
+    if (filePath.isEmpty() || !QFileInfo::exists(filePath)) {
+        qWarning() << "probeDurationMs - 文件不存在或路径为空:" << filePath;
+        return 0;
+    }
+
+    AudioFileDecoder decoder;
+    if (!decoder.open(filePath)) {
+        qWarning() << "probeDurationMs - 打开失败:" << filePath << "error:" << decoder.errorString();
+        return 0;
+    }
+
+    const qint64 frames = decoder.declaredFrames();
+    if (frames <= 0) {
+        qWarning() << "probeDurationMs - 无效参数: totalFrames=" << frames
+                   << "sampleRate=" << AudioFileDecoder::kSampleRate;
+        return 0;
+    }
+    return qint64(double(frames) / AudioFileDecoder::kSampleRate * 1000.0);
+}
+
+bool validateAudioFile(const QString& filePath, QString* reason)
+{
+    auto refuse = [reason](const QString& text) {
+        if (reason)
+            *reason = text;
+        return false;
+    };
+
+    if (filePath.isEmpty())
+        return refuse("File path is empty");
+    const QFileInfo info(filePath);
+    if (!info.exists())
+        return refuse("File not found");
+    if (info.size() == 0)
+        return refuse("File is empty (0 bytes)");
+
+    AudioFileDecoder decoder;
+    if (!decoder.open(filePath))
+        return refuse("Decoder init failed: " + decoder.errorString());
+
+    std::vector<float> buffer(1024 * AudioFileDecoder::kChannels);
+    if (decoder.read(buffer.data(), 1024) == 0)
+        return refuse("No PCM data could be decoded (0 frames)");
+    return true;
+}

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Corvelle needs to build, run and test.
+# Quick and quiet when everything is already there.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config
+  # Qt 6
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-svg-dev qt6-tools-dev
+  qt6-tools-dev-tools qt6-l10n-tools qt6-qpa-plugins libgl-dev
+  # audio decoding, output, loudness, MP3 encoding, capture, spreadsheets
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  libsdl2-dev libebur128-dev libmp3lame-dev libpulse-dev libxlsxwriter-dev
+  # fonts for the Chinese interface
+  fonts-noto-cjk fonts-noto-color-emoji
+  # tests: generated audio is encoded with ffmpeg; screenshots under Xvfb
+  ffmpeg xvfb xauth
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
