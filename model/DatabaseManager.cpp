@@ -554,7 +554,6 @@ bool DatabaseManager::loadAllCues(QList<Cue*>& cues)
     QHash<int, QByteArray> blobs;
     auto readPoints = [this](const char* sql, QHash<int, EnvelopeRows>& into) {
         QSqlQuery rows = execute(QString::fromLatin1(sql));
-        rows.setForwardOnly(true);
         while (rows.next()) {
             EnvelopeRows& entry = into[rows.value(0).toInt()];
             entry.times.append(rows.value(1).toLongLong());
