@@ -271,7 +271,27 @@ bool DatabaseManager::initialize(const QString& path)
         return false;
     }
     upgradeTables();
+    enableIncrementalVacuum();
     return true;
+}
+
+void DatabaseManager::enableIncrementalVacuum()
+{
+    // Deleting a cue gives its pages back to the file system at once without
+    // rewriting the whole file, as a full VACUUM per cue would (a quarter of
+    // a second each on a large show). A file of an older version is rewritten
+    // once to switch the mode.
+    QSqlQuery mode = execute("PRAGMA auto_vacuum");
+    if (!mode.next() || mode.value(0).toInt() == 2)
+        return;
+    mode.finish();
+    execute("PRAGMA auto_vacuum = INCREMENTAL");
+    vacuum();
+}
+
+void DatabaseManager::releaseFreePages()
+{
+    execute("PRAGMA incremental_vacuum");
 }
 
 void DatabaseManager::close()
@@ -651,29 +671,8 @@ bool DatabaseManager::deleteCue(int id)
     DatabaseTransaction transaction(this);
     if (!transaction.isActive() || !deleteCueRows(id) || !transaction.commit())
         return false;
-    if (!transaction.ownsTransaction())
-        return true;  // the caller's transaction is still open; VACUUM cannot run inside it
-    vacuum();
-    return true;
-}
-
-bool DatabaseManager::deleteCues(const QList<int>& ids)
-{
-    DatabaseTransaction transaction(this);
-    if (!transaction.isActive())
-        return false;
-    for (int id : ids) {
-        if (id < 1) {
-            qWarning() << "deleteCue - Invalid cue id:" << id;
-            return false;
-        }
-        if (!deleteCueRows(id))
-            return false;
-    }
-    if (!transaction.commit())
-        return false;
     if (transaction.ownsTransaction())
-        vacuum();
+        releaseFreePages();
     return true;
 }
 

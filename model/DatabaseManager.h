@@ -55,8 +55,6 @@ public:
     bool insertCue(Cue* cue);
     bool updateCue(Cue* cue);
     bool deleteCue(int id);
-    // Deletes many cues in one transaction and compacts the file once.
-    bool deleteCues(const QList<int>& ids);
     bool findCueIdByFilePath(const QString& filePath, int& cueId);
     QVariant getCueField(int id, const QString& field);
     bool updateCueField(int id, const QString& field, const QVariant& value);
@@ -105,6 +103,8 @@ private:
     bool loadEnvelopeRows(const char* table, const char* valueColumn, int songId,
                           QList<qint64>& times, QList<double>& values);
     bool deleteCueRows(int id);
+    void enableIncrementalVacuum();
+    void releaseFreePages();
 
     QString m_dbPath;
     QSqlDatabase m_database;

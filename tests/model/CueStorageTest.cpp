@@ -400,6 +400,7 @@ void CueStorageTest::deleteRemovesEveryRowOfTheCue()
     for (const char* table : {"songs WHERE id", "envelope_points WHERE song_id", "pan_envelope_points WHERE song_id",
                               "waveform_data WHERE song_id", "playlist_songs WHERE song_id"})
         QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM %1 = ?").arg(table), {cue->id()}), 0);
+    QCOMPARE(count("PRAGMA freelist_count"), 0);  // its pages went back to the file system
     QVERIFY(db()->deleteCue(999999));  // nothing to delete is no failure
     QVERIFY(!db()->deleteCue(0));
 }

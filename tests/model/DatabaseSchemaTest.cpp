@@ -168,6 +168,10 @@ void DatabaseSchemaTest::legacyVolumeIsCopiedOnce()
     QSqlQuery rows = db()->execute("SELECT volume_a FROM songs ORDER BY id");
     QVERIFY(rows.next());
     QCOMPARE(rows.value(0).toInt(), 35);
+    // An older file is switched to freeing deleted pages as it goes.
+    QSqlQuery vacuumMode = db()->execute("PRAGMA auto_vacuum");
+    QVERIFY(vacuumMode.next());
+    QCOMPARE(vacuumMode.value(0).toInt(), 2);
     QVERIFY(rows.next());
     QCOMPARE(rows.value(0).toInt(), 80);
     QCOMPARE(db()->getMetadata("volume_migrated"), QString("1"));

@@ -1,0 +1,131 @@
+// Times the database work of a large show: 10 000 cues with 20 volume and 20
+// pan points and a stored waveform each, in 50 playlists.
+#include "model/Cue.h"
+#include "model/DatabaseManager.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSqlQuery>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+constexpr int kCues = 10000;
+constexpr int kPlaylists = 50;
+constexpr int kBigPlaylist = 500;
+
+double ms(const QElapsedTimer& timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules("*.warning=false");
+    QTextStream out(stdout);
+    QTemporaryDir dir;
+    DatabaseManager* db = DatabaseManager::instance();
+    if (!db->initialize(dir.filePath("bench.db")))
+        return 1;
+
+    QRandomGenerator rng(42);
+    QList<float> peaks(2000);
+    QList<int> playlistIds;
+    for (int p = 0; p < kPlaylists; ++p) {
+        PlaylistGroup group;
+        group.name = QStringLiteral("Playlist %1").arg(p);
+        db->insertPlaylistGroup(group, p);
+        playlistIds << group.id;
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    db->beginTransaction();
+    QList<int> cueIds;
+    for (int i = 0; i < kCues; ++i) {
+        Cue cue(-1, "cue", QStringLiteral("/show/audio/cue-%1.mp3").arg(i));
+        cue.setDuration(180000 + i);
+        cue.setColor("#4a5a6a");
+        QList<qint64> times;
+        QList<double> gains, pans;
+        for (int k = 0; k < 20; ++k) {
+            times << k * 9000;
+            gains << rng.generateDouble();
+            pans << rng.generateDouble() * 2 - 1;
+        }
+        cue.setVolumeEnvelope(times, gains);
+        cue.setPanEnvelope(times, pans);
+        for (float& v : peaks)
+            v = float(rng.generateDouble());
+        cue.setWaveform(peaks);
+        cue.saveToDatabase(false);
+        cueIds << cue.id();
+        // The first playlist holds 500 cues, the others share the rest.
+        const int playlist = i < kBigPlaylist ? 0 : 1 + (i - kBigPlaylist) % (kPlaylists - 1);
+        db->insertPlaylistSong(playlistIds[playlist], cue.id(), i);
+    }
+    db->commitTransaction();
+    out << "fill " << kCues << " cues: " << ms(timer) << " ms, file "
+        << QFileInfo(dir.filePath("bench.db")).size() / (1024 * 1024) << " MB\n";
+
+    // Load everything, as at start.
+    db->close();
+    db->initialize(dir.filePath("bench.db"));
+    QList<Cue*> cues;
+    timer.restart();
+    db->loadAllCues(cues);
+    out << "load all cues: " << ms(timer) << " ms (" << cues.size() << " cues)\n";
+
+    // Save one edited cue, many times over.
+    double total = 0;
+    double worst = 0;
+    for (int i = 0; i < 200; ++i) {
+        Cue* cue = cues[rng.bounded(cues.size())];
+        cue->setVolumeA(int(rng.bounded(101)));
+        QList<qint64> times = cue->envelopeTimes();
+        QList<double> gains = cue->envelopeGains();
+        gains[3] = rng.generateDouble();
+        cue->setVolumeEnvelope(times, gains);
+        timer.restart();
+        cue->saveToDatabase(false);
+        const double t = ms(timer);
+        total += t;
+        worst = std::max(worst, t);
+    }
+    out << "save one edited cue: " << total / 200 << " ms mean, " << worst << " ms worst\n";
+
+    // Rewrite the order of the 500-cue playlist.
+    QList<int> order;
+    db->getPlaylistSongIds(playlistIds[0], order);
+    total = 0;
+    for (int i = 0; i < 20; ++i) {
+        std::shuffle(order.begin(), order.end(), rng);
+        timer.restart();
+        db->updatePlaylistSongOrder(playlistIds[0], order);
+        total += ms(timer);
+    }
+    out << "reorder a " << order.size() << "-cue playlist: " << total / 20 << " ms mean\n";
+
+    // Delete 100 cues one by one, as the track list does.
+    timer.restart();
+    for (int i = 0; i < 100; ++i)
+        db->deleteCue(cueIds[i * 50]);
+    out << "delete 100 cues one by one: " << ms(timer) << " ms\n";
+
+    QSqlQuery freePages = db->execute("PRAGMA freelist_count");
+    freePages.next();
+    out << "free pages left after the deletes: " << freePages.value(0).toInt() << "\n";
+
+    qDeleteAll(cues);
+    return 0;
+}
