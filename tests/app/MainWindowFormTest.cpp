@@ -26,12 +26,72 @@ namespace {
 
 constexpr int kMax = QWIDGETSIZE_MAX;
 
-// Rows of the widget table: no geometry means the widget is placed by a layout.
-void addRow(const char* name, const char* className, const char* parent, QRect geometry,
-            QSize minimum = QSize(), QSize maximum = QSize())
+// One row per widget of the form; no geometry means a layout places it.
+struct FormWidget {
+    const char* name;
+    const char* className;
+    const char* parent;
+    QRect geometry;
+    QSize minimum;
+    QSize maximum;
+};
+
+const QList<FormWidget>& formWidgets()
 {
-    QTest::newRow(name) << QString::fromLatin1(className) << QString::fromLatin1(parent) << geometry
-                        << minimum << maximum;
+    static const QList<FormWidget> rows = {
+        {"centralwidget", "QWidget", "MainWindow", {}, {}, {}},
+        {"separatorBar", "QWidget", "centralwidget", {}, {0, 4}, {kMax, 4}},
+        {"setWidget", "QWidget", "centralwidget", {}, {900, 29}, {kMax, 29}},
+
+        {"fadeCheckBox", "QCheckBox", "setWidget", {10, 4, 85, 20}, {}, {}},
+        {"fadeInLabel", "QLabel", "setWidget", {86, 4, 14, 18}, {}, {}},
+        {"fadeInSpinBox", "QDoubleSpinBox", "setWidget", {100, 4, 31, 18}, {}, {}},
+        {"fadeOutLabel", "QLabel", "setWidget", {136, 4, 14, 18}, {}, {}},
+        {"fadeOutSpinBox", "QDoubleSpinBox", "setWidget", {150, 4, 31, 18}, {}, {}},
+        {"loopRadioBox", "QRadioButton", "setWidget", {150, 4, 51, 20}, {}, {}},
+        {"loopLabel", "QLabel", "setWidget", {204, 4, 28, 20}, {}, {}},
+        {"loopCountSpinBox", "QSpinBox", "setWidget", {234, 4, 31, 18}, {}, {}},
+        {"radioInfiniteLoop", "QRadioButton", "setWidget", {250, 4, 71, 20}, {}, {}},
+        {"loopCountSuffix", "QLabel", "setWidget", {270, 4, 14, 20}, {}, {}},
+        {"infiniteLoopBtn", "QPushButton", "setWidget", {286, 4, 20, 20}, {}, {}},
+        {"label_3", "QLabel", "setWidget", {320, 4, 50, 18}, {}, {}},
+        {"preDurationSpinBox", "QSpinBox", "setWidget", {360, 4, 31, 18}, {}, {}},
+        {"label_5", "QLabel", "setWidget", {400, 4, 21, 18}, {}, {}},
+        {"panCheckBox", "QCheckBox", "setWidget", {430, 4, 20, 20}, {}, {}},
+        {"panEnvelopeLabel", "QLabel", "setWidget", {450, 4, 60, 20}, {}, {}},
+        {"volumeEnvelopeCheckBox", "QCheckBox", "setWidget", {510, 4, 20, 20}, {}, {}},
+        {"volumeEnvelopeLabel", "QLabel", "setWidget", {530, 4, 60, 20}, {}, {}},
+        {"label_4", "QLabel", "setWidget", {600, 4, 50, 18}, {}, {}},
+        {"label_A", "QLabel", "setWidget", {656, 5, 16, 16}, {}, {}},
+        {"volumeHorizontalScrollBar", "QScrollBar", "setWidget", {670, 6, 91, 14}, {}, {}},
+        {"label_B", "QLabel", "setWidget", {768, 5, 16, 16}, {}, {}},
+        {"volumeHorizontalScrollBar_2", "QScrollBar", "setWidget", {782, 6, 91, 14}, {}, {}},
+        {"colorButton", "QPushButton", "setWidget", {886, 6, 16, 16}, {}, {}},
+        {"loopDurationLabel", "QLabel", "setWidget", {920, 4, 35, 18}, {}, {}},
+        {"loopStartSpinBox", "MinSecSpinBox", "setWidget", {960, 4, 60, 18}, {}, {}},
+        {"loopStartLockBtn", "QPushButton", "setWidget", {1020, 4, 10, 18}, {}, {}},
+        {"loopDurationSpinBox", "MinSecSpinBox", "setWidget", {1030, 4, 61, 18}, {}, {}},
+        {"loopDurationLockBtn", "QPushButton", "setWidget", {1091, 4, 10, 18}, {}, {}},
+        {"loopEndSpinBox", "MinSecSpinBox", "setWidget", {1101, 4, 61, 18}, {}, {}},
+        {"loopEndLockBtn", "QPushButton", "setWidget", {1162, 4, 10, 18}, {}, {}},
+
+        {"waveContainer", "QWidget", "centralwidget", {}, {961, 78}, {kMax, 78}},
+        {"waveformWidget", "WaveformWidget", "waveContainer", {}, {0, 78}, {kMax, 78}},
+        {"waveRightPanel", "QWidget", "waveContainer", {}, {261, 78}, {261, 78}},
+        {"topWidget", "QWidget", "waveRightPanel", {}, {261, 20}, {261, 20}},
+        {"togglePanelBtn", "QPushButton", "topWidget", {}, {20, 18}, {20, 18}},
+        {"playControlWidget", "QWidget", "waveRightPanel", {}, {261, 58}, {261, 58}},
+        {"prevButton", "QPushButton", "playControlWidget", {}, {}, {}},
+        {"playPasueButton", "QPushButton", "playControlWidget", {}, {}, {}},
+        {"nextButton", "QPushButton", "playControlWidget", {}, {}, {}},
+        {"stopButton", "QPushButton", "playControlWidget", {}, {}, {}},
+
+        {"trackList", "QTableView", "centralwidget", {}, {741, 421}, {kMax, kMax}},
+        {"playlistGroup", "QTreeView", "centralwidget", {}, {261, 412}, {261, kMax}},
+        {"spacingWidget", "QWidget", "centralwidget", {}, {0, 4}, {kMax, 4}},
+        {"statusbar", "QStatusBar", "MainWindow", {}, {}, {}},
+    };
+    return rows;
 }
 
 }  // namespace
@@ -55,6 +115,7 @@ private Q_SLOTS:
     void windowFrame();
     void widgetTree_data();
     void widgetTree();
+    void noOtherNamedWidgets();
     void layouts();
     void numberRanges_data();
     void numberRanges();
@@ -104,57 +165,9 @@ void MainWindowFormTest::widgetTree_data()
     QTest::addColumn<QSize>("minimum");
     QTest::addColumn<QSize>("maximum");
 
-    addRow("centralwidget", "QWidget", "MainWindow", {});
-    addRow("separatorBar", "QWidget", "centralwidget", {}, {0, 4}, {kMax, 4});
-    addRow("setWidget", "QWidget", "centralwidget", {}, {900, 29}, {kMax, 29});
-
-    addRow("fadeCheckBox", "QCheckBox", "setWidget", {10, 4, 85, 20});
-    addRow("fadeInLabel", "QLabel", "setWidget", {86, 4, 14, 18});
-    addRow("fadeInSpinBox", "QDoubleSpinBox", "setWidget", {100, 4, 31, 18});
-    addRow("fadeOutLabel", "QLabel", "setWidget", {136, 4, 14, 18});
-    addRow("fadeOutSpinBox", "QDoubleSpinBox", "setWidget", {150, 4, 31, 18});
-    addRow("loopRadioBox", "QRadioButton", "setWidget", {150, 4, 51, 20});
-    addRow("loopLabel", "QLabel", "setWidget", {204, 4, 28, 20});
-    addRow("loopCountSpinBox", "QSpinBox", "setWidget", {234, 4, 31, 18});
-    addRow("radioInfiniteLoop", "QRadioButton", "setWidget", {250, 4, 71, 20});
-    addRow("loopCountSuffix", "QLabel", "setWidget", {270, 4, 14, 20});
-    addRow("infiniteLoopBtn", "QPushButton", "setWidget", {286, 4, 20, 20});
-    addRow("label_3", "QLabel", "setWidget", {320, 4, 50, 18});
-    addRow("preDurationSpinBox", "QSpinBox", "setWidget", {360, 4, 31, 18});
-    addRow("label_5", "QLabel", "setWidget", {400, 4, 21, 18});
-    addRow("panCheckBox", "QCheckBox", "setWidget", {430, 4, 20, 20});
-    addRow("panEnvelopeLabel", "QLabel", "setWidget", {450, 4, 60, 20});
-    addRow("volumeEnvelopeCheckBox", "QCheckBox", "setWidget", {510, 4, 20, 20});
-    addRow("volumeEnvelopeLabel", "QLabel", "setWidget", {530, 4, 60, 20});
-    addRow("label_4", "QLabel", "setWidget", {600, 4, 50, 18});
-    addRow("label_A", "QLabel", "setWidget", {656, 5, 16, 16});
-    addRow("volumeHorizontalScrollBar", "QScrollBar", "setWidget", {670, 6, 91, 14});
-    addRow("label_B", "QLabel", "setWidget", {768, 5, 16, 16});
-    addRow("volumeHorizontalScrollBar_2", "QScrollBar", "setWidget", {782, 6, 91, 14});
-    addRow("colorButton", "QPushButton", "setWidget", {886, 6, 16, 16});
-    addRow("loopDurationLabel", "QLabel", "setWidget", {920, 4, 35, 18});
-    addRow("loopStartSpinBox", "MinSecSpinBox", "setWidget", {960, 4, 60, 18});
-    addRow("loopStartLockBtn", "QPushButton", "setWidget", {1020, 4, 10, 18});
-    addRow("loopDurationSpinBox", "MinSecSpinBox", "setWidget", {1030, 4, 61, 18});
-    addRow("loopDurationLockBtn", "QPushButton", "setWidget", {1091, 4, 10, 18});
-    addRow("loopEndSpinBox", "MinSecSpinBox", "setWidget", {1101, 4, 61, 18});
-    addRow("loopEndLockBtn", "QPushButton", "setWidget", {1162, 4, 10, 18});
-
-    addRow("waveContainer", "QWidget", "centralwidget", {}, {961, 78}, {kMax, 78});
-    addRow("waveformWidget", "WaveformWidget", "waveContainer", {}, {0, 78}, {kMax, 78});
-    addRow("waveRightPanel", "QWidget", "waveContainer", {}, {261, 78}, {261, 78});
-    addRow("topWidget", "QWidget", "waveRightPanel", {}, {261, 20}, {261, 20});
-    addRow("togglePanelBtn", "QPushButton", "topWidget", {}, {20, 18}, {20, 18});
-    addRow("playControlWidget", "QWidget", "waveRightPanel", {}, {261, 58}, {261, 58});
-    addRow("prevButton", "QPushButton", "playControlWidget", {});
-    addRow("playPasueButton", "QPushButton", "playControlWidget", {});
-    addRow("nextButton", "QPushButton", "playControlWidget", {});
-    addRow("stopButton", "QPushButton", "playControlWidget", {});
-
-    addRow("trackList", "QTableView", "centralwidget", {}, {741, 421}, {kMax, kMax});
-    addRow("playlistGroup", "QTreeView", "centralwidget", {}, {261, 412}, {261, kMax});
-    addRow("spacingWidget", "QWidget", "centralwidget", {}, {0, 4}, {kMax, 4});
-    addRow("statusbar", "QStatusBar", "MainWindow", {});
+    for (const FormWidget& row : formWidgets())
+        QTest::newRow(row.name) << QString::fromLatin1(row.className) << QString::fromLatin1(row.parent)
+                                << row.geometry << row.minimum << row.maximum;
 }
 
 void MainWindowFormTest::widgetTree()
@@ -185,6 +198,23 @@ void MainWindowFormTest::widgetTree()
         QCOMPARE(w->minimumSize(), minimum);
     if (maximum.isValid())
         QCOMPARE(w->maximumSize(), maximum);
+}
+
+void MainWindowFormTest::noOtherNamedWidgets()
+{
+    // Every widget the form names is a row of the table; Qt's own helpers
+    // (line edits of spin boxes, viewports...) are named "qt_...".
+    QStringList expected;
+    for (const FormWidget& row : formWidgets())
+        expected << QString::fromLatin1(row.name);
+    QStringList named;
+    for (QWidget* w : m_window->findChildren<QWidget*>()) {
+        if (!w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_")))
+            named << w->objectName();
+    }
+    expected.sort();
+    named.sort();
+    QCOMPARE(named, expected);
 }
 
 void MainWindowFormTest::layouts()
