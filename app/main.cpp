@@ -1,3 +1,4 @@
+#include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "model/DatabaseManager.h"
 #include "platform/PlatformShell.h"
@@ -13,24 +14,26 @@ int main(int argc, char* argv[])
         return -1;
     }
 
+    QApplication app(argc, argv);
+    if (!Startup::isSqlDriverAvailable()) {
+        qCritical() << "SQLite driver not available!";
+        return -1;
+    }
+    Startup::limitGlobalThreadPool();
+    Startup::installUiTranslator(app);
+    Startup::setApplicationNames();
+
+    if (!DatabaseManager::instance()->initialize(QString())) {
+        qCritical() << "Failed to initialize database, exiting...";
+        return -1;
+    }
+
     int exitCode = 0;
     {
-        QApplication app(argc, argv);
-        if (!Startup::isSqlDriverAvailable()) {
-            qCritical() << "SQLite driver not available!";
-            return -1;
-        }
-        Startup::limitGlobalThreadPool();
-        Startup::installUiTranslator(app);
-        Startup::setApplicationNames();
-
-        if (!DatabaseManager::instance()->initialize(QString())) {
-            qCritical() << "Failed to initialize database, exiting...";
-            return -1;
-        }
-        // The main window is not part of this build yet: start-up ends here.
-        exitCode = 0;
-    }
-    PlatformShell::uninitializeGuiThread();
+        MainWindow window;
+        window.show();
+        exitCode = app.exec();
+        PlatformShell::uninitializeGuiThread();
+    }  // the window goes before the translator and the application object
     return exitCode;
 }

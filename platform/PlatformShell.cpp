@@ -13,4 +13,8 @@ void uninitializeGuiThread()
 {
 }
 
+void colorWindowCaption(QWidget*)
+{
+}
+
 }  // namespace PlatformShell

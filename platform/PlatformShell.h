@@ -13,4 +13,9 @@ namespace PlatformShell {
 bool initializeGuiThread(long* errorCode);
 void uninitializeGuiThread();
 
+// Gives a top-level window the dark caption and border of the program
+// (caption and border 0x2B2B2B, caption text 0xBBBBBB) where the platform
+// lets a program colour them. Skips windows without a native handle.
+void colorWindowCaption(QWidget* window);
+
 }  // namespace PlatformShell

@@ -1,0 +1,183 @@
+#include "app/Startup.h"
+#include "app/AppConstants.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QThreadPool>
+#include <QtTest>
+
+namespace {
+
+struct ProgramRun {
+    bool started = false;
+    bool finished = false;
+    int exitCode = 0;
+    QString output;
+};
+
+// Runs the built program with the given environment changes and waits for it
+// to end on its own.
+ProgramRun runProgram(const QString& program, const QHash<QString, QString>& env,
+                      const QString& workingDir = QString(), int timeoutMs = 20000)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (auto it = env.cbegin(); it != env.cend(); ++it)
+        environment.insert(it.key(), it.value());
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    if (!workingDir.isEmpty())
+        process.setWorkingDirectory(workingDir);
+    process.start(program, {});
+
+    ProgramRun run;
+    run.started = process.waitForStarted(5000);
+    run.finished = run.started && process.waitForFinished(timeoutMs);
+    if (!run.finished) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -999;
+    run.output = QString::fromLocal8Bit(process.readAll());
+    return run;
+}
+
+// main() returns -1; the parent sees the low byte of it.
+constexpr int kFailedStartExitCode = 255;
+
+}  // namespace
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void poolThreadCountIsClamped_data();
+    void poolThreadCountIsClamped();
+    void globalPoolFollowsThisMachine();
+    void namesSelectSettingsAndDataFolder();
+    void noMatchingTranslationInstallsNothing();
+    void missingSqlDriverEndsStartup();
+    void unopenableDatabaseEndsStartup();
+    void startsAndKeepsRunningWithItsDatabase();
+};
+
+void StartupTest::poolThreadCountIsClamped_data()
+{
+    QTest::addColumn<int>("ideal");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("unknown") << 0 << 2;
+    QTest::newRow("one processor") << 1 << 2;
+    QTest::newRow("two") << 2 << 2;
+    QTest::newRow("six") << 6 << 6;
+    QTest::newRow("eight") << 8 << 8;
+    QTest::newRow("sixteen") << 16 << 8;
+    QTest::newRow("many") << 128 << 8;
+}
+
+void StartupTest::poolThreadCountIsClamped()
+{
+    QFETCH(int, ideal);
+    QFETCH(int, expected);
+    QCOMPARE(Startup::poolThreadCount(ideal), expected);
+}
+
+void StartupTest::globalPoolFollowsThisMachine()
+{
+    Startup::limitGlobalThreadPool();
+    const int threads = QThreadPool::globalInstance()->maxThreadCount();
+    QCOMPARE(threads, Startup::poolThreadCount(QThread::idealThreadCount()));
+    QVERIFY(threads >= 2 && threads <= 8);
+}
+
+void StartupTest::namesSelectSettingsAndDataFolder()
+{
+    Startup::setApplicationNames();
+    QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Vostrand"));
+    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Corvelle"));
+}
+
+void StartupTest::noMatchingTranslationInstallsNothing()
+{
+    // The program carries no translation for this test's locale: start-up
+    // goes on with the built-in texts.
+    QVERIFY(Startup::installUiTranslator(*QCoreApplication::instance()) == nullptr);
+    QCOMPARE(QCoreApplication::translate("MainWindow", "播放"), QStringLiteral("播放"));
+}
+
+void StartupTest::missingSqlDriverEndsStartup()
+{
+    QVERIFY(Startup::isSqlDriverAvailable());
+
+    // A copy of the program beside a qt.conf whose plugin folder is empty
+    // finds no SQL driver; only the display plugin is pointed at directly.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString program = dir.filePath(QStringLiteral("corvelle"));
+    QVERIFY(QFile::copy(QStringLiteral(CORVELLE_PROGRAM), program));
+    QVERIFY(QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("noplugins")));
+    QFile conf(dir.filePath(QStringLiteral("qt.conf")));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write("[Paths]\nPlugins=" + dir.filePath(QStringLiteral("noplugins")).toUtf8() + "\n");
+    conf.close();
+
+    const QString platforms = QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms");
+    const ProgramRun run = runProgram(program, {{QStringLiteral("QT_QPA_PLATFORM_PLUGIN_PATH"), platforms},
+                                                {QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data"))}});
+    QVERIFY(run.started);
+    QVERIFY2(run.finished, "the program kept running without an SQL driver");
+    QCOMPARE(run.exitCode, kFailedStartExitCode);
+    QVERIFY2(run.output.contains(QStringLiteral("SQLite driver not available!")), qPrintable(run.output));
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("data"))));
+}
+
+void StartupTest::unopenableDatabaseEndsStartup()
+{
+    // The data folder's parent is a plain file: the folder cannot be made
+    // and the database cannot be opened.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString blocker = dir.filePath(QStringLiteral("not-a-folder"));
+    QFile file(blocker);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("x");
+    file.close();
+
+    const ProgramRun run = runProgram(QStringLiteral(CORVELLE_PROGRAM),
+                                      {{QStringLiteral("XDG_DATA_HOME"), blocker}});
+    QVERIFY(run.started);
+    QVERIFY2(run.finished, "the program kept running without its database");
+    QCOMPARE(run.exitCode, kFailedStartExitCode);
+    QVERIFY2(run.output.contains(QStringLiteral("Failed to initialize database, exiting...")),
+             qPrintable(run.output));
+}
+
+void StartupTest::startsAndKeepsRunningWithItsDatabase()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.path());
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral(CORVELLE_PROGRAM), {});
+    QVERIFY(process.waitForStarted(5000));
+
+    const QString database = dir.filePath(QStringLiteral("Vostrand/Corvelle/playlist_data.db"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(database), 10000);
+    // The event loop runs: the program stays up until it is told to close.
+    QVERIFY(!process.waitForFinished(1500));
+    QCOMPARE(process.state(), QProcess::Running);
+
+    process.terminate();
+    QVERIFY(process.waitForFinished(5000));
+}
+
+QTEST_GUILESS_MAIN(StartupTest)
+#include "StartupTest.moc"
