@@ -1,6 +1,7 @@
 #include "waveform/WaveformParser.h"
 
 #include "playback/AudioFileDecoder.h"
+#include "waveform/AnalysisThreads.h"
 #include "waveform/PeakBuckets.h"
 
 #include <QDebug>
@@ -123,6 +124,7 @@ WaveformParser::Result WaveformParser::parse(const QString& filePath, int target
 WaveformParser::Result WaveformParser::decodeAudioFile(const QString& filePath)
 {
     AudioFileDecoder decoder;
+    decoder.setCodecThreads(analysisCodecThreads());
     if (!decoder.open(filePath)) {
         qWarning() << "❌ FFmpeg: 打开文件失败, error code:" << decoder.errorString();
         return {};
