@@ -130,9 +130,11 @@ WaveformParser::Result WaveformParser::decodeAudioFile(const QString& filePath)
         return {};
     }
 
-    const qint64 declaredFrames = decoder.declaredFrames();  // for progress only
+    // The container's length only drives progress and predicts the bucket
+    // size; the real length is what the decoder delivers.
+    const qint64 declaredFrames = decoder.declaredFrames();
     PeakBuckets buckets(m_targetPoints, declaredFrames);
-    std::vector<float> stereo(size_t(kChunkFrames) * AudioFileDecoder::kChannels);
+    std::vector<float> stereo(static_cast<size_t>(kChunkFrames) * AudioFileDecoder::kChannels);
     std::vector<float> mono(static_cast<size_t>(kChunkFrames));
 
     qint64 decodedFrames = 0;
