@@ -54,6 +54,7 @@ struct AudioFileDecoder::State {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     int streamIndex = -1;
+    int codecThreads = 1;  // a setting: kept across release()
 
     // Layout the resampler was set up for.
     AVChannelLayout resamplerLayout{};
@@ -306,6 +307,9 @@ bool AudioFileDecoder::open(const QString& path)
     if (!d->codec)
         return d->fail("out of memory");
     rc = avcodec_parameters_to_context(d->codec, stream->codecpar);
+    d->codec->thread_count = d->codecThreads;
+    if (d->codecThreads > 1)
+        d->codec->thread_type = FF_THREAD_FRAME;
     if (rc >= 0)
         rc = avcodec_open2(d->codec, codec, nullptr);
     if (rc < 0)
@@ -325,6 +329,11 @@ bool AudioFileDecoder::open(const QString& path)
     if (!d->packet || !d->frame)
         return d->fail("out of memory");
     return true;
+}
+
+void AudioFileDecoder::setCodecThreads(int count)
+{
+    d->codecThreads = std::max(1, count);
 }
 
 void AudioFileDecoder::close()

@@ -25,6 +25,11 @@ public:
     AudioFileDecoder(const AudioFileDecoder&) = delete;
     AudioFileDecoder& operator=(const AudioFileDecoder&) = delete;
 
+    // Threads for codecs that can decode several frames at once (FLAC, ALAC,
+    // WavPack); other codecs ignore it. 1, the default, decodes on the
+    // calling thread only. Takes effect at the next open().
+    void setCodecThreads(int count);
+
     // Opens path (a local file path, UTF-8 safe). False with errorString() set
     // when the file cannot be opened or holds no decodable audio stream.
     bool open(const QString& path);

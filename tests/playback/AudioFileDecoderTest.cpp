@@ -60,6 +60,7 @@ private Q_SLOTS:
     void decodesToTheRealEndOfAFile();
     void survivesCorruptDataInTheMiddle();
     void decodesAtTheSameTimeOnSeveralThreads();
+    void codecThreadsDecodeTheSameSamples();
     void validateAudioFileGivesReasons_data();
     void validateAudioFileGivesReasons();
 };
@@ -236,6 +237,25 @@ void AudioFileDecoderTest::decodesAtTheSameTimeOnSeveralThreads()
         QVERIFY(std::llabs(lengths[i] - (1000 + 1000 * i)) <= 2);
         QVERIFY(std::llabs(probes[i] - (1000 + 1000 * i)) <= 2);
     }
+}
+
+void AudioFileDecoderTest::codecThreadsDecodeTheSameSamples()
+{
+    TestAudio::WavSpec spec;
+    spec.seconds = 5.0;
+    spec.signal = TestAudio::Signal::Noise;
+    QVERIFY(TestAudio::makeFile(path("threads.flac"), spec));
+
+    const std::vector<float> single = decodeAll(path("threads.flac"));
+    AudioFileDecoder decoder;
+    decoder.setCodecThreads(4);
+    QVERIFY(decoder.open(path("threads.flac")));
+    std::vector<float> threaded;
+    std::vector<float> chunk(4096 * 2);
+    while (const qint64 n = decoder.read(chunk.data(), 4096))
+        threaded.insert(threaded.end(), chunk.begin(), chunk.begin() + n * 2);
+    QCOMPARE(threaded.size(), size_t(5 * 44100 * 2));
+    QVERIFY(threaded == single);
 }
 
 void AudioFileDecoderTest::validateAudioFileGivesReasons_data()
