@@ -116,6 +116,8 @@ private Q_SLOTS:
     void fadeToSilenceEndsTheCueOnce();
     void cueEditsTakeEffectWhilePlaying();
     void deletedCueFallsSilent();
+    void decodedLengthReplacesTheStoredOne();
+    void reopeningTheDeviceKeepsThePosition();
 };
 
 void PlaybackEngineTest::initTestCase()
@@ -477,6 +479,37 @@ void PlaybackEngineTest::deletedCueFallsSilent()
     engine.seek(1000);  // no current cue any more: nothing to do
     engine.stop();
     QVERIFY(!engine.isCached(m_loud));
+}
+
+void PlaybackEngineTest::decodedLengthReplacesTheStoredOne()
+{
+    PlaybackEngine engine;
+    auto cue = makeCue(1, m_a, 1500);  // stored length wrong by half a second
+    QSignalSpy completed(&engine, &PlaybackEngine::decodingCompleted);
+    QVERIFY(engine.loadCue(cue.get()));
+    QCOMPARE(engine.getDuration(), qint64(1500));
+    QVERIFY(completed.wait(5000));
+    engine.play();
+    QTRY_COMPARE(engine.getDuration(), qint64(2000));
+    QCOMPARE(cue->durationMs(), qint64(1500));  // the cue itself is the transport's to correct
+}
+
+void PlaybackEngineTest::reopeningTheDeviceKeepsThePosition()
+{
+    PlaybackEngine engine;
+    auto cue = makeCue(1, m_loud, 3000);
+    QVERIFY(engine.loadCue(cue.get()));
+    engine.play();
+    QTRY_VERIFY(engine.getPosition() > 300);
+
+    QVERIFY(engine.reinitializeDevice());
+    QVERIFY(!engine.isPlaying());
+    const qint64 position = engine.getPosition();
+    QVERIFY(position > 300);
+    QTest::qWait(50);
+    QCOMPARE(engine.getPosition(), position);
+    engine.play();
+    QTRY_VERIFY(engine.getPosition() > position + 50);
 }
 
 QTEST_GUILESS_MAIN(PlaybackEngineTest)
