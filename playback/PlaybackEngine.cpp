@@ -305,7 +305,7 @@ void PlaybackEngine::rewatchCues()
     m_watchedNext = next;
     auto watch = [this](Cue* cue) {
         m_cueConnections.push_back(connect(cue, &Cue::dataUpdated, this, [this, cue] { onCueChanged(cue); }));
-        m_cueConnections.push_back(connect(cue, &QObject::destroyed, this, [this, cue] { onCueDestroyed(cue); }));
+        m_cueConnections.push_back(connect(cue, &QObject::destroyed, this, [this] { onCueDestroyed(); }));
     };
     if (current)
         watch(current);
@@ -330,17 +330,17 @@ void PlaybackEngine::onCueChanged(Cue* cue)
     });
 }
 
-void PlaybackEngine::onCueDestroyed(Cue* cue)
+void PlaybackEngine::onCueDestroyed()
 {
     // The cue is gone: its sound stops (or, for the incoming cue of a
-    // crossfade, the crossfade ends in silence).
-    withRenderer([&](Garbage&) {
-        if (cue == m_watchedCurrent)
+    // crossfade, the crossfade ends in silence). Guarded pointers are already
+    // null here; checked after the hand-over sync, they tell which one it was.
+    withRenderer([this](Garbage&) {
+        if (m_currentCue.isNull())
             m_renderer.setCurrentCue(nullptr);
-        if (cue == m_watchedNext)
+        if (m_nextCue.isNull())
             m_renderer.setIncomingCue(nullptr);
     });
-    rewatchCues();
 }
 
 // ---------------------------------------------------------------------------
