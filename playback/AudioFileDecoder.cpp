@@ -308,7 +308,7 @@ bool AudioFileDecoder::open(const QString& path)
         return d->fail("out of memory");
     rc = avcodec_parameters_to_context(d->codec, stream->codecpar);
     d->codec->thread_count = d->codecThreads;
-    if (d->codecThreads > 1)
+    if (d->codecThreads != 1)
         d->codec->thread_type = FF_THREAD_FRAME;
     if (rc >= 0)
         rc = avcodec_open2(d->codec, codec, nullptr);
@@ -333,7 +333,7 @@ bool AudioFileDecoder::open(const QString& path)
 
 void AudioFileDecoder::setCodecThreads(int count)
 {
-    d->codecThreads = std::max(1, count);
+    d->codecThreads = std::max(0, count);
 }
 
 void AudioFileDecoder::close()

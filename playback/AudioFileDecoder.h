@@ -27,7 +27,7 @@ public:
 
     // Threads for codecs that can decode several frames at once (FLAC, ALAC,
     // WavPack); other codecs ignore it. 1, the default, decodes on the
-    // calling thread only. Takes effect at the next open().
+    // calling thread only; 0 gives one per core. Takes effect at the next open().
     void setCodecThreads(int count);
 
     // Opens path (a local file path, UTF-8 safe). False with errorString() set
