@@ -2,8 +2,8 @@
 // decode (and loudgain, when installed) on generated files, and measures the
 // memory of a peaks parse of an hour-long file.
 //
-//   waveform_bench [--runs N] [--keep DIR]
-//   waveform_bench --rss FILE     (child mode: one parse, prints its peak RSS)
+//   WaveformBench [--runs N] [--keep DIR]
+//   WaveformBench --rss FILE     (child mode: one parse, prints its peak RSS)
 
 #include "waveform/LoudnessMeasurement.h"
 #include "waveform/WaveformParser.h"
