@@ -1,0 +1,125 @@
+#include "playback/PcmBuffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+PcmBuffer::ChunkTable::ChunkTable(qsizetype capacity)
+    : capacity(capacity)
+    , chunks(std::make_unique<float*[]>(size_t(capacity)))
+{
+}
+
+PcmBuffer::PcmBuffer(qint64 expectedFrames)
+{
+    const qsizetype chunks = qsizetype(std::max<qint64>(expectedFrames, 0) / kChunkFrames + 1);
+    m_ownedTable = std::make_unique<ChunkTable>(std::max<qsizetype>(chunks, 16));
+    m_table.store(m_ownedTable.get(), std::memory_order_release);
+}
+
+PcmBuffer::~PcmBuffer()
+{
+    ChunkTable* table = m_table.load(std::memory_order_acquire);
+    for (qsizetype i = 0; i < m_chunkCount; ++i)
+        delete[] table->chunks[i];
+}
+
+std::shared_ptr<PcmBuffer> PcmBuffer::fromInterleaved(const float* samples, qint64 frames)
+{
+    auto buffer = std::make_shared<PcmBuffer>(frames);
+    buffer->append(samples, frames);
+    buffer->finish(State::Complete);
+    return buffer;
+}
+
+void PcmBuffer::growTable(qsizetype neededChunks)
+{
+    ChunkTable* current = m_table.load(std::memory_order_relaxed);
+    if (neededChunks <= current->capacity)
+        return;
+    auto larger = std::make_unique<ChunkTable>(std::max(neededChunks, current->capacity * 2));
+    std::copy(current->chunks.get(), current->chunks.get() + m_chunkCount, larger->chunks.get());
+    m_table.store(larger.get(), std::memory_order_release);
+    m_oldTables.push_back(std::move(m_ownedTable));
+    m_ownedTable = std::move(larger);
+}
+
+void PcmBuffer::reserveFrames(qint64 frames)
+{
+    if (frames > 0)
+        growTable(qsizetype(frames / kChunkFrames + 1));
+}
+
+float* PcmBuffer::writeRoom(qint64 wantFrames, qint64* granted)
+{
+    const qint64 used = m_frames.load(std::memory_order_relaxed);
+    qint64 offset = used % kChunkFrames;
+    qsizetype chunk = qsizetype(used / kChunkFrames);
+    if (chunk >= m_chunkCount) {
+        growTable(chunk + 1);
+        m_table.load(std::memory_order_relaxed)->chunks[chunk] = new float[size_t(kChunkFrames * kChannels)];
+        m_chunkCount = chunk + 1;
+        offset = 0;
+    }
+    *granted = std::min(wantFrames, kChunkFrames - offset);
+    return m_table.load(std::memory_order_relaxed)->chunks[chunk] + offset * kChannels;
+}
+
+void PcmBuffer::commit(qint64 frames)
+{
+    if (frames <= 0)
+        return;
+    m_frames.store(m_frames.load(std::memory_order_relaxed) + frames, std::memory_order_release);
+}
+
+void PcmBuffer::append(const float* samples, qint64 frames)
+{
+    while (frames > 0) {
+        qint64 granted = 0;
+        float* room = writeRoom(frames, &granted);
+        std::memcpy(room, samples, size_t(granted * kChannels) * sizeof(float));
+        commit(granted);
+        samples += granted * kChannels;
+        frames -= granted;
+    }
+}
+
+void PcmBuffer::finish(State state, const QString& error)
+{
+    m_error = error;
+    m_state.store(state, std::memory_order_release);
+}
+
+QString PcmBuffer::errorString() const
+{
+    if (isFilling())
+        return QString();
+    return m_error;
+}
+
+qint64 PcmBuffer::copyFrames(qint64 first, qint64 count, float* out) const
+{
+    // Frames first: everything they cover, the table included, is then visible.
+    const qint64 available = frames();
+    if (first < 0 || first >= available || count <= 0)
+        return 0;
+    const qint64 n = std::min(count, available - first);
+    const ChunkTable* table = m_table.load(std::memory_order_acquire);
+    qint64 done = 0;
+    while (done < n) {
+        const qint64 frame = first + done;
+        const qint64 offset = frame % kChunkFrames;
+        const qint64 take = std::min(n - done, kChunkFrames - offset);
+        std::memcpy(out + done * kChannels, table->chunks[frame / kChunkFrames] + offset * kChannels,
+                    size_t(take * kChannels) * sizeof(float));
+        done += take;
+    }
+    return n;
+}
+
+float PcmBuffer::sample(qint64 frame, int channel) const
+{
+    if (frame < 0 || frame >= frames() || channel < 0 || channel >= kChannels)
+        return 0.0f;
+    const ChunkTable* table = m_table.load(std::memory_order_acquire);
+    return table->chunks[frame / kChunkFrames][(frame % kChunkFrames) * kChannels + channel];
+}

@@ -1,0 +1,39 @@
+#include "playback/PcmDecoding.h"
+
+#include "playback/AudioFileDecoder.h"
+#include "playback/PcmBuffer.h"
+
+namespace {
+
+// Small reads: the first frames are playable within milliseconds and a
+// cancellation is noticed quickly.
+constexpr qint64 kReadFrames = 8192;
+
+}  // namespace
+
+void decodeFileToBuffer(const QString& path, PcmBuffer& out)
+{
+    AudioFileDecoder decoder;
+    if (!decoder.open(path)) {
+        out.finish(PcmBuffer::State::Failed, decoder.errorString());
+        return;
+    }
+    // The declared length is only an estimate; leave room for a wrong one.
+    const qint64 declared = decoder.declaredFrames();
+    if (declared > 0)
+        out.reserveFrames(declared + declared / 5);
+
+    for (;;) {
+        if (out.cancelRequested()) {
+            out.finish(PcmBuffer::State::Cancelled);
+            return;
+        }
+        qint64 room = 0;
+        float* target = out.writeRoom(kReadFrames, &room);
+        const qint64 got = decoder.read(target, room);
+        if (got <= 0)
+            break;
+        out.commit(got);
+    }
+    out.finish(PcmBuffer::State::Complete);
+}

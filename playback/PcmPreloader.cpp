@@ -1,0 +1,162 @@
+#include "playback/PcmPreloader.h"
+
+#include "playback/PcmBuffer.h"
+#include "playback/PcmCache.h"
+#include "playback/WorkerThread.h"
+
+#include <QDebug>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QThread>
+
+struct PcmPreloader::Shared {
+    QMutex mutex;
+    QList<PreloadRequest> queue;
+    std::shared_ptr<PcmCache> cache;
+    DecodeFunction decode;
+    std::shared_ptr<PcmBuffer> active;  // the file being decoded, to cancel at shutdown
+};
+
+PcmPreloader::PcmPreloader(std::shared_ptr<PcmCache> cache, DecodeFunction decode)
+    : m_shared(std::make_shared<Shared>())
+{
+    m_shared->cache = std::move(cache);
+    m_shared->decode = std::move(decode);
+}
+
+PcmPreloader::~PcmPreloader()
+{
+    shutdown(0);
+}
+
+void PcmPreloader::setDecodeFunction(DecodeFunction decode)
+{
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->decode = std::move(decode);
+}
+
+void PcmPreloader::replaceQueue(const QList<PreloadRequest>& requests)
+{
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->queue = requests;
+    if (!m_shared->queue.isEmpty() && !isRunning())
+        startWorkerLocked();
+}
+
+void PcmPreloader::prioritize(const PreloadRequest& request)
+{
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->queue.removeIf([&](const PreloadRequest& r) { return r.filePath == request.filePath; });
+    m_shared->queue.prepend(request);
+    if (!isRunning())
+        startWorkerLocked();
+}
+
+void PcmPreloader::clearQueue()
+{
+    QMutexLocker lock(&m_shared->mutex);
+    if (m_worker.keepGoing)
+        m_worker.keepGoing->store(false);
+    m_shared->queue.clear();
+}
+
+void PcmPreloader::stopWorker()
+{
+    QMutexLocker lock(&m_shared->mutex);
+    if (m_worker.keepGoing)
+        m_worker.keepGoing->store(false);
+}
+
+bool PcmPreloader::isRunning() const
+{
+    return m_worker.keepGoing && m_worker.keepGoing->load();
+}
+
+QStringList PcmPreloader::queuedPaths() const
+{
+    QMutexLocker lock(&m_shared->mutex);
+    QStringList paths;
+    for (const PreloadRequest& request : m_shared->queue)
+        paths.append(request.filePath);
+    return paths;
+}
+
+void PcmPreloader::retireWorkerLocked()
+{
+    // A previous worker has either ended or is finishing its last file with
+    // its own run flag cleared; it never takes from the queue again.
+    if (m_worker.keepGoing)
+        m_worker.keepGoing->store(false);
+    WorkerThread::release(m_worker.thread);
+    m_worker = Worker{};
+}
+
+void PcmPreloader::startWorkerLocked()
+{
+    retireWorkerLocked();
+    m_worker.keepGoing = std::make_shared<std::atomic<bool>>(true);
+    auto shared = m_shared;
+    auto keepGoing = m_worker.keepGoing;
+    m_worker.thread = WorkerThread::start(QStringLiteral("MAPreloadThread"),
+                                          [shared, keepGoing] { run(shared, keepGoing); });
+}
+
+bool PcmPreloader::shutdown(int waitMs)
+{
+    QThread* thread = nullptr;
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        if (m_worker.keepGoing)
+            m_worker.keepGoing->store(false);
+        m_shared->queue.clear();
+        if (m_shared->active)
+            m_shared->active->requestCancel();
+        thread = m_worker.thread;
+        m_worker = Worker{};
+    }
+    return WorkerThread::waitAndRelease(thread, waitMs);
+}
+
+void PcmPreloader::run(const std::shared_ptr<Shared>& shared, const std::shared_ptr<std::atomic<bool>>& keepGoing)
+{
+    for (;;) {
+        PreloadRequest request;
+        DecodeFunction decode;
+        {
+            QMutexLocker lock(&shared->mutex);
+            if (!keepGoing->load() || shared->queue.isEmpty()) {
+                keepGoing->store(false);
+                return;
+            }
+            request = shared->queue.takeFirst();
+            decode = shared->decode;
+        }
+        if (request.filePath.isEmpty() || shared->cache->contains(request.filePath))
+            continue;
+
+        shared->cache->updateBudget();
+        // Room for the expected size first; 10 MiB when the length is unknown.
+        const qint64 estimate = qint64(PcmBuffer::kSampleRate) * request.durationMs * PcmBuffer::kChannels * 4;
+        shared->cache->evictFor(estimate > 999 ? estimate / 1000 : 10 * 1024 * 1024);
+
+        auto buffer = std::make_shared<PcmBuffer>(PcmBuffer::kSampleRate * request.durationMs / 1000);
+        {
+            QMutexLocker lock(&shared->mutex);
+            shared->active = buffer;
+        }
+        decode(request.filePath, *buffer);
+        {
+            QMutexLocker lock(&shared->mutex);
+            shared->active.reset();
+        }
+
+        if (buffer->state() == PcmBuffer::State::Failed) {
+            qWarning() << "[MAPreload] 打开失败:" << request.filePath << "error:" << buffer->errorString();
+            continue;
+        }
+        if (buffer->state() != PcmBuffer::State::Complete || buffer->frames() == 0)
+            continue;
+        const qint64 frames = buffer->frames();
+        shared->cache->store(request.filePath, PcmCache::Entry{buffer, frames, PcmBuffer::framesToMs(frames)});
+    }
+}

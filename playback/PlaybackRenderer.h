@@ -1,0 +1,155 @@
+#pragma once
+
+#include "playback/CueSnapshot.h"
+#include "playback/PcmBuffer.h"
+
+#include <QtGlobal>
+
+#include <atomic>
+#include <vector>
+
+// Renders the output blocks of the playback engine: the current cue's decoded
+// samples with its fades, volume and pan envelopes, the output gain and a
+// de-click ramp after every start and seek, and the crossfade from one cue
+// into the next (or into silence).
+//
+// render() runs on the audio thread. It takes no lock, allocates and frees
+// nothing, logs nothing and never sees a QObject: it reads PcmBuffers and
+// CueSnapshots that its owner keeps alive. The control calls change that
+// state; they run on the owner's thread while no render() is in progress
+// (with the output device locked, or with no device open). Values other
+// threads poll are atomics. Events (the end of the data, a finished
+// crossfade) are counted, for the owner to pick up and announce.
+class PlaybackRenderer {
+public:
+    static constexpr int kChannels = PcmBuffer::kChannels;
+    static constexpr int kSampleRate = PcmBuffer::kSampleRate;
+    // 100 ms ramp from the last output sample after a start or a jump.
+    static constexpr qint64 kDeclickFrames = 4410;
+    // While decoding runs, sound starts once 50 ms of audio are there.
+    static constexpr quint64 kStartFrames = 2205;
+    static constexpr qint64 kMaxBlockFrames = 4096;
+
+    enum class Handover { None, ToIncoming, ToSilence };
+
+    struct CrossfadeSetup {
+        const PcmBuffer* incoming = nullptr;  // null (and not sameFile): fade to silence
+        const CueSnapshot* incomingCue = nullptr;
+        bool sameFile = false;  // the incoming cue reads the current buffer
+        qint64 incomingDurationMs = 0;
+        quint64 incomingStartFrame = 0;
+        quint64 lengthFrames = 0;
+        bool moveOutgoing = false;
+        quint64 outgoingPositionFrames = 0;
+        int curve = 2;
+        float outgoingGain = 1.0f;
+    };
+
+    PlaybackRenderer();
+
+    // --- control: owner thread, no render() in progress ---
+    // A new current cue at position 0, paused, with no crossfade.
+    void load(const PcmBuffer* buffer, const CueSnapshot* cue, qint64 durationMs);
+    // No current cue: silence from now on.
+    void unload();
+    // New parameters for the current or the incoming cue; null = the cue is gone.
+    void setCurrentCue(const CueSnapshot* cue);
+    void setIncomingCue(const CueSnapshot* cue);
+    void play();   // starts or resumes with a de-click ramp
+    void pause();
+    void seek(quint64 frame, qint64 ms);
+    void setPosition(quint64 frame, qint64 ms);
+    void beginCrossfade(const CrossfadeSetup& setup);
+    void cancelCrossfade();
+    Handover lastHandover() const { return m_lastHandover; }
+    const PcmBuffer* currentBuffer() const { return m_current.buffer; }
+    const CueSnapshot* currentCue() const { return m_current.cue; }
+
+    // --- any thread ---
+    void setVolume(float gain) { m_volume.store(gain, std::memory_order_relaxed); }
+    float volume() const { return m_volume.load(std::memory_order_relaxed); }
+    // While held, the current cue plays at this gain whatever setVolume says
+    // (its successor's gain is set while the successor still decodes).
+    void holdOutgoingGain(float gain);
+    void releaseOutgoingGain() { m_gainHeld.store(false, std::memory_order_relaxed); }
+    bool isOutgoingGainHeld() const { return m_gainHeld.load(std::memory_order_relaxed); }
+    // The gain the current cue plays at right now.
+    float currentCueGain() const;
+    // The output no longer reaches a device: stay silent and keep the position.
+    void setOutputLost(bool lost) { m_outputLost.store(lost, std::memory_order_relaxed); }
+    bool isOutputLost() const { return m_outputLost.load(std::memory_order_relaxed); }
+
+    bool isPlaying() const { return m_playing.load(std::memory_order_relaxed); }
+    qint64 positionMs() const { return m_positionMs.load(std::memory_order_relaxed); }
+    quint64 positionFrames() const { return m_positionFrames.load(std::memory_order_relaxed); }
+    qint64 durationMs() const { return m_durationMs.load(std::memory_order_relaxed); }
+    float peakLevel() const { return m_peakLevel.load(std::memory_order_relaxed); }
+    bool isCrossfading() const { return m_crossfadeActive.load(std::memory_order_relaxed); }
+    quint64 incomingPositionFrames() const { return m_incomingPositionFrames.load(std::memory_order_relaxed); }
+    // Ends of data reported so far; each is to be announced once.
+    quint64 endReports() const { return m_endReports.load(std::memory_order_acquire); }
+    // Crossfades that have handed over so far.
+    quint64 handovers() const { return m_handovers.load(std::memory_order_acquire); }
+
+    // --- audio thread ---
+    void render(float* out, qint64 frames);
+
+private:
+    struct Voice {
+        const PcmBuffer* buffer = nullptr;
+        const CueSnapshot* cue = nullptr;
+        qint64 durationMs = 0;
+    };
+
+    // Per-millisecond gains of one voice: fades, volume envelope and pan.
+    struct VoiceGains {
+        qint64 ms = -1;
+        quint64 nextFrame = 0;  // first frame of the next millisecond
+        float left = 1.0f;
+        float right = 1.0f;
+    };
+
+    void renderBlock(float* out, qint64 frames);
+    void mixCrossfade(float* out, qint64 frames, quint64 startFrame, float rampLeft, float rampRight);
+    void finishCrossfade();
+    void silence(float* out, qint64 frames);
+    void reportEnd();
+    void refreshDuration();
+    void clearCrossfade();
+    static void updateGains(VoiceGains& gains, const Voice& voice, const FadeRegion& region, quint64 frame);
+    void applyDeclick(float& left, float& right, qint64 i, qint64 rampFrames, float rampLeft, float rampRight) const;
+
+    Voice m_current;
+    Voice m_incoming;
+    bool m_sameFile = false;
+    qint64 m_pendingSeekFrame = -1;
+    qint64 m_pendingSeekMs = -1;
+    qint64 m_declickFramesLeft = 0;
+    float m_lastLeft = 0.0f;
+    float m_lastRight = 0.0f;
+    bool m_endReported = false;
+    bool m_durationFromData = false;
+
+    bool m_crossfading = false;
+    quint64 m_crossfadeProgress = 0;
+    quint64 m_crossfadeLength = 0;
+    int m_crossfadeCurve = 2;
+    float m_outgoingGain = 1.0f;
+    Handover m_lastHandover = Handover::None;
+
+    std::vector<float> m_incomingScratch;
+
+    std::atomic<bool> m_playing{false};
+    std::atomic<bool> m_outputLost{false};
+    std::atomic<float> m_volume{1.0f};
+    std::atomic<bool> m_gainHeld{false};
+    std::atomic<float> m_heldGain{1.0f};
+    std::atomic<qint64> m_positionMs{0};
+    std::atomic<quint64> m_positionFrames{0};
+    std::atomic<qint64> m_durationMs{0};
+    std::atomic<float> m_peakLevel{0.0f};
+    std::atomic<bool> m_crossfadeActive{false};
+    std::atomic<quint64> m_incomingPositionFrames{0};
+    std::atomic<quint64> m_endReports{0};
+    std::atomic<quint64> m_handovers{0};
+};
