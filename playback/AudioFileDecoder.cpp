@@ -66,6 +66,7 @@ struct AudioFileDecoder::State {
     bool demuxerDone = false;
     bool decoderDone = false;
     bool resamplerFlushed = false;
+    bool stoppedOnError = false;
     int skipped = 0;
 
     ~State() { release(); }
@@ -87,6 +88,7 @@ struct AudioFileDecoder::State {
         resamplerRate = 0;
         resamplerFormat = -1;
         demuxerDone = decoderDone = resamplerFlushed = false;
+        stoppedOnError = false;
         skipped = 0;
     }
 
@@ -95,6 +97,13 @@ struct AudioFileDecoder::State {
         error = text;
         release();
         return false;
+    }
+
+    // Reading gave up before the real end of the data.
+    void giveUp(const QString& text)
+    {
+        stoppedOnError = true;
+        error = text;
     }
 
     size_t pendingFrames() const { return (pending.size() - pendingOffset) / kChannels; }
@@ -197,6 +206,7 @@ struct AudioFileDecoder::State {
                 // A damaged frame: skip it, the decoder carries on.
                 ++skipped;
                 if (++consecutiveErrors > kMaxConsecutiveReadErrors) {
+                    giveUp(QStringLiteral("read failed: ") + ffmpegErrorText(rc));
                     decoderDone = true;
                     return false;
                 }
@@ -214,6 +224,8 @@ struct AudioFileDecoder::State {
                     ++skipped;
                     continue;
                 }
+                if (readRc != AVERROR_EOF && !(format->pb && format->pb->eof_reached))
+                    giveUp(QStringLiteral("read failed: ") + ffmpegErrorText(readRc));
                 demuxerDone = true;
                 avcodec_send_packet(codec, nullptr);
                 continue;
@@ -227,6 +239,7 @@ struct AudioFileDecoder::State {
             if (sendRc < 0 && sendRc != AVERROR(EAGAIN)) {
                 ++skipped;
                 if (++consecutiveErrors > kMaxConsecutiveReadErrors) {
+                    giveUp(QStringLiteral("read failed: ") + ffmpegErrorText(sendRc));
                     demuxerDone = true;
                     avcodec_send_packet(codec, nullptr);
                 }
@@ -367,6 +380,11 @@ qint64 AudioFileDecoder::read(float* out, qint64 maxFrames)
 bool AudioFileDecoder::atEnd() const
 {
     return !d->format || (d->decoderDone && d->resamplerFlushed && d->pendingFrames() == 0);
+}
+
+bool AudioFileDecoder::stoppedOnError() const
+{
+    return d->stoppedOnError;
 }
 
 int AudioFileDecoder::skippedPackets() const
