@@ -28,8 +28,8 @@ public:
     bool fadeEnabled = false;
     qint64 fadeInMs = 0;
     qint64 fadeOutMs = 0;
-    EnvelopeCurve volume;
-    EnvelopeCurve pan;
+    EnvelopeCurve volume{EnvelopeCurve::Kind::Gain};
+    EnvelopeCurve pan{EnvelopeCurve::Kind::Pan};
 
     // The loop region as the fades see it, for data of durationMs: the loop
     // end when it lies within the data, else the data's end; a region that

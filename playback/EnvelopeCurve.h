@@ -12,7 +12,10 @@ class EnvelopeCurve {
 public:
     enum class Kind { Gain, Pan };
 
-    EnvelopeCurve() = default;
+    explicit EnvelopeCurve(Kind kind = Kind::Gain)
+        : m_kind(kind)
+    {
+    }
     EnvelopeCurve(Kind kind, bool enabled, const QList<qint64>& times, const QList<double>& values);
 
     bool isEnabled() const { return m_enabled; }

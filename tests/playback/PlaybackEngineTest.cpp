@@ -1,0 +1,400 @@
+#include "model/Cue.h"
+#include "playback/PcmBuffer.h"
+#include "playback/PcmCache.h"
+#include "playback/PlaybackEngine.h"
+#include "support/LogCapture.h"
+#include "support/TestAudio.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// The real decoder, counting how often each file is decoded; files named in
+// `held` wait until the test lets them go.
+class CountingDecoder {
+public:
+    DecodeFunction function()
+    {
+        return [this](const QString& path, PcmBuffer& out) {
+            bool hold = false;
+            {
+                QMutexLocker lock(&m_mutex);
+                ++m_counts[path];
+                hold = m_held.contains(path);
+            }
+            if (hold) {
+                m_holding.release();
+                m_gate.acquire();
+            }
+            decodeFileToBuffer(path, out);
+        };
+    }
+
+    int count(const QString& path) const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_counts.value(path);
+    }
+    void hold(const QString& path)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_held.append(path);
+    }
+    bool waitUntilHolding() { return m_holding.tryAcquire(1, 5000); }
+    void release() { m_gate.release(); }
+
+private:
+    mutable QMutex m_mutex;
+    QHash<QString, int> m_counts;
+    QStringList m_held;
+    QSemaphore m_holding;
+    QSemaphore m_gate;
+};
+
+std::unique_ptr<Cue> makeCue(int id, const QString& path, qint64 durationMs, qint64 loopStart = 0,
+                             qint64 loopEnd = 0)
+{
+    auto cue = std::make_unique<Cue>(id, QFileInfo(path).baseName(), path);
+    cue->setLoading(true);
+    cue->setDuration(durationMs);
+    cue->setLoopRange(loopStart, loopEnd);
+    cue->setLoading(false);
+    cue->clearDirty();
+    return cue;
+}
+
+bool writeConstant(const QString& path, double seconds, float value)
+{
+    QVector<float> samples(qsizetype(seconds * 44100) * 2, value);
+    return TestAudio::writeWav(path, samples, 44100, 2, TestAudio::SampleFormat::Float32);
+}
+
+}  // namespace
+
+class PlaybackEngineTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_a, m_b, m_c, m_quiet, m_loud, m_notAudio, m_empty;
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    // Loads a cue that is not in memory yet and waits until it is decoded.
+    static bool loadAndWait(PlaybackEngine& engine, Cue* cue)
+    {
+        QSignalSpy completed(&engine, &PlaybackEngine::decodingCompleted);
+        return engine.loadCue(cue) && completed.wait(5000);
+    }
+
+private Q_SLOTS:
+    void initTestCase();
+    void loadingAgainTakesTheCachedData_data();
+    void loadingAgainTakesTheCachedData();
+    void preloadedCueLoadsWithoutDecoding();
+    void preloadingKeepsWorkingAfterACacheHit();
+    void preloadSkipsCurrentUnsavedAndCachedCues();
+    void unplayableFileReportsErrorAndEnd_data();
+    void unplayableFileReportsErrorAndEnd();
+    void seekStaysInsideTheLoopRegion_data();
+    void seekStaysInsideTheLoopRegion();
+    void outgoingCueKeepsItsGainWhileTheNextDecodes();
+    void failedIncomingDecodeFallsBackOnce();
+    void loadDoesNotWaitForAStuckDecoder();
+    void listsDevicesAndFallsBackToTheDefault();
+};
+
+void PlaybackEngineTest::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    TestAudio::WavSpec spec;
+    spec.seconds = 2.0;
+    m_a = path("a.wav");
+    m_b = path("b.wav");
+    m_c = path("c.flac");
+    QVERIFY(TestAudio::writeWav(m_a, spec));
+    spec.frequency = 660.0;
+    QVERIFY(TestAudio::writeWav(m_b, spec));
+    QVERIFY(TestAudio::makeFile(m_c, spec));
+    m_quiet = path("quiet.wav");
+    m_loud = path("loud.wav");
+    QVERIFY(writeConstant(m_loud, 3.0, 0.5f));
+    QVERIFY(writeConstant(m_quiet, 3.0, 0.25f));
+    m_notAudio = path("notes.wav");
+    QFile text(m_notAudio);
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("this is not audio, just some words in a file\n");
+    text.close();
+    m_empty = path("empty.wav");
+    QVERIFY(TestAudio::writeWav(m_empty, QVector<float>{}, 44100, 2));
+}
+
+void PlaybackEngineTest::loadingAgainTakesTheCachedData_data()
+{
+    QTest::addColumn<QString>("sequence");
+    QTest::addColumn<int>("decodesOfA");
+    QTest::addColumn<int>("decodesOfB");
+    QTest::newRow("same cue twice") << "AA" << 1 << 0;
+    QTest::newRow("A, B, A") << "ABA" << 1 << 1;
+    QTest::newRow("A, stop, A") << "A-A" << 1 << 0;
+    QTest::newRow("A, B, A, B") << "ABAB" << 1 << 1;
+}
+
+void PlaybackEngineTest::loadingAgainTakesTheCachedData()
+{
+    QFETCH(QString, sequence);
+    QFETCH(int, decodesOfA);
+    QFETCH(int, decodesOfB);
+    CountingDecoder decoder;
+    PlaybackEngine engine;
+    engine.setDecodeFunction(decoder.function());
+    auto a = makeCue(1, m_a, 2000);
+    auto b = makeCue(2, m_b, 2000);
+    QString seen;
+    for (QChar step : sequence) {
+        if (step == '-') {
+            engine.stop();
+            continue;
+        }
+        Cue* cue = step == 'A' ? a.get() : b.get();
+        if (seen.contains(step))
+            QVERIFY(engine.loadCue(cue));
+        else
+            QVERIFY(loadAndWait(engine, cue));
+        seen.append(step);
+    }
+    QCOMPARE(decoder.count(m_a), decodesOfA);
+    QCOMPARE(decoder.count(m_b), decodesOfB);
+    QCOMPARE(engine.getDuration(), qint64(2000));
+}
+
+void PlaybackEngineTest::preloadedCueLoadsWithoutDecoding()
+{
+    CountingDecoder decoder;
+    PlaybackEngine engine;
+    engine.setDecodeFunction(decoder.function());
+    auto a = makeCue(1, m_a, 2000);
+    auto c = makeCue(3, m_c, 2000);
+    engine.preloadCues({a.get(), c.get()});
+    QTRY_VERIFY(engine.isCached(m_a) && engine.isCached(m_c));
+    QVERIFY(engine.cacheMemoryUsage() >= 2 * 88200 * 8);
+
+    QVERIFY(engine.loadCue(c.get()));
+    QVERIFY(!engine.isCached(m_c));  // the data now belongs to the playback
+    engine.play();
+    QTRY_VERIFY(engine.getPosition() > 100);
+    QVERIFY(engine.getPeakLevel() > 0.1f);
+    QCOMPARE(decoder.count(m_c), 1);
+    QCOMPARE(decoder.count(m_a), 1);
+}
+
+void PlaybackEngineTest::preloadingKeepsWorkingAfterACacheHit()
+{
+    CountingDecoder decoder;
+    PlaybackEngine engine;
+    engine.setDecodeFunction(decoder.function());
+    auto a = makeCue(1, m_a, 2000);
+    auto b = makeCue(2, m_b, 2000);
+    auto c = makeCue(3, m_c, 2000);
+    QVERIFY(loadAndWait(engine, a.get()));
+    QVERIFY(loadAndWait(engine, b.get()));
+    QVERIFY(engine.loadCue(a.get()));  // from the cache
+    QCOMPARE(decoder.count(m_a), 1);
+
+    engine.prioritizePreload(c.get());
+    QTRY_VERIFY(engine.isCached(m_c));
+    engine.preloadCues({a.get(), b.get(), c.get()});
+    QTest::qWait(100);
+    QCOMPARE(decoder.count(m_b), 1);
+    QCOMPARE(decoder.count(m_c), 1);
+}
+
+void PlaybackEngineTest::preloadSkipsCurrentUnsavedAndCachedCues()
+{
+    CountingDecoder decoder;
+    PlaybackEngine engine;
+    engine.setDecodeFunction(decoder.function());
+    auto a = makeCue(1, m_a, 2000);
+    auto b = makeCue(2, m_b, 2000);
+    auto unsaved = makeCue(0, m_c, 2000);
+    QVERIFY(loadAndWait(engine, a.get()));
+    engine.prioritizePreload(b.get());
+    QTRY_VERIFY(engine.isCached(m_b));
+
+    engine.preloadCues({a.get(), unsaved.get(), b.get()});
+    engine.prioritizePreload(unsaved.get());
+    engine.prioritizePreload(a.get());
+    QTest::qWait(200);
+    QCOMPARE(decoder.count(m_a), 1);
+    QCOMPARE(decoder.count(m_b), 1);
+    QCOMPARE(decoder.count(m_c), 0);
+}
+
+void PlaybackEngineTest::unplayableFileReportsErrorAndEnd_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("not audio") << "notes.wav" << "FFmpeg decode error: ";
+    QTest::newRow("no samples") << "empty.wav" << "No audio data could be decoded from: ";
+}
+
+void PlaybackEngineTest::unplayableFileReportsErrorAndEnd()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, error);
+    LogCapture log;
+    PlaybackEngine engine;
+    QSignalSpy errors(&engine, &PlaybackEngine::errorOccurred);
+    QSignalSpy finished(&engine, &PlaybackEngine::playbackFinished);
+    auto cue = makeCue(1, path(file), 2000);
+    QVERIFY(engine.loadCue(cue.get()));
+    engine.play();
+    QTRY_COMPARE(errors.count(), 1);
+    QVERIFY2(errors.first().first().toString().startsWith(error), qPrintable(errors.first().first().toString()));
+    QTRY_COMPARE(finished.count(), 1);
+    QTest::qWait(100);  // silence follows, but no second report
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(errors.count(), 1);
+}
+
+void PlaybackEngineTest::seekStaysInsideTheLoopRegion_data()
+{
+    QTest::addColumn<qint64>("loopStart");
+    QTest::addColumn<qint64>("loopEnd");
+    QTest::addColumn<qint64>("target");
+    QTest::addColumn<qint64>("landing");
+    QTest::newRow("beyond the loop end") << qint64(500) << qint64(2500) << qint64(2900) << qint64(2500);
+    QTest::newRow("before the loop start") << qint64(500) << qint64(2500) << qint64(100) << qint64(500);
+    QTest::newRow("inside") << qint64(500) << qint64(2500) << qint64(1234) << qint64(1234);
+    QTest::newRow("no region: duration only") << qint64(0) << qint64(0) << qint64(5000) << qint64(3000);
+    QTest::newRow("no region: not below 0") << qint64(0) << qint64(0) << qint64(-20) << qint64(0);
+}
+
+void PlaybackEngineTest::seekStaysInsideTheLoopRegion()
+{
+    QFETCH(qint64, loopStart);
+    QFETCH(qint64, loopEnd);
+    QFETCH(qint64, target);
+    QFETCH(qint64, landing);
+    PlaybackEngine engine;
+    auto cue = makeCue(1, m_loud, 3000, loopStart, loopEnd);
+    QVERIFY(engine.loadCue(cue.get()));
+    engine.seek(target);
+    QCOMPARE(engine.getPosition(), landing);
+}
+
+void PlaybackEngineTest::outgoingCueKeepsItsGainWhileTheNextDecodes()
+{
+    CountingDecoder decoder;
+    decoder.hold(m_quiet);
+    PlaybackEngine engine;
+    engine.setDecodeFunction(decoder.function());
+    engine.crossfadeEnabled = true;
+    engine.crossfadeDurationMs = 300;
+    auto loud = makeCue(1, m_loud, 3000);
+    auto quiet = makeCue(2, m_quiet, 3000);
+    QVERIFY(engine.loadCue(loud.get()));
+    engine.setVolume(0.8f);
+    engine.play();
+    QTRY_VERIFY(std::fabs(engine.getPeakLevel() - 0.4f) < 1e-4f);
+
+    QSignalSpy ready(&engine, &PlaybackEngine::crossfadeDecodeReady);
+    QVERIFY(engine.startCrossfade(quiet.get()));
+    QVERIFY(engine.isCrossfadeDecoding());
+    QCOMPARE(engine.crossfadePendingCue(), quiet.get());
+    QVERIFY(decoder.waitUntilHolding());
+    engine.setVolume(0.2f);  // the transport sets the incoming cue's gain at once
+    QTest::qWait(100);
+    QVERIFY2(std::fabs(engine.getPeakLevel() - 0.4f) < 1e-4f, qPrintable(QString::number(engine.getPeakLevel())));
+    QVERIFY(engine.startCrossfade(quiet.get()));  // already decoding it
+
+    decoder.release();
+    QVERIFY(ready.wait(5000));
+    QVERIFY(!engine.isCrossfadeDecoding());
+    QVERIFY(engine.startCrossfade(quiet.get()));
+    QVERIFY(engine.isCrossfading());
+    QTRY_VERIFY(!engine.isCrossfading());
+    // The quiet cue plays on at its own gain from where the fade left it.
+    QTRY_VERIFY(std::fabs(engine.getPeakLevel() - 0.05f) < 1e-4f);
+    QVERIFY(engine.isPlaying());
+    QVERIFY(engine.getPosition() >= 300);
+    QCOMPARE(ready.count(), 1);
+}
+
+void PlaybackEngineTest::failedIncomingDecodeFallsBackOnce()
+{
+    LogCapture log;
+    PlaybackEngine engine;
+    engine.crossfadeEnabled = true;
+    engine.crossfadeDurationMs = 300;
+    auto loud = makeCue(1, m_loud, 3000);
+    auto broken = makeCue(2, m_notAudio, 3000);
+    QVERIFY(engine.loadCue(loud.get()));
+    engine.play();
+
+    QSignalSpy ready(&engine, &PlaybackEngine::crossfadeDecodeReady);
+    QVERIFY(engine.startCrossfade(broken.get()));
+    QVERIFY(ready.wait(5000));
+    // The transport asks again on the ready signal; the answer must let it
+    // fall back to a normal start instead of decoding the file forever.
+    QVERIFY(!engine.startCrossfade(broken.get()));
+    QVERIFY(!engine.isCrossfadeDecoding());
+    QVERIFY(!engine.isCrossfading());
+    QTest::qWait(100);
+    QCOMPARE(ready.count(), 1);
+    QVERIFY(log.contains("[XfadeDecode] decodeCueToBufferChunked - init failed:"));
+}
+
+void PlaybackEngineTest::loadDoesNotWaitForAStuckDecoder()
+{
+    CountingDecoder decoder;
+    decoder.hold(m_a);
+    PlaybackEngine engine;
+    engine.setDecodeFunction(decoder.function());
+    auto a = makeCue(1, m_a, 2000);
+    auto loud = makeCue(2, m_loud, 3000);
+    QVERIFY(engine.loadCue(a.get()));
+    QVERIFY(decoder.waitUntilHolding());
+
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(loadAndWait(engine, loud.get()));
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+
+    // The abandoned decoder finishes later; its data goes nowhere.
+    decoder.release();
+    QTest::qWait(200);
+    QCOMPARE(engine.getDuration(), qint64(3000));
+    QVERIFY(!engine.isCached(m_a));
+}
+
+void PlaybackEngineTest::listsDevicesAndFallsBackToTheDefault()
+{
+    LogCapture log;
+    PlaybackEngine engine;
+    const QStringList devices = engine.getAvailableDevices();
+    QVERIFY(!devices.isEmpty());
+    QCOMPARE(devices.first(), QString("Default"));
+    QCOMPARE(engine.getOutputDeviceName(), QString("Default"));
+
+    QVERIFY(engine.setOutputDevice("No such device"));
+    QCOMPARE(engine.getOutputDeviceName(), QString("No such device"));
+    auto cue = makeCue(1, m_loud, 3000);
+    QVERIFY(engine.loadCue(cue.get()));
+    QVERIFY(log.contains("PlaybackEngine - device not found:"));
+    engine.play();
+    QTRY_VERIFY(engine.getPosition() > 50);
+}
+
+QTEST_GUILESS_MAIN(PlaybackEngineTest)
+#include "PlaybackEngineTest.moc"
