@@ -301,7 +301,9 @@ void PlayModesTest::cuesThatCannotStart()
             f.fake->unloadable.append(cue->filePath());
     f.transport->setCrossfadeEnabled(crossfade);
     QStringList shown;
-    connect(f.transport.get(), &AudioEngine::errorOccurred, this, [&shown](const QString& text) { shown << text; });
+    QObject listening;
+    connect(f.transport.get(), &AudioEngine::errorOccurred, &listening,
+            [&shown](const QString& text) { shown << text; });
     LogCapture log;
 
     manager->setPlaylist(cues);
