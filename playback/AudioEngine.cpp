@@ -164,6 +164,7 @@ void AudioEngine::resetForNewCue(bool finishAtEndArg)
     m_stopRequested = false;
     m_loopJustApplied = false;
     m_passCounted = false;
+    m_stuckTicks = 0;
     loopCounter = 0;
     finishAtEnd = finishAtEndArg;
     m_handoverPending = false;

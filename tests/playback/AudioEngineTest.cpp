@@ -1,4 +1,5 @@
 #include "TransportFixture.h"
+#include "playback/WaveformParseRequester.h"
 #include "support/LogCapture.h"
 
 #include <QSignalSpy>
@@ -42,7 +43,23 @@ private Q_SLOTS:
     void failedStartTellsTheOperator_data();
     void failedStartTellsTheOperator();
     void positionBeforeTheLoopStartJumpsToIt();
+    void cueWithoutPeaksAsksForThem();
+    void outputDeviceSwitch_data();
+    void outputDeviceSwitch();
+    void crossfadeSwitchedOffWhilePreparedRestartsTheCue();
+    void preparedCrossfadeRefusedStartsTheCueAlone_data();
+    void preparedCrossfadeRefusedStartsTheCueAlone();
 };
+
+namespace {
+
+class RecordingParseQueue : public WaveformParseRequester {
+public:
+    QList<QPair<Cue*, bool>> requests;
+    void enqueueWaveformParse(Cue* cue, bool priority) override { requests.append({cue, priority}); }
+};
+
+}  // namespace
 
 void AudioEngineTest::initTestCase()
 {
@@ -445,6 +462,121 @@ void AudioEngineTest::positionBeforeTheLoopStartJumpsToIt()
     f.fake->position = 5000;
     f.tick();
     QCOMPARE(f.fake->seeks.last(), qint64(20000));
+}
+
+void AudioEngineTest::cueWithoutPeaksAsksForThem()
+{
+    RecordingParseQueue queue;
+    transport()->setTrackListManager(&queue);
+    Cue* bare = f.makeCue("bare", 60000);
+    Cue* drawn = f.makeCue("drawn", 60000);
+    drawn->setWaveform(QList<float>(2000, 0.5f));
+    QVERIFY(transport()->play(drawn, true));
+    QVERIFY(queue.requests.isEmpty());
+    QVERIFY(transport()->play(bare, true));
+    QCOMPARE(queue.requests.size(), 1);
+    QCOMPARE(queue.requests.first().first, bare);
+    QCOMPARE(queue.requests.first().second, false);
+    transport()->setTrackListManager(nullptr);
+}
+
+void AudioEngineTest::outputDeviceSwitch_data()
+{
+    QTest::addColumn<bool>("paused");
+    QTest::newRow("while playing") << false;
+    QTest::newRow("while paused") << true;
+}
+
+void AudioEngineTest::outputDeviceSwitch()
+{
+    QFETCH(bool, paused);
+    Cue* cue = f.makeCue("device", 60000);
+    transport()->setPauseFadeEnabled(false);
+    QVERIFY(transport()->play(cue, true));
+    f.fake->position = 12345;
+    if (paused)
+        transport()->pause();
+    const int loads = f.fake->loadCalls;
+    QSignalSpy states(transport(), &AudioEngine::stateChanged);
+    transport()->setOutputDevice("USB Audio");
+    QCOMPARE(f.fake->deviceName, QStringLiteral("USB Audio"));
+    QCOMPARE(states.count(), 0);
+    QCOMPARE(transport()->getCurrentCue(), cue);
+    if (paused) {
+        QCOMPARE(transport()->getState(), AudioEngine::Paused);
+        QCOMPARE(f.fake->loadCalls, loads);
+        QVERIFY(!f.fake->playing);
+    } else {
+        QCOMPARE(transport()->getState(), AudioEngine::Playing);
+        QCOMPARE(f.fake->loadCalls, loads + 1);
+        QCOMPARE(f.fake->seeks.last(), qint64(12345));
+        QVERIFY(f.fake->playing);
+    }
+}
+
+void AudioEngineTest::crossfadeSwitchedOffWhilePreparedRestartsTheCue()
+{
+    Cue* a = f.makeCue("pa", 60000);
+    Cue* b = f.makeCue("pb", 60000, 10000, 50000);
+    transport()->setCrossfadeEnabled(true);
+    QVERIFY(transport()->play(a, true));
+    // The engine decodes b before it can mix it in.
+    f.fake->crossfadeAccepted = true;
+    QVERIFY(transport()->play(b, true));
+    f.fake->crossfading = false;
+    f.fake->crossfadeDecoding = true;
+    f.fake->pendingCue = b;
+    QCOMPARE(transport()->getCurrentPosition(), qint64(10000));
+
+    QSignalSpy current(transport(), &AudioEngine::currentCueChanged);
+    transport()->setCrossfadeEnabled(false);
+    QVERIFY(!transport()->isCrossfadeEnabled());
+    QVERIFY(!f.fake->crossfadeEnabled);
+    QCOMPARE(f.fake->loaded.data(), b);
+    QCOMPARE(f.fake->seeks.last(), qint64(10000));
+    QVERIFY(f.fake->playing);
+    QCOMPARE(current.count(), 1);
+    QCOMPARE(transport()->getState(), AudioEngine::Playing);
+}
+
+void AudioEngineTest::preparedCrossfadeRefusedStartsTheCueAlone_data()
+{
+    QTest::addColumn<bool>("fileExists");
+    QTest::newRow("file there") << true;
+    QTest::newRow("file gone meanwhile") << false;
+}
+
+void AudioEngineTest::preparedCrossfadeRefusedStartsTheCueAlone()
+{
+    QFETCH(bool, fileExists);
+    Cue* a = f.makeCue("ra", 60000);
+    Cue* b = f.makeCue("rb", 60000, 5000, 40000);
+    transport()->setCrossfadeEnabled(true);
+    QVERIFY(transport()->play(a, true));
+    QVERIFY(transport()->play(b, true));  // the fake mixes at once; pretend it decodes first
+    f.fake->crossfading = false;
+    f.fake->pendingCue = b;
+    f.fake->crossfadeAccepted = false;
+    if (!fileExists)
+        QFile::remove(b->filePath());
+
+    QSignalSpy errors(transport(), &AudioEngine::errorOccurred);
+    QSignalSpy finished(transport(), &AudioEngine::playbackFinished);
+    Q_EMIT f.fake->crossfadeDecodeReady();
+    if (fileExists) {
+        QCOMPARE(transport()->getCurrentCue(), b);
+        QCOMPARE(f.fake->loaded.data(), b);
+        QCOMPARE(f.fake->seeks.last(), qint64(5000));
+        QVERIFY(f.fake->playing);
+        QCOMPARE(errors.count(), 0);
+        QCOMPARE(finished.count(), 0);
+    } else {
+        QVERIFY(!transport()->getCurrentCue());
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.first().first().toString(), QStringLiteral("文件不存在：rb.wav"));
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!f.fake->playing);
+    }
 }
 
 QTEST_GUILESS_MAIN(AudioEngineTest)

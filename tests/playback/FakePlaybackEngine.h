@@ -41,6 +41,8 @@ public:
     int stopCalls = 0;
     int loadCalls = 0;
     int reinitCalls = 0;
+    int deviceSwitches = 0;
+    QString deviceName;
     float volume = 1.0f;
 
     // The running mix (for advance()).
@@ -85,7 +87,12 @@ public:
         ++reinitCalls;
         return reinitSucceeds;
     }
-    bool setOutputDevice(const QString&) override { return true; }
+    bool setOutputDevice(const QString& name) override
+    {
+        deviceName = name;
+        ++deviceSwitches;
+        return true;
+    }
     QString getOutputDeviceName() const override { return QStringLiteral("Default"); }
     QStringList getAvailableDevices() const override { return {QStringLiteral("Default")}; }
     qint64 getPosition() const override { return position; }
