@@ -54,6 +54,7 @@ struct AudioFileDecoder::State {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     int streamIndex = -1;
+    int threadCount = 1;
 
     // Layout the resampler was set up for.
     AVChannelLayout resamplerLayout{};
@@ -319,6 +320,7 @@ bool AudioFileDecoder::open(const QString& path)
     if (!d->codec)
         return d->fail("out of memory");
     rc = avcodec_parameters_to_context(d->codec, stream->codecpar);
+    d->codec->thread_count = d->threadCount;
     if (rc >= 0)
         rc = avcodec_open2(d->codec, codec, nullptr);
     if (rc < 0)
@@ -338,6 +340,11 @@ bool AudioFileDecoder::open(const QString& path)
     if (!d->packet || !d->frame)
         return d->fail("out of memory");
     return true;
+}
+
+void AudioFileDecoder::setThreadCount(int threads)
+{
+    d->threadCount = std::max(threads, 0);
 }
 
 void AudioFileDecoder::close()

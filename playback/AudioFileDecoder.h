@@ -25,6 +25,10 @@ public:
     AudioFileDecoder(const AudioFileDecoder&) = delete;
     AudioFileDecoder& operator=(const AudioFileDecoder&) = delete;
 
+    // Decoder threads for codecs that decode frames in parallel (FLAC, ALAC,
+    // WavPack); 0 gives one per core. Applies from the next open(); 1 unless set.
+    void setThreadCount(int threads);
+
     // Opens path (a local file path, UTF-8 safe). False with errorString() set
     // when the file cannot be opened or holds no decodable audio stream.
     bool open(const QString& path);

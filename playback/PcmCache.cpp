@@ -12,7 +12,7 @@ PcmCache::PcmCache(MemoryProbe availableMemory)
 {
 }
 
-void PcmCache::updateBudget()
+void PcmCache::updateCacheBudget()
 {
     const qint64 available = m_availableMemory();
     qint64 budget = kMaxBudgetBytes;
@@ -36,12 +36,12 @@ qint64 PcmCache::budgetBytes() const
 qint64 PcmCache::usedLocked() const
 {
     qint64 used = 0;
-    for (const Entry& entry : m_entries)
+    for (const PcmCacheEntry& entry : m_entries)
         used += entry.bytes();
     return used;
 }
 
-void PcmCache::evictFor(qint64 neededBytes)
+void PcmCache::evictCacheFor(qint64 neededBytes)
 {
     QMutexLocker lock(&m_mutex);
     if (m_budgetBytes < 1)
@@ -55,12 +55,12 @@ void PcmCache::evictFor(qint64 neededBytes)
     }
 }
 
-void PcmCache::store(const QString& path, const Entry& entry)
+void PcmCache::store(const QString& path, const PcmCacheEntry& entry)
 {
     if (path.isEmpty() || !entry.pcm)
         return;
     QMutexLocker lock(&m_mutex);
-    evictFor(entry.bytes());
+    evictCacheFor(entry.bytes());
     m_entries.insert(path, entry);
 }
 
@@ -70,7 +70,7 @@ bool PcmCache::contains(const QString& path) const
     return m_entries.contains(path);
 }
 
-std::optional<PcmCache::Entry> PcmCache::find(const QString& path) const
+std::optional<PcmCacheEntry> PcmCache::find(const QString& path) const
 {
     QMutexLocker lock(&m_mutex);
     const auto it = m_entries.constFind(path);
@@ -79,13 +79,13 @@ std::optional<PcmCache::Entry> PcmCache::find(const QString& path) const
     return *it;
 }
 
-std::optional<PcmCache::Entry> PcmCache::take(const QString& path)
+std::optional<PcmCacheEntry> PcmCache::take(const QString& path)
 {
     QMutexLocker lock(&m_mutex);
     const auto it = m_entries.find(path);
     if (it == m_entries.end())
         return std::nullopt;
-    Entry entry = *it;
+    PcmCacheEntry entry = *it;
     m_entries.erase(it);
     return entry;
 }

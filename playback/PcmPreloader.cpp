@@ -98,7 +98,7 @@ void PcmPreloader::startWorkerLocked()
     auto shared = m_shared;
     auto keepGoing = m_worker.keepGoing;
     m_worker.thread = WorkerThread::start(QStringLiteral("MAPreloadThread"),
-                                          [shared, keepGoing] { run(shared, keepGoing); });
+                                          [shared, keepGoing] { preloadThreadMain(shared, keepGoing); });
 }
 
 bool PcmPreloader::shutdown(int waitMs)
@@ -117,7 +117,7 @@ bool PcmPreloader::shutdown(int waitMs)
     return WorkerThread::waitAndRelease(thread, waitMs);
 }
 
-void PcmPreloader::run(const std::shared_ptr<Shared>& shared, const std::shared_ptr<std::atomic<bool>>& keepGoing)
+void PcmPreloader::preloadThreadMain(const std::shared_ptr<Shared>& shared, const std::shared_ptr<std::atomic<bool>>& keepGoing)
 {
     for (;;) {
         PreloadRequest request;
@@ -134,10 +134,10 @@ void PcmPreloader::run(const std::shared_ptr<Shared>& shared, const std::shared_
         if (request.filePath.isEmpty() || shared->cache->contains(request.filePath))
             continue;
 
-        shared->cache->updateBudget();
+        shared->cache->updateCacheBudget();
         // Room for the expected size first; 10 MiB when the length is unknown.
         const qint64 estimate = qint64(PcmBuffer::kSampleRate) * request.durationMs * PcmBuffer::kChannels * 4;
-        shared->cache->evictFor(estimate > 999 ? estimate / 1000 : 10 * 1024 * 1024);
+        shared->cache->evictCacheFor(estimate > 999 ? estimate / 1000 : 10 * 1024 * 1024);
 
         auto buffer = std::make_shared<PcmBuffer>(PcmBuffer::kSampleRate * request.durationMs / 1000);
         {
@@ -157,6 +157,6 @@ void PcmPreloader::run(const std::shared_ptr<Shared>& shared, const std::shared_
         if (buffer->state() != PcmBuffer::State::Complete || buffer->frames() == 0)
             continue;
         const qint64 frames = buffer->frames();
-        shared->cache->store(request.filePath, PcmCache::Entry{buffer, frames, PcmBuffer::framesToMs(frames)});
+        shared->cache->store(request.filePath, PcmCacheEntry{buffer, frames, PcmBuffer::framesToMs(frames)});
     }
 }

@@ -56,7 +56,7 @@ private:
 
     void startWorkerLocked();
     void retireWorkerLocked();
-    static void run(const std::shared_ptr<Shared>& shared, const std::shared_ptr<std::atomic<bool>>& keepGoing);
+    static void preloadThreadMain(const std::shared_ptr<Shared>& shared, const std::shared_ptr<std::atomic<bool>>& keepGoing);
 
     std::shared_ptr<Shared> m_shared;
     Worker m_worker;  // guarded by the shared mutex

@@ -305,7 +305,7 @@ void PlaybackEngine::rewatchCues()
     m_watchedNext = next;
     auto watch = [this](Cue* cue) {
         m_cueConnections.push_back(connect(cue, &Cue::dataUpdated, this, [this, cue] { onCueChanged(cue); }));
-        m_cueConnections.push_back(connect(cue, &QObject::destroyed, this, [this, cue] { onCueDestroyed(cue); }));
+        m_cueConnections.push_back(connect(cue, &QObject::destroyed, this, [this] { onCueDestroyed(); }));
     };
     if (current)
         watch(current);
@@ -330,17 +330,17 @@ void PlaybackEngine::onCueChanged(Cue* cue)
     });
 }
 
-void PlaybackEngine::onCueDestroyed(Cue* cue)
+void PlaybackEngine::onCueDestroyed()
 {
     // The cue is gone: its sound stops (or, for the incoming cue of a
-    // crossfade, the crossfade ends in silence).
-    withRenderer([&](Garbage&) {
-        if (cue == m_watchedCurrent)
+    // crossfade, the crossfade ends in silence). Guarded pointers are already
+    // null here; checked after the hand-over sync, they tell which one it was.
+    withRenderer([this](Garbage&) {
+        if (m_currentCue.isNull())
             m_renderer.setCurrentCue(nullptr);
-        if (cue == m_watchedNext)
+        if (m_nextCue.isNull())
             m_renderer.setIncomingCue(nullptr);
     });
-    rewatchCues();
 }
 
 // ---------------------------------------------------------------------------
@@ -369,7 +369,7 @@ bool PlaybackEngine::loadCue(Cue* cue)
     qint64 durationMs = cue->durationMs();
     std::shared_ptr<PcmBuffer> buffer;
     bool fromCache = false;
-    if (std::optional<PcmCache::Entry> entry = m_cache->take(path)) {
+    if (std::optional<PcmCacheEntry> entry = m_cache->take(path)) {
         buffer = entry->pcm;
         fromCache = true;
         durationMs = entry->frames > 0 ? PcmBuffer::framesToMs(entry->frames) : entry->durationMs;
@@ -408,7 +408,7 @@ void PlaybackEngine::keepInCache(const QString& path, const std::shared_ptr<PcmB
     if (!pcm || path.isEmpty() || pcm->state() != PcmBuffer::State::Complete || pcm->frames() <= 0)
         return;
     const qint64 frames = pcm->frames();
-    m_cache->store(path, PcmCache::Entry{pcm, frames, PcmBuffer::framesToMs(frames)});
+    m_cache->store(path, PcmCacheEntry{pcm, frames, PcmBuffer::framesToMs(frames)});
 }
 
 void PlaybackEngine::abandonCurrentDecode(Garbage&)
@@ -434,7 +434,7 @@ void PlaybackEngine::startDecode(const QString& path, const std::shared_ptr<PcmB
 
 void PlaybackEngine::preloadCues(const QList<Cue*>& cues)
 {
-    m_cache->updateBudget();
+    m_cache->updateCacheBudget();
     const QString current = m_currentCue ? m_currentCue->filePath() : QString();
     QList<PreloadRequest> requests;
     QStringList queued;
@@ -552,7 +552,7 @@ bool PlaybackEngine::startCrossfade(Cue* next)
             incomingFrames = quint64(incoming->frames());
         } else {
             stopAsyncCrossfadeDecode();
-            if (std::optional<PcmCache::Entry> entry = m_cache->find(incomingPath)) {
+            if (std::optional<PcmCacheEntry> entry = m_cache->find(incomingPath)) {
                 incoming = entry->pcm;  // shared; the entry stays in the cache
                 incomingFrames = quint64(entry->frames);
             } else {

@@ -131,7 +131,7 @@ private:
 
     void rewatchCues();
     void onCueChanged(Cue* cue);
-    void onCueDestroyed(Cue* cue);
+    void onCueDestroyed();
 
     void onPoll();
     void checkDevice();

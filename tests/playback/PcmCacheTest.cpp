@@ -15,9 +15,9 @@ namespace {
 constexpr qint64 kMiB = 1024 * 1024;
 
 // An entry that counts as `bytes` without holding that much memory.
-PcmCache::Entry entryOfSize(qint64 bytes)
+PcmCacheEntry entryOfSize(qint64 bytes)
 {
-    PcmCache::Entry entry;
+    PcmCacheEntry entry;
     entry.pcm = std::make_shared<PcmBuffer>(0);
     entry.frames = bytes / 8;
     entry.durationMs = 1000;
@@ -104,7 +104,7 @@ void PcmCacheTest::evictsInPathOrderUntilTheRequestFits()
     cache.store("/b.wav", entryOfSize(50 * kMiB));
     cache.store("/a.wav", entryOfSize(200 * kMiB));  // sorts first, however old
     cache.setBudgetBytes(budget);
-    cache.evictFor(needed);
+    cache.evictCacheFor(needed);
     QCOMPARE(cache.paths(), remaining);
 }
 
@@ -124,14 +124,14 @@ void PcmCacheTest::budgetFollowsAvailableMemory()
     QFETCH(qint64, budget);
     PcmCache cache([available] { return available; });
     QCOMPARE(cache.budgetBytes(), qint64(0));
-    cache.updateBudget();
+    cache.updateCacheBudget();
     QCOMPARE(cache.budgetBytes(), budget);
 }
 
 void PcmCacheTest::takeRemovesAndFindShares()
 {
     PcmCache cache;
-    const PcmCache::Entry entry = entryOfSize(8000);
+    const PcmCacheEntry entry = entryOfSize(8000);
     cache.store("/x.flac", entry);
     QCOMPARE(cache.memoryUsage(), qint64(8000));
     QCOMPARE(cache.find("/x.flac")->pcm, entry.pcm);

@@ -112,6 +112,12 @@ private Q_SLOTS:
     void failedIncomingDecodeFallsBackOnce();
     void loadDoesNotWaitForAStuckDecoder();
     void listsDevicesAndFallsBackToTheDefault();
+    void crossfadeWithinOneFileDecodesNothing();
+    void fadeToSilenceEndsTheCueOnce();
+    void cueEditsTakeEffectWhilePlaying();
+    void deletedCueFallsSilent();
+    void decodedLengthReplacesTheStoredOne();
+    void reopeningTheDeviceKeepsThePosition();
 };
 
 void PlaybackEngineTest::initTestCase()
@@ -394,6 +400,116 @@ void PlaybackEngineTest::listsDevicesAndFallsBackToTheDefault()
     QVERIFY(log.contains("PlaybackEngine - device not found:"));
     engine.play();
     QTRY_VERIFY(engine.getPosition() > 50);
+}
+
+void PlaybackEngineTest::crossfadeWithinOneFileDecodesNothing()
+{
+    CountingDecoder decoder;
+    PlaybackEngine engine;
+    engine.setDecodeFunction(decoder.function());
+    engine.crossfadeEnabled = true;
+    engine.crossfadeDurationMs = 300;
+    auto first = makeCue(1, m_loud, 3000);
+    auto second = makeCue(2, m_loud, 3000, 500, 2500);
+    QVERIFY(loadAndWait(engine, first.get()));
+    engine.play();
+    QTRY_VERIFY(engine.getPosition() > 100);
+
+    QVERIFY(engine.startCrossfade(second.get()));
+    QVERIFY(engine.isCrossfading());
+    QVERIFY(!engine.isCrossfadeDecoding());
+    QTRY_VERIFY(!engine.isCrossfading());
+    QVERIFY(engine.isPlaying());
+    // The second cue went on from its loop start.
+    QVERIFY(engine.getPosition() >= 800);
+    QCOMPARE(decoder.count(m_loud), 1);
+
+    // Stopping hands the complete data back to the cache.
+    engine.stop();
+    QVERIFY(engine.isCached(m_loud));
+}
+
+void PlaybackEngineTest::fadeToSilenceEndsTheCueOnce()
+{
+    PlaybackEngine engine;
+    engine.crossfadeEnabled = true;
+    engine.crossfadeDurationMs = 200;
+    QSignalSpy finished(&engine, &PlaybackEngine::playbackFinished);
+    auto cue = makeCue(1, m_loud, 3000);
+    QVERIFY(engine.loadCue(cue.get()));
+    engine.play();
+    QTRY_VERIFY(engine.getPeakLevel() > 0.4f);
+
+    QVERIFY(engine.startCrossfade(nullptr));
+    QVERIFY(engine.isCrossfading());
+    QVERIFY(finished.wait(2000));
+    QVERIFY(!engine.isPlaying());
+    QVERIFY(!engine.isCrossfading());
+    QTest::qWait(100);
+    QCOMPARE(finished.count(), 1);
+}
+
+void PlaybackEngineTest::cueEditsTakeEffectWhilePlaying()
+{
+    PlaybackEngine engine;
+    auto cue = makeCue(-1, m_loud, 3000);
+    QVERIFY(engine.loadCue(cue.get()));
+    engine.play();
+    QTRY_VERIFY(std::fabs(engine.getPeakLevel() - 0.5f) < 1e-4f);
+
+    cue->setVolumeEnvelope({0, 3000}, {0.5, 0.5});
+    cue->setEnvelopeEnabled(true);
+    QTRY_VERIFY(std::fabs(engine.getPeakLevel() - 0.25f) < 1e-4f);
+    cue->setPanEnvelope({0, 3000}, {-1.0, -1.0});
+    cue->setPanEnvelopeEnabled(true);
+    QTest::qWait(50);
+    QTRY_VERIFY(std::fabs(engine.getPeakLevel() - 0.25f) < 1e-4f);  // left keeps unity
+}
+
+void PlaybackEngineTest::deletedCueFallsSilent()
+{
+    PlaybackEngine engine;
+    auto cue = makeCue(-1, m_loud, 3000);
+    QVERIFY(engine.loadCue(cue.get()));
+    engine.play();
+    QTRY_VERIFY(engine.getPeakLevel() > 0.4f);
+
+    cue.reset();
+    QTRY_COMPARE(engine.getPeakLevel(), 0.0f);
+    engine.seek(1000);  // no current cue any more: nothing to do
+    engine.stop();
+    QVERIFY(!engine.isCached(m_loud));
+}
+
+void PlaybackEngineTest::decodedLengthReplacesTheStoredOne()
+{
+    PlaybackEngine engine;
+    auto cue = makeCue(1, m_a, 1500);  // stored length wrong by half a second
+    QSignalSpy completed(&engine, &PlaybackEngine::decodingCompleted);
+    QVERIFY(engine.loadCue(cue.get()));
+    QCOMPARE(engine.getDuration(), qint64(1500));
+    QVERIFY(completed.wait(5000));
+    engine.play();
+    QTRY_COMPARE(engine.getDuration(), qint64(2000));
+    QCOMPARE(cue->durationMs(), qint64(1500));  // the cue itself is the transport's to correct
+}
+
+void PlaybackEngineTest::reopeningTheDeviceKeepsThePosition()
+{
+    PlaybackEngine engine;
+    auto cue = makeCue(1, m_loud, 3000);
+    QVERIFY(engine.loadCue(cue.get()));
+    engine.play();
+    QTRY_VERIFY(engine.getPosition() > 300);
+
+    QVERIFY(engine.reinitializeDevice());
+    QVERIFY(!engine.isPlaying());
+    const qint64 position = engine.getPosition();
+    QVERIFY(position > 300);
+    QTest::qWait(50);
+    QCOMPARE(engine.getPosition(), position);
+    engine.play();
+    QTRY_VERIFY(engine.getPosition() > position + 50);
 }
 
 QTEST_GUILESS_MAIN(PlaybackEngineTest)

@@ -1,0 +1,115 @@
+// Cost of rendering one 512-frame device block with the heaviest work the
+// callback does: both cues' volume and pan envelopes and fades, and an
+// EqualPower crossfade between them.
+#include "playback/CrossfadeCurve.h"
+#include "playback/CueSnapshot.h"
+#include "playback/PcmBuffer.h"
+#include "playback/PlaybackRenderer.h"
+
+#include <QList>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int kBlock = 512;
+constexpr int kRate = 44100;
+constexpr int kSeconds = 70;
+
+std::shared_ptr<PcmBuffer> noise(quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    const qint64 frames = qint64(kSeconds) * kRate;
+    std::vector<float> samples(size_t(frames) * 2);
+    for (float& s : samples)
+        s = float(rng.generateDouble() * 0.6 - 0.3);
+    return PcmBuffer::fromInterleaved(samples.data(), frames);
+}
+
+CueSnapshot busyCue()
+{
+    CueSnapshot cue;
+    cue.durationMs = kSeconds * 1000;
+    cue.loopStartMs = 1000;
+    cue.loopEndMs = (kSeconds - 1) * 1000;
+    cue.fadeEnabled = true;
+    cue.fadeInMs = 3000;
+    cue.fadeOutMs = 5000;
+    QList<qint64> times;
+    QList<double> gains;
+    QList<double> pans;
+    for (int i = 0; i < 24; ++i) {
+        times << qint64(i) * 3000;
+        gains << (i % 2 ? 0.4 : 0.9);
+        pans << (i % 3 - 1) * 0.7;
+    }
+    cue.volume = EnvelopeCurve(EnvelopeCurve::Kind::Gain, true, times, gains);
+    cue.pan = EnvelopeCurve(EnvelopeCurve::Kind::Pan, true, times, pans);
+    return cue;
+}
+
+struct Figures {
+    double meanUs;
+    double p99Us;
+    double maxUs;
+};
+
+Figures measure(bool crossfade)
+{
+    auto outgoing = noise(1);
+    auto incoming = noise(2);
+    const CueSnapshot outgoingCue = busyCue();
+    const CueSnapshot incomingCue = busyCue();
+    PlaybackRenderer renderer;
+    std::vector<float> block(kBlock * 2);
+    std::vector<double> timesUs;
+    const int blocksPerRound = (kSeconds - 5) * kRate / kBlock;
+
+    for (int round = 0; round < 4; ++round) {
+        renderer.load(outgoing.get(), &outgoingCue, outgoingCue.durationMs);
+        renderer.setVolume(0.7f);
+        renderer.play();
+        if (crossfade) {
+            PlaybackRenderer::CrossfadeSetup setup;
+            setup.incoming = incoming.get();
+            setup.incomingCue = &incomingCue;
+            setup.incomingDurationMs = incomingCue.durationMs;
+            setup.lengthFrames = quint64(kSeconds) * kRate;  // mixes for the whole round
+            setup.curve = int(CrossfadeCurve::EqualPower);
+            setup.outgoingGain = 0.9f;
+            renderer.beginCrossfade(setup);
+        }
+        for (int b = 0; b < blocksPerRound; ++b) {
+            const auto start = std::chrono::steady_clock::now();
+            renderer.render(block.data(), kBlock);
+            const auto end = std::chrono::steady_clock::now();
+            if (round > 0)  // the first round warms caches up
+                timesUs.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+        }
+    }
+    std::sort(timesUs.begin(), timesUs.end());
+    double sum = 0.0;
+    for (double t : timesUs)
+        sum += t;
+    return {sum / double(timesUs.size()), timesUs[size_t(double(timesUs.size()) * 0.99)], timesUs.back()};
+}
+
+}  // namespace
+
+int main()
+{
+    const double blockUs = 1e6 * kBlock / kRate;
+    std::printf("Callback cost per %d-frame block (block = %.1f us of audio)\n", kBlock, blockUs);
+    for (bool crossfade : {false, true}) {
+        const Figures f = measure(crossfade);
+        std::printf("  %-46s mean %6.2f us (%.3f %%)  p99 %6.2f us (%.3f %%)  max %6.2f us\n",
+                    crossfade ? "envelopes, pan, fades + EqualPower crossfade:" : "envelopes, pan, fades, one cue:",
+                    f.meanUs, 100.0 * f.meanUs / blockUs, f.p99Us, 100.0 * f.p99Us / blockUs, f.maxUs);
+    }
+    return 0;
+}

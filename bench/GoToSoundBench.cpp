@@ -1,0 +1,116 @@
+// Time from the transport's start of a cue (load, seek, play) to the first
+// block with sound that the device callback hands to SDL's "disk" driver,
+// which paces itself like a real device with a 512-frame period.
+//   1. a cue that is in the preload cache, on a device that is running;
+//   2. a 10-minute MP3 that nothing has decoded yet.
+#include "BenchAudio.h"
+#include "model/Cue.h"
+#include "playback/PlaybackEngine.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+void settle(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        QCoreApplication::processEvents();
+        QThread::msleep(1);
+    }
+}
+
+// Starts the cue as the transport does and waits, spinning, for the peak of a
+// rendered block to rise above zero.
+double goToSoundMs(PlaybackEngine& engine, Cue* cue)
+{
+    QElapsedTimer timer;
+    timer.start();
+    engine.loadCue(cue);
+    engine.seek(0);
+    engine.play();
+    while (engine.getPeakLevel() <= 0.0f) {
+        if (timer.elapsed() > 5000)
+            return -1.0;
+    }
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+void report(const char* what, std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    double sum = 0.0;
+    for (double v : ms)
+        sum += v;
+    std::printf("  %-44s min %6.2f  median %6.2f  mean %6.2f  max %6.2f ms  (%zu runs)\n", what, ms.front(),
+                ms[ms.size() / 2], sum / double(ms.size()), ms.back(), ms.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("SDL_AUDIODRIVER", "disk");
+    qputenv("SDL_DISKAUDIOFILE", "/dev/null");
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString shortFile = dir.filePath("short.flac");
+    const QString longFile = dir.filePath("ten-minutes.mp3");
+    std::printf("Making test files...\n");
+    if (!BenchAudio::makeNoiseFile(shortFile, 30, {"-c:a", "flac"})
+        || !BenchAudio::makeNoiseFile(longFile, 600, {"-c:a", "libmp3lame", "-b:a", "192k"})) {
+        std::fprintf(stderr, "ffmpeg failed\n");
+        return 1;
+    }
+
+    Cue preloaded(1, "short", shortFile);
+    preloaded.setDuration(30000);
+    preloaded.clearDirty();
+    Cue longCue(2, "long", longFile);
+    longCue.setDuration(600000);
+    longCue.clearDirty();
+
+    PlaybackEngine engine;
+    QElapsedTimer openTimer;
+    openTimer.start();
+    engine.loadCue(&preloaded);  // opens the device
+    const double openMs = double(openTimer.nsecsElapsed()) / 1e6;
+    engine.play();
+    settle(300);
+    std::printf("Device period: %d frames (%.1f ms); opening the device took %.1f ms\n", 512, 512 * 1000.0 / 44100,
+                openMs);
+
+    QRandomGenerator rng(7);
+    std::vector<double> cached;
+    std::vector<double> undecoded;
+    for (int run = 0; run < 30; ++run) {
+        engine.stop();  // the complete data goes back to the cache
+        settle(20 + int(rng.bounded(12)));  // any phase of the device period
+        if (!engine.isCached(shortFile)) {
+            std::fprintf(stderr, "short file not cached\n");
+            return 1;
+        }
+        cached.push_back(goToSoundMs(engine, &preloaded));
+    }
+    for (int run = 0; run < 15; ++run) {
+        engine.stop();
+        engine.clearPreloadCache();
+        settle(20 + int(rng.bounded(12)));
+        undecoded.push_back(goToSoundMs(engine, &longCue));
+    }
+    engine.stop();
+
+    std::printf("Go-to-sound (load + seek + play until the callback renders sound):\n");
+    report("preloaded cue, device running:", cached);
+    report("10-minute MP3, not decoded yet:", undecoded);
+    return 0;
+}
