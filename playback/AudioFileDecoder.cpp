@@ -67,6 +67,7 @@ struct AudioFileDecoder::State {
     bool demuxerDone = false;
     bool decoderDone = false;
     bool resamplerFlushed = false;
+    bool stoppedOnError = false;
     int skipped = 0;
 
     ~State() { release(); }
@@ -88,6 +89,7 @@ struct AudioFileDecoder::State {
         resamplerRate = 0;
         resamplerFormat = -1;
         demuxerDone = decoderDone = resamplerFlushed = false;
+        stoppedOnError = false;
         skipped = 0;
     }
 
@@ -96,6 +98,13 @@ struct AudioFileDecoder::State {
         error = text;
         release();
         return false;
+    }
+
+    // Reading gave up before the real end of the data.
+    void giveUp(const QString& text)
+    {
+        stoppedOnError = true;
+        error = text;
     }
 
     size_t pendingFrames() const { return (pending.size() - pendingOffset) / kChannels; }
@@ -198,6 +207,7 @@ struct AudioFileDecoder::State {
                 // A damaged frame: skip it, the decoder carries on.
                 ++skipped;
                 if (++consecutiveErrors > kMaxConsecutiveReadErrors) {
+                    giveUp(QStringLiteral("read failed: ") + ffmpegErrorText(rc));
                     decoderDone = true;
                     return false;
                 }
@@ -215,6 +225,8 @@ struct AudioFileDecoder::State {
                     ++skipped;
                     continue;
                 }
+                if (readRc != AVERROR_EOF && !(format->pb && format->pb->eof_reached))
+                    giveUp(QStringLiteral("read failed: ") + ffmpegErrorText(readRc));
                 demuxerDone = true;
                 avcodec_send_packet(codec, nullptr);
                 continue;
@@ -228,6 +240,7 @@ struct AudioFileDecoder::State {
             if (sendRc < 0 && sendRc != AVERROR(EAGAIN)) {
                 ++skipped;
                 if (++consecutiveErrors > kMaxConsecutiveReadErrors) {
+                    giveUp(QStringLiteral("read failed: ") + ffmpegErrorText(sendRc));
                     demuxerDone = true;
                     avcodec_send_packet(codec, nullptr);
                 }
@@ -376,6 +389,11 @@ qint64 AudioFileDecoder::read(float* out, qint64 maxFrames)
 bool AudioFileDecoder::atEnd() const
 {
     return !d->format || (d->decoderDone && d->resamplerFlushed && d->pendingFrames() == 0);
+}
+
+bool AudioFileDecoder::stoppedOnError() const
+{
+    return d->stoppedOnError;
 }
 
 int AudioFileDecoder::skippedPackets() const

@@ -45,6 +45,10 @@ public:
     qint64 read(float* out, qint64 maxFrames);
     bool atEnd() const;
 
+    // True once reading has given up on errors before the real end of the
+    // data (errorString() says why): what was read is only part of the file.
+    bool stoppedOnError() const;
+
     // Packets that failed to decode and were skipped so far.
     int skippedPackets() const;
 

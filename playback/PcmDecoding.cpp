@@ -38,5 +38,9 @@ void decodeFileToBuffer(const QString& path, PcmBuffer& out)
             break;
         out.commit(got);
     }
-    out.finish(PcmBuffer::State::Complete);
+    // Data cut short by a read error is kept but not taken for the whole file.
+    if (decoder.stoppedOnError())
+        out.finish(PcmBuffer::State::Failed, decoder.errorString());
+    else
+        out.finish(PcmBuffer::State::Complete);
 }

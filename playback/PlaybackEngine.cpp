@@ -482,6 +482,11 @@ bool PlaybackEngine::isCached(const QString& filePath) const
     return m_cache->contains(filePath);
 }
 
+bool PlaybackEngine::isDecodeComplete() const
+{
+    return m_currentPcm && m_currentPcm->state() == PcmBuffer::State::Complete;
+}
+
 qint64 PlaybackEngine::cacheMemoryUsage() const
 {
     return m_cache->memoryUsage();

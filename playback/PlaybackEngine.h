@@ -42,41 +42,47 @@ public:
     explicit PlaybackEngine(QObject* parent = nullptr);
     ~PlaybackEngine() override;
 
+    // What the transport calls is virtual so that its tests can script an
+    // engine without a device.
+
     // --- transport primitives ---
-    void play();
-    void pause();
-    void stop();
-    void seek(qint64 positionMs);
-    void setVolume(float gain);
+    virtual void play();
+    virtual void pause();
+    virtual void stop();
+    virtual void seek(qint64 positionMs);
+    virtual void setVolume(float gain);
 
-    bool reinitializeDevice();
-    bool setOutputDevice(const QString& deviceName);
-    QString getOutputDeviceName() const;
-    QStringList getAvailableDevices() const;
+    virtual bool reinitializeDevice();
+    virtual bool setOutputDevice(const QString& deviceName);
+    virtual QString getOutputDeviceName() const;
+    virtual QStringList getAvailableDevices() const;
 
-    qint64 getPosition() const { return m_renderer.positionMs(); }
-    qint64 getDuration() const { return m_renderer.durationMs(); }
-    bool isPlaying() const { return m_renderer.isPlaying(); }
-    float getPeakLevel() const { return m_renderer.peakLevel(); }
-    quint32 getSampleRate() const { return m_sampleRate; }
+    virtual qint64 getPosition() const { return m_renderer.positionMs(); }
+    virtual qint64 getDuration() const { return m_renderer.durationMs(); }
+    virtual bool isPlaying() const { return m_renderer.isPlaying(); }
+    virtual float getPeakLevel() const { return m_renderer.peakLevel(); }
+    virtual quint32 getSampleRate() const { return m_sampleRate; }
 
     // --- decoding and preload cache ---
-    bool loadCue(Cue* cue);
-    void preloadCues(const QList<Cue*>& cues);
-    void prioritizePreload(Cue* cue);
-    void clearPreloadQueue();
-    void clearPreloadCache();
-    void removeFromCache(const QString& filePath);
-    bool isCached(const QString& filePath) const;
+    virtual bool loadCue(Cue* cue);
+    virtual void preloadCues(const QList<Cue*>& cues);
+    virtual void prioritizePreload(Cue* cue);
+    virtual void clearPreloadQueue();
+    virtual void clearPreloadCache();
+    virtual void removeFromCache(const QString& filePath);
+    virtual bool isCached(const QString& filePath) const;
     qint64 cacheMemoryUsage() const;
+    // The current cue's data holds the whole file: decoded to its real end,
+    // not cut short by a read error. Only then is getDuration() its length.
+    virtual bool isDecodeComplete() const;
 
     // --- crossfade ---
-    bool startCrossfade(Cue* next);
-    void cancelCrossfade();
-    bool isCrossfading() const { return m_renderer.isCrossfading(); }
-    bool isCrossfadeDecoding() const { return m_crossfadeDecodeRunning; }
-    Cue* crossfadePendingCue() const { return m_pendingCrossfadeCue.data(); }
-    quint64 incomingPositionFrames() const { return m_renderer.incomingPositionFrames(); }
+    virtual bool startCrossfade(Cue* next);
+    virtual void cancelCrossfade();
+    virtual bool isCrossfading() const { return m_renderer.isCrossfading(); }
+    virtual bool isCrossfadeDecoding() const { return m_crossfadeDecodeRunning; }
+    virtual Cue* crossfadePendingCue() const { return m_pendingCrossfadeCue.data(); }
+    virtual quint64 incomingPositionFrames() const { return m_renderer.incomingPositionFrames(); }
 
     // Crossfade settings, written by the transport.
     bool crossfadeEnabled = false;

@@ -1,0 +1,936 @@
+#include "playback/AudioEngine.h"
+
+#include "model/Cue.h"
+#include "playback/AudioFileProbe.h"
+#include "playback/PlaybackEngine.h"
+#include "playback/WaveformParseRequester.h"
+
+#include <QDebug>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Gain handed to the engine: above 2.0 is 2.0, not above 0 (NaN too) is 0.
+float clampOutputGain(float gain)
+{
+    if (gain > 2.0f)
+        return 2.0f;
+    if (!(gain > 0.0f))
+        return 0.0f;
+    return gain;
+}
+
+}  // namespace
+
+AudioEngine* AudioEngine::instance()
+{
+    static AudioEngine engine;
+    return &engine;
+}
+
+AudioEngine::AudioEngine(QObject* parent)
+    : AudioEngine(new PlaybackEngine(), parent)
+{
+}
+
+AudioEngine::AudioEngine(PlaybackEngine* engine, QObject* parent)
+    : QObject(parent)
+    , m_engine(engine)
+{
+    qRegisterMetaType<AudioEngine::State>("AudioEngine::State");
+    m_engine->setParent(this);
+    connectEngine();
+
+    m_loopCheckTimer = new QTimer(this);
+    m_loopCheckTimer->setInterval(kLoopCheckIntervalMs);
+    connect(m_loopCheckTimer, &QTimer::timeout, this, &AudioEngine::onLoopCheckTimer);
+
+    m_preWaitTimer = new QTimer(this);
+    m_preWaitTimer->setSingleShot(true);
+    connect(m_preWaitTimer, &QTimer::timeout, this, &AudioEngine::onPreWaitTimeout);
+
+    m_levelTimer = new QTimer(this);
+    m_levelTimer->setInterval(kLevelIntervalMs);
+    connect(m_levelTimer, &QTimer::timeout, this, &AudioEngine::onLevelTimer);
+
+    m_pauseFadeTimer = new QTimer(this);
+    m_pauseFadeTimer->setInterval(kPauseFadeStepMs);
+    connect(m_pauseFadeTimer, &QTimer::timeout, this, &AudioEngine::onPauseFadeTimer);
+
+    m_levelTimer->start();
+}
+
+AudioEngine::~AudioEngine()
+{
+    m_engine->stop();
+    m_loopCheckTimer->stop();
+    m_preWaitTimer->stop();
+}
+
+void AudioEngine::connectEngine()
+{
+    // Automatic connections: the engine's device and worker threads reach the
+    // transport queued.
+    connect(m_engine, &PlaybackEngine::playbackFinished, this, &AudioEngine::handleEngineFinished);
+    connect(m_engine, &PlaybackEngine::errorOccurred, this, [this](const QString& message) {
+        qWarning() << "AudioEngine - forwarding error from PlaybackEngine:" << message;
+        Q_EMIT errorOccurred(message);
+    });
+    connect(m_engine, &PlaybackEngine::crossfadeDecodeReady, this, &AudioEngine::onCrossfadeDecodeReady);
+}
+
+// ---------------------------------------------------------------------------
+// Helpers shared by the starts
+
+float AudioEngine::volumeLawGain() const
+{
+    float gain = std::pow(float(m_mainVolume) / 100.0f, 1.5f);
+    if (m_currentCue) {
+        gain *= std::pow(float(m_cueVolume) / 100.0f, 1.5f);
+        gain *= float(std::pow(10.0, m_lufsGainDb / 20.0));
+    }
+    return clampOutputGain(gain);
+}
+
+float AudioEngine::fadeReferenceGain() const
+{
+    return m_currentCue ? volumeLawGain() : 0.0f;
+}
+
+void AudioEngine::applyVolume()
+{
+    m_engine->setVolume(volumeLawGain());
+}
+
+void AudioEngine::applyCueVolumeChoice(Cue* cue)
+{
+    m_cueVolume = cue->volumeChoose() != 0 ? cue->volumeB() : cue->volumeA();
+}
+
+void AudioEngine::requestWaveform(Cue* cue)
+{
+    if (cue && m_trackList && cue->waveform().isEmpty())
+        m_trackList->enqueueWaveformParse(cue, false);
+}
+
+qint64 AudioEngine::loopStartTarget(Cue* cue) const
+{
+    qint64 duration = cue->durationMs();
+    if (duration <= 0)
+        duration = m_engine->getDuration();
+    const qint64 loopEnd = cue->loopEndMs();
+    const qint64 regionEnd = (loopEnd >= 1 && loopEnd < duration) ? loopEnd : duration;
+    return cue->loopStartMs() < regionEnd ? cue->loopStartMs() : 0;
+}
+
+// A cue that has no stored length yet needs one before its start bounds can
+// be computed; the engine still describes the previous cue, so the file is
+// asked directly.
+qint64 AudioEngine::resolveStartDuration(Cue* cue)
+{
+    if (!QFileInfo::exists(cue->filePath()))
+        return 0;
+    const qint64 duration = probeDurationMs(cue->filePath());
+    if (duration < 1)
+        return 0;
+    cue->setDuration(duration);
+    cue->setLoopRange(cue->loopStartMs(), duration, false);
+    cue->saveToDatabase(false);
+    return cue->durationMs();
+}
+
+void AudioEngine::cancelPauseFade()
+{
+    m_pauseFadeTimer->stop();
+    m_fadeStepsLeft = 0;
+}
+
+void AudioEngine::cancelPreWait()
+{
+    m_preWaitTimer->stop();
+    m_preWaitActive = false;
+}
+
+void AudioEngine::resetForNewCue(bool finishAtEndArg)
+{
+    // Nothing of the previous cue may act on this one: a pause fade still
+    // running would otherwise pause it, a pre-wait would start it again.
+    cancelPauseFade();
+    cancelPreWait();
+    m_stopRequested = false;
+    m_loopJustApplied = false;
+    m_passCounted = false;
+    m_stuckTicks = 0;
+    loopCounter = 0;
+    finishAtEnd = finishAtEndArg;
+    m_handoverPending = false;
+}
+
+bool AudioEngine::failStart(const QString& message)
+{
+    // The engine may still sound the cue that was playing before; the
+    // transport no longer supervises it, so it must not go on unseen.
+    m_engine->stop();
+    m_loopCheckTimer->stop();
+    m_crossfadeSeen = false;
+    m_state = Stopped;
+    m_currentCue = nullptr;
+    Q_EMIT errorOccurred(message);
+    Q_EMIT playbackFinished();
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Playback control
+
+bool AudioEngine::play(Cue* cue, bool finishAtEndArg, qint64 startPosMs)
+{
+    if (!cue) {
+        qWarning() << "AudioEngine::play - Cue is null";
+        return false;
+    }
+    if (cue->id() < 1) {
+        qWarning() << "AudioEngine::play - Invalid cue:" << cue->id();
+        return false;
+    }
+
+    Cue* current = m_currentCue.data();
+    // A cue announced as ended while its sound goes on can be crossfaded from.
+    if (m_state == Stopped && current && (m_engine->isPlaying() || m_handoverPending))
+        m_state = Playing;
+
+    qint64 duration = cue->durationMs();
+    if (duration < 1)
+        duration = resolveStartDuration(cue);
+    const qint64 loopEnd = cue->loopEndMs();
+    const qint64 regionEnd = (loopEnd > 0 && loopEnd < duration) ? loopEnd : duration;
+    const qint64 regionStart = cue->loopStartMs() < regionEnd ? cue->loopStartMs() : 0;
+    qint64 target = startPosMs < 0 ? regionStart : startPosMs;
+    if (regionStart < regionEnd)
+        target = std::clamp(target, regionStart, regionEnd);
+
+    m_engine->prioritizePreload(cue);
+
+    // Only a sounding engine can crossfade: a silent one (a pre-wait, a fade
+    // to silence that has ended) would never move the mix on.
+    if (m_state == Playing && current && (cue != current || m_handoverPending)
+        && !m_engine->isCrossfading() && m_engine->isPlaying() && !m_preWaitActive) {
+        if (m_engine->startCrossfade(cue)) {
+            resetForNewCue(finishAtEndArg);
+            m_currentCue = cue;
+            m_state = Playing;
+            applyCueVolumeChoice(cue);
+            applyVolume();
+            requestWaveform(cue);
+            m_loopCheckTimer->start();
+            Q_EMIT stateChanged(Playing);
+            Q_EMIT currentCueChanged(cue);
+            return true;
+        }
+        qWarning() << "AudioEngine::play - Crossfade FAILED for cue" << cue->id()
+                   << ", falling back to normal playback. Check [Crossfade] logs above for reason.";
+        m_handoverPending = false;
+    }
+
+    if (m_engine->isCrossfading()) {
+        m_queuedCue = cue;
+        m_queuedFinishAtEnd = finishAtEndArg;
+        return false;
+    }
+
+    resetForNewCue(finishAtEndArg);
+    m_crossfadeSeen = false;
+    m_currentCue = cue;
+    m_state = Playing;
+    applyCueVolumeChoice(cue);
+
+    const QString path = cue->filePath();
+    if (!QFileInfo::exists(path)) {
+        qWarning() << "AudioEngine::play - File not found:" << path;
+        return failStart(QStringLiteral("文件不存在：") + QFileInfo(path).fileName());
+    }
+    if (!m_engine->loadCue(cue)) {
+        qWarning() << "AudioEngine::play - Failed to load cue";
+        return failStart(QStringLiteral("加载音频文件失败：") + cue->name());
+    }
+    m_engine->seek(target);
+    requestWaveform(cue);
+
+    if (!finishAtEnd && cue->preWaitMs() > 0) {
+        // The engine stays silent; the loop check waits for the sound.
+        m_loopCheckTimer->stop();
+        m_preWaitActive = true;
+        m_preWaitTimer->start(cue->preWaitMs());
+    } else {
+        m_engine->play();
+        m_loopCheckTimer->start();
+        applyVolume();
+    }
+    Q_EMIT stateChanged(Playing);
+    Q_EMIT currentCueChanged(cue);
+    return true;
+}
+
+void AudioEngine::onPreWaitTimeout()
+{
+    m_preWaitActive = false;
+    if (m_currentCue && !m_stopRequested && m_state != Stopped) {
+        m_state = Playing;
+        m_engine->play();
+        m_loopCheckTimer->start();
+        applyVolume();
+        Q_EMIT stateChanged(Playing);
+        return;
+    }
+    m_currentCue = nullptr;
+    m_state = Stopped;
+    Q_EMIT playbackFinished();
+}
+
+bool AudioEngine::pauseFadeApplies() const
+{
+    return m_pauseFadeEnabled && m_pauseFadeDurationMs > 0 && (!m_pauseFadeShowModeOnly || m_showMode)
+        && !m_pauseFadeTimer->isActive();
+}
+
+int AudioEngine::pauseFadeSteps() const
+{
+    return m_pauseFadeDurationMs >= kPauseFadeStepMs ? m_pauseFadeDurationMs / kPauseFadeStepMs : 1;
+}
+
+void AudioEngine::pause()
+{
+    if (m_state != Playing)
+        return;
+    if (pauseFadeApplies()) {
+        m_fadeStartGain = fadeReferenceGain();
+        m_fadeStepsLeft = pauseFadeSteps();
+        m_fadingOut = true;
+        m_pauseFadeTimer->start();
+        return;
+    }
+    // Also a second pause during a fade: it pauses at once.
+    cancelPauseFade();
+    m_engine->pause();
+    m_state = Paused;
+    m_loopCheckTimer->stop();
+    cancelPreWait();
+    applyVolume();
+    Q_EMIT stateChanged(Paused);
+}
+
+void AudioEngine::resume()
+{
+    if (m_state != Paused)
+        return;
+    if (pauseFadeApplies()) {
+        m_engine->setVolume(0.0f);
+        m_engine->play();
+        m_state = Playing;
+        m_loopCheckTimer->start();
+        Q_EMIT stateChanged(Playing);
+        m_fadeTargetGain = fadeReferenceGain();
+        m_fadeStepsLeft = pauseFadeSteps();
+        m_fadingOut = false;
+        m_pauseFadeTimer->start();
+        return;
+    }
+    cancelPauseFade();
+    applyVolume();
+    m_engine->play();
+    m_state = Playing;
+    m_loopCheckTimer->start();
+    Q_EMIT stateChanged(Playing);
+}
+
+void AudioEngine::onPauseFadeTimer()
+{
+    if (!m_pauseFadeTimer->isActive())
+        return;  // cancelled by a start or a stop
+    const int steps = pauseFadeSteps();
+    if (m_fadeStepsLeft > 0) {
+        const int left = --m_fadeStepsLeft;
+        const float gain = m_fadingOut ? float(left) * m_fadeStartGain / float(steps)
+                                       : float(steps - left) * m_fadeTargetGain / float(steps);
+        m_engine->setVolume(clampOutputGain(gain));
+        return;
+    }
+    m_pauseFadeTimer->stop();
+    if (m_fadingOut) {
+        m_engine->pause();
+        m_state = Paused;
+        m_loopCheckTimer->stop();
+        cancelPreWait();
+        Q_EMIT stateChanged(Paused);
+    }
+    // The engine holds the full gain again (silent while paused).
+    applyVolume();
+}
+
+void AudioEngine::stop()
+{
+    m_stopRequested = true;
+    cancelPauseFade();
+    m_loopCheckTimer->stop();
+    cancelPreWait();
+    m_engine->stop();
+    m_state = Stopped;
+    m_loopJustApplied = false;
+    m_passCounted = false;
+    loopCounter = 0;
+    m_handoverPending = false;
+    m_currentCue = nullptr;
+    // A cue queued behind a mix that is now gone must not start later.
+    m_queuedCue = nullptr;
+    m_crossfadeSeen = false;
+    Q_EMIT stateChanged(Stopped);
+    Q_EMIT playbackFinished();
+}
+
+void AudioEngine::seek(qint64 positionMs)
+{
+    Cue* cue = m_currentCue.data();
+    if (!cue)
+        return;
+    qint64 target = positionMs;
+    const qint64 duration = getDuration();
+    if (duration > 0)
+        target = std::clamp<qint64>(target, 0, duration);
+    if (cue->loopEndMs() > cue->loopStartMs())
+        target = std::clamp(target, cue->loopStartMs(), cue->loopEndMs());
+    m_engine->seek(target);
+}
+
+// ---------------------------------------------------------------------------
+// Volume
+
+void AudioEngine::setMainVolume(int volume)
+{
+    m_mainVolume = std::clamp(volume, 0, 100);
+    applyVolume();
+}
+
+void AudioEngine::setCueVolume(int volume)
+{
+    if (!m_currentCue)
+        return;
+    m_cueVolume = volume;
+    applyVolume();
+}
+
+void AudioEngine::setLufsGain(double gainDb)
+{
+    m_lufsGainDb = gainDb;
+    applyVolume();
+}
+
+// ---------------------------------------------------------------------------
+// Crossfade settings and output device
+
+void AudioEngine::setCrossfadeEnabled(bool enabled)
+{
+    if (enabled || m_engine->isCrossfading()
+        || (!m_engine->isCrossfadeDecoding() && !m_engine->crossfadePendingCue())) {
+        m_engine->crossfadeEnabled = enabled;
+        m_crossfadeEnabled = enabled;
+        return;
+    }
+
+    // Switched off while the next cue's crossfade is being prepared: the
+    // current cue starts on its own.
+    m_engine->crossfadeEnabled = false;
+    m_crossfadeEnabled = false;
+    m_handoverPending = false;
+    Cue* cue = m_currentCue.data();
+    if (!cue) {
+        m_engine->stop();
+        return;
+    }
+    if (m_state != Playing) {
+        m_engine->loadCue(cue);
+        return;
+    }
+    if (!m_engine->loadCue(cue)) {
+        qWarning() << "AudioEngine::setCrossfadeEnabled - Failed to load cue";
+        failStart(QStringLiteral("加载音频文件失败：") + cue->name());
+        return;
+    }
+    m_engine->seek(loopStartTarget(cue));
+    m_loopJustApplied = false;
+    m_passCounted = false;
+    loopCounter = 0;
+    m_engine->play();
+    applyCueVolumeChoice(cue);
+    applyVolume();
+    m_loopCheckTimer->start();
+    requestWaveform(cue);
+    Q_EMIT stateChanged(Playing);
+    Q_EMIT currentCueChanged(cue);
+}
+
+void AudioEngine::setCrossfadeDuration(int seconds)
+{
+    m_engine->crossfadeDurationMs = qint64(seconds) * 1000;
+}
+
+void AudioEngine::setCrossfadeCurve(int curve)
+{
+    m_engine->crossfadeCurve = curve;
+}
+
+int AudioEngine::getCrossfadeCurve() const
+{
+    return m_engine->crossfadeCurve;
+}
+
+void AudioEngine::setOutputDevice(const QString& deviceName)
+{
+    Cue* cue = m_currentCue.data();
+    if (cue && m_state == Playing) {
+        // The same cue goes on at the same place on the new device.
+        const qint64 position = m_engine->getPosition();
+        m_engine->stop();
+        m_engine->setOutputDevice(deviceName);
+        m_engine->loadCue(cue);
+        m_engine->seek(position);
+        m_engine->play();
+        return;
+    }
+    if (m_state == Playing)
+        stop();
+    m_engine->setOutputDevice(deviceName);
+}
+
+QStringList AudioEngine::getAvailableDevices() const
+{
+    return m_engine->getAvailableDevices();
+}
+
+QString AudioEngine::getOutputDeviceName() const
+{
+    return m_engine->getOutputDeviceName();
+}
+
+// ---------------------------------------------------------------------------
+// Pass-throughs
+
+void AudioEngine::preloadCues(const QList<Cue*>& cues)
+{
+    m_engine->preloadCues(cues);
+}
+
+void AudioEngine::prioritizePreload(Cue* cue)
+{
+    if (cue)
+        m_engine->prioritizePreload(cue);
+}
+
+void AudioEngine::clearPreloadQueue()
+{
+    m_engine->clearPreloadQueue();
+}
+
+void AudioEngine::clearPreloadCache()
+{
+    m_engine->clearPreloadCache();
+}
+
+void AudioEngine::removeFromCache(const QString& filePath)
+{
+    m_engine->removeFromCache(filePath);
+}
+
+bool AudioEngine::isCached(const QString& filePath) const
+{
+    return m_engine->isCached(filePath);
+}
+
+void AudioEngine::cancelCrossfade()
+{
+    m_engine->cancelCrossfade();
+}
+
+bool AudioEngine::startCrossfade(Cue* cue)
+{
+    return cue && m_engine->startCrossfade(cue);
+}
+
+// ---------------------------------------------------------------------------
+// Read access
+
+qint64 AudioEngine::getDuration() const
+{
+    if (Cue* cue = m_currentCue.data(); cue && cue->durationMs() > 0)
+        return cue->durationMs();
+    return std::max<qint64>(m_engine->getDuration(), 0);
+}
+
+qint64 AudioEngine::getPosition() const
+{
+    return m_engine->getPosition();
+}
+
+qint64 AudioEngine::getCurrentPosition() const
+{
+    if (m_engine->isCrossfading()) {
+        const quint32 rate = m_engine->getSampleRate();
+        return rate ? qint64(double(m_engine->incomingPositionFrames()) * 1000.0 / double(rate)) : 0;
+    }
+    if (m_engine->isCrossfadeDecoding()) {
+        if (Cue* pending = m_engine->crossfadePendingCue())
+            return pending->loopStartMs();
+    }
+    return m_engine->getPosition();
+}
+
+bool AudioEngine::isCrossfading() const
+{
+    return m_engine->isCrossfading() || m_engine->isCrossfadeDecoding();
+}
+
+void AudioEngine::onLevelTimer()
+{
+    Q_EMIT levelUpdated(m_state == Playing ? m_engine->getPeakLevel() : 0.0f);
+}
+
+// ---------------------------------------------------------------------------
+// Loop check and the end of a cue
+
+void AudioEngine::handOver()
+{
+    m_handoverPending = true;
+    // Stopped without announcing it: the engine plays on and the loop check
+    // keeps running until the next play() crossfades from this cue.
+    m_state = Stopped;
+    Q_EMIT playbackFinished();
+}
+
+void AudioEngine::finishLastPass(bool dropCurrentCue)
+{
+    m_loopCheckTimer->stop();
+    m_loopJustApplied = false;
+    m_state = Stopped;
+    // The sound may go on only where the next cue can crossfade from it;
+    // in Custom nothing follows, so it must stop here.
+    const bool crossfadeCanFollow = m_engine->crossfadeEnabled && (finishAtEnd || autoAdvance);
+    if (crossfadeCanFollow) {
+        Q_EMIT stateChanged(Stopped);
+        Q_EMIT playbackFinished();
+        return;
+    }
+    m_engine->stop();
+    Q_EMIT positionChanged(0);
+    if (dropCurrentCue)
+        m_currentCue = nullptr;
+    Q_EMIT stateChanged(Stopped);
+    Q_EMIT playbackFinished();
+}
+
+void AudioEngine::recoverStalledDevice(qint64 positionMs)
+{
+    m_recovering = true;
+    qWarning() << "AudioEngine::onLoopCheckTimer - Device stuck detected! position:" << positionMs
+               << "stuckCount:" << m_stuckTicks << ", attempting device recovery...";
+    if (m_engine->reinitializeDevice()) {
+        m_engine->seek(positionMs);
+        m_engine->play();
+    } else {
+        qWarning() << "AudioEngine - Device recovery FAILED";
+        m_state = Stopped;
+        m_loopCheckTimer->stop();
+        Q_EMIT errorOccurred(QStringLiteral("音频设备恢复失败，请手动重新播放"));
+        Q_EMIT stateChanged(Stopped);
+    }
+    m_recovering = false;
+    m_stuckTicks = 0;
+    m_lastPosition = 0;
+}
+
+void AudioEngine::onLoopCheckTimer()
+{
+    Cue* cue = m_currentCue.data();
+    if (!m_loopCheckTimer->isActive() || m_state != Playing || !cue)
+        return;
+    const qint64 position = m_engine->getPosition();
+    const qint64 duration = getDuration();
+
+    // Crossfade tracking.
+    if (m_engine->isCrossfading()) {
+        m_crossfadeSeen = true;
+        Q_EMIT positionChanged(getCurrentPosition());
+        return;
+    }
+    if (m_crossfadeSeen) {
+        // The mix has ended since the last tick; a cue into itself starts a
+        // new pass here.
+        m_handoverPending = false;
+        m_crossfadeSeen = false;
+        m_passCounted = false;
+        if (Cue* queued = m_queuedCue.data()) {
+            m_queuedCue = nullptr;
+            play(queued, m_queuedFinishAtEnd, -1);
+            return;
+        }
+        if (!m_engine->isPlaying()) {
+            m_state = Stopped;
+            m_loopCheckTimer->stop();
+            Q_EMIT stateChanged(Stopped);
+            Q_EMIT playbackFinished();
+            return;
+        }
+        Q_EMIT positionChanged(position);
+        return;
+    }
+    if (m_engine->isCrossfadeDecoding()) {
+        Q_EMIT positionChanged(getCurrentPosition());
+        return;
+    }
+
+    // A device that plays but whose position stands still inside the cue.
+    if (!m_recovering && m_engine->isPlaying() && position == m_lastPosition && duration > position
+        && position >= 1) {
+        if (++m_stuckTicks >= kStuckTickLimit) {
+            recoverStalledDevice(position);
+            return;
+        }
+    } else {
+        m_stuckTicks = 0;
+    }
+    m_lastPosition = position;
+
+    Q_EMIT positionChanged(position);
+    if (m_state != Playing || !m_currentCue)
+        return;
+
+    if (m_loopJustApplied && duration > 0) {
+        if (position >= duration)
+            return;  // the jump back has not taken effect yet
+        m_loopJustApplied = false;
+    }
+
+    // The crossfade window before the region end.
+    if (m_engine->crossfadeEnabled && !m_engine->isCrossfading() && !m_handoverPending
+        && !m_passCounted) {
+        const qint64 loopEnd = cue->loopEndMs();
+        const qint64 regionEnd = (loopEnd > 0 && loopEnd < duration) ? loopEnd : duration;
+        const qint64 windowStart = regionEnd - m_engine->crossfadeDurationMs;
+        if (windowStart >= 1 && position >= windowStart) {
+            if (finishAtEnd) {
+                handOver();
+                return;
+            }
+            // Each pass is counted once, however many ticks fall in its window.
+            m_passCounted = true;
+            const int loopCount = cue->loopCount();
+            bool lastPass = false;
+            if (loopCount > 0) {
+                ++loopCounter;
+                lastPass = loopCount == 1 || loopCounter >= loopCount;
+            }
+            if (!lastPass) {
+                m_handoverPending = true;
+                if (m_engine->startCrossfade(cue))
+                    return;  // into its own loop start
+                m_handoverPending = false;
+            } else if (autoAdvance) {
+                handOver();
+                return;
+            } else {
+                m_handoverPending = true;
+                if (m_engine->startCrossfade(nullptr))
+                    return;  // fades to silence, then the engine reports the end
+                m_handoverPending = false;
+                m_engine->stop();
+                m_state = Stopped;
+                m_loopCheckTimer->stop();
+                Q_EMIT positionChanged(0);
+                Q_EMIT stateChanged(Stopped);
+                Q_EMIT playbackFinished();
+                return;
+            }
+        }
+    }
+
+    checkLoopRegion(position);
+}
+
+// Whether the engine's length of the current cue is the whole file: a read
+// error cuts the data short, and that length must not replace the stored one.
+bool AudioEngine::trustedDecodedLength() const
+{
+    return m_engine->isDecodeComplete();
+}
+
+void AudioEngine::checkLoopRegion(qint64 positionMs)
+{
+    Cue* cue = m_currentCue.data();
+    if (!cue)
+        return;
+    const qint64 loopStart = cue->loopStartMs();
+    const qint64 loopEnd = cue->loopEndMs();
+    const qint64 storedDuration = cue->durationMs();
+    const qint64 decoded = m_engine->getDuration();
+
+    auto capped = [](qint64 end, qint64 limit) { return end > 0 ? std::min(end, limit) : limit; };
+    qint64 regionEnd = 0;
+    if (decoded > 0 && !cue->isBadFile()) {
+        if (storedDuration > 0 && storedDuration + 200 < decoded) {
+            cue->setDuration(decoded);
+            if (cue->loopEndMs() == storedDuration || cue->loopEndMs() <= 0) {
+                cue->setLoopRange(loopStart, decoded, false);
+                regionEnd = decoded;
+            } else {
+                regionEnd = capped(loopEnd, decoded);
+            }
+        } else if (storedDuration > 0 && storedDuration - 200 > decoded) {
+            if (trustedDecodedLength()) {
+                cue->setDuration(decoded);
+                if (cue->loopEndMs() > decoded || cue->loopEndMs() <= 0) {
+                    cue->setLoopRange(loopStart, decoded, false);
+                    regionEnd = decoded;
+                } else {
+                    regionEnd = capped(loopEnd, decoded);
+                }
+            } else {
+                // Still decoding, or the data was cut short: the data end
+                // ends the cue, the stored length stays.
+                regionEnd = capped(loopEnd, storedDuration);
+            }
+        } else if (storedDuration <= 0) {
+            cue->setDuration(decoded);
+            regionEnd = capped(loopEnd, decoded);
+        } else {
+            regionEnd = capped(loopEnd, storedDuration);
+        }
+    } else {
+        if (storedDuration <= 0)
+            return;
+        regionEnd = capped(loopEnd, storedDuration);
+    }
+
+    if (loopStart >= regionEnd || m_state != Playing)
+        return;
+    if (positionMs < loopStart) {
+        m_engine->seek(loopStart);
+        return;
+    }
+    if (positionMs < regionEnd)
+        return;
+
+    // The region end is reached.
+    if (finishAtEnd) {
+        finishLastPass(false);
+        return;
+    }
+    const int loopCount = cue->loopCount();
+    if (loopCount == 0) {
+        m_engine->seek(loopStart);
+        m_loopJustApplied = true;
+        m_passCounted = false;
+        return;
+    }
+    const int completed = m_passCounted ? loopCounter : loopCounter + 1;
+    if (completed < loopCount) {
+        m_engine->seek(loopStart);
+        m_loopJustApplied = true;
+        m_passCounted = false;
+        loopCounter = completed;
+        return;
+    }
+    finishLastPass(true);
+}
+
+void AudioEngine::handleEngineFinished()
+{
+    Cue* cue = m_currentCue.data();
+    if (m_stopRequested || !cue || m_state == Stopped || m_loopJustApplied)
+        return;
+
+    if (!finishAtEnd) {
+        qint64 duration = cue->durationMs();
+        if (duration <= 0)
+            duration = getDuration();
+        const qint64 loopEnd = cue->loopEndMs();
+        const qint64 regionEnd = loopEnd > 0 ? std::min(loopEnd, duration) : duration;
+        const qint64 loopStart = cue->loopStartMs();
+        const int loopCount = cue->loopCount();
+        const int completed = m_passCounted ? loopCounter : loopCounter + 1;
+        if (regionEnd > loopStart && (loopCount == 0 || completed < loopCount)) {
+            m_engine->seek(loopStart);
+            m_loopJustApplied = true;
+            m_passCounted = false;
+            if (loopCount > 0)
+                loopCounter = completed;
+            return;
+        }
+        m_loopJustApplied = false;
+    }
+
+    // A fade to silence that ended leaves nothing to crossfade from.
+    m_handoverPending = m_engine->crossfadeEnabled && m_engine->isPlaying() && (finishAtEnd || autoAdvance);
+    m_state = Stopped;
+    m_loopCheckTimer->stop();
+    m_crossfadeSeen = false;
+    if (!m_handoverPending) {
+        m_engine->stop();
+        Q_EMIT positionChanged(0);
+    }
+    Q_EMIT stateChanged(Stopped);
+    Q_EMIT playbackFinished();
+}
+
+void AudioEngine::onCrossfadeDecodeReady()
+{
+    Cue* pending = m_engine->crossfadePendingCue();
+    if (m_state != Playing || !m_currentCue || !pending)
+        return;
+
+    m_handoverPending = true;
+    if (m_engine->startCrossfade(pending)) {
+        m_currentCue = pending;
+        m_handoverPending = false;
+        loopCounter = 0;
+        m_loopJustApplied = false;
+        m_passCounted = false;
+        m_state = Playing;
+        applyCueVolumeChoice(pending);
+        applyVolume();
+        requestWaveform(pending);
+        m_loopCheckTimer->start();
+        Q_EMIT stateChanged(Playing);
+        Q_EMIT currentCueChanged(pending);
+        return;
+    }
+
+    m_handoverPending = false;
+    if (m_state != Playing)
+        return;
+    // The crossfade was refused: the prepared cue starts on its own.
+    m_currentCue = pending;
+    loopCounter = 0;
+    m_loopJustApplied = false;
+    m_passCounted = false;
+    applyCueVolumeChoice(pending);
+    const QString path = pending->filePath();
+    if (!QFileInfo::exists(path)) {
+        qWarning() << "onCrossfadeDecodeReady - File not found:" << path;
+        failStart(QStringLiteral("文件不存在：") + QFileInfo(path).fileName());
+        return;
+    }
+    if (!m_engine->loadCue(pending)) {
+        qWarning() << "onCrossfadeDecodeReady - Failed to load cue, stopping";
+        failStart(QStringLiteral("加载音频文件失败：") + pending->name());
+        return;
+    }
+    m_engine->seek(loopStartTarget(pending));
+    m_engine->play();
+    applyVolume();
+    m_loopCheckTimer->start();
+    requestWaveform(pending);
+    Q_EMIT stateChanged(Playing);
+    Q_EMIT currentCueChanged(pending);
+}

@@ -1,0 +1,180 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+class Cue;
+class PlaybackEngine;
+class QTimer;
+class WaveformParseRequester;
+
+// The transport: plays one cue at a time through the PlaybackEngine it owns
+// and applies the cue's rules on top of the engine's primitives: where a cue
+// starts (inside its loop region), when (pre-wait), how often its region
+// repeats (loop count), when it ends or hands over to the next cue by
+// crossfade, how pause and resume fade, what gain the engine gets, and how a
+// stalled output device is brought back.
+//
+// Everything runs on the GUI thread. The engine's device and worker threads
+// reach the transport only through queued signals; a playbackFinished emitted
+// inside play() (a cue that fails to start) reaches CueManager synchronously.
+class AudioEngine : public QObject {
+    Q_OBJECT
+
+public:
+    enum State { Stopped = 0, Playing = 1, Paused = 2 };
+    Q_ENUM(State)
+
+    // Ticks of the loop check without progress after which the output device
+    // counts as stalled (2 s).
+    static constexpr int kStuckTickLimit = 40;
+    static constexpr int kLoopCheckIntervalMs = 50;
+    static constexpr int kLevelIntervalMs = 50;
+    static constexpr int kPauseFadeStepMs = 10;
+
+    static AudioEngine* instance();
+
+    explicit AudioEngine(QObject* parent = nullptr);
+    // Drives the given engine instead of making one, and takes ownership of it.
+    explicit AudioEngine(PlaybackEngine* engine, QObject* parent = nullptr);
+    ~AudioEngine() override;
+
+    // Playback control
+    bool play(Cue* cue, bool finishAtEnd, qint64 startPosMs = -1);
+    void pause();
+    void resume();
+    void stop();
+    void seek(qint64 positionMs);
+
+    // Volume: output gain = (main/100)^1.5 x (cue/100)^1.5 x 10^(dB/20), 0..2
+    void setMainVolume(int volume);
+    void setCueVolume(int volume);
+    void setLufsGain(double gainDb);
+    void applyVolume();
+
+    // Settings written by the main window; they take effect at the next pause
+    // or resume.
+    void setPauseFadeEnabled(bool enabled) { m_pauseFadeEnabled = enabled; }
+    void setPauseFadeDuration(int ms) { m_pauseFadeDurationMs = ms; }
+    void setPauseFadeShowModeOnly(bool showModeOnly) { m_pauseFadeShowModeOnly = showModeOnly; }
+    void setShowMode(bool showMode) { m_showMode = showMode; }
+    void setTrackListManager(WaveformParseRequester* trackList) { m_trackList = trackList; }
+
+    // Crossfade settings
+    void setCrossfadeEnabled(bool enabled);
+    bool isCrossfadeEnabled() const { return m_crossfadeEnabled; }
+    void setCrossfadeDuration(int seconds);
+    void setCrossfadeCurve(int curve);
+    int getCrossfadeCurve() const;
+
+    // Output device
+    void setOutputDevice(const QString& deviceName);
+    QStringList getAvailableDevices() const;
+    QString getOutputDeviceName() const;
+
+    // Preloading and crossfade pass-throughs to the engine
+    void preloadCues(const QList<Cue*>& cues);
+    void prioritizePreload(Cue* cue);
+    void clearPreloadQueue();
+    void clearPreloadCache();
+    void removeFromCache(const QString& filePath);
+    bool isCached(const QString& filePath) const;
+    void cancelCrossfade();
+    bool startCrossfade(Cue* cue);
+
+    // Read access
+    State getState() const { return m_state; }
+    Cue* getCurrentCue() const { return m_currentCue.data(); }
+    bool isPreWaitActive() const { return m_preWaitActive; }
+    qint64 getDuration() const;
+    qint64 getPosition() const;
+    qint64 getCurrentPosition() const;
+    bool isCrossfading() const;
+
+    // Written by CueManager before every start and when the play mode changes.
+    int loopCounter = 0;       // passes of the loop region completed (custom modes)
+    bool finishAtEnd = false;  // end after one pass, ignoring pre-wait and loop count
+    bool autoAdvance = false;  // after the last pass hand over to the next cue (else fade out)
+
+Q_SIGNALS:
+    void stateChanged(AudioEngine::State newState);
+    void positionChanged(qlonglong positionMs);
+    void durationChanged(qlonglong durationMs);
+    void playbackFinished();
+    void currentCueChanged(Cue* cue);
+    void levelUpdated(float level);
+    void errorOccurred(QString message);
+
+private Q_SLOTS:
+    void onLoopCheckTimer();
+    void onPreWaitTimeout();
+    void onCrossfadeDecodeReady();
+    void onLevelTimer();
+    void onPauseFadeTimer();
+
+private:
+    void connectEngine();
+    void checkLoopRegion(qint64 positionMs);
+    void handleEngineFinished();
+
+    // Resets what belongs to the cue that was playing before a new one starts.
+    void resetForNewCue(bool finishAtEndArg);
+    // Ends a start that could not go ahead: the engine is silenced, the
+    // operator is told why, and CueManager learns the cue is over.
+    bool failStart(const QString& message);
+    // The cue ends while its sound goes on, so that the next play() can
+    // crossfade from it.
+    void handOver();
+    // The last pass of the cue has ended; silences the engine unless a
+    // crossfade from it can still follow.
+    void finishLastPass(bool dropCurrentCue);
+    void recoverStalledDevice(qint64 positionMs);
+    void cancelPauseFade();
+    void cancelPreWait();
+
+    float volumeLawGain() const;
+    float fadeReferenceGain() const;
+    bool pauseFadeApplies() const;
+    int pauseFadeSteps() const;
+    void applyCueVolumeChoice(Cue* cue);
+    void requestWaveform(Cue* cue);
+    qint64 loopStartTarget(Cue* cue) const;
+    qint64 resolveStartDuration(Cue* cue);
+    bool trustedDecodedLength() const;
+
+    PlaybackEngine* m_engine = nullptr;
+    QTimer* m_loopCheckTimer = nullptr;
+    QTimer* m_preWaitTimer = nullptr;
+    QTimer* m_levelTimer = nullptr;
+    QPointer<Cue> m_currentCue;
+    State m_state = Stopped;
+    int m_mainVolume = 80;
+    int m_cueVolume = 50;
+    bool m_stopRequested = false;
+    bool m_preWaitActive = false;
+    bool m_loopJustApplied = false;
+    bool m_handoverPending = false;
+    bool m_crossfadeSeen = false;
+    // The crossfade window of the running pass has been dealt with (the pass
+    // is counted); later ticks of the same pass leave it alone.
+    bool m_passCounted = false;
+    QPointer<Cue> m_queuedCue;
+    bool m_queuedFinishAtEnd = false;
+    double m_lufsGainDb = 0.0;
+    bool m_crossfadeEnabled = false;
+    QTimer* m_pauseFadeTimer = nullptr;
+    int m_pauseFadeDurationMs = 1000;
+    bool m_pauseFadeEnabled = true;
+    bool m_pauseFadeShowModeOnly = false;
+    bool m_showMode = false;
+    float m_fadeStartGain = 0.0f;
+    float m_fadeTargetGain = 0.0f;
+    int m_fadeStepsLeft = 0;
+    bool m_fadingOut = false;
+    qint64 m_lastPosition = 0;
+    int m_stuckTicks = 0;
+    bool m_recovering = false;
+    WaveformParseRequester* m_trackList = nullptr;
+};

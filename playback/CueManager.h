@@ -1,0 +1,148 @@
+#pragma once
+
+#include "playback/AudioEngine.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class Cue;
+
+// Owner of every cue in memory (the registry, keyed by the cue's stored id)
+// and sequencer of the playlist being played: the play order, the current
+// index in it, the six play modes, next and previous, and the reaction to the
+// transport's end reports. GUI thread only.
+class CueManager : public QObject {
+    Q_OBJECT
+
+public:
+    enum PlayMode {
+        SingleLoop = 0,
+        ListLoop = 1,
+        Random = 2,
+        Custom = 3,
+        CustomListLoop = 4,
+        CustomRandom = 5,
+    };
+    Q_ENUM(PlayMode)
+
+    static CueManager* instance();
+
+    // Drives the given transport (AudioEngine::instance() when null), loads
+    // every stored cue and shuts itself down when the application quits.
+    explicit CueManager(AudioEngine* transport = nullptr);
+    ~CueManager() override;
+
+    // Stops the sound and deletes every cue (unsaved changes are written).
+    void shutdown();
+
+    // Registry
+    Cue* getCue(int cueId) const;
+    Cue* getOrLoadCue(int cueId);
+    Cue* createCue(const QString& filePath);
+    bool deleteCue(int cueId);
+    bool deleteCue(Cue* cue);
+    void registerCue(Cue* cue);
+    void loadAllCuesFromDatabase();
+    int cleanupOrphanedCues();
+    bool deleteCueIfOrphaned(Cue* cue);
+    int getPlaylistCount(Cue* cue) const;
+    bool removeCueFromPlaylist(Cue* cue, int playlistId);
+    void resolveCueDuration(Cue* cue);
+    void setFocusCue(Cue* cue);
+
+    // Playlist membership and order in the database
+    bool addCueToPlaylist(Cue* cue, int playlistId, int position);
+    QList<int> getPlaylistCueIds(int playlistId) const;
+    bool setPlaylistOrder(int playlistId, const QList<int>& cueIds);
+
+    // Sequencer
+    void setPlaylist(const QList<Cue*>& cues);
+    void playPlaylist();
+    void pausePlaylist();
+    void stopPlaylist();
+    void playNext();
+    void playPrevious();
+    void playCue(Cue* cue, qint64 startPosMs);
+    void seek(qint64 positionMs);
+    void setMainVolume(int volume);
+    void setPlayMode(PlayMode mode);
+    void rebuildLoopCountMemory();
+
+    QList<Cue*> getPlaylist() const { return m_playOrder; }
+    int getCurrentIndex() const { return m_currentIndex; }
+    void setCurrentIndex(int index) { m_currentIndex = index; }
+    bool isPlaying() const { return m_playing; }
+    void setShowMode(bool showMode) { m_showMode = showMode; }
+
+    // Transport facade
+    Cue* getCurrentCue() const;
+    bool isCurrentCue(Cue* cue) const;
+    qint64 getCurrentPosition() const;
+    qint64 getCurrentDuration() const;
+    bool isPaused() const;
+
+    int nextIndex();
+    int previousIndex();
+    void stopPlayback();
+    void pausePlayback();
+    void syncPlayingState();
+    bool isFinishAtEndMode() const { return m_playMode < Custom; }
+    int handleCustomNextIndex();
+
+    // Source of the 64-bit values the random modes draw from; the process-wide
+    // generator unless replaced (tests make the order predictable).
+    void setRandomSource(std::function<quint64()> source);
+
+Q_SIGNALS:
+    void cueCreated(Cue* cue);
+    void cueRemoved(Cue* cue);
+    void focusChanged(Cue* cue);
+    void playlistStarted();
+    void playlistPaused();
+    void playlistStopped();
+    void playlistFinished();
+    void currentCueChanged(Cue* cue);
+    void playModeChanged(CueManager::PlayMode mode);
+    void playbackStateChanged(bool isPlaying);
+    void playbackPositionChanged(qlonglong positionMs);
+    void playbackDurationChanged(qlonglong durationMs);
+
+private Q_SLOTS:
+    void onAudioEngineStateChanged(AudioEngine::State state);
+    void onAudioEnginePlaybackFinished();
+
+private:
+    bool inRange(int index) const { return index >= 0 && index < m_playOrder.size(); }
+    int wrapNext() const;
+    int wrapPrevious() const;
+    int autoNextIndex();
+    int customNextIndex();
+    int userNextIndex();
+    int randomIndex();
+    int previousFromHistory();
+    Cue* followingCue() const;
+    void playCurrent();
+    void startOnTransport(Cue* cue, qint64 startPosMs);
+
+    QMap<int, Cue*> m_cues;
+    AudioEngine* m_audioEngine = nullptr;
+    int m_mainVolume = 50;
+    Cue* m_focusCue = nullptr;
+    QList<Cue*> m_playOrder;
+    int m_currentIndex = -1;
+    PlayMode m_playMode = ListLoop;
+    QList<int> m_playedIndices;
+    QList<int> m_playHistory;
+    QMap<Cue*, int> m_loopCountMemory;
+    bool m_playing = false;
+    bool m_stopRequested = false;
+    bool m_showMode = false;
+    bool m_handlingFinished = false;
+    bool m_shutDown = false;
+    int m_nullSkips = 0;
+    std::function<quint64()> m_randomSource;
+};
