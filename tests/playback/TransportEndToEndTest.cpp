@@ -29,6 +29,8 @@ private Q_SLOTS:
     void initTestCase();
     void listLoopWithCrossfadeWrapsAround();
     void readErrorKeepsTheStoredLength();
+    void fileWithoutAudioMovesThePlayOrderOn_data();
+    void fileWithoutAudioMovesThePlayOrderOn();
 };
 
 void TransportEndToEndTest::initTestCase()
@@ -139,6 +141,44 @@ void TransportEndToEndTest::readErrorKeepsTheStoredLength()
     QVERIFY(errors.first().first().toString().contains("read failed"));
     QCOMPARE(cue->durationMs(), stored);
     QCOMPARE(cue->loopEndMs(), stored);
+}
+
+void TransportEndToEndTest::fileWithoutAudioMovesThePlayOrderOn_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("loopCount");
+    QTest::newRow("list loop") << int(CueManager::ListLoop) << 1;
+    QTest::newRow("custom list loop, endless") << int(CueManager::CustomListLoop) << 0;
+    QTest::newRow("custom list loop, three passes") << int(CueManager::CustomListLoop) << 3;
+}
+
+void TransportEndToEndTest::fileWithoutAudioMovesThePlayOrderOn()
+{
+    QFETCH(int, mode);
+    QFETCH(int, loopCount);
+    // A file that opens but holds no audio at all.
+    const QString hollow = m_dir.filePath("hollow.wav");
+    QVERIFY(TestAudio::writeWav(hollow, QVector<float>{}, 44100, 2));
+    const QString good = tone("after-hollow.wav", 2.0, 330.0);
+
+    auto* engine = new PlaybackEngine();
+    AudioEngine transport(engine);
+    CueManager manager(&transport);
+    Cue* empty = manager.createCue(hollow);
+    Cue* next = manager.createCue(good);
+    QVERIFY(empty && next);
+    manager.resolveCueDuration(next);
+    empty->setLoopCount(loopCount);
+    manager.setPlayMode(CueManager::PlayMode(mode));
+    manager.setPlaylist({empty, next});
+
+    QSignalSpy errors(&transport, &AudioEngine::errorOccurred);
+    QList<Cue*> started;
+    connect(&manager, &CueManager::currentCueChanged, &manager, [&started](Cue* cue) { started.append(cue); });
+    manager.playPlaylist();
+    QTRY_VERIFY_WITH_TIMEOUT(started.contains(next), 3000);
+    QVERIFY(errors.count() >= 1);
+    manager.stopPlaylist();
 }
 
 QTEST_GUILESS_MAIN(TransportEndToEndTest)
