@@ -39,6 +39,9 @@ PlaybackEngine::PlaybackEngine(QObject* parent)
 
 PlaybackEngine::~PlaybackEngine()
 {
+    // The engine can outlive the application object (a singleton at exit):
+    // nothing below may start the poll timer again.
+    m_shuttingDown = true;
     m_pollTimer.stop();
     if (m_currentPcm && m_currentPcm->isFilling())
         m_currentPcm->requestCancel();
@@ -672,6 +675,8 @@ void PlaybackEngine::stopAsyncCrossfadeDecode()
 
 void PlaybackEngine::updatePolling()
 {
+    if (m_shuttingDown)
+        return;
     const bool needed = m_device.isOpen() || m_decodeReportPending || m_crossfadeDecodeRunning;
     if (needed && !m_pollTimer.isActive())
         m_pollTimer.start();

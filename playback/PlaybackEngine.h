@@ -179,4 +179,5 @@ private:
     bool m_crossfadeDecodeFailed = false;
 
     QTimer m_pollTimer;
+    bool m_shuttingDown = false;
 };
