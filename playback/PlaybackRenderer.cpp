@@ -27,23 +27,19 @@ PlaybackRenderer::PlaybackRenderer()
 
 void PlaybackRenderer::load(const PcmBuffer* buffer, const CueSnapshot* cue, qint64 durationMs)
 {
-    clearCrossfade();
-    m_current = Voice{buffer, cue, durationMs};
+    resetVoice(Voice{buffer, cue, durationMs});
     m_durationMs.store(durationMs, kRelaxed);
-    m_durationFromData = false;
-    m_playing.store(false, kRelaxed);
-    m_positionFrames.store(0, kRelaxed);
-    m_positionMs.store(0, kRelaxed);
-    m_pendingSeekFrame = -1;
-    m_pendingSeekMs = -1;
-    m_endReported = false;
-    m_gainHeld.store(false, kRelaxed);
 }
 
 void PlaybackRenderer::unload()
 {
+    resetVoice(Voice{});
+}
+
+void PlaybackRenderer::resetVoice(const Voice& voice)
+{
     clearCrossfade();
-    m_current = Voice{};
+    m_current = voice;
     m_durationFromData = false;
     m_playing.store(false, kRelaxed);
     m_positionFrames.store(0, kRelaxed);

@@ -116,6 +116,7 @@ private:
     void reportEnd();
     void refreshDuration();
     void clearCrossfade();
+    void resetVoice(const Voice& voice);
     static void updateGains(VoiceGains& gains, const Voice& voice, const FadeRegion& region, quint64 frame);
     void applyDeclick(float& left, float& right, qint64 i, qint64 rampFrames, float rampLeft, float rampRight) const;
 
