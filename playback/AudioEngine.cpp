@@ -24,6 +24,13 @@ float clampOutputGain(float gain)
     return gain;
 }
 
+// Where a cue's played region ends: its loop end, unless that is unset or
+// past the end of the file.
+qint64 regionEndOf(qint64 loopEnd, qint64 durationMs)
+{
+    return loopEnd > 0 ? std::min(loopEnd, durationMs) : durationMs;
+}
+
 }  // namespace
 
 AudioEngine* AudioEngine::instance()
@@ -122,9 +129,7 @@ qint64 AudioEngine::loopStartTarget(Cue* cue) const
     qint64 duration = cue->durationMs();
     if (duration <= 0)
         duration = m_engine->getDuration();
-    const qint64 loopEnd = cue->loopEndMs();
-    const qint64 regionEnd = (loopEnd >= 1 && loopEnd < duration) ? loopEnd : duration;
-    return cue->loopStartMs() < regionEnd ? cue->loopStartMs() : 0;
+    return cue->loopStartMs() < regionEndOf(cue->loopEndMs(), duration) ? cue->loopStartMs() : 0;
 }
 
 // A cue that has no stored length yet needs one before its start bounds can
@@ -170,6 +175,30 @@ void AudioEngine::resetForNewCue(bool finishAtEndArg)
     m_handoverPending = false;
 }
 
+void AudioEngine::enterCrossfadedCue(Cue* cue)
+{
+    m_currentCue = cue;
+    m_state = Playing;
+    applyCueVolumeChoice(cue);
+    applyVolume();
+    requestWaveform(cue);
+    m_loopCheckTimer->start();
+    Q_EMIT stateChanged(Playing);
+    Q_EMIT currentCueChanged(cue);
+}
+
+void AudioEngine::startLoadedCueAtLoopStart(Cue* cue)
+{
+    m_engine->seek(loopStartTarget(cue));
+    applyCueVolumeChoice(cue);
+    applyVolume();
+    m_engine->play();
+    m_loopCheckTimer->start();
+    requestWaveform(cue);
+    Q_EMIT stateChanged(Playing);
+    Q_EMIT currentCueChanged(cue);
+}
+
 bool AudioEngine::failStart(const QString& message)
 {
     // The engine may still sound the cue that was playing before; the
@@ -206,8 +235,7 @@ bool AudioEngine::play(Cue* cue, bool finishAtEndArg, qint64 startPosMs)
     qint64 duration = cue->durationMs();
     if (duration < 1)
         duration = resolveStartDuration(cue);
-    const qint64 loopEnd = cue->loopEndMs();
-    const qint64 regionEnd = (loopEnd > 0 && loopEnd < duration) ? loopEnd : duration;
+    const qint64 regionEnd = regionEndOf(cue->loopEndMs(), duration);
     const qint64 regionStart = cue->loopStartMs() < regionEnd ? cue->loopStartMs() : 0;
     qint64 target = startPosMs < 0 ? regionStart : startPosMs;
     if (regionStart < regionEnd)
@@ -221,14 +249,7 @@ bool AudioEngine::play(Cue* cue, bool finishAtEndArg, qint64 startPosMs)
         && !m_engine->isCrossfading() && m_engine->isPlaying() && !m_preWaitActive) {
         if (m_engine->startCrossfade(cue)) {
             resetForNewCue(finishAtEndArg);
-            m_currentCue = cue;
-            m_state = Playing;
-            applyCueVolumeChoice(cue);
-            applyVolume();
-            requestWaveform(cue);
-            m_loopCheckTimer->start();
-            Q_EMIT stateChanged(Playing);
-            Q_EMIT currentCueChanged(cue);
+            enterCrossfadedCue(cue);
             return true;
         }
         qWarning() << "AudioEngine::play - Crossfade FAILED for cue" << cue->id()
@@ -266,9 +287,9 @@ bool AudioEngine::play(Cue* cue, bool finishAtEndArg, qint64 startPosMs)
         m_preWaitActive = true;
         m_preWaitTimer->start(cue->preWaitMs());
     } else {
+        applyVolume();  // the gain is in place before the first block
         m_engine->play();
         m_loopCheckTimer->start();
-        applyVolume();
     }
     Q_EMIT stateChanged(Playing);
     Q_EMIT currentCueChanged(cue);
@@ -280,9 +301,9 @@ void AudioEngine::onPreWaitTimeout()
     m_preWaitActive = false;
     if (m_currentCue && !m_stopRequested && m_state != Stopped) {
         m_state = Playing;
+        applyVolume();
         m_engine->play();
         m_loopCheckTimer->start();
-        applyVolume();
         Q_EMIT stateChanged(Playing);
         return;
     }
@@ -459,17 +480,10 @@ void AudioEngine::setCrossfadeEnabled(bool enabled)
         failStart(QStringLiteral("加载音频文件失败：") + cue->name());
         return;
     }
-    m_engine->seek(loopStartTarget(cue));
     m_loopJustApplied = false;
     m_passCounted = false;
     loopCounter = 0;
-    m_engine->play();
-    applyCueVolumeChoice(cue);
-    applyVolume();
-    m_loopCheckTimer->start();
-    requestWaveform(cue);
-    Q_EMIT stateChanged(Playing);
-    Q_EMIT currentCueChanged(cue);
+    startLoadedCueAtLoopStart(cue);
 }
 
 void AudioEngine::setCrossfadeDuration(int seconds)
@@ -715,9 +729,7 @@ void AudioEngine::onLoopCheckTimer()
     // The crossfade window before the region end.
     if (m_engine->crossfadeEnabled && !m_engine->isCrossfading() && !m_handoverPending
         && !m_passCounted) {
-        const qint64 loopEnd = cue->loopEndMs();
-        const qint64 regionEnd = (loopEnd > 0 && loopEnd < duration) ? loopEnd : duration;
-        const qint64 windowStart = regionEnd - m_engine->crossfadeDurationMs;
+        const qint64 windowStart = regionEndOf(cue->loopEndMs(), duration) - m_engine->crossfadeDurationMs;
         if (windowStart >= 1 && position >= windowStart) {
             if (finishAtEnd) {
                 handOver();
@@ -758,13 +770,6 @@ void AudioEngine::onLoopCheckTimer()
     checkLoopRegion(position);
 }
 
-// Whether the engine's length of the current cue is the whole file: a read
-// error cuts the data short, and that length must not replace the stored one.
-bool AudioEngine::trustedDecodedLength() const
-{
-    return m_engine->isDecodeComplete();
-}
-
 void AudioEngine::checkLoopRegion(qint64 positionMs)
 {
     Cue* cue = m_currentCue.data();
@@ -775,7 +780,6 @@ void AudioEngine::checkLoopRegion(qint64 positionMs)
     const qint64 storedDuration = cue->durationMs();
     const qint64 decoded = m_engine->getDuration();
 
-    auto capped = [](qint64 end, qint64 limit) { return end > 0 ? std::min(end, limit) : limit; };
     qint64 regionEnd = 0;
     if (decoded > 0 && !cue->isBadFile()) {
         if (storedDuration > 0 && storedDuration + 200 < decoded) {
@@ -784,32 +788,34 @@ void AudioEngine::checkLoopRegion(qint64 positionMs)
                 cue->setLoopRange(loopStart, decoded, false);
                 regionEnd = decoded;
             } else {
-                regionEnd = capped(loopEnd, decoded);
+                regionEnd = regionEndOf(loopEnd, decoded);
             }
         } else if (storedDuration > 0 && storedDuration - 200 > decoded) {
-            if (trustedDecodedLength()) {
+            // A read error cuts the data short: only a complete decode is
+            // the file's real length.
+            if (m_engine->isDecodeComplete()) {
                 cue->setDuration(decoded);
                 if (cue->loopEndMs() > decoded || cue->loopEndMs() <= 0) {
                     cue->setLoopRange(loopStart, decoded, false);
                     regionEnd = decoded;
                 } else {
-                    regionEnd = capped(loopEnd, decoded);
+                    regionEnd = regionEndOf(loopEnd, decoded);
                 }
             } else {
                 // Still decoding, or the data was cut short: the data end
                 // ends the cue, the stored length stays.
-                regionEnd = capped(loopEnd, storedDuration);
+                regionEnd = regionEndOf(loopEnd, storedDuration);
             }
         } else if (storedDuration <= 0) {
             cue->setDuration(decoded);
-            regionEnd = capped(loopEnd, decoded);
+            regionEnd = regionEndOf(loopEnd, decoded);
         } else {
-            regionEnd = capped(loopEnd, storedDuration);
+            regionEnd = regionEndOf(loopEnd, storedDuration);
         }
     } else {
         if (storedDuration <= 0)
             return;
-        regionEnd = capped(loopEnd, storedDuration);
+        regionEnd = regionEndOf(loopEnd, storedDuration);
     }
 
     if (loopStart >= regionEnd || m_state != Playing)
@@ -854,8 +860,7 @@ void AudioEngine::handleEngineFinished()
         qint64 duration = cue->durationMs();
         if (duration <= 0)
             duration = getDuration();
-        const qint64 loopEnd = cue->loopEndMs();
-        const qint64 regionEnd = loopEnd > 0 ? std::min(loopEnd, duration) : duration;
+        const qint64 regionEnd = regionEndOf(cue->loopEndMs(), duration);
         const qint64 loopStart = cue->loopStartMs();
         const int loopCount = cue->loopCount();
         const int completed = m_passCounted ? loopCounter : loopCounter + 1;
@@ -890,30 +895,19 @@ void AudioEngine::onCrossfadeDecodeReady()
         return;
 
     m_handoverPending = true;
-    if (m_engine->startCrossfade(pending)) {
-        m_currentCue = pending;
-        m_handoverPending = false;
-        loopCounter = 0;
-        m_loopJustApplied = false;
-        m_passCounted = false;
-        m_state = Playing;
-        applyCueVolumeChoice(pending);
-        applyVolume();
-        requestWaveform(pending);
-        m_loopCheckTimer->start();
-        Q_EMIT stateChanged(Playing);
-        Q_EMIT currentCueChanged(pending);
-        return;
-    }
-
+    const bool crossfaded = m_engine->startCrossfade(pending);
     m_handoverPending = false;
-    if (m_state != Playing)
+    if (!crossfaded && m_state != Playing)
         return;
-    // The crossfade was refused: the prepared cue starts on its own.
-    m_currentCue = pending;
     loopCounter = 0;
     m_loopJustApplied = false;
     m_passCounted = false;
+    if (crossfaded) {
+        enterCrossfadedCue(pending);
+        return;
+    }
+    // The crossfade was refused: the prepared cue starts on its own.
+    m_currentCue = pending;
     applyCueVolumeChoice(pending);
     const QString path = pending->filePath();
     if (!QFileInfo::exists(path)) {
@@ -926,11 +920,5 @@ void AudioEngine::onCrossfadeDecodeReady()
         failStart(QStringLiteral("加载音频文件失败：") + pending->name());
         return;
     }
-    m_engine->seek(loopStartTarget(pending));
-    m_engine->play();
-    applyVolume();
-    m_loopCheckTimer->start();
-    requestWaveform(pending);
-    Q_EMIT stateChanged(Playing);
-    Q_EMIT currentCueChanged(pending);
+    startLoadedCueAtLoopStart(pending);
 }

@@ -124,6 +124,10 @@ private:
     // Ends a start that could not go ahead: the engine is silenced, the
     // operator is told why, and CueManager learns the cue is over.
     bool failStart(const QString& message);
+    // The cue a crossfade has just brought in becomes the current one.
+    void enterCrossfadedCue(Cue* cue);
+    // Starts a cue the engine has loaded, from its loop start, on its own.
+    void startLoadedCueAtLoopStart(Cue* cue);
     // The cue ends while its sound goes on, so that the next play() can
     // crossfade from it.
     void handOver();
@@ -142,7 +146,6 @@ private:
     void requestWaveform(Cue* cue);
     qint64 loopStartTarget(Cue* cue) const;
     qint64 resolveStartDuration(Cue* cue);
-    bool trustedDecodedLength() const;
 
     PlaybackEngine* m_engine = nullptr;
     QTimer* m_loopCheckTimer = nullptr;

@@ -249,6 +249,7 @@ template <typename Change>
 void PlaybackEngine::withRenderer(Change&& change)
 {
     Garbage garbage;  // destroyed after the lock below is released
+    garbage.reserve(8);  // no allocation while the callback waits
     {
         AudioOutputDevice::Lock lock(m_device);
         syncHandoverLocked(garbage);
@@ -319,15 +320,17 @@ void PlaybackEngine::rewatchCues()
 void PlaybackEngine::onCueChanged(Cue* cue)
 {
     // Fades, envelopes and the loop region take effect at the next block.
+    // The snapshot is built before the device lock, which only swaps it in.
+    const std::shared_ptr<const CueSnapshot> snapshot = CueSnapshot::fromCue(*cue);
     withRenderer([&](Garbage& garbage) {
         if (cue == m_currentCue.data() && m_renderer.currentCue()) {
             garbage.push_back(std::move(m_currentSnapshot));
-            m_currentSnapshot = CueSnapshot::fromCue(*cue);
+            m_currentSnapshot = snapshot;
             m_renderer.setCurrentCue(m_currentSnapshot.get());
         }
         if (cue == m_nextCue.data() && m_incomingSnapshot) {
             garbage.push_back(std::move(m_incomingSnapshot));
-            m_incomingSnapshot = CueSnapshot::fromCue(*cue);
+            m_incomingSnapshot = snapshot;
             m_renderer.setIncomingCue(m_incomingSnapshot.get());
         }
     });
@@ -380,6 +383,7 @@ bool PlaybackEngine::loadCue(Cue* cue)
         buffer = std::make_shared<PcmBuffer>(qint64(m_sampleRate) * std::max<qint64>(durationMs, 0) / 1000);
     }
 
+    std::shared_ptr<const CueSnapshot> snapshot = CueSnapshot::fromCue(*cue);
     withRenderer([&](Garbage& garbage) {
         ++m_loadGeneration;
         m_seenEndReports = m_renderer.endReports();
@@ -390,7 +394,7 @@ bool PlaybackEngine::loadCue(Cue* cue)
         m_currentCue = cue;
         m_currentPath = path;
         m_currentPcm = buffer;
-        m_currentSnapshot = CueSnapshot::fromCue(*cue);
+        m_currentSnapshot = std::move(snapshot);
         m_renderer.load(m_currentPcm.get(), m_currentSnapshot.get(), durationMs);
     });
     m_gainHold = GainHold{};
