@@ -156,7 +156,6 @@ Cue* CueManager::createCue(const QString& filePath)
         return nullptr;
     }
     m_cues.insert(cue->id(), cue);
-    cue->setParent(this);
     Q_EMIT cueCreated(cue);
     return cue;
 }
@@ -355,16 +354,7 @@ int CueManager::autoNextIndex()
 
 int CueManager::customNextIndex()
 {
-    if (!inRange(m_currentIndex))
-        return -1;
-    switch (m_playMode) {
-    case CustomListLoop:
-        return wrapNext();
-    case CustomRandom:
-        return randomIndex();
-    default:
-        return -1;
-    }
+    return inRange(m_currentIndex) ? handleCustomNextIndex() : -1;
 }
 
 int CueManager::userNextIndex()
