@@ -725,7 +725,11 @@ void PlaybackEngine::onPoll()
         m_decodeThread = nullptr;
         const PcmBuffer::State state = m_currentPcm->state();
         if (state == PcmBuffer::State::Failed) {
-            qWarning() << "[MADecode] 打开文件失败, error:" << m_currentPcm->errorString();
+            if (m_currentPcm->frames() > 0)
+                qWarning() << "[MADecode] Reading stopped on errors after" << m_currentPcm->frames()
+                           << "frames:" << m_currentPcm->errorString();
+            else
+                qWarning() << "[MADecode] 打开文件失败, error:" << m_currentPcm->errorString();
             errors.append(QStringLiteral("FFmpeg decode error: ") + m_currentPcm->errorString());
         } else if (state == PcmBuffer::State::Complete && m_currentPcm->frames() == 0) {
             qWarning() << "[MADecode] WARNING: 0 frames decoded - bad audio file:" << m_currentPath;

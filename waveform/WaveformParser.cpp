@@ -149,7 +149,7 @@ WaveformParser::Result WaveformParser::decodeAudioFile(const QString& filePath)
 
         const qint64 frames = decoder.read(stereo.data(), kChunkFrames);
         if (frames == 0) {
-            if (!decoder.errorString().isEmpty())
+            if (decoder.stoppedOnError())
                 qWarning() << "❌ 读取音频数据失败, error code:" << decoder.errorString();
             break;
         }
