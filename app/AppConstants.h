@@ -3,9 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-#include <array>
-
-// Names and fixed values shared by the whole program.
+// Names and fixed values of the application shell. Defaults of settings
+// (keys, device name, export choices) live with their keys in SettingsKeys.
 namespace AppConstants {
 
 inline const QString kOrganizationName = QStringLiteral("Vostrand");
@@ -22,37 +21,5 @@ inline const QStringList kCueColorNames = {
     QStringLiteral("暗蓝"), QStringLiteral("暗橙"), QStringLiteral("暗紫"), QStringLiteral("暗青"),
     QStringLiteral("暗黄"), QStringLiteral("暗品红"),
 };
-
-// Hotkey actions in the order of the shortcut table, with their default keys.
-struct HotkeyAction {
-    const char* id;
-    const char* defaultKey;
-};
-inline constexpr std::array<HotkeyAction, 11> kHotkeyActions = {{
-    {"playPause", "Space"},
-    {"prev", "Up"},
-    {"next", "Down"},
-    {"stop", "Esc"},
-    {"volumeSwitch", "Tab"},
-    {"setLoopStart", "I"},
-    {"setLoopEnd", "O"},
-    {"audioStart", "["},
-    {"audioEnd", "]"},
-    {"copy", "Ctrl+C"},
-    {"paste", "Ctrl+V"},
-}};
-// The first actions of the table that can be system-wide hotkeys in show mode.
-inline constexpr int kShowGlobalActionCount = 5;
-
-// The default key of an action id; empty for an unknown id.
-QString defaultHotkey(const QString& actionId);
-
-inline const QString kDefaultOutputDevice = QStringLiteral("Default");
-
-// Defaults of the settings window's export choices.
-inline const QString kDefaultExportFormat = QStringLiteral("MP3");
-inline const QString kDefaultExportRange = QStringLiteral("clip");
-inline const QString kDefaultExportProcessing = QStringLiteral("processed");
-inline const QString kDefaultM3u8Type = QStringLiteral("clip");
 
 }  // namespace AppConstants

@@ -3,7 +3,7 @@
 // EqualPower crossfade between them.
 #include "playback/CrossfadeCurve.h"
 #include "playback/CueSnapshot.h"
-#include "playback/PcmBuffer.h"
+#include "audiofile/PcmBuffer.h"
 #include "playback/PlaybackRenderer.h"
 
 #include <QList>

@@ -2,8 +2,8 @@
 // thread, into a PcmBuffer) against the ffmpeg command decoding the same
 // file to 32-bit float stereo 44100 Hz into /dev/null.
 #include "BenchAudio.h"
-#include "playback/PcmBuffer.h"
-#include "playback/PcmDecoding.h"
+#include "audiofile/PcmBuffer.h"
+#include "audiofile/PcmDecoding.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 
 #include "model/DatabaseManager.h"
 #include "model/DatabaseTransaction.h"
-#include "playback/AudioFileProbe.h"
+#include "audiofile/AudioFileProbe.h"
 
 #include <QDebug>
 #include <QFileInfo>

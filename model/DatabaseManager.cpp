@@ -3,7 +3,7 @@
 #include "model/Cue.h"
 #include "model/DatabaseTransaction.h"
 #include "model/WaveformStorage.h"
-#include "playback/AudioFileDecoder.h"
+#include "audiofile/AudioFileDecoder.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "playback/AudioEngine.h"
 
 #include "model/Cue.h"
-#include "playback/AudioFileProbe.h"
+#include "audiofile/AudioFileProbe.h"
 #include "playback/PlaybackEngine.h"
 #include "playback/WaveformParseRequester.h"
 

@@ -2,7 +2,7 @@
 
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
-#include "playback/AudioFileProbe.h"
+#include "audiofile/AudioFileProbe.h"
 #include "settings/SettingsKeys.h"
 
 #include <QCoreApplication>

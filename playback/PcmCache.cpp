@@ -1,7 +1,7 @@
 #include "playback/PcmCache.h"
 
 #include "platform/SystemMemory.h"
-#include "playback/PcmBuffer.h"
+#include "audiofile/PcmBuffer.h"
 
 #include <QMutexLocker>
 

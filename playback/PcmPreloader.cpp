@@ -1,6 +1,6 @@
 #include "playback/PcmPreloader.h"
 
-#include "playback/PcmBuffer.h"
+#include "audiofile/PcmBuffer.h"
 #include "playback/PcmCache.h"
 #include "playback/WorkerThread.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "playback/PcmDecoding.h"
+#include "audiofile/PcmDecoding.h"
 
 #include <QList>
 #include <QString>

@@ -1,10 +1,10 @@
 #include "playback/PlaybackEngine.h"
 
-#include "app/AppConstants.h"
+#include "settings/SettingsKeys.h"
 #include "model/Cue.h"
 #include "playback/CrossfadePlan.h"
 #include "playback/CueSnapshot.h"
-#include "playback/PcmBuffer.h"
+#include "audiofile/PcmBuffer.h"
 #include "playback/PcmCache.h"
 #include "playback/WorkerThread.h"
 
@@ -74,7 +74,7 @@ bool PlaybackEngine::initializeDevice()
         return true;
 
     QString wanted;
-    if (!m_outputDeviceName.isEmpty() && m_outputDeviceName != AppConstants::kDefaultOutputDevice
+    if (!m_outputDeviceName.isEmpty() && m_outputDeviceName != QLatin1String(SettingsKeys::kAudioOutputDeviceDefault)
         && m_device.isAvailable()) {
         bool listed = false;
         const QStringList names = m_device.outputDeviceNames(&listed);
@@ -130,12 +130,12 @@ bool PlaybackEngine::setOutputDevice(const QString& deviceName)
 
 QString PlaybackEngine::getOutputDeviceName() const
 {
-    return m_outputDeviceName.isEmpty() ? AppConstants::kDefaultOutputDevice : m_outputDeviceName;
+    return m_outputDeviceName.isEmpty() ? QString::fromLatin1(SettingsKeys::kAudioOutputDeviceDefault) : m_outputDeviceName;
 }
 
 QStringList PlaybackEngine::getAvailableDevices() const
 {
-    QStringList devices{AppConstants::kDefaultOutputDevice};
+    QStringList devices{QLatin1String(SettingsKeys::kAudioOutputDeviceDefault)};
     if (!m_device.isAvailable())
         return devices;
     bool listed = false;

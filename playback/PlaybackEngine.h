@@ -2,7 +2,7 @@
 
 #include "playback/AudioOutputDevice.h"
 #include "playback/CrossfadeCurve.h"
-#include "playback/PcmDecoding.h"
+#include "audiofile/PcmDecoding.h"
 #include "playback/PcmPreloader.h"
 #include "playback/PlaybackRenderer.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "playback/CueSnapshot.h"
-#include "playback/PcmBuffer.h"
+#include "audiofile/PcmBuffer.h"
 
 #include <QtGlobal>
 

@@ -3,5 +3,10 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_type="${CORVELLE_BUILD_TYPE:-Release}"
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" >/dev/null
-cmake --build "$root/build" --parallel "$(nproc)"
+build_dir="${CORVELLE_BUILD_DIR:-$root/build}"
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" "${launcher[@]}" >/dev/null
+cmake --build "$build_dir" --parallel "$(nproc)"

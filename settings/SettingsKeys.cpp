@@ -1,7 +1,5 @@
 #include "settings/SettingsKeys.h"
 
-#include "app/AppConstants.h"
-
 #include <QStandardPaths>
 
 namespace SettingsKeys {
@@ -14,6 +12,15 @@ QString exportLastDirDefault()
 QString lastImportPathDefault()
 {
     return QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
+}
+
+QString defaultHotkey(const QString& actionId)
+{
+    for (const HotkeyAction& action : kHotkeyActions) {
+        if (actionId == QLatin1String(action.id))
+            return QString::fromLatin1(action.defaultKey);
+    }
+    return {};
 }
 
 QString shortcutKey(const QString& actionId)
@@ -33,8 +40,8 @@ QString shortcutShowGlobalKey(const QString& actionId)
 
 bool shortcutShowGlobalDefaultHotkeys(const QString& actionId)
 {
-    for (int i = 0; i < AppConstants::kShowGlobalActionCount; ++i) {
-        if (actionId == QLatin1String(AppConstants::kHotkeyActions[i].id))
+    for (int i = 0; i < kShowGlobalActionCount; ++i) {
+        if (actionId == QLatin1String(kHotkeyActions[i].id))
             return actionId != QLatin1String("stop");
     }
     return false;

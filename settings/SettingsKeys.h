@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <array>
+
 // Every key of the settings store with its default. Readers open their own
 // local QSettings and pass the default named here. Where two readers of one
 // key use different defaults while it is unwritten, both are listed, each
@@ -106,6 +108,29 @@ inline constexpr int kTemplateVolumeBDefault = 10;
 inline constexpr char kTemplateForceVolumeA[] = "template/forceVolumeA";
 inline constexpr bool kTemplateForceVolumeADefault = true;
 
+// Hotkey actions in the order of the shortcut table, with their default keys.
+struct HotkeyAction {
+    const char* id;
+    const char* defaultKey;
+};
+inline constexpr std::array<HotkeyAction, 11> kHotkeyActions = {{
+    {"playPause", "Space"},
+    {"prev", "Up"},
+    {"next", "Down"},
+    {"stop", "Esc"},
+    {"volumeSwitch", "Tab"},
+    {"setLoopStart", "I"},
+    {"setLoopEnd", "O"},
+    {"audioStart", "["},
+    {"audioEnd", "]"},
+    {"copy", "Ctrl+C"},
+    {"paste", "Ctrl+V"},
+}};
+// The first actions of the table that can be system-wide hotkeys in show mode.
+inline constexpr int kShowGlobalActionCount = 5;
+// The default key of an action id; empty for an unknown id.
+QString defaultHotkey(const QString& actionId);
+
 // Shortcuts: "shortcuts/" + action id (default: the action's default key),
 // + "_device" (default empty), + "_showGlobal" (first five actions only).
 QString shortcutKey(const QString& actionId);
@@ -133,7 +158,7 @@ inline constexpr char kSettingsPanelLastTabIndex[] = "settingsPanel/lastTabIndex
 inline constexpr char kMainVolume[] = "MainVolume";
 inline constexpr int kMainVolumeDefault = 80;
 inline constexpr char kAudioOutputDevice[] = "AudioOutputDevice";
-inline constexpr char kAudioOutputDeviceDefault[] = "Default";
+inline constexpr char kAudioOutputDeviceDefault[] = "Default";  // also the name of the system default device
 inline constexpr char kLoudnessEnabled[] = "loudness/enabled";
 inline constexpr bool kLoudnessEnabledDefault = false;
 inline constexpr char kLoudnessTarget[] = "loudness/target";  // LUFS

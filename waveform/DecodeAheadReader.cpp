@@ -1,6 +1,6 @@
 #include "waveform/DecodeAheadReader.h"
 
-#include "playback/AudioFileDecoder.h"
+#include "audiofile/AudioFileDecoder.h"
 
 #include <QDebug>
 

@@ -1,6 +1,6 @@
 #include "waveform/WaveformParser.h"
 
-#include "playback/AudioFileDecoder.h"
+#include "audiofile/AudioFileDecoder.h"
 #include "waveform/AnalysisThreads.h"
 #include "waveform/PeakBuckets.h"
 

@@ -1,4 +1,4 @@
-#include "playback/PcmBuffer.h"
+#include "audiofile/PcmBuffer.h"
 #include "playback/PcmCache.h"
 #include "playback/PcmPreloader.h"
 

@@ -1,5 +1,5 @@
 #include "model/Cue.h"
-#include "playback/AudioFileDecoder.h"
+#include "audiofile/AudioFileDecoder.h"
 #include "playback/PlaybackEngine.h"
 #include "support/TestAudio.h"
 

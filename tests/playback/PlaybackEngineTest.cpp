@@ -1,5 +1,5 @@
 #include "model/Cue.h"
-#include "playback/PcmBuffer.h"
+#include "audiofile/PcmBuffer.h"
 #include "playback/PcmCache.h"
 #include "playback/PlaybackEngine.h"
 #include "support/LogCapture.h"

@@ -1,7 +1,7 @@
 #include "model/Cue.h"
 #include "playback/CrossfadeCurve.h"
 #include "playback/CueSnapshot.h"
-#include "playback/PcmBuffer.h"
+#include "audiofile/PcmBuffer.h"
 #include "playback/PlaybackRenderer.h"
 
 #include <QtTest>

@@ -34,7 +34,7 @@ void SettingsKeysTest::shortcutKeysAndDefaults()
     QFETCH(QString, action);
     QFETCH(QString, defaultKey);
     QFETCH(bool, globalInShowMode);
-    QCOMPARE(AppConstants::defaultHotkey(action), defaultKey);
+    QCOMPARE(SettingsKeys::defaultHotkey(action), defaultKey);
     QCOMPARE(SettingsKeys::shortcutShowGlobalDefaultHotkeys(action), globalInShowMode);
     QCOMPARE(SettingsKeys::shortcutKey(action), "shortcuts/" + action);
     QCOMPARE(SettingsKeys::shortcutDeviceKey(action), "shortcuts/" + action + "_device");

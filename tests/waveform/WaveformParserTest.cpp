@@ -1,6 +1,6 @@
 #include "waveform/WaveformParser.h"
 
-#include "playback/AudioFileDecoder.h"
+#include "audiofile/AudioFileDecoder.h"
 #include "support/LogCapture.h"
 #include "support/TestAudio.h"
 

@@ -1,5 +1,5 @@
-#include "playback/AudioFileDecoder.h"
-#include "playback/AudioFileProbe.h"
+#include "audiofile/AudioFileDecoder.h"
+#include "audiofile/AudioFileProbe.h"
 #include "support/LogCapture.h"
 #include "support/TestAudio.h"
 

@@ -1,7 +1,7 @@
-#include "playback/PcmDecoding.h"
+#include "audiofile/PcmDecoding.h"
 
-#include "playback/AudioFileDecoder.h"
-#include "playback/PcmBuffer.h"
+#include "audiofile/AudioFileDecoder.h"
+#include "audiofile/PcmBuffer.h"
 
 namespace {
 

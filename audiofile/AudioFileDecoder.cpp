@@ -1,4 +1,4 @@
-#include "playback/AudioFileDecoder.h"
+#include "audiofile/AudioFileDecoder.h"
 
 #include <QDebug>
 

@@ -1,4 +1,4 @@
-#include "playback/PcmBuffer.h"
+#include "audiofile/PcmBuffer.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
-#include "playback/AudioFileProbe.h"
+#include "audiofile/AudioFileProbe.h"
 
-#include "playback/AudioFileDecoder.h"
+#include "audiofile/AudioFileDecoder.h"
 
 #include <QDebug>
 #include <QFileInfo>
