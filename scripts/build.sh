@@ -5,6 +5,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build_type="${CORVELLE_BUILD_TYPE:-Release}"
 build_dir="${CORVELLE_BUILD_DIR:-$root/build}"
 launcher=()
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}"
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
