@@ -519,7 +519,7 @@ bool HidDeviceManager::registerGlobalHotkey(const QString& actionId, const QKeyS
     if (!unavailable.isEmpty()) {
         if (!m_hotkeysUnavailableLogged) {
             m_hotkeysUnavailableLogged = true;
-            qWarning() << "[HidDeviceManager] Global hotkeys are not available:" << unavailable;
+            qWarning().noquote() << "[HidDeviceManager] Global hotkeys are not available:" << unavailable;
         }
         return false;
     }
