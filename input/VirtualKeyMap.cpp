@@ -22,8 +22,8 @@ struct KeyRow {
     bool hotkey;     // in the table of keys that may be system-wide hotkeys
 };
 
-// Windows virtual-key codes. Raw keyboard input reports the generic Shift,
-// Control and Alt codes for both sides, so both sides map to them here.
+// Windows virtual-key codes. Both sides of Shift, Control and Alt share the
+// generic code, as a keyboard's own report of them does on Windows.
 constexpr std::array kRows = std::to_array<KeyRow>({
     {0x08, KEY_BACKSPACE, XK_BackSpace, Qt::Key_Backspace, true},
     {0x09, KEY_TAB, XK_Tab, Qt::Key_Tab, true},
