@@ -16,6 +16,8 @@ PACKAGES=(
   fonts-noto-cjk fonts-noto-color-emoji
   # tests: generated audio is encoded with ffmpeg; screenshots under Xvfb
   ffmpeg xvfb xauth
+  # global hotkeys: X key grabs through xcb; their tests press keys with xdotool
+  libxcb1-dev x11proto-dev xdotool
 )
 
 missing=()
