@@ -1,6 +1,7 @@
 #include "exchange/AudioExporter.h"
 
 #include "audiofile/AudioFileDecoder.h"
+#include "exchange/AtomicFileCopy.h"
 #include "exchange/ExportGainShaper.h"
 #include "exchange/ExportNames.h"
 #include "exchange/ExportUi.h"
@@ -14,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
 
 #include <algorithm>
@@ -33,40 +33,6 @@ void report(std::atomic<int>* permille, qint64 done, qint64 total)
 {
     if (permille && total > 0)
         permille->store(int(std::clamp<qint64>(done * 1000 / total, 0, 1000)), std::memory_order_relaxed);
-}
-
-// Byte copy under a temporary name, renamed when complete.
-Status copyFile(const AudioExportJob& job, const std::atomic<bool>* cancel, std::atomic<int>* permille)
-{
-    QFile source(job.sourcePath);
-    if (!source.open(QIODevice::ReadOnly))
-        return Status::Failed;
-    QSaveFile target(job.targetPath);
-    if (!target.open(QIODevice::WriteOnly))
-        return Status::Failed;
-    const qint64 total = source.size();
-    qint64 done = 0;
-    QByteArray block;
-    while (!source.atEnd()) {
-        if (cancelled(cancel)) {
-            target.cancelWriting();
-            target.commit();
-            return Status::Cancelled;
-        }
-        block = source.read(1 << 20);
-        if (block.isEmpty() && source.error() != QFileDevice::NoError)
-            break;
-        if (target.write(block) != block.size())
-            break;
-        done += block.size();
-        report(permille, done, total);
-    }
-    if (done != total) {
-        target.cancelWriting();
-        target.commit();
-        return Status::Failed;
-    }
-    return target.commit() ? Status::Copied : Status::Failed;
 }
 
 // One of the two writers behind a common face.
@@ -164,9 +130,11 @@ AudioExportResult AudioExporter::run(const AudioExportJob& job, const std::atomi
 {
     AudioExportResult result;
     if (copyApplies(job)) {
-        result.status = copyFile(job, cancel, permille);
-        if (result.status != Status::Failed)
-            return result;
+        const AtomicFileCopy::Result copied = AtomicFileCopy::copy(job.sourcePath, job.targetPath, cancel, permille);
+        if (copied == AtomicFileCopy::Result::Copied)
+            return {Status::Copied, 0};
+        if (copied == AtomicFileCopy::Result::Cancelled)
+            return {Status::Cancelled, 0};
         qWarning().noquote() << job.logPrefix + QStringLiteral("Direct copy failed, falling back to decode");
     }
 
