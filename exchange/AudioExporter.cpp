@@ -18,6 +18,10 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -34,6 +38,63 @@ void report(std::atomic<int>* permille, qint64 done, qint64 total)
     if (permille && total > 0)
         permille->store(int(std::clamp<qint64>(done * 1000 / total, 0, 1000)), std::memory_order_relaxed);
 }
+
+// A short queue of decoded blocks between the decoding thread and the
+// writer. stop() releases both sides at once.
+class DecodedBlocks {
+public:
+    struct Block {
+        std::vector<float> samples;
+        qint64 frames = 0;
+    };
+    static constexpr size_t kDepth = 6;
+
+    bool push(Block&& block)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_stopped || m_queue.size() < kDepth; });
+        if (m_stopped)
+            return false;
+        m_queue.push_back(std::move(block));
+        m_changed.notify_all();
+        return true;
+    }
+    bool pop(Block* block)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_stopped || m_finished || !m_queue.empty(); });
+        if (m_stopped || m_queue.empty())
+            return false;
+        *block = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_changed.notify_all();
+        return true;
+    }
+    void finish()
+    {
+        std::lock_guard lock(m_mutex);
+        m_finished = true;
+        m_changed.notify_all();
+    }
+    void stop()
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopped = true;
+        m_changed.notify_all();
+    }
+    bool stopped()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_stopped;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Block> m_queue;
+    bool m_finished = false;
+    bool m_stopped = false;
+};
 
 // One of the two writers behind a common face.
 class Sink {
@@ -159,16 +220,34 @@ AudioExportResult AudioExporter::run(const AudioExportJob& job, const std::atomi
     const qint64 dataDurationMs =
         job.durationMs > 0 ? job.durationMs : qint64(double(decoder.declaredFrames()) * 1000.0 / rate);
 
-    std::vector<float> buffer(size_t(kReadFrames) * 2);
-    // Decode and drop up to the start: exact to the frame for every codec.
-    for (qint64 skipped = 0; skipped < startFrame;) {
-        if (cancelled(cancel))
-            return {Status::Cancelled, 0};
-        const qint64 n = decoder.read(buffer.data(), std::min(kReadFrames, startFrame - skipped));
-        if (n <= 0)
-            break;
-        skipped += n;
-    }
+    // The decoder runs on a thread of its own, a few blocks ahead of the
+    // shaping and the writer: decoding and encoding overlap.
+    DecodedBlocks blocks;
+    bool decodeFailed = false;
+    std::thread producer([&] {
+        std::vector<float> scratch(size_t(kReadFrames) * 2);
+        // Decode and drop up to the start: exact to the frame for every codec.
+        for (qint64 skipped = 0; skipped < startFrame && !blocks.stopped();) {
+            if (cancelled(cancel))
+                break;
+            const qint64 n = decoder.read(scratch.data(), std::min(kReadFrames, startFrame - skipped));
+            if (n <= 0)
+                break;
+            skipped += n;
+        }
+        for (qint64 read = 0; (wantedFrames < 0 || read < wantedFrames) && !cancelled(cancel);) {
+            DecodedBlocks::Block block;
+            block.samples.resize(size_t(kReadFrames) * 2);
+            const qint64 want = wantedFrames < 0 ? kReadFrames : std::min(kReadFrames, wantedFrames - read);
+            const qint64 frames = decoder.read(block.samples.data(), want);
+            block.frames = frames;
+            if (frames <= 0 || !blocks.push(std::move(block)))
+                break;
+            read += frames;
+        }
+        decodeFailed = decoder.stoppedOnError();
+        blocks.finish();
+    });
 
     const bool shape = job.processed && job.shape;
     ExportGainShaper shaper(job.shape, job.volumeA, r.startMs, dataDurationMs, rate);
@@ -176,34 +255,40 @@ AudioExportResult AudioExporter::run(const AudioExportJob& job, const std::atomi
     QString error;
     bool opened = false;
     qint64 done = 0;
-    while (wantedFrames < 0 || done < wantedFrames) {
+    Status status = Status::Written;
+    DecodedBlocks::Block block;
+    while (blocks.pop(&block)) {
         if (cancelled(cancel)) {
-            sink.discard();
-            return {Status::Cancelled, done};
-        }
-        const qint64 want = wantedFrames < 0 ? kReadFrames : std::min(kReadFrames, wantedFrames - done);
-        const qint64 n = decoder.read(buffer.data(), want);
-        if (n <= 0)
+            status = Status::Cancelled;
             break;
+        }
         if (!opened) {
             // Opened once there is audio: a file that yields nothing leaves no file.
             if (!sink.open(job.targetPath, rate, &error)) {
                 qWarning().noquote() << job.logPrefix + error;
-                return result;
+                status = Status::Failed;
+                break;
             }
             opened = true;
         }
+        float* samples = block.samples.data();
         if (shape)
-            shaper.apply(buffer.data(), done, n);
-        if (!sink.write(buffer.data(), n)) {
+            shaper.apply(samples, done, block.frames);
+        if (!sink.write(samples, block.frames)) {
             qWarning().noquote() << job.logPrefix + sink.failureText(job);
-            sink.discard();
-            return result;
+            status = Status::Failed;
+            break;
         }
-        done += n;
+        done += block.frames;
         report(permille, done, expected);
     }
-    if (decoder.stoppedOnError())
+    blocks.stop();
+    producer.join();
+    if (status != Status::Written || cancelled(cancel)) {
+        sink.discard();
+        return {status == Status::Written ? Status::Cancelled : status, done};
+    }
+    if (decodeFailed)
         qWarning().noquote() << job.logPrefix + QStringLiteral("Read error in") << job.sourcePath << ":"
                              << decoder.errorString();
     if (done == 0) {
