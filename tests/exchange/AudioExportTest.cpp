@@ -127,6 +127,16 @@ void AudioExportTest::wavHeader()
     QCOMPARE(qFromLittleEndian<quint16>(h.constData() + 34), quint16(32));
     QCOMPARE(h.mid(36, 4), QByteArray("data"));
     QCOMPARE(qFromLittleEndian<quint32>(h.constData() + 40), 800u);
+
+    // Past the 32-bit sizes the writer refuses instead of writing a broken file.
+    WavFileWriter writer;
+    QVERIFY(writer.open(f.path("limit.wav"), 44100));
+    const float frame[2] = {0.1f, 0.2f};
+    QVERIFY(writer.write(frame, 1));
+    QVERIFY(!writer.write(frame, WavFileWriter::kMaxFrames));  // checked before any sample is read
+    writer.discard();
+    QVERIFY(!QFile::exists(f.path("limit.wav")));
+    QCOMPARE(QDir(f.dir.path()).entryList({"limit.wav*"}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 void AudioExportTest::clipIsSampleExact_data()
