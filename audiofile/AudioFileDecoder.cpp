@@ -55,6 +55,7 @@ struct AudioFileDecoder::State {
     AVFrame* frame = nullptr;
     int streamIndex = -1;
     int codecThreads = 1;  // a setting: kept across release()
+    int outputRate = kSampleRate;  // a setting: kept across release()
 
     // Layout the resampler was set up for.
     AVChannelLayout resamplerLayout{};
@@ -133,7 +134,7 @@ struct AudioFileDecoder::State {
         }
 
         AVChannelLayout outLayout = AV_CHANNEL_LAYOUT_STEREO;
-        int rc = swr_alloc_set_opts2(&resampler, &outLayout, AV_SAMPLE_FMT_FLT, kSampleRate, &inLayout,
+        int rc = swr_alloc_set_opts2(&resampler, &outLayout, AV_SAMPLE_FMT_FLT, outputRate, &inLayout,
                                      AVSampleFormat(source->format), source->sample_rate, 0, nullptr);
         if (rc >= 0 && inLayout.nb_channels == 1) {
             // Mono plays on both channels at full level, not at -3 dB.
@@ -349,6 +350,16 @@ void AudioFileDecoder::setCodecThreads(int count)
     d->codecThreads = std::max(0, count);
 }
 
+void AudioFileDecoder::setOutputSampleRate(int hz)
+{
+    d->outputRate = hz > 0 ? hz : kSampleRate;
+}
+
+int AudioFileDecoder::outputSampleRate() const
+{
+    return d->outputRate;
+}
+
 void AudioFileDecoder::close()
 {
     d->release();
@@ -365,9 +376,9 @@ qint64 AudioFileDecoder::declaredFrames() const
         return 0;
     const AVStream* stream = d->format->streams[d->streamIndex];
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-        return av_rescale_q(stream->duration, stream->time_base, AVRational{1, kSampleRate});
+        return av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->outputRate});
     if (d->format->duration != AV_NOPTS_VALUE && d->format->duration > 0)
-        return av_rescale_q(d->format->duration, AVRational{1, AV_TIME_BASE}, AVRational{1, kSampleRate});
+        return av_rescale_q(d->format->duration, AVRational{1, AV_TIME_BASE}, AVRational{1, d->outputRate});
     return 0;
 }
 

@@ -30,13 +30,18 @@ public:
     // calling thread only; 0 gives one per core. Takes effect at the next open().
     void setCodecThreads(int count);
 
+    // Output rate in Hz for files opened from now on; kSampleRate unless
+    // changed (the audio export writes other rates). Values below 1 mean kSampleRate.
+    void setOutputSampleRate(int hz);
+    int outputSampleRate() const;
+
     // Opens path (a local file path, UTF-8 safe). False with errorString() set
     // when the file cannot be opened or holds no decodable audio stream.
     bool open(const QString& path);
     void close();
     bool isOpen() const;
 
-    // Length in output frames (44100 Hz) as the container declares it; 0 when
+    // Length in output frames (at the output rate) as the container declares it; 0 when
     // unknown. An estimate: the real length is what read() delivers.
     qint64 declaredFrames() const;
 

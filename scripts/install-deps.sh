@@ -18,6 +18,9 @@ PACKAGES=(
   ffmpeg xvfb xauth
   # global hotkeys: X key grabs through xcb; their tests press keys with xdotool
   libxcb1-dev x11proto-dev xdotool
+  ffmpeg xvfb xauth unzip
+  # fuzzing the readers (optional in the build)
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,0 +1,242 @@
+#include "exchange/M3U8PlaylistIO.h"
+
+#include "exchange/AudioExporter.h"
+#include "exchange/ExportNames.h"
+#include "exchange/ExportUi.h"
+#include "exchange/M3U8Text.h"
+#include "exchange/WidgetExportUi.h"
+#include "model/Cue.h"
+#include "model/DatabaseManager.h"
+#include "model/PlaylistGroup.h"
+#include "playback/CueManager.h"
+#include "settings/SettingsKeys.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QModelIndex>
+#include <QSaveFile>
+#include <QSettings>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+constexpr int kStepsPerCue = 100;
+
+CueManager* registry(CueManager* cues)
+{
+    return cues ? cues : CueManager::instance();
+}
+
+}  // namespace
+
+void M3U8PlaylistIO::startExport(QWidget* treeView, const QModelIndex& firstSelected,
+                                 std::function<void(const QString&, int)> statusMessage)
+{
+    auto ui = std::make_shared<WidgetExportUi>(treeView, std::move(statusMessage));
+    if (!firstSelected.isValid()) {
+        ui->message(ExportUi::Icon::Information, QStringLiteral("提示"), QStringLiteral("请先选择一个播放列表"));
+        return;
+    }
+    ExportRequest request;
+    request.playlistId = firstSelected.model() ? firstSelected.data(Qt::UserRole).toInt() : 0;
+    if (request.playlistId <= 0) {
+        ui->message(ExportUi::Icon::Warning, QStringLiteral("错误"), QStringLiteral("无效的播放列表ID"));
+        return;
+    }
+    request.cleanedName = ExportNames::playlistFileName(firstSelected.data(Qt::DisplayRole).toString());
+    request.lastDir = QSettings().value(SettingsKeys::kExportLastDir, SettingsKeys::exportLastDirDefault()).toString();
+    ui->showBusyOverlay();
+    QTimer::singleShot(100, treeView, [ui, request] { exportM3U8(request, *ui); });
+}
+
+M3U8PlaylistIO::ExportSummary M3U8PlaylistIO::exportM3U8(const ExportRequest& request, ExportUi& ui, CueManager* cues)
+{
+    ExportSummary summary;
+    const QString folder = ui.chooseFolder(QStringLiteral("选择M3U8导出目录"), request.lastDir);
+    if (folder.isEmpty())
+        return summary;
+
+    using namespace SettingsKeys;
+    QSettings settings;
+    settings.setValue(kExportLastDir, folder);
+    const bool includeAudio = settings.value(kExportM3u8IncludeAudio, kExportM3u8IncludeAudioDefault).toBool();
+    const QString type = settings.value(kExportM3u8Type, kExportM3u8TypeDefault).toString();
+    const QString format = settings.value(kExportFormat, kExportFormatDefaultM3u8).toString();
+    int sampleRate = settings.value(kExportSampleRate, kExportSampleRateDefault).toInt();
+    if (sampleRate <= 0)
+        sampleRate = kExportSampleRateDefault;
+
+    QList<int> ids;
+    if (!DatabaseManager::instance()->getPlaylistSongIds(request.playlistId, ids)) {
+        ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("无法加载播放列表数据"));
+        return summary;
+    }
+    if (ids.isEmpty()) {
+        ui.message(ExportUi::Icon::Information, QStringLiteral("提示"), QStringLiteral("该播放列表为空"));
+        return summary;
+    }
+
+    // The name is one cleaned path component: everything stays inside folder.
+    const QString name = ExportNames::playlistFileName(request.cleanedName);
+    QString listFolder = folder;
+    QString musicFolder;
+    if (includeAudio) {
+        listFolder = QDir(folder).filePath(name);
+        if (!QDir().mkpath(listFolder)) {
+            ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"),
+                       QStringLiteral("无法创建播放列表文件夹: ") + listFolder);
+            return summary;
+        }
+        musicFolder = QDir(listFolder).filePath(QStringLiteral("MUSIC"));
+        if (!QDir().mkpath(musicFolder)) {
+            ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"),
+                       QStringLiteral("无法创建MUSIC文件夹: ") + musicFolder);
+            return summary;
+        }
+    }
+    summary.m3u8Path = QDir(listFolder).filePath(name + QStringLiteral(".m3u8"));
+
+    const int count = int(ids.size());
+    ui.progressStart(QStringLiteral("导出进度"),
+                     includeAudio ? QStringLiteral("正在导出 %1 个音频...").arg(count)
+                                  : QStringLiteral("正在生成M3U8文件..."),
+                     count * kStepsPerCue);
+    QList<M3U8Text::Entry> entries;
+    QSet<QString> taken;
+    const QDir listDir(listFolder);
+    for (int i = 0; i < count; ++i) {
+        if (ui.progressCancelled())
+            break;
+        ui.progressSet(i * kStepsPerCue);
+        Cue* cue = registry(cues)->getCue(ids[i]);
+        if (!cue || cue->id() < 1) {
+            qWarning() << "[Export M3U8] Invalid cue:" << ids[i];
+            ++summary.failed;
+            continue;
+        }
+        if (!QFileInfo::exists(cue->filePath())) {
+            qWarning() << "[Export M3U8] File not found:" << cue->filePath();
+            ++summary.failed;
+            continue;
+        }
+        M3U8Text::Entry entry;
+        entry.durationMs = cue->durationMs();
+        entry.title = M3U8Text::title(cue->alias(), cue->filePath());
+        if (includeAudio) {
+            QString written;
+            bool cancelled = false;
+            if (!AudioExporter::exportCueAudio(cue, i, musicFolder, format, sampleRate, type, written, &taken, &ui,
+                                               i * kStepsPerCue, kStepsPerCue, &cancelled)) {
+                if (cancelled)
+                    break;  // the cue being written counts neither way
+                ++summary.failed;
+                continue;
+            }
+            entry.location = QStringLiteral("MUSIC/") + written;
+            ++summary.succeeded;
+        } else {
+            entry.location = listDir.relativeFilePath(QFileInfo(cue->filePath()).absoluteFilePath());
+        }
+        entries.append(entry);
+    }
+    ui.progressSet(count * kStepsPerCue);
+    ui.progressEnd();
+
+    QSaveFile file(summary.m3u8Path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(M3U8Text::write(entries)) < 0 || !file.commit()) {
+        ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("无法创建M3U8文件"));
+        return summary;
+    }
+    summary.written = true;
+
+    const QString text = includeAudio ? QStringLiteral("导出完成！\n音频文件: 成功 %1 / 失败 %2\n\nM3U8文件: %3")
+                                            .arg(summary.succeeded)
+                                            .arg(summary.failed)
+                                            .arg(summary.m3u8Path)
+                                      : QStringLiteral("导出完成！\n\nM3U8文件: %1").arg(summary.m3u8Path);
+    if (ui.resultBox(ExportUi::Icon::Information, QStringLiteral("导出结果"), text,
+                     ExportUi::ResultButtons::OpenFolderAndOk))
+        ui.openFolder(listFolder);
+    return summary;
+}
+
+PlaylistImportResult M3U8PlaylistIO::importM3U8(const QString& path, ExportUi& ui, CueManager* cues)
+{
+    PlaylistImportResult result;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileBytes) {
+        ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("无法打开文件: %1").arg(path));
+        return result;
+    }
+    const QFileInfo info(path);
+    const M3U8Text::Reading reading = M3U8Text::read(file.readAll(), info.absolutePath());
+    if (reading.empty) {
+        ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("M3U8 文件为空"));
+        return result;
+    }
+    if (!reading.hasHeader)
+        ui.message(ExportUi::Icon::Warning, QStringLiteral("警告"),
+                   QStringLiteral("文件格式不是标准的 M3U8 播放列表，可能无法正常导入"));
+    for (const QString& url : reading.urls)
+        qWarning() << "[M3U8 Import] Not a local file:" << url;
+    QStringList existing;
+    for (const QString& candidate : reading.paths) {
+        if (QFileInfo(candidate).isFile())
+            existing.append(candidate);
+        else
+            qWarning() << "[M3U8 Import] File not found:" << candidate;
+    }
+    if (existing.isEmpty()) {
+        ui.message(ExportUi::Icon::Warning, QStringLiteral("提示"),
+                   QStringLiteral("M3U8 文件中没有找到有效的音频文件"));
+        return result;
+    }
+    const QString name = info.completeBaseName();
+    const int id = createPlaylistFromM3U8(name, existing, cues);
+    if (id < 0) {
+        ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("创建播放列表失败"));
+        return result;
+    }
+    result.playlistId = id;
+    result.statusText = QStringLiteral("成功导入 M3U8 播放列表: %1 (%2个音频文件)").arg(name).arg(existing.size());
+    return result;
+}
+
+int M3U8PlaylistIO::createPlaylistFromM3U8(const QString& name, const QStringList& filePaths, CueManager* cues)
+{
+    DatabaseManager* db = DatabaseManager::instance();
+    PlaylistGroup group;
+    group.name = name;
+    group.playMode = 0;
+    group.currentIndex = 0;
+    int sortOrder = 0;
+    if (!db->getNextGroupSortOrder(sortOrder) || !db->insertPlaylistGroup(group, sortOrder)) {
+        qCritical() << "[M3U8 Import] Failed to add playlist to database";
+        return -1;
+    }
+    int songOrder = 0;
+    for (const QString& path : filePaths) {
+        Cue* cue = registry(cues)->createCue(path);
+        if (!cue) {
+            qWarning() << "[M3U8 Import] Failed to create cue for file:" << path;
+            continue;
+        }
+        cue->setName(QFileInfo(path).completeBaseName());
+        if (!cue->saveToDatabase(true)) {
+            qCritical() << "[M3U8 Import] Failed to save cue to database";
+            registry(cues)->deleteCue(cue);
+            continue;
+        }
+        if (!db->insertPlaylistSong(group.id, cue->id(), songOrder)) {
+            qCritical() << "[M3U8 Import] Failed to add cue to playlist";
+            registry(cues)->deleteCue(cue);
+            continue;
+        }
+        ++songOrder;
+    }
+    return group.id;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "exchange/PlaylistImportResult.h"
+#include "model/PlaylistGroup.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+class Cue;
+class CueManager;
+class ExportUi;
+class QWidget;
+
+// Project files (".crv"): one playlist with every cue setting and the cues'
+// stored waveforms as JSON, optionally in a folder of its own beside a
+// "CUESOUND" folder of copied audio; written from the playlist tree and read
+// back into a new playlist. GUI thread; audio copies run on a worker thread.
+class ProjectFileIO {
+public:
+    // The tree's "导出工程文件" action for its current playlist (-1: none).
+    static void startExport(QWidget* treeView, int currentPlaylistId, const QList<PlaylistGroup>& playlists);
+
+    struct ExportRequest {
+        int playlistId = -1;
+        QString playlistName;  // as the playlist is named
+        bool includeAudio = false;
+        QString lastDir;
+        QList<PlaylistGroup> playlists;  // the tree's records, for the play mode
+    };
+    // From the folder chooser to the success or failure box.
+    static bool runExport(const ExportRequest& request, ExportUi& ui, CueManager* cues = nullptr);
+
+    // Writes the project into folder; warns through ui about an empty
+    // playlist or unreadable data; true when the project file was written.
+    static bool exportProject(const QString& folder, const QString& playlistName, int playlistId, bool includeAudio,
+                              const QList<PlaylistGroup>& playlists, ExportUi& ui, CueManager* cues = nullptr);
+    // The name of the project file and folder: the playlist name as one
+    // path component ("未命名播放列表" when nothing usable is left).
+    static QString projectFileBaseName(const QString& playlistName);
+
+    static QJsonObject cueToJson(const Cue* cue, int rowIndex, const QHash<QString, QString>& copiedFiles,
+                                 bool includeAudio);
+    // Copies each cue's audio file once into soundFolder under a free name;
+    // copiedFiles maps source path to the copy's file name. False only when
+    // a copy fails. With a ui the copies run on a worker thread.
+    static bool copyAudioFiles(const QList<Cue*>& cues, const QString& soundFolder,
+                               QHash<QString, QString>& copiedFiles, ExportUi* ui = nullptr);
+    static double calculateTotalDuration(const QList<Cue*>& cues);
+
+    // Reads a project file into a new playlist.
+    static PlaylistImportResult importProject(const QString& path, ExportUi& ui);
+    static int createPlaylistFromProject(const QString& name, const QJsonArray& cues, const QString& baseFolder,
+                                         int playMode);
+    // A new cue without parent, filled from one entry (not stored unless it
+    // carries a waveform); nullptr when the entry has no usable file path.
+    static Cue* cueFromJson(const QJsonObject& object, const QString& baseFolder);
+};
