@@ -15,10 +15,9 @@ PACKAGES=(
   # fonts for the Chinese interface
   fonts-noto-cjk fonts-noto-color-emoji
   # tests: generated audio is encoded with ffmpeg; screenshots under Xvfb
-  ffmpeg xvfb xauth
+  ffmpeg xvfb xauth unzip
   # global hotkeys: X key grabs through xcb; their tests press keys with xdotool
   libxcb1-dev x11proto-dev xdotool
-  ffmpeg xvfb xauth unzip
   # fuzzing the readers (optional in the build)
   clang libclang-rt-14-dev
 )
