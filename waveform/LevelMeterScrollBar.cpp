@@ -65,7 +65,9 @@ void LevelMeterScrollBar::onDecayTimer()
 {
     const float oldDisplay = m_displayLevel;
     const float oldPeak = m_peakLevel;
-    if (m_level > oldDisplay) {
+    // A level that holds steady keeps the bar standing; only a lower one lets
+    // it fall.
+    if (m_level >= oldDisplay) {
         m_displayLevel = m_level;
     } else {
         m_displayLevel = 0.9f * oldDisplay;

@@ -74,6 +74,13 @@ QList<double> valuesOf(const QList<EnvelopePoint>& points)
     return values;
 }
 
+// Truncated to whole ms, without the last bit of floating-point noise
+// turning 5000 into 4999.
+qint64 wholeMs(double ms)
+{
+    return qint64(ms + (ms >= 0 ? 1e-6 : -1e-6));
+}
+
 bool pointNear(const QList<EnvelopePoint>& points, qint64 timeMs)
 {
     return std::any_of(points.cbegin(), points.cend(), [timeMs](const EnvelopePoint& point) {
@@ -519,12 +526,19 @@ void WaveformWidget::zoomToFit()
 
 void WaveformWidget::zoomAt(float factor, qint64 anchorMs)
 {
+    // A float factor such as 1.2f is not quite 1.2; six decimals are all a
+    // zoom step means.
+    zoomBy(std::round(double(factor) * 1e6) / 1e6, anchorMs);
+}
+
+void WaveformWidget::zoomBy(double factor, qint64 anchorMs)
+{
     const qint64 duration = durationMs();
-    if (duration < 1 || !(factor > 0.0f))
+    if (duration < 1 || !(factor > 0.0))
         return;
     const qint64 newSpan
-        = std::max<qint64>(std::min<qint64>(qint64(double(span()) / double(factor)), duration), kMinZoomSpanMs);
-    qint64 start = qint64(double(anchorMs) - double(anchorMs - m_viewStartMs) / double(factor));
+        = std::max<qint64>(std::min<qint64>(wholeMs(double(span()) / factor), duration), kMinZoomSpanMs);
+    qint64 start = wholeMs(double(anchorMs) - double(anchorMs - m_viewStartMs) / factor);
     qint64 end = start + newSpan;
     if (start < 0) {
         start = 0;
@@ -1298,9 +1312,11 @@ void WaveformWidget::fitFadesToLoop(qint64 start, qint64 end)
     qint64 fi = std::min(m_cue->fadeInMs(), kMaxFadeMs);
     qint64 fo = std::min(m_cue->fadeOutMs(), kMaxFadeMs);
     if (fi + fo > length) {
-        const double ratio = double(length) / double(fi + fo);
-        fi = std::max<qint64>(qint64(double(fi) * ratio), 0);
-        fo = std::max<qint64>(qint64(double(fo) * ratio), 0);
+        // In proportion, in whole numbers: no rounding error shaves a
+        // millisecond off each drag step.
+        const qint64 total = fi + fo;
+        fi = std::max<qint64>(fi * length / total, 0);
+        fo = std::max<qint64>(fo * length / total, 0);
         if (fi + fo > length) {
             fi = length / 2;
             fo = length - fi;
@@ -1318,6 +1334,14 @@ void WaveformWidget::fitFadesToCurrentLoop()
 {
     if (m_cue)
         fitFadesToLoop(m_cue->loopStartMs(), effectiveLoopEnd());
+}
+
+// The drag's moves already gave the cue its region, unsaved; the cue ignores
+// the same region when the release sets it again, so the commit saves here.
+void WaveformWidget::commitLoopDrag()
+{
+    if (m_cue)
+        m_cue->saveToDatabase(false);
 }
 
 // ---------------------------------------------------------------------------
@@ -1732,6 +1756,7 @@ void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
                 const qint64 start = std::max<qint64>(std::min(m_dragLoopStartMs, end - kMinLoopMs), 0);
                 m_cue->setLoopRange(start, end, false);
                 fitFadesToCurrentLoop();
+                commitLoopDrag();
                 if (std::abs(m_positionMs - start) < 51 || m_positionMs < start) {
                     m_positionMs = start;
                     Q_EMIT positionClicked(start);
@@ -1750,6 +1775,7 @@ void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
                 const qint64 end = std::min(std::max(m_dragLoopEndMs, start + kMinLoopMs), duration);
                 m_cue->setLoopRange(start, end, false);
                 fitFadesToCurrentLoop();
+                commitLoopDrag();
                 if (std::abs(m_positionMs - end) < 51 || m_positionMs > end) {
                     m_positionMs = end;
                     Q_EMIT positionClicked(end);
@@ -1775,6 +1801,7 @@ void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
                 }
                 m_cue->setLoopRange(start, end, false);
                 fitFadesToCurrentLoop();
+                commitLoopDrag();
                 if (m_positionMs < start) {
                     m_positionMs = start;
                     markOverlayDirty();
@@ -2093,7 +2120,7 @@ void WaveformWidget::wheelEvent(QWheelEvent* event)
             factor = 1.01;
         if (dy < 0)
             factor = 1.0 / factor;
-        zoomAt(float(factor), anchor);
+        zoomBy(factor, anchor);
         m_freeView = true;
         event->accept();
         return;
@@ -2138,7 +2165,7 @@ void WaveformWidget::wheelEvent(QWheelEvent* event)
         event->ignore();
         return;
     }
-    zoomAt(notches > 0 ? 1.2f : 0.8333333f, anchor);
+    zoomBy(notches > 0 ? 1.2 : 0.8333333, anchor);
     m_freeView = true;
     event->accept();
 }
@@ -2172,7 +2199,7 @@ bool WaveformWidget::event(QEvent* event)
         const float distance = float(QLineF(points[0].position(), points[1].position()).length());
         const float centreX = float((points[0].position().x() + points[1].position().x()) / 2.0);
         if (m_pinchDistance > 0 && std::abs(distance - m_pinchDistance) > 1.0f) {
-            zoomAt(distance / m_pinchDistance, xToTime(centreX));
+            zoomBy(double(distance) / double(m_pinchDistance), xToTime(centreX));
             m_freeView = true;
         }
         m_pinchDistance = distance;

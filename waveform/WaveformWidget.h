@@ -139,6 +139,7 @@ private:
     qint64 effectiveLoopEnd() const;
     qint64 span() const { return m_viewEndMs - m_viewStartMs; }
     void showWholeFile();
+    void zoomBy(double factor, qint64 anchorMs);
     void setViewRange(qint64 startMs, qint64 endMs);
     void markBackgroundDirty();
     void markOverlayDirty();
@@ -177,6 +178,7 @@ private:
     void writePanPoints();
     void fitFadesToLoop(qint64 start, qint64 end);
     void fitFadesToCurrentLoop();
+    void commitLoopDrag();
     void handleRightPress(QMouseEvent* event, const QPoint& pos);
     bool addPointAt(const QPoint& pos);
     void dragPoint(const QPoint& pos, bool keepValue);
