@@ -43,6 +43,14 @@ QFont boldFont(const QFont& base, int pointSize = -1)
     return font;
 }
 
+// A small filled disc in the painter's brush, smoothed.
+void drawDisc(QPainter& painter, const QRectF& bounds)
+{
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.drawEllipse(bounds);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+}
+
 QString twoDigits(qint64 value)
 {
     return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
@@ -288,6 +296,7 @@ void WaveformWidget::setCue(Cue* cue)
             m_editPan = false;
         else if (m_cue && m_cue->panEnvelopeEnabled())
             m_editPan = true;
+        markBackgroundDirty();
         update();
     });
     connect(cue, &Cue::panEnvelopeEnabledChanged, this, [this](bool enabled) {
@@ -295,6 +304,7 @@ void WaveformWidget::setCue(Cue* cue)
             m_editPan = true;
         else if (m_cue && m_cue->envelopeEnabled())
             m_editPan = false;
+        markBackgroundDirty();
         update();
     });
 
@@ -706,11 +716,13 @@ void WaveformWidget::paintEvent(QPaintEvent*)
         rebuildBackground();
     if (m_overlayDirty)
         rebuildOverlay();
+    // Three cached layers; a playhead tick only redraws the middle one.
     QPainter painter(this);
     painter.drawPixmap(0, 0, m_backgroundCache);
-    if (m_cue)
+    if (m_cue) {
         painter.drawPixmap(0, 0, m_overlayCache);
-    drawFadesAndEnvelopes(painter);
+        painter.drawPixmap(0, 0, m_envelopeCache);
+    }
 }
 
 void WaveformWidget::rebuildBackground()
@@ -734,8 +746,24 @@ void WaveformWidget::rebuildBackground()
             drawLoopLabels(painter);
         }
     }
+    painter.end();
     m_backgroundDirty = false;
     ++m_backgroundRebuilds;
+    rebuildEnvelopeLayer();
+}
+
+// The fades and envelopes change only with the edits that also redraw the
+// background, but they lie above the playhead: a layer of their own.
+void WaveformWidget::rebuildEnvelopeLayer()
+{
+    const qreal ratio = devicePixelRatioF();
+    m_envelopeCache = QPixmap(size() * ratio);
+    m_envelopeCache.setDevicePixelRatio(ratio);
+    m_envelopeCache.fill(Qt::transparent);
+    if (m_cue) {
+        QPainter painter(&m_envelopeCache);
+        drawFadesAndEnvelopes(painter);
+    }
 }
 
 void WaveformWidget::rebuildOverlay()
@@ -1029,7 +1057,9 @@ void WaveformWidget::drawFadesAndEnvelopes(QPainter& painter)
     const qint64 duration = m_cue->durationMs() > 0 ? m_cue->durationMs() : m_viewEndMs;
     if (duration < 1 || width() < 1 || height() < 1)
         return;
-    painter.setRenderHint(QPainter::Antialiasing, true);
+    // Lines and areas are drawn aliased: antialiased strokes across the whole
+    // width cost milliseconds at each rebuild. Only the small discs are smoothed.
+    painter.setRenderHint(QPainter::Antialiasing, false);
 
     qint64 end = m_cue->loopEndMs() < 1 ? duration : std::min(duration, m_cue->loopEndMs());
     qint64 start = end > m_cue->loopStartMs() ? m_cue->loopStartMs() : 0;
@@ -1067,8 +1097,8 @@ void WaveformWidget::drawFadesAndEnvelopes(QPainter& painter)
         if (!m_showMode) {
             painter.setPen(Qt::NoPen);
             painter.setBrush(QColor(70, 120, 200));
-            painter.drawEllipse(QRectF(p1.x() - 5, 0, 10, 10));
-            painter.drawEllipse(QRectF(p2.x() - 5, 0, 10, 10));
+            drawDisc(painter, QRectF(p1.x() - 5, 0, 10, 10));
+            drawDisc(painter, QRectF(p2.x() - 5, 0, 10, 10));
             painter.setBrush(Qt::NoBrush);
 
             painter.setFont(boldFont(font(), 9));
@@ -1119,7 +1149,7 @@ void WaveformWidget::drawVolumeEnvelope(QPainter& painter)
         const qreal y = point.pos.y();
         painter.setPen(Qt::NoPen);
         painter.setBrush(QColor(255, 200, 100));
-        painter.drawEllipse(QRectF(x - 4, y - 4, 8, 8));
+        drawDisc(painter, QRectF(x - 4, y - 4, 8, 8));
         painter.setBrush(Qt::NoBrush);
         const qreal ly = y >= lowerHalf ? y - 20 : y + 10;
         const qreal lx = point.index == 0 ? x + 2 : (point.index == last ? x - 32 : x - 15);
@@ -1167,7 +1197,7 @@ void WaveformWidget::drawPanEnvelope(QPainter& painter)
         const qreal y = point.pos.y();
         painter.setPen(Qt::NoPen);
         painter.setBrush(QColor(200, 100, 255));
-        painter.drawEllipse(QRectF(x - 4, y - 4, 8, 8));
+        drawDisc(painter, QRectF(x - 4, y - 4, 8, 8));
         painter.setBrush(Qt::NoBrush);
         const int v = int(100.0 * m_panPoints[point.index].value);
         const QString side = v < 0 ? QStringLiteral("左") : (v == 0 ? QStringLiteral("中") : QStringLiteral("右"));

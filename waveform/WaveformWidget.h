@@ -19,8 +19,9 @@ class QPainter;
 // and scrolls here; in show mode it is a read-only view of the loop region.
 //
 // It never owns the cue: it watches it through a guarded pointer and writes
-// every edit back through the cue's setters. The static layers are cached, so
-// a playhead move repaints only the playhead layer and the envelopes above.
+// every edit back through the cue's setters. Painting is cached in three
+// layers (background, playhead, fades and envelopes); a playhead move redraws
+// only the playhead layer.
 class WaveformWidget : public QWidget {
     Q_OBJECT
 
@@ -150,6 +151,7 @@ private:
     // Painting
     void rebuildBackground();
     void rebuildOverlay();
+    void rebuildEnvelopeLayer();
     void drawTimeGrid(QPainter& painter);
     void drawWaveform(QPainter& painter);
     void drawMissingFile(QPainter& painter);
@@ -217,6 +219,7 @@ private:
     int m_displayMode = 1;
     QPixmap m_backgroundCache;
     QPixmap m_overlayCache;
+    QPixmap m_envelopeCache;
     bool m_backgroundDirty = true;
     bool m_overlayDirty = true;
     bool m_pressed = false;
