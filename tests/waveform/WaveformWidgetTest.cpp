@@ -19,6 +19,7 @@ private Q_SLOTS:
     void timeTexts_data();
     void timeTexts();
 
+    void envelopePointListTravelsQueued();
     void bindingBuildsDefaultPoints_data();
     void bindingBuildsDefaultPoints();
     void rebindingSameCueKeepsViewAndReloadsPoints();
@@ -184,6 +185,28 @@ void WaveformWidgetTest::timeTexts()
     else
         result = QString::number(WaveformWidget::parseTimeText(input));
     QCOMPARE(result, expected);
+}
+
+// The main window takes edited points through a queued slot.
+class PointSink : public QObject {
+    Q_OBJECT
+public:
+    QList<EnvelopePoint> received;
+public Q_SLOTS:
+    void onEnvelopePointsChanged(QList<EnvelopePoint> points) { received = points; }
+};
+
+void WaveformWidgetTest::envelopePointListTravelsQueued()
+{
+    WaveformWidget view;
+    QVERIFY(QMetaType::fromName("QList<EnvelopePoint>").isValid());
+    PointSink sink;
+    const QList<EnvelopePoint> points{{0, 1.0, false}, {2500, 0.4, true}};
+    QVERIFY(QMetaObject::invokeMethod(&sink, "onEnvelopePointsChanged", Qt::QueuedConnection,
+                                      Q_ARG(QList<EnvelopePoint>, points)));
+    QTRY_COMPARE(sink.received.size(), 2);
+    QCOMPARE(sink.received[1].timeMs, qint64(2500));
+    QVERIFY(sink.received[1].selected);
 }
 
 void WaveformWidgetTest::bindingBuildsDefaultPoints_data()
