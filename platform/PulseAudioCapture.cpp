@@ -216,10 +216,9 @@ struct PulseAudioCapture::State {
         pa_buffer_attr attr;
         std::memset(&attr, 0xff, sizeof attr);  // every field: the server's choice
         attr.fragsize = uint32_t(pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &spec));
-        pa_stream_flags_t flags = PA_STREAM_ADJUST_LATENCY;
-        if (monitoredSinkInput != PA_INVALID_INDEX)
-            flags = pa_stream_flags_t(flags | PA_STREAM_DONT_MOVE);
-        if (pa_stream_connect_record(s, device, &attr, flags) < 0) {
+        const pa_stream_flags_t flags = PA_STREAM_ADJUST_LATENCY;
+        // No PA_STREAM_DONT_MOVE: the server kills a monitor of one stream opened with it.
+    if (pa_stream_connect_record(s, device, &attr, flags) < 0) {
             const QString error = QString::fromUtf8(pa_strerror(pa_context_errno(context)));
             pa_stream_set_state_callback(s, nullptr, nullptr);
             pa_stream_set_read_callback(s, nullptr, nullptr);
@@ -425,7 +424,7 @@ bool PulseAudioCapture::start(const Source& source, int sampleRate, DataCallback
 
 void PulseAudioCapture::stop()
 {
-    if (!d)
+    if (!d || (!d->loop && !d->context))
         return;
     if (d->loop) {
         if (d->running) {
@@ -452,7 +451,12 @@ void PulseAudioCapture::stop()
     } else if (d->context) {
         pa_context_unref(d->context);
     }
-    d.reset();
+    // The counters stay readable until the next start.
+    d->loop = nullptr;
+    d->context = nullptr;
+    d->stream = nullptr;
+    d->running = false;
+    d->attached.store(false);
 }
 
 bool PulseAudioCapture::isRunning() const

@@ -568,8 +568,11 @@ bool RecordingDialog::retryUnsavedRecordings(const QString& folder)
         reportSaveFailure(error);
         return false;
     }
-    if (saveFailureBox)
-        saveFailureBox->close();
+    if (saveFailureBox) {
+        // close() is refused by a message box without an escape button.
+        saveFailureBox->hide();
+        saveFailureBox->deleteLater();
+    }
     updateTransportButtons();
     return true;
 }

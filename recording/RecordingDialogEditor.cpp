@@ -438,8 +438,12 @@ void RecordingDialog::onWaveformDurationChanged(qlonglong ms)
     if (state == Recording || state == RecordingPaused)
         return;
     timeLabel->setText(formatTime(ms));
+    // The waveform counts whole 10 ms peaks; the audio was cut to the exact
+    // ms (the cut reaches the editor before this signal). Storing the peak
+    // count would cut the file's end off at the next load.
+    const qint64 stored = editPcm.isEmpty() ? ms : editDurationMs;
     if (QStandardItem* item = currentRecordingItem())
-        item->setData(QVariant::fromValue<qint64>(ms), Qt::UserRole + 1);
+        item->setData(QVariant::fromValue<qint64>(stored), Qt::UserRole + 1);
     if (ms == 0 && state == Idle)
         QTimer::singleShot(0, this, &RecordingDialog::deleteCurrentRecording);
 }

@@ -95,11 +95,11 @@ bool RecordingFileWriter::writeMp3(QSaveFile& file, const QByteArray& pcm, int c
         setError(error, QStringLiteral("MP3 encoder could not be created"));
         return false;
     }
-    lame_set_num_channels(lame, channels);
-    lame_set_in_samplerate(lame, sampleRate);
-    lame_set_VBR(lame, vbr_mtrh);
-    lame_set_VBR_q(lame, 2);
-    if (lame_init_params(lame) < 0) {
+    // LAME ignores a refused setting and would encode with its default.
+    const bool settingsTaken = lame_set_num_channels(lame, channels) >= 0
+                               && lame_set_in_samplerate(lame, sampleRate) >= 0
+                               && lame_set_VBR(lame, vbr_mtrh) >= 0 && lame_set_VBR_q(lame, 2) >= 0;
+    if (!settingsTaken || lame_init_params(lame) < 0) {
         lame_close(lame);
         setError(error, QStringLiteral("MP3 encoder rejected %1 Hz, %2 channels").arg(sampleRate).arg(channels));
         return false;

@@ -16,6 +16,8 @@ PACKAGES=(
   fonts-noto-cjk fonts-noto-color-emoji
   # tests: generated audio is encoded with ffmpeg; screenshots under Xvfb
   ffmpeg xvfb xauth
+  # capture tests: a private sound server with a null sink
+  pulseaudio pulseaudio-utils
 )
 
 missing=()
