@@ -217,7 +217,7 @@ struct PulseAudioCapture::State {
         std::memset(&attr, 0xff, sizeof attr);  // every field: the server's choice
         attr.fragsize = uint32_t(pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &spec));
         const pa_stream_flags_t flags = PA_STREAM_ADJUST_LATENCY;
-        // No PA_STREAM_DONT_MOVE: the server kills a monitor of one stream opened with it.
+        // No PA_STREAM_DONT_MOVE: with it the server kills a monitor of one stream at once.
     if (pa_stream_connect_record(s, device, &attr, flags) < 0) {
             const QString error = QString::fromUtf8(pa_strerror(pa_context_errno(context)));
             pa_stream_set_state_callback(s, nullptr, nullptr);
