@@ -20,6 +20,8 @@ PACKAGES=(
   libxcb1-dev x11proto-dev xdotool
   # fuzzing the readers (optional in the build)
   clang libclang-rt-14-dev
+  # capture tests: a private sound server with a null sink
+  pulseaudio pulseaudio-utils
 )
 
 missing=()

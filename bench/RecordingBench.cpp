@@ -1,0 +1,121 @@
+// What recording costs on the GUI thread: the 50 ms waveform flush, a cut in
+// a long recording, writing it as WAV and MP3, and loading it back for the
+// editor. Each figure is printed beside a baseline of plain copying or
+// writing the same bytes, measured in the same run.
+#include "audiofile/AudioFileDecoder.h"
+#include "recording/RecordingDialog.h"
+#include "recording/RecordingFileWriter.h"
+#include "recording/RecordingPcm.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr int kRate = 44100;
+
+QByteArray tone(qint64 seconds)
+{
+    const qint64 frames = seconds * kRate;
+    QByteArray pcm(qsizetype(frames * 4), Qt::Uninitialized);
+    auto* out = reinterpret_cast<qint16*>(pcm.data());
+    for (qint64 i = 0; i < frames; ++i) {
+        const qint16 v = qToLittleEndian<qint16>(qint16(std::lround(12000.0 * std::sin(2 * M_PI * 440.0 * double(i) / kRate))));
+        out[2 * i] = v;
+        out[2 * i + 1] = v;
+    }
+    return pcm;
+}
+
+// Best of a few runs, in ms.
+double bestMs(int runs, const std::function<void()>& work)
+{
+    double best = 1e30;
+    for (int r = 0; r < runs; ++r) {
+        const auto start = std::chrono::steady_clock::now();
+        work();
+        const auto end = std::chrono::steady_clock::now();
+        best = std::min(best, std::chrono::duration<double, std::milli>(end - start).count());
+    }
+    return best;
+}
+
+void print(const char* name, double value, const char* unit, double target, const char* baselineName, double baseline)
+{
+    std::printf("%s: %.3f %s (target ≤ %g)  [%s: %.3f %s]\n", name, value, unit, target, baselineName, baseline, unit);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    volatile qint64 sink = 0;
+
+    // Every 50 ms while recording: peaks of the audio that came in (48 kHz, the largest rate).
+    const QByteArray fiftyMs = QByteArray(48000 / 20 * 4, '\x11');
+    const double flush = bestMs(200, [&] { sink = sink + RecordingPcm::peaks(fiftyMs.constData(), fiftyMs.size(), 2, 48000).size(); });
+    const double flushCopy = bestMs(200, [&] { QByteArray c(fiftyMs.constData(), fiftyMs.size()); sink = sink + c.size(); });
+    print("waveform_flush_50ms", flush, "ms", 0.5, "copy", flushCopy);
+
+    const QByteArray tenMinutes = tone(600);
+    const double cut = bestMs(5, [&] {
+        sink = sink + RecordingPcm::withoutRange(tenMinutes, 4 * 44100 * 60, 4 * 44100 * 120).size();
+    });
+    const double copy = bestMs(5, [&] { QByteArray c(tenMinutes.constData(), tenMinutes.size()); sink = sink + c.size(); });
+    print("cut_10min_recording", cut, "ms", 150, "copy", copy);
+
+    const QString wavPath = dir.filePath("ten.wav");
+    const double wav = bestMs(3, [&] {
+        RecordingFileWriter::write(wavPath, tenMinutes, 2, kRate, RecordingFileWriter::Format::Wav, nullptr);
+    });
+    const double plainWrite = bestMs(3, [&] {
+        QFile f(dir.filePath("plain.raw"));
+        f.open(QIODevice::WriteOnly);
+        f.write(tenMinutes);
+    });
+    print("save_wav_10min", wav, "ms", 1000, "plain write", plainWrite);
+
+    const QByteArray oneMinute = tenMinutes.left(4 * kRate * 60);
+    const QString mp3Path = dir.filePath("one.mp3");
+    const double mp3 = bestMs(1, [&] {
+        RecordingFileWriter::write(mp3Path, oneMinute, 2, kRate, RecordingFileWriter::Format::Mp3, nullptr);
+    });
+    const double plainWriteMinute = bestMs(3, [&] {
+        QFile f(dir.filePath("plain-minute.raw"));
+        f.open(QIODevice::WriteOnly);
+        f.write(oneMinute);
+    });
+    print("save_mp3_1min", mp3, "ms", 1500, "plain write", plainWriteMinute);
+
+    const double plainRead = bestMs(3, [&] {
+        QFile f(wavPath);
+        f.open(QIODevice::ReadOnly);
+        sink = sink + f.readAll().size();
+    });
+    const double peaks = bestMs(3, [&] {
+        qint64 duration = 0;
+        sink = sink + RecordingDialog::loadWavPeaks(wavPath, &duration).size();
+    });
+    print("load_wav_peaks_10min", peaks, "ms", 1000, "plain read", plainRead);
+
+    const double decode = bestMs(2, [&] {
+        AudioFileDecoder decoder;
+        decoder.open(wavPath);
+        std::vector<float> buffer(8192 * 2);
+        while (qint64 n = decoder.read(buffer.data(), 8192))
+            sink = sink + n;
+    });
+    print("decode_wav_10min", decode, "ms", 2000, "plain read", plainRead);
+    return sink < 0 ? 1 : 0;
+}

@@ -1,0 +1,553 @@
+// The editor and preview side of RecordingDialog: loading the selected
+// recording, keeping its audio in step with the waveform's cuts, and playing it.
+#include "recording/RecordingDialog.h"
+
+#include "audiofile/AudioFileDecoder.h"
+#include "playback/AudioOutputDevice.h"
+#include "recording/RecordingPcm.h"
+#include "recording/RecordingWaveformWidget.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListView>
+#include <QStandardItemModel>
+#include <QTimer>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace {
+
+constexpr int kPreviewRate = 44100;
+constexpr int kPreviewChannels = 2;
+constexpr qint64 kReadFrames = 8192;
+
+// The whole file as 16-bit stereo 44100 Hz; at most maxFrames frames when
+// maxFrames >= 1. Empty when it cannot be decoded.
+QByteArray decodeToS16(const QString& path, qint64 maxFrames, qint64* declaredFrames = nullptr)
+{
+    QByteArray pcm;
+    AudioFileDecoder decoder;
+    if (!decoder.open(QFileInfo(path).absoluteFilePath()))
+        return pcm;
+    if (declaredFrames)
+        *declaredFrames = decoder.declaredFrames();
+    qint64 expected = decoder.declaredFrames();
+    if (maxFrames >= 1)
+        expected = std::min(expected, maxFrames);
+    pcm.reserve(qsizetype(std::max<qint64>(expected, 0) * kPreviewChannels * 2));
+
+    std::vector<float> floats(size_t(kReadFrames * kPreviewChannels));
+    std::vector<qint16> samples(size_t(kReadFrames * kPreviewChannels));
+    qint64 total = 0;
+    for (;;) {
+        qint64 frames = decoder.read(floats.data(), kReadFrames);
+        if (frames <= 0)
+            break;
+        bool last = false;
+        if (maxFrames >= 1 && total + frames > maxFrames) {
+            frames = maxFrames - total;
+            last = true;
+        }
+        RecordingPcm::floatToS16(floats.data(), samples.data(), frames * kPreviewChannels);
+        pcm.append(reinterpret_cast<const char*>(samples.data()), qsizetype(frames * kPreviewChannels * 2));
+        total += frames;
+        if (last)
+            break;
+    }
+    return pcm;
+}
+
+}  // namespace
+
+// --- selection and loading -------------------------------------------------
+
+QStandardItem* RecordingDialog::currentRecordingItem() const
+{
+    const QModelIndex index = recordingsView->currentIndex();
+    return index.isValid() ? recordingsModel->itemFromIndex(index) : nullptr;
+}
+
+void RecordingDialog::onRecordingSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    Q_UNUSED(deselected);
+    if (selected.indexes().isEmpty())
+        return;
+    onRecordingSelected();
+}
+
+void RecordingDialog::onRecordingSelected()
+{
+    if (state == Recording || state == RecordingPaused)
+        return;
+    if (state == Playing || state == PlaybackPaused)
+        stopPlayback();
+    saveEditsIfModified();
+
+    QStandardItem* item = currentRecordingItem();
+    if (!item)
+        return;
+    const QString path = item->data(Qt::UserRole).toString();
+    if (path.isEmpty())
+        return;
+
+    if (!QFileInfo::exists(path)) {
+        waveform->setPeaks({});
+        timeLabel->setText(QStringLiteral("00:00.00"));
+        editPcm.clear();
+        editPath.clear();
+        editUndoStack.clear();
+        recomputeEditLength();
+        return;
+    }
+
+    const qint64 stored = item->data(Qt::UserRole + 1).toLongLong();
+    const qint64 maxFrames = stored > 0 ? qint64(editSampleRate) * stored / 1000 : -1;
+    loadForEditing(path, maxFrames);
+    const QList<PeakPair> peaks = computePeaks(editPcm, editChannels);
+    if (peaks.isEmpty()) {
+        waveform->setPlaybackPosition(-1);
+        return;
+    }
+    waveform->setPeaks(peaks);
+    const qint64 duration = editFrames * 1000 / editSampleRate;
+    timeLabel->setText(formatTime(duration));
+    waveform->setPlaybackPosition(0);
+    if (std::llabs(duration - stored) > 50)
+        item->setData(QVariant::fromValue<qint64>(duration), Qt::UserRole + 1);
+}
+
+void RecordingDialog::loadForEditing(const QString& path, qint64 maxFrames)
+{
+    // Only called with the preview closed: nothing else reads editPcm now.
+    editPcm.clear();
+    editUndoStack.clear();
+    editPath = path;
+    if (!path.isEmpty())
+        editPcm = decodeToS16(path, maxFrames);
+    recomputeEditLength();
+}
+
+void RecordingDialog::recomputeEditLength()
+{
+    editFrames = editChannels > 0 ? editPcm.size() / (qint64(editChannels) * 2) : 0;
+    editDurationMs = editSampleRate > 0 ? editFrames * 1000 / editSampleRate : 0;
+}
+
+QList<PeakPair> RecordingDialog::computePeaks(const QByteArray& pcm, int channels) const
+{
+    if (pcm.isEmpty() || channels < 1)
+        return {};
+    return RecordingPcm::peaks(pcm.constData(), pcm.size(), channels, editSampleRate);
+}
+
+QList<PeakPair> RecordingDialog::loadFilePeaks(const QString& path, qint64* durationMs)
+{
+    if (path.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive))
+        return loadWavPeaks(path, durationMs);
+    qint64 declared = 0;
+    const QByteArray pcm = decodeToS16(path, -1, &declared);
+    const QList<PeakPair> peaks = RecordingPcm::peaks(pcm.constData(), pcm.size(), kPreviewChannels, kPreviewRate);
+    if (durationMs) {
+        *durationMs = declared > 0 ? declared * 1000 / kPreviewRate : 0;
+        if (*durationMs == 0 && !peaks.isEmpty())
+            *durationMs = qint64(kPreviewRate / 100) * peaks.size() * 1000 / kPreviewRate;
+    }
+    return peaks;
+}
+
+QList<PeakPair> RecordingDialog::loadWavPeaks(const QString& path, qint64* durationMs)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray header = file.read(44);
+    if (header.size() < 44 || !header.startsWith("RIFF") || header.mid(8, 4) != "WAVE")
+        return {};
+    const int channels = qFromLittleEndian<quint16>(header.constData() + 22);
+    const qint64 rate = qFromLittleEndian<qint32>(header.constData() + 24);
+    const int bits = qFromLittleEndian<quint16>(header.constData() + 34);
+    const qint64 dataSize = qFromLittleEndian<quint32>(header.constData() + 40);
+    if (channels <= 0 || rate <= 0 || bits != 16)
+        return {};
+    if (durationMs)
+        *durationMs = dataSize * 1000 / (channels * rate * 2);
+    const QByteArray data = file.readAll();
+    return RecordingPcm::peaks(data.constData(), data.size(), channels, int(rate));
+}
+
+// --- preview ---------------------------------------------------------------
+
+void RecordingDialog::onPlayPauseClicked()
+{
+    switch (state) {
+    case Idle:
+        if (recordingsModel->rowCount() > 0)
+            startPlayback();
+        return;
+    case Recording:
+    case RecordingPaused:
+        toggleRecordingPause();
+        return;
+    case Playing:
+        // The position stays in playFrame; resuming opens the device again.
+        closePreviewDevice();
+        state = PlaybackPaused;
+        updateTransportButtons();
+        return;
+    case PlaybackPaused:
+        if (!openPreviewDevice()) {
+            stopPlayback();
+            return;
+        }
+        state = Playing;
+        updateTransportButtons();
+        return;
+    }
+}
+
+bool RecordingDialog::openPreviewDevice()
+{
+    closePreviewDevice();
+    auto device = std::make_unique<AudioOutputDevice>();
+    QString error;
+    if (!device->isAvailable()) {
+        qWarning() << "[Recording] Preview output unavailable:" << device->initError();
+        return false;
+    }
+    if (!device->open(QString(), &RecordingDialog::previewDataCallback, this, &error) || !device->start(&error)) {
+        qWarning() << "[Recording] Preview output could not start:" << error;
+        device->close();
+        return false;
+    }
+    previewDevice = std::move(device);
+    return true;
+}
+
+void RecordingDialog::closePreviewDevice()
+{
+    if (!previewDevice)
+        return;
+    previewDevice->close();  // returns once the callback has stopped for good
+    previewDevice.reset();
+}
+
+void RecordingDialog::startPlayback()
+{
+    if (state != Idle)
+        return;
+    QModelIndex index = recordingsView->currentIndex();
+    if (!index.isValid()) {
+        const int rows = recordingsModel->rowCount();
+        if (rows == 0)
+            return;
+        index = recordingsModel->index(rows - 1, 0);
+        recordingsView->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    }
+    QStandardItem* item = recordingsModel->itemFromIndex(index);
+    if (!item)
+        return;
+    const QString path = item->data(Qt::UserRole).toString();
+    if (path.isEmpty())
+        return;
+
+    closePreviewDevice();
+    if (editPcm.isEmpty() || editPath != path)
+        loadForEditing(path, -1);
+    // Everything is decoded before the device starts; nothing decodes on the
+    // audio thread. Audio that cannot be decoded is not previewed.
+    if (editPcm.isEmpty())
+        return;
+    editSampleRate = kPreviewRate;
+    editChannels = kPreviewChannels;
+
+    playFrame = 0;
+    playByteOffset = 0;
+    previewEnded = false;
+    previewPath = path;
+
+    if (waveform->peakList().isEmpty()) {
+        qint64 duration = item->data(Qt::UserRole + 1).toLongLong();
+        if (duration < 1)
+            duration = editDurationMs;
+        const QList<PeakPair> peaks = loadFilePeaks(path, &duration);
+        if (!peaks.isEmpty())
+            waveform->setPeaks(peaks);
+    }
+
+    qint64 start = 0;
+    if (waveform->hasSelection()) {
+        loopStartFrame = qint64(editSampleRate) * waveform->selectionStart() / 1000;
+        loopEndFrame = qint64(editSampleRate) * waveform->selectionEnd() / 1000;
+        start = waveform->selectionStart();
+    } else {
+        loopStartFrame = 0;
+        loopEndFrame = 0;
+        start = std::max<qint64>(waveform->playbackPosition(), 0);
+    }
+    pendingSeekFrame = -1;
+    const qint64 frame = qint64(editSampleRate) * start / 1000;
+    playFrame = frame;
+    playByteOffset = frame * editChannels * 2;
+    waveform->setPlaybackPosition(start);
+
+    if (!openPreviewDevice())
+        return;
+    state = Playing;
+    if (!indicatorTimer) {
+        indicatorTimer = new QTimer(this);
+        indicatorTimer->setInterval(50);
+        connect(indicatorTimer, &QTimer::timeout, this, &RecordingDialog::onIndicatorTick);
+    }
+    indicatorTimer->start();
+    updateTransportButtons();
+}
+
+void RecordingDialog::previewDataCallback(void* userData, float* out, int frames)
+{
+    auto* self = static_cast<RecordingDialog*>(userData);
+    if (!self || !out) {
+        if (out)
+            std::memset(out, 0, size_t(frames) * kPreviewChannels * sizeof(float));
+        return;
+    }
+    self->renderPreview(out, frames);
+}
+
+// Audio thread: copies from editPcm, which the GUI thread replaces only while
+// the device is locked. No lock, no allocation, no logging here.
+void RecordingDialog::renderPreview(float* out, int frameCount)
+{
+    constexpr qint64 kFrameBytes = kPreviewChannels * 2;
+    const char* pcm = editPcm.constData();
+    const qint64 totalFrames = editPcm.size() / kFrameBytes;
+    auto copyFrames = [&](qint64 from, qint64 count, float* dst) {
+        const char* src = pcm + from * kFrameBytes;
+        for (qint64 i = 0; i < count * kPreviewChannels; ++i)
+            dst[i] = RecordingPcm::s16ToFloat(qFromLittleEndian<qint16>(src + i * 2));
+    };
+    auto zero = [&](qint64 fromFrame) {
+        if (fromFrame < frameCount)
+            std::memset(out + fromFrame * kPreviewChannels, 0,
+                        size_t(frameCount - fromFrame) * kPreviewChannels * sizeof(float));
+    };
+    if (totalFrames == 0) {
+        zero(0);
+        return;
+    }
+
+    const qint64 seek = pendingSeekFrame.exchange(-1);
+    if (seek >= 0)
+        playFrame = seek;
+    const qint64 oldFrame = std::max<qint64>(playFrame.load(), 0);
+    const qint64 copied = std::clamp<qint64>(totalFrames - oldFrame, 0, frameCount);
+    copyFrames(oldFrame, copied, out);
+    qint64 newFrame = oldFrame + copied;
+
+    const qint64 loopStart = loopStartFrame.load();
+    const qint64 loopEnd = loopEndFrame.load();
+    const bool looping = loopEnd > std::max<qint64>(loopStart, 0);
+    if (looping && newFrame >= loopEnd) {
+        const qint64 kept = std::clamp<qint64>(loopEnd - oldFrame, 0, frameCount);
+        const qint64 remaining = frameCount - kept;
+        const qint64 from = std::clamp<qint64>(loopStart, 0, totalFrames);
+        const qint64 filled = std::clamp<qint64>(totalFrames - from, 0, remaining);
+        copyFrames(from, filled, out + kept * kPreviewChannels);
+        zero(kept + filled);
+        newFrame = from + filled;
+    } else if (copied < frameCount) {
+        zero(copied);
+        previewEnded.store(true);
+    }
+    playFrame = newFrame;
+    playByteOffset = newFrame * kFrameBytes;
+}
+
+void RecordingDialog::updatePlaybackPosition()
+{
+    if (previewEnded.load()) {
+        stopPlayback();
+        return;
+    }
+    if (pendingSeekFrame.load() >= 0)
+        return;
+    const qint64 position = editSampleRate > 0 ? playFrame.load() * 1000 / editSampleRate : 0;
+    waveform->setPlaybackPosition(position);
+    timeLabel->setText(formatTime(position));
+}
+
+void RecordingDialog::stopPlayback()
+{
+    if (state == Recording || state == RecordingPaused)
+        return;
+    closePreviewDevice();
+    delete indicatorTimer;
+    indicatorTimer = nullptr;
+
+    state = Idle;
+    playFrame = 0;
+    playByteOffset = 0;
+    pendingSeekFrame = -1;
+    loopStartFrame = 0;
+    loopEndFrame = 0;
+    previewEnded = false;
+
+    waveform->setPlaybackPosition(waveform->hasSelection() ? waveform->selectionStart() : 0);
+    indicatorPhase = 0;
+    showIndicator(QStringLiteral("#e74c3c"), 1.0);
+    if (editDurationMs > 0)
+        timeLabel->setText(formatTime(editDurationMs));
+    updateTransportButtons();
+}
+
+// --- waveform reactions ----------------------------------------------------
+
+void RecordingDialog::onWaveformSelectionChanged(bool hasSel)
+{
+    selectionLabel->setVisible(hasSel);
+    if (hasSel && editSampleRate > 0) {
+        loopStartFrame = qint64(editSampleRate) * waveform->selectionStart() / 1000;
+        loopEndFrame = qint64(editSampleRate) * waveform->selectionEnd() / 1000;
+    } else {
+        loopStartFrame = 0;
+        loopEndFrame = 0;
+    }
+}
+
+void RecordingDialog::onWaveformSelectionRangeChanged(qlonglong startMs, qlonglong endMs)
+{
+    selectionLabel->setText(QStringLiteral("[ %1 ]").arg(formatTime(std::llabs(endMs - startMs))));
+    selectionLabel->setVisible(startMs != endMs);
+}
+
+void RecordingDialog::onWaveformPlaybackPosChanged(qlonglong ms)
+{
+    if ((state == Playing || state == PlaybackPaused) && editSampleRate > 0)
+        pendingSeekFrame = qint64(editSampleRate) * ms / 1000;
+}
+
+void RecordingDialog::onWaveformDurationChanged(qlonglong ms)
+{
+    // While a recording stops, the silence trim reports the new recording's
+    // length; the list's current item is another recording then.
+    if (state == Recording || state == RecordingPaused)
+        return;
+    timeLabel->setText(formatTime(ms));
+    // The waveform counts whole 10 ms peaks; the audio was cut to the exact
+    // ms (the cut reaches the editor before this signal). Storing the peak
+    // count would cut the file's end off at the next load.
+    const qint64 stored = editPcm.isEmpty() ? ms : editDurationMs;
+    if (QStandardItem* item = currentRecordingItem())
+        item->setData(QVariant::fromValue<qint64>(stored), Qt::UserRole + 1);
+    if (ms == 0 && state == Idle)
+        QTimer::singleShot(0, this, &RecordingDialog::deleteCurrentRecording);
+}
+
+// --- edits -----------------------------------------------------------------
+// Each edit builds the new audio first and swaps it in with the preview
+// device locked, so the callback never sees a buffer being changed or freed.
+
+void RecordingDialog::onRangeDeleted(qint64 startMs, qint64 endMs)
+{
+    if (editPcm.isEmpty())
+        return;
+    editUndoStack.append(editPcm);
+    const qint64 start = RecordingPcm::byteOffsetOfMs(startMs, editSampleRate, editChannels);
+    const qint64 end = RecordingPcm::byteOffsetOfMs(endMs, editSampleRate, editChannels);
+    QByteArray next = RecordingPcm::withoutRange(editPcm, start, end);
+
+    std::optional<AudioOutputDevice::Lock> lock;
+    if (previewDevice)
+        lock.emplace(*previewDevice);
+    editPcm.swap(next);
+    recomputeEditLength();
+    if (state == Playing || state == PlaybackPaused) {
+        const qint64 s = qint64(editSampleRate) * startMs / 1000;
+        const qint64 e = qint64(editSampleRate) * endMs / 1000;
+        qint64 frame = playFrame.load();
+        if (frame >= e)
+            frame -= e - s;  // the same sound keeps playing
+        else if (frame >= s)
+            frame = s;
+        playFrame = frame;
+        playByteOffset = frame * editChannels * 2;
+    }
+}
+
+void RecordingDialog::onRangeKept(qint64 startMs, qint64 endMs)
+{
+    if (editPcm.isEmpty())
+        return;
+    editUndoStack.append(editPcm);
+    const qint64 start = RecordingPcm::byteOffsetOfMs(startMs, editSampleRate, editChannels);
+    const qint64 end = RecordingPcm::byteOffsetOfMs(endMs, editSampleRate, editChannels);
+    QByteArray next = RecordingPcm::rangeOnly(editPcm, start, end);
+
+    std::optional<AudioOutputDevice::Lock> lock;
+    if (previewDevice)
+        lock.emplace(*previewDevice);
+    editPcm.swap(next);
+    recomputeEditLength();
+    if (state == Playing || state == PlaybackPaused) {
+        playFrame = 0;
+        playByteOffset = 0;
+    }
+}
+
+void RecordingDialog::onUndoPerformed()
+{
+    if (editUndoStack.isEmpty())
+        return;
+    QByteArray next = editUndoStack.takeLast();
+
+    std::optional<AudioOutputDevice::Lock> lock;
+    if (previewDevice)
+        lock.emplace(*previewDevice);
+    editPcm.swap(next);
+    recomputeEditLength();
+    if (state == Playing || state == PlaybackPaused) {
+        playFrame = 0;
+        playByteOffset = 0;
+    }
+}
+
+void RecordingDialog::deleteCurrentRecording()
+{
+    QStandardItem* item = currentRecordingItem();
+    if (!item)
+        return;
+    const int row = item->row();
+    const QString path = item->data(Qt::UserRole).toString();
+    if (!path.isEmpty())
+        QFile::remove(path);
+    {
+        QByteArray none;
+        std::optional<AudioOutputDevice::Lock> lock;
+        if (previewDevice)
+            lock.emplace(*previewDevice);
+        editPcm.swap(none);
+    }
+    editPath.clear();
+    editUndoStack.clear();
+    recomputeEditLength();
+    recordingsModel->removeRow(row);
+
+    const int rows = recordingsModel->rowCount();
+    if (rows > 0) {
+        const QModelIndex next = recordingsModel->index(std::min(rows - 1, row), 0);
+        recordingsView->selectionModel()->setCurrentIndex(next, QItemSelectionModel::ClearAndSelect);
+        // The selection change has usually loaded it already.
+        if (editPath != next.data(Qt::UserRole).toString())
+            onRecordingSelected();
+    } else {
+        waveform->clear();
+        timeLabel->setText(formatTime(0));
+        selectionLabel->hide();
+        updateTransportButtons();
+    }
+}
