@@ -21,7 +21,7 @@ double engineDecodeMs(const QString& path, qint64* frames)
     PcmBuffer buffer;
     decodeFileToBuffer(path, buffer);
     const double ms = double(timer.nsecsElapsed()) / 1e6;
-    *frames = buffer.state() == PcmBuffer::State::Complete ? buffer.frames() : -1;
+    *frames = buffer.endReached() ? buffer.frames() : -1;
     return ms;
 }
 
