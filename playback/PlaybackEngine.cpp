@@ -738,8 +738,8 @@ void PlaybackEngine::onPoll()
             // A cut file plays what it has; its real length replaces the
             // declared one.
             if (state == PcmBuffer::State::Short)
-                qWarning() << "[MADecode] File is shorter than it declares," << m_currentPcm->errorString() << ":"
-                           << m_currentPath;
+                qWarning() << "[MADecode] File is shorter than it declares:" << m_currentPath
+                           << m_currentPcm->errorString();
             decodeCompleted = true;
         }
     }
