@@ -426,11 +426,6 @@ qint64 AudioFileDecoder::declaredFrames() const
     return d->declaredFrames;
 }
 
-bool AudioFileDecoder::declaredFramesAreEstimate() const
-{
-    return d->declaredIsEstimate;
-}
-
 qint64 AudioFileDecoder::read(float* out, qint64 maxFrames)
 {
     if (!d->format || !out || maxFrames <= 0)

@@ -43,10 +43,6 @@ public:
     // Length in output frames (44100 Hz) as the container declares it; 0 when
     // unknown. An estimate: the real length is what read() delivers.
     qint64 declaredFrames() const;
-    // True when the container holds no length and FFmpeg guessed it from the
-    // bit rate and the file size (ADTS AAC, some MP3 and WMA): it can be off
-    // by seconds either way.
-    bool declaredFramesAreEstimate() const;
 
     // Reads up to maxFrames frames into out (2 floats per frame). Returns the
     // number of frames written; 0 once the end is reached.
@@ -59,8 +55,11 @@ public:
 
     // True once reading has reached the real end of the data well short (by
     // more than a second) of the length the container declares: the file has
-    // been cut. Logged once when the end is reached. Never true for an
-    // estimated length, nor when nothing could be decoded.
+    // been cut, or damage cost more than a second of it. Logged once when the
+    // end is reached. Never true when nothing
+    // could be decoded, nor when the container holds no length and FFmpeg
+    // guessed one from the bit rate and the file size (ADTS AAC, some MP3
+    // and WMA), which can be off by seconds either way.
     bool endedShort() const;
 
     // Packets that failed to decode and were skipped so far.
