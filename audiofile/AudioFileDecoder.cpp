@@ -25,8 +25,15 @@ constexpr const char* kAllowedDemuxers =
     "mp3,wav,w64,flac,ogg,mov,aac,asf,matroska,aiff,caf,ape,wv,mpc,mpc8,tta,au,voc,ac3,eac3,dts,"
     "truehd,amr,amrnb,amrwb,opus,loas,latm";
 
-// Consecutive read failures after which the rest of the file is given up.
-constexpr int kMaxConsecutiveReadErrors = 64;
+// Failures in a row without any progress (the demuxer stuck at one byte
+// position, or the decoder failing without taking input) after which the
+// rest of the file is given up.
+constexpr int kMaxErrorsWithoutProgress = 64;
+
+// How far the decoded length may fall short of the declared one before the
+// file counts as cut: codec delay and padding account for a few thousand
+// frames, a cut file for anything up to the whole declared length.
+constexpr qint64 kShortFileToleranceMs = 1000;
 
 QString ffmpegErrorText(int code)
 {
@@ -69,7 +76,11 @@ struct AudioFileDecoder::State {
     bool decoderDone = false;
     bool resamplerFlushed = false;
     bool stoppedOnError = false;
+    bool endReported = false;
     int skipped = 0;
+    qint64 framesOut = 0;         // handed out by read()
+    qint64 declaredFrames = 0;    // 0: unknown
+    bool declaredIsEstimate = false;  // guessed from the bit rate and file size
 
     ~State() { release(); }
 
@@ -91,7 +102,11 @@ struct AudioFileDecoder::State {
         resamplerFormat = -1;
         demuxerDone = decoderDone = resamplerFlushed = false;
         stoppedOnError = false;
+        endReported = false;
         skipped = 0;
+        framesOut = 0;
+        declaredFrames = 0;
+        declaredIsEstimate = false;
     }
 
     bool fail(const QString& text)
@@ -109,6 +124,23 @@ struct AudioFileDecoder::State {
     }
 
     size_t pendingFrames() const { return (pending.size() - pendingOffset) / kChannels; }
+
+    bool endedShort() const
+    {
+        return decoderDone && resamplerFlushed && pendingFrames() == 0 && !stoppedOnError
+            && !declaredIsEstimate && framesOut > 0 && framesOut + kShortFileToleranceMs * outputRate / 1000 < declaredFrames;
+    }
+
+    // Called once when the last frame has been handed out.
+    void reportEnd()
+    {
+        if (endReported)
+            return;
+        endReported = true;
+        if (endedShort())
+            qWarning() << "[Decode] Shorter than declared:" << path << "decoded" << framesOut * 1000 / outputRate
+                       << "ms of" << declaredFrames * 1000 / outputRate << "ms";
+    }
 
     bool setUpResampler(const AVFrame* source)
     {
@@ -193,9 +225,15 @@ struct AudioFileDecoder::State {
 
     // Feeds the decoder until it yields a frame. False when the stream has
     // ended (the decoder is then flushed).
+    //
+    // Damage never ends the read while the demuxer still delivers packets: a
+    // packet the decoder rejects, or a frame it cannot decode, is skipped and
+    // the next one is tried. Only a reader that makes no progress gives up: a
+    // demuxer failing again and again at the same byte position (an I/O
+    // error), or a decoder reporting errors without asking for input.
     bool receiveFrame()
     {
-        int consecutiveErrors = 0;
+        int errorsWithoutInput = 0;
         for (;;) {
             const int rc = avcodec_receive_frame(codec, frame);
             if (rc == 0)
@@ -207,7 +245,7 @@ struct AudioFileDecoder::State {
             if (rc != AVERROR(EAGAIN)) {
                 // A damaged frame: skip it, the decoder carries on.
                 ++skipped;
-                if (++consecutiveErrors > kMaxConsecutiveReadErrors) {
+                if (++errorsWithoutInput > kMaxErrorsWithoutProgress) {
                     giveUp(QStringLiteral("read failed: ") + ffmpegErrorText(rc));
                     decoderDone = true;
                     return false;
@@ -219,35 +257,46 @@ struct AudioFileDecoder::State {
                 decoderDone = true;
                 return false;
             }
-            const int readRc = av_read_frame(format, packet);
-            if (readRc < 0) {
-                if (readRc != AVERROR_EOF && ++consecutiveErrors <= kMaxConsecutiveReadErrors
-                    && !(format->pb && format->pb->eof_reached)) {
-                    ++skipped;
-                    continue;
-                }
-                if (readRc != AVERROR_EOF && !(format->pb && format->pb->eof_reached))
-                    giveUp(QStringLiteral("read failed: ") + ffmpegErrorText(readRc));
-                demuxerDone = true;
-                avcodec_send_packet(codec, nullptr);
-                continue;
-            }
-            if (packet->stream_index != streamIndex) {
+            if (!readPacket())
+                continue;  // the demuxer is done: the decoder is being flushed
+            errorsWithoutInput = 0;
+            if (avcodec_send_packet(codec, packet) < 0)
+                ++skipped;  // a packet the decoder rejects is dropped
+            av_packet_unref(packet);
+        }
+    }
+
+    // Reads the next packet of the audio stream into packet. False at the end
+    // of the data, or when the demuxer keeps failing without moving on; the
+    // decoder is then told that no more input follows.
+    bool readPacket()
+    {
+        int failuresHere = 0;
+        int64_t failurePosition = -1;
+        for (;;) {
+            const int rc = av_read_frame(format, packet);
+            if (rc >= 0) {
+                if (packet->stream_index == streamIndex)
+                    return true;
                 av_packet_unref(packet);
                 continue;
             }
-            const int sendRc = avcodec_send_packet(codec, packet);
-            av_packet_unref(packet);
-            if (sendRc < 0 && sendRc != AVERROR(EAGAIN)) {
-                ++skipped;
-                if (++consecutiveErrors > kMaxConsecutiveReadErrors) {
-                    giveUp(QStringLiteral("read failed: ") + ffmpegErrorText(sendRc));
-                    demuxerDone = true;
-                    avcodec_send_packet(codec, nullptr);
+            const bool endOfData = rc == AVERROR_EOF || (format->pb && format->pb->eof_reached);
+            if (!endOfData) {
+                // A damaged stretch the demuxer resyncs past, or an I/O
+                // error that repeats at the same place.
+                const int64_t position = format->pb ? avio_tell(format->pb) : -1;
+                if (position != failurePosition) {
+                    failurePosition = position;
+                    failuresHere = 0;
                 }
-            } else {
-                consecutiveErrors = 0;
+                if (++failuresHere <= kMaxErrorsWithoutProgress)
+                    continue;
+                giveUp(QStringLiteral("read failed: ") + ffmpegErrorText(rc));
             }
+            demuxerDone = true;
+            avcodec_send_packet(codec, nullptr);
+            return false;
         }
     }
 
@@ -342,6 +391,12 @@ bool AudioFileDecoder::open(const QString& path)
     d->frame = av_frame_alloc();
     if (!d->packet || !d->frame)
         return d->fail("out of memory");
+
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+        d->declaredFrames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->outputRate});
+    else if (d->format->duration != AV_NOPTS_VALUE && d->format->duration > 0)
+        d->declaredFrames = av_rescale_q(d->format->duration, AVRational{1, AV_TIME_BASE}, AVRational{1, d->outputRate});
+    d->declaredIsEstimate = d->format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
     return true;
 }
 
@@ -360,6 +415,13 @@ int AudioFileDecoder::outputSampleRate() const
     return d->outputRate;
 }
 
+int AudioFileDecoder::codecThreadsInUse() const
+{
+    if (!d->codec || !(d->codec->active_thread_type & FF_THREAD_FRAME))
+        return 0;
+    return std::max(d->codec->thread_count, 0);
+}
+
 void AudioFileDecoder::close()
 {
     d->release();
@@ -372,14 +434,7 @@ bool AudioFileDecoder::isOpen() const
 
 qint64 AudioFileDecoder::declaredFrames() const
 {
-    if (!d->format)
-        return 0;
-    const AVStream* stream = d->format->streams[d->streamIndex];
-    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-        return av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->outputRate});
-    if (d->format->duration != AV_NOPTS_VALUE && d->format->duration > 0)
-        return av_rescale_q(d->format->duration, AVRational{1, AV_TIME_BASE}, AVRational{1, d->outputRate});
-    return 0;
+    return d->declaredFrames;
 }
 
 qint64 AudioFileDecoder::read(float* out, qint64 maxFrames)
@@ -387,11 +442,16 @@ qint64 AudioFileDecoder::read(float* out, qint64 maxFrames)
     if (!d->format || !out || maxFrames <= 0)
         return 0;
     qint64 written = 0;
-    while (written < maxFrames && d->fill()) {
+    while (written < maxFrames) {
+        if (!d->fill()) {
+            d->reportEnd();
+            break;
+        }
         const qint64 n = std::min<qint64>(maxFrames - written, qint64(d->pendingFrames()));
         std::memcpy(out + written * kChannels, d->pending.data() + d->pendingOffset,
                     size_t(n) * kChannels * sizeof(float));
         d->pendingOffset += size_t(n) * kChannels;
+        d->framesOut += n;
         written += n;
     }
     return written;
@@ -405,6 +465,11 @@ bool AudioFileDecoder::atEnd() const
 bool AudioFileDecoder::stoppedOnError() const
 {
     return d->stoppedOnError;
+}
+
+bool AudioFileDecoder::endedShort() const
+{
+    return d->format && d->endedShort();
 }
 
 int AudioFileDecoder::skippedPackets() const

@@ -10,8 +10,9 @@
 //
 // Mono sources play on both channels at full level. Only local files are
 // opened (paths come from project and M3U8 files), and only audio demuxers
-// are allowed. A corrupt packet is skipped; the read goes on to the real end
-// of the data, with the decoder and the resampler flushed so no tail is lost.
+// are allowed. Damage is skipped: as long as the demuxer delivers packets the
+// read goes on to the real end of the data, with the decoder and the
+// resampler flushed so no tail is lost.
 //
 // One instance belongs to one thread at a time; separate instances share no
 // state, so any number of threads may decode at once.
@@ -29,6 +30,9 @@ public:
     // WavPack); other codecs ignore it. 1, the default, decodes on the
     // calling thread only; 0 gives one per core. Takes effect at the next open().
     void setCodecThreads(int count);
+    // Threads the codec of the open file decodes on besides the calling
+    // thread: 0 when it decodes on the calling thread.
+    int codecThreadsInUse() const;
 
     // Output rate in Hz for files opened from now on; kSampleRate unless
     // changed (the audio export writes other rates). Values below 1 mean kSampleRate.
@@ -53,6 +57,15 @@ public:
     // True once reading has given up on errors before the real end of the
     // data (errorString() says why): what was read is only part of the file.
     bool stoppedOnError() const;
+
+    // True once reading has reached the real end of the data well short (by
+    // more than a second) of the length the container declares: the file has
+    // been cut, or damage cost more than a second of it. Logged once when the
+    // end is reached. Never true when nothing
+    // could be decoded, nor when the container holds no length and FFmpeg
+    // guessed one from the bit rate and the file size (ADTS AAC, some MP3
+    // and WMA), which can be off by seconds either way.
+    bool endedShort() const;
 
     // Packets that failed to decode and were skipped so far.
     int skippedPackets() const;

@@ -49,8 +49,19 @@ bool validateAudioFile(const QString& filePath, QString* reason)
     if (!decoder.open(filePath))
         return refuse("Decoder init failed: " + decoder.errorString());
 
-    std::vector<float> buffer(1024 * AudioFileDecoder::kChannels);
-    if (decoder.read(buffer.data(), 1024) == 0)
+    constexpr qint64 kReadFrames = 16384;
+    std::vector<float> buffer(kReadFrames * AudioFileDecoder::kChannels);
+    qint64 frames = 0;
+    while (const qint64 got = decoder.read(buffer.data(), kReadFrames))
+        frames += got;
+    if (decoder.stoppedOnError())
+        return refuse("Read failed: " + decoder.errorString());
+    if (frames == 0)
         return refuse("No PCM data could be decoded (0 frames)");
+    if (decoder.endedShort()) {
+        return refuse(QStringLiteral("File is damaged: only %1 of %2 ms decode")
+                          .arg(frames * 1000 / AudioFileDecoder::kSampleRate)
+                          .arg(decoder.declaredFrames() * 1000 / AudioFileDecoder::kSampleRate));
+    }
     return true;
 }

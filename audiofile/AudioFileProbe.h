@@ -9,6 +9,9 @@
 // on any thread.
 qint64 probeDurationMs(const QString& filePath);
 
-// Opens the file like the engine and decodes up to 1024 frames. False with a
-// reason when it is unusable.
+// Opens the file like the engine and decodes all of it. False with a reason
+// when it is unusable: it cannot be opened, reading fails part-way, nothing
+// decodes, or the data ends well before the length the file declares (a cut
+// file). Takes as long as a whole decode (about a second for an hour of
+// MP3): call it off the GUI thread.
 bool validateAudioFile(const QString& filePath, QString* reason = nullptr);

@@ -25,6 +25,8 @@ public:
         Complete,   // the whole file is in
         Failed,     // the decoder stopped on an error; what is in stays valid
         Cancelled,  // the writer gave up because nobody needs the rest
+        Short,      // the end was reached well before the length the file
+                    // declares (a cut file): what is in is all there is
     };
 
     // expectedFrames sizes the chunk table; the buffer grows past it anyway.
@@ -50,6 +52,13 @@ public:
     qint64 frames() const { return m_frames.load(std::memory_order_acquire); }
     State state() const { return m_state.load(std::memory_order_acquire); }
     bool isFilling() const { return state() == State::Filling; }
+    // The decoder read to the real end of the data: the frames are all the
+    // file has, whether or not that is the length it declares.
+    bool endReached() const
+    {
+        const State s = state();
+        return s == State::Complete || s == State::Short;
+    }
     // Meaningful once the buffer is no longer filling.
     QString errorString() const;
     // Asks the writer to stop at its next read; readers keep what is there.

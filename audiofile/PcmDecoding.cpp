@@ -9,6 +9,13 @@ namespace {
 // cancellation is noticed quickly.
 constexpr qint64 kReadFrames = 8192;
 
+QString shortFileReason(qint64 frames, qint64 declaredFrames)
+{
+    return QStringLiteral("only %1 of %2 ms decode")
+        .arg(PcmBuffer::framesToMs(frames))
+        .arg(PcmBuffer::framesToMs(declaredFrames));
+}
+
 }  // namespace
 
 void decodeFileToBuffer(const QString& path, PcmBuffer& out)
@@ -41,6 +48,8 @@ void decodeFileToBuffer(const QString& path, PcmBuffer& out)
     // Data cut short by a read error is kept but not taken for the whole file.
     if (decoder.stoppedOnError())
         out.finish(PcmBuffer::State::Failed, decoder.errorString());
+    else if (decoder.endedShort())
+        out.finish(PcmBuffer::State::Short, shortFileReason(out.frames(), decoder.declaredFrames()));
     else
         out.finish(PcmBuffer::State::Complete);
 }

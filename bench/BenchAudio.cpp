@@ -1,8 +1,12 @@
 #include "BenchAudio.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
-#include <QStringList>
+
+#include <algorithm>
 
 namespace BenchAudio {
 
@@ -27,6 +31,29 @@ double ffmpegDecodeMs(const QString& path)
     if (!ffmpeg.waitForFinished(600000) || ffmpeg.exitCode() != 0)
         return -1.0;
     return double(timer.nsecsElapsed()) / 1e6;
+}
+
+double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs, int runs)
+{
+    const QFileInfo near(nearPath);
+    const QString oneSecond = near.dir().filePath("one-second-" + near.fileName());
+    if (!makeNoiseFile(oneSecond, 1, codecArgs))
+        return -1.0;
+    double best = -1.0;
+    for (int run = 0; run < runs; ++run) {
+        const double ms = ffmpegDecodeMs(oneSecond);
+        if (ms >= 0.0 && (best < 0.0 || ms < best))
+            best = ms;
+    }
+    QFile::remove(oneSecond);
+    return best;
+}
+
+QString baselineDescription()
+{
+    return QStringLiteral(
+        "Baseline: `ffmpeg -i FILE -f f32le -ac 2 -ar 44100 /dev/null`, minus the command's start-up "
+        "(the same command on a 1-second file of the same format, best of 5).");
 }
 
 }  // namespace BenchAudio

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
-// Audio files for the benchmarks, made with the ffmpeg command.
+// Audio files for the benchmarks, made with the ffmpeg command, and the
+// ffmpeg command as the baseline they are measured against.
 namespace BenchAudio {
 
 // Writes seconds of stereo pink noise (a stand-in for music) to path, encoded
@@ -12,5 +14,13 @@ bool makeNoiseFile(const QString& path, int seconds, const QStringList& codecArg
 // Wall time in ms of `ffmpeg -i path -f f32le -ac 2 -ar 44100 /dev/null`, or
 // -1 when it fails.
 double ffmpegDecodeMs(const QString& path);
+
+// The ffmpeg command's own start-up for files made with codecArgs (process
+// start, probing, setting up its filters): the best of runs decodes of a
+// 1-second file of that format, made next to nearPath. -1 when it fails.
+double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs, int runs = 5);
+
+// The line that says what the baseline is.
+QString baselineDescription();
 
 }  // namespace BenchAudio

@@ -154,7 +154,7 @@ void PcmPreloader::preloadThreadMain(const std::shared_ptr<Shared>& shared, cons
             qWarning() << "[MAPreload] 打开失败:" << request.filePath << "error:" << buffer->errorString();
             continue;
         }
-        if (buffer->state() != PcmBuffer::State::Complete || buffer->frames() == 0)
+        if (!buffer->endReached() || buffer->frames() == 0)
             continue;
         const qint64 frames = buffer->frames();
         shared->cache->store(request.filePath, PcmCacheEntry{buffer, frames, PcmBuffer::framesToMs(frames)});

@@ -412,7 +412,7 @@ bool PlaybackEngine::loadCue(Cue* cue)
 void PlaybackEngine::keepInCache(const QString& path, const std::shared_ptr<PcmBuffer>& pcm)
 {
     // Only data that was decoded to its end: a cut-off decode would play short.
-    if (!pcm || path.isEmpty() || pcm->state() != PcmBuffer::State::Complete || pcm->frames() <= 0)
+    if (!pcm || path.isEmpty() || !pcm->endReached() || pcm->frames() <= 0)
         return;
     const qint64 frames = pcm->frames();
     m_cache->store(path, PcmCacheEntry{pcm, frames, PcmBuffer::framesToMs(frames)});
@@ -491,7 +491,7 @@ bool PlaybackEngine::isCached(const QString& filePath) const
 
 bool PlaybackEngine::isDecodeComplete() const
 {
-    return m_currentPcm && m_currentPcm->state() == PcmBuffer::State::Complete;
+    return m_currentPcm && m_currentPcm->endReached();
 }
 
 qint64 PlaybackEngine::cacheMemoryUsage() const
@@ -731,10 +731,15 @@ void PlaybackEngine::onPoll()
             else
                 qWarning() << "[MADecode] 打开文件失败, error:" << m_currentPcm->errorString();
             errors.append(QStringLiteral("FFmpeg decode error: ") + m_currentPcm->errorString());
-        } else if (state == PcmBuffer::State::Complete && m_currentPcm->frames() == 0) {
+        } else if (m_currentPcm->endReached() && m_currentPcm->frames() == 0) {
             qWarning() << "[MADecode] WARNING: 0 frames decoded - bad audio file:" << m_currentPath;
             errors.append(QStringLiteral("No audio data could be decoded from: ") + m_currentPath);
-        } else if (state == PcmBuffer::State::Complete) {
+        } else if (m_currentPcm->endReached()) {
+            // A cut file plays what it has; its real length replaces the
+            // declared one.
+            if (state == PcmBuffer::State::Short)
+                qWarning() << "[MADecode] File is shorter than it declares:" << m_currentPath
+                           << m_currentPcm->errorString();
             decodeCompleted = true;
         }
     }
@@ -744,7 +749,7 @@ void PlaybackEngine::onPoll()
         m_crossfadeDecodeRunning = false;
         WorkerThread::release(m_crossfadeThread);
         m_crossfadeThread = nullptr;
-        if (m_crossfadeBuffer->state() == PcmBuffer::State::Complete && m_crossfadeBuffer->frames() > 0) {
+        if (m_crossfadeBuffer->endReached() && m_crossfadeBuffer->frames() > 0) {
             m_crossfadeDecodeDone = true;
         } else {
             if (m_crossfadeBuffer->state() == PcmBuffer::State::Failed)

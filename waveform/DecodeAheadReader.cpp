@@ -7,13 +7,15 @@
 #include <algorithm>
 #include <system_error>
 
-DecodeAheadReader::DecodeAheadReader(AudioFileDecoder& decoder, qint64 blockFrames, int blockCount)
+DecodeAheadReader::DecodeAheadReader(AudioFileDecoder& decoder, qint64 blockFrames, int blockCount, bool ownThread)
     : m_decoder(decoder)
     , m_blockFrames(std::max<qint64>(1, blockFrames))
     , m_blocks(size_t(std::max(2, blockCount)))
 {
     for (Block& block : m_blocks)
         block.samples.resize(size_t(m_blockFrames) * AudioFileDecoder::kChannels);
+    if (!ownThread)
+        return;
     try {
         m_thread = std::thread(&DecodeAheadReader::decodeLoop, this);
         m_threaded = true;

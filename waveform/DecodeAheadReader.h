@@ -14,9 +14,12 @@ class AudioFileDecoder;
 // at the same time. The blocks live in a fixed ring: nothing is allocated
 // while reading. The decoder must not be touched by anyone else while the
 // reader exists; destroying the reader stops its thread.
+//
+// Without a thread of its own (ownThread false, or none could be started)
+// the caller decodes each block in turn; the blocks are the same.
 class DecodeAheadReader {
 public:
-    DecodeAheadReader(AudioFileDecoder& decoder, qint64 blockFrames, int blockCount);
+    DecodeAheadReader(AudioFileDecoder& decoder, qint64 blockFrames, int blockCount, bool ownThread);
     ~DecodeAheadReader();
     DecodeAheadReader(const DecodeAheadReader&) = delete;
     DecodeAheadReader& operator=(const DecodeAheadReader&) = delete;

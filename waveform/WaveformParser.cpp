@@ -3,10 +3,13 @@
 #include "audiofile/AudioFileDecoder.h"
 #include "waveform/AnalysisThreads.h"
 #include "waveform/PeakBuckets.h"
+#include "waveform/PoolThreadLease.h"
 
 #include <QDebug>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QSet>
+#include <QThreadPool>
 
 #include <cmath>
 #include <vector>
@@ -15,8 +18,6 @@ namespace {
 
 constexpr qint64 kChunkFrames = 65536;
 constexpr int kChunksPerCancelCheck = 100;
-// About four hours of audio; guards against a decode that never ends.
-constexpr int kMaxChunks = 10000;
 constexpr float kSilenceThreshold = 0.001f;
 constexpr int kLeadingCheckPoints = 100;
 
@@ -61,6 +62,7 @@ void warnAboutQuietStart(const QList<float>& peaks)
 
 WaveformParser::WaveformParser(QObject* parent)
     : QObject(parent)
+    , m_timeLimit(kAnalysisTimeLimit)
 {
 }
 
@@ -72,6 +74,11 @@ WaveformParser::~WaveformParser()
 void WaveformParser::cancel()
 {
     m_cancelRequested = true;
+}
+
+void WaveformParser::setTimeLimit(std::chrono::milliseconds limit)
+{
+    m_timeLimit = limit;
 }
 
 void WaveformParser::reset()
@@ -123,9 +130,11 @@ WaveformParser::Result WaveformParser::parse(const QString& filePath, int target
 
 WaveformParser::Result WaveformParser::decodeAudioFile(const QString& filePath)
 {
+    // Declared first, so the held pool threads go back only after the
+    // decoder's threads have ended.
+    PoolThreadLease lease(QThreadPool::globalInstance());
     AudioFileDecoder decoder;
-    decoder.setCodecThreads(analysisCodecThreads());
-    if (!decoder.open(filePath)) {
+    if (!openForAnalysis(decoder, filePath, lease)) {
         qWarning() << "❌ FFmpeg: 打开文件失败, error code:" << decoder.errorString();
         return {};
     }
@@ -137,12 +146,15 @@ WaveformParser::Result WaveformParser::decodeAudioFile(const QString& filePath)
     std::vector<float> stereo(static_cast<size_t>(kChunkFrames) * AudioFileDecoder::kChannels);
     std::vector<float> mono(static_cast<size_t>(kChunkFrames));
 
+    // Any length is parsed; only a decode that runs past the time limit is
+    // given up.
+    const QDeadlineTimer deadline(m_timeLimit);
     qint64 decodedFrames = 0;
     int lastProgress = 0;
     for (int chunk = 1;; ++chunk) {
         if (chunk % kChunksPerCancelCheck == 0 && m_cancelRequested)
             return {};
-        if (chunk > kMaxChunks) {
+        if (deadline.hasExpired()) {
             qWarning() << "⚠️ 解析超时，强制终止";
             return {};
         }

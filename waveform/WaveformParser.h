@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 
 // Turns an audio file into the peak list the waveform view draws: the file
 // is decoded to mono at 44100 Hz, cut into equal buckets, and the largest
@@ -27,8 +28,11 @@ public:
     explicit WaveformParser(QObject* parent = nullptr);
     ~WaveformParser() override;
 
-    // Decodes the whole file; any length is parsed completely.
+    // Decodes the whole file; any length is parsed completely, in memory
+    // that does not grow with the length. A parse that takes longer than the
+    // time limit (wall time) fails.
     Result parse(const QString& filePath, int targetPoints);
+    void setTimeLimit(std::chrono::milliseconds limit);
 
     // Stops a running parse at its next check (every 100 chunks of 65536
     // frames). Thread-safe.
@@ -52,4 +56,5 @@ private:
     QString m_currentFilePath;
     int m_targetPoints = kDefaultPoints;
     std::atomic<bool> m_cancelRequested{false};
+    std::chrono::milliseconds m_timeLimit;
 };

@@ -29,6 +29,7 @@ private Q_SLOTS:
     void initTestCase();
     void listLoopWithCrossfadeWrapsAround();
     void readErrorKeepsTheStoredLength();
+    void cutFilePlaysWhatItHoldsAndTakesItsLength();
     void fileWithoutAudioMovesThePlayOrderOn_data();
     void fileWithoutAudioMovesThePlayOrderOn();
 };
@@ -141,6 +142,53 @@ void TransportEndToEndTest::readErrorKeepsTheStoredLength()
     QVERIFY(errors.first().first().toString().contains("read failed"));
     QCOMPARE(cue->durationMs(), stored);
     QCOMPARE(cue->loopEndMs(), stored);
+}
+
+void TransportEndToEndTest::cutFilePlaysWhatItHoldsAndTakesItsLength()
+{
+    // A FLAC file that declares six seconds but was cut after about two.
+    const QString wav = tone("cut-source.wav", 6.0, 440.0);
+    const QString file = m_dir.filePath("cut.flac");
+    QVERIFY(TestAudio::encode(wav, file));
+    {
+        QFile cut(file);
+        QVERIFY(cut.open(QIODevice::ReadWrite));
+        QVERIFY(cut.resize(cut.size() / 3));
+    }
+
+    auto* engine = new PlaybackEngine();
+    AudioEngine transport(engine);
+    CueManager manager(&transport);
+    Cue* cue = manager.createCue(file);
+    QVERIFY(cue);
+    cue->setLoopCount(1);
+    manager.resolveCueDuration(cue);
+    QCOMPARE(cue->durationMs(), qint64(6000));  // what the file declares
+
+    QSignalSpy errors(&transport, &AudioEngine::errorOccurred);
+    QSignalSpy finished(&manager, &CueManager::playlistFinished);
+    float loudest = 0.0f;
+    connect(&transport, &AudioEngine::levelUpdated, &manager,
+            [&loudest](float level) { loudest = std::max(loudest, level); });
+    auto log = std::make_unique<LogCapture>();
+    QElapsedTimer clock;
+    clock.start();
+    manager.setPlayMode(CueManager::Custom);
+    manager.setPlaylist({cue});
+    manager.playPlaylist();
+    QTRY_VERIFY_WITH_TIMEOUT(finished.count() == 1, 6000);
+    const qint64 elapsed = clock.elapsed();
+    const bool loggedShort = log->contains("[MADecode] File is shorter than it declares");
+    log.reset();
+
+    // It plays what is there, as any other file, and ends with it; its
+    // stored length and loop region follow.
+    QVERIFY(errors.isEmpty());
+    QVERIFY(loggedShort);
+    QVERIFY(loudest > 0.1f);
+    QVERIFY2(cue->durationMs() > 1000 && cue->durationMs() < 3000, qPrintable(QString::number(cue->durationMs())));
+    QCOMPARE(cue->loopEndMs(), cue->durationMs());
+    QVERIFY2(elapsed >= cue->durationMs() && elapsed < 4500, qPrintable(QString::number(elapsed)));
 }
 
 void TransportEndToEndTest::fileWithoutAudioMovesThePlayOrderOn_data()

@@ -52,10 +52,12 @@ void DecodeAheadReaderTest::deliversTheSameStreamAsDirectReads_data()
     QTest::addColumn<int>("blockFrames");
     QTest::addColumn<int>("blocks");
     QTest::addColumn<int>("codecThreads");
-    QTest::newRow("4096 x 16") << 4096 << 16 << 1;
-    QTest::newRow("4096 x 16, threaded codec") << 4096 << 16 << 4;
-    QTest::newRow("smallest ring") << 333 << 2 << 1;
-    QTest::newRow("ring of one, raised to two") << 100 << 1 << 1;
+    QTest::addColumn<bool>("ownThread");
+    QTest::newRow("4096 x 16") << 4096 << 16 << 1 << true;
+    QTest::newRow("4096 x 16, threaded codec") << 4096 << 16 << 4 << true;
+    QTest::newRow("smallest ring") << 333 << 2 << 1 << true;
+    QTest::newRow("ring of one, raised to two") << 100 << 1 << 1 << true;
+    QTest::newRow("no thread of its own") << 4096 << 16 << 1 << false;
 }
 
 void DecodeAheadReaderTest::deliversTheSameStreamAsDirectReads()
@@ -63,13 +65,14 @@ void DecodeAheadReaderTest::deliversTheSameStreamAsDirectReads()
     QFETCH(int, blockFrames);
     QFETCH(int, blocks);
     QFETCH(int, codecThreads);
+    QFETCH(bool, ownThread);
 
     AudioFileDecoder decoder;
     decoder.setCodecThreads(codecThreads);
     QVERIFY(decoder.open(m_file));
     std::vector<float> all;
     {
-        DecodeAheadReader reader(decoder, blockFrames, blocks);
+        DecodeAheadReader reader(decoder, blockFrames, blocks, ownThread);
         const float* frames = nullptr;
         while (const qint64 n = reader.next(&frames)) {
             QVERIFY(n <= blockFrames);
@@ -86,7 +89,7 @@ void DecodeAheadReaderTest::stopsWhenDroppedHalfWay()
     AudioFileDecoder decoder;
     QVERIFY(decoder.open(m_file));
     {
-        DecodeAheadReader reader(decoder, 4096, 8);
+        DecodeAheadReader reader(decoder, 4096, 8, true);
         const float* frames = nullptr;
         QCOMPARE(reader.next(&frames), qint64(4096));
     }

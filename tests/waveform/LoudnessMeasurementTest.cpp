@@ -4,6 +4,7 @@
 #include "support/TestAudio.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtConcurrent>
 #include <QtTest>
@@ -53,6 +54,7 @@ private Q_SLOTS:
     void everyImportFormatMeasures_data();
     void everyImportFormatMeasures();
     void measuresOnSeveralThreadsAtOnce();
+    void measuresTheWholeOfALongFile();
 };
 
 void LoudnessMeasurementTest::measuresReferenceSignals_data()
@@ -154,6 +156,23 @@ void LoudnessMeasurementTest::measuresOnSeveralThreadsAtOnce()
     const QList<double> results = QtConcurrent::blockingMapped(files, [](const QString& f) { return measureLufs(f); });
     for (int i = 0; i < levels.size(); ++i)
         QVERIFY2(std::fabs(results[i] - levels[i]) <= 0.1, qPrintable(QString::number(results[i], 'f', 3)));
+}
+
+void LoudnessMeasurementTest::measuresTheWholeOfALongFile()
+{
+    // 40 minutes of a 1 kHz tone: 30 at -33 dBFS, then 10 at -13 dBFS, as
+    // 8 kHz mono FLAC (small and quick to make). The quiet part falls below
+    // the relative gate, so the whole file measures like its loud end.
+    const QString file = path("forty-minutes.flac");
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                            "aevalsrc='if(lt(t,1800),0.0223872,0.223872)*sin(2*PI*1000*t)':s=8000:d=2400",
+                            "-c:a", "flac", "-sample_fmt", "s16", file});
+    QVERIFY(ffmpeg.waitForFinished(120000) && ffmpeg.exitCode() == 0);
+
+    const double lufs = measureLufs(file);
+    qInfo("40-minute file (30 min at -33 LUFS, then 10 min at -13 LUFS): %.2f LUFS", lufs);
+    QVERIFY2(std::fabs(lufs + 13.0) <= 0.1, qPrintable(QString::number(lufs, 'f', 3)));
 }
 
 QTEST_GUILESS_MAIN(LoudnessMeasurementTest)

@@ -118,6 +118,8 @@ private Q_SLOTS:
     void cancelStopsALongParse();
     void cancelDoesNotReachAShortParse();
     void parsesAnHourLongMp3Completely();
+    void parsesFiveHoursCompletely();
+    void givesUpAfterItsTimeLimit();
 };
 
 QString WaveformParserTest::longFile()
@@ -428,6 +430,61 @@ void WaveformParserTest::parsesAnHourLongMp3Completely()
     qint64 frames = 0;
     QCOMPARE(result.peaks, twoPassReference(file, kPoints, &frames));
     QCOMPARE(result.durationMs, qint64(double(frames) / 44100 * 1000.0));
+}
+
+void WaveformParserTest::parsesFiveHoursCompletely()
+{
+    // Five hours of 2 kHz mono FLAC, silent but for a 200 Hz tone at three
+    // places with their own levels: the first minute (0.3), nine seconds
+    // at 2.5 hours (0.6) and the last two minutes (1.0). Each of the 2000
+    // points covers 9 s.
+    const QString file = path("five-hours.flac");
+    const QString tone = QStringLiteral("sine=f=200:r=2000:d=%1,volume=%2");
+    const QString silence = QStringLiteral("anullsrc=r=2000:cl=mono:d=%1");
+    const QString graph = tone.arg(60).arg(0.3) + "[a];" + silence.arg(8940) + "[b];" + tone.arg(9).arg(0.6)
+        + "[c];" + silence.arg(8871) + "[d];" + tone.arg(120).arg(1.0) + "[e];[a][b][c][d][e]concat=n=5:v=0:a=1";
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-filter_complex", graph,
+                            "-c:a", "flac", "-sample_fmt", "s16", file});
+    QVERIFY(ffmpeg.waitForFinished(120000) && ffmpeg.exitCode() == 0);
+
+    WaveformParser parser;
+    QSignalSpy completed(&parser, &WaveformParser::parsingCompleted);
+    auto log = std::make_unique<LogCapture>();
+    QElapsedTimer timer;
+    timer.start();
+    const WaveformParser::Result result = parser.parse(file, kPoints);
+    const qint64 elapsed = timer.elapsed();
+    const QStringList logged = log->lines();
+    log.reset();
+    qInfo() << "five hours parsed in" << elapsed << "ms";
+
+    QVERIFY2(logged.isEmpty(), qPrintable(logged.join('\n')));
+    QCOMPARE(completed.size(), 1);
+    QCOMPARE(result.peaks.size(), qsizetype(kPoints));
+    QCOMPARE(result.durationMs, qint64(5 * 3600 * 1000));
+    QVERIFY(std::fabs(result.peaks[0] - 0.3f) < 0.01f);
+    QVERIFY(std::fabs(result.peaks[1000] - 0.6f) < 0.01f);
+    QCOMPARE(result.peaks[kPoints - 1], 1.0f);
+    for (int i : {10, 500, 998, 1002, 1500, 1985})
+        QVERIFY2(result.peaks[i] < 0.001f, qPrintable(QString::number(i)));
+}
+
+void WaveformParserTest::givesUpAfterItsTimeLimit()
+{
+    TestAudio::WavSpec spec;
+    spec.seconds = 60.0;
+    QVERIFY(TestAudio::writeWav(path("minute-for-the-clock.wav"), spec));
+
+    WaveformParser parser;
+    parser.setTimeLimit(std::chrono::milliseconds(0));
+    QSignalSpy failed(&parser, &WaveformParser::parsingFailed);
+    LogCapture log;
+    const WaveformParser::Result result = parser.parse(path("minute-for-the-clock.wav"), kPoints);
+    QVERIFY(result.peaks.isEmpty());
+    QCOMPARE(result.durationMs, qint64(0));
+    QCOMPARE(failed.size(), 1);
+    QVERIFY(log.contains("⚠️ 解析超时，强制终止"));
 }
 
 QTEST_GUILESS_MAIN(WaveformParserTest)

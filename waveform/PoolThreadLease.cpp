@@ -1,0 +1,57 @@
+#include "waveform/PoolThreadLease.h"
+
+#include <QThreadPool>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+
+// The held threads wait here until they are let go. Shared with them, so a
+// thread that wakes after the lease is gone still finds it.
+struct PoolThreadLease::Shared {
+    std::mutex mutex;
+    std::condition_variable released;
+    int mayLeave = 0;  // held threads told to return to the pool
+};
+
+PoolThreadLease::PoolThreadLease(QThreadPool* pool)
+    : m_pool(pool)
+    , m_shared(std::make_shared<Shared>())
+{
+}
+
+PoolThreadLease::~PoolThreadLease()
+{
+    giveBack(m_held);
+}
+
+int PoolThreadLease::take(int count)
+{
+    int got = 0;
+    while (m_pool && got < count) {
+        const std::shared_ptr<Shared> shared = m_shared;
+        const bool started = m_pool->tryStart([shared] {
+            std::unique_lock lock(shared->mutex);
+            shared->released.wait(lock, [&] { return shared->mayLeave > 0; });
+            --shared->mayLeave;
+        });
+        if (!started)
+            break;
+        ++got;
+    }
+    m_held += got;
+    return got;
+}
+
+void PoolThreadLease::giveBack(int count)
+{
+    count = std::clamp(count, 0, m_held);
+    if (count == 0)
+        return;
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->mayLeave += count;
+    }
+    m_held -= count;
+    m_shared->released.notify_all();
+}
