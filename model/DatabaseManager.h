@@ -24,7 +24,9 @@ struct sqlite3;
 // upgrade, and every statement the program runs. All statements run on the
 // thread that called initialize() (the GUI thread); the mutex serialises one
 // statement at a time, never a sequence: sequences that must stay together
-// run inside a transaction (see DatabaseTransaction, which nests).
+// run inside a transaction (see DatabaseTransaction, which nests). The
+// write-ahead log is copied back into the file by a thread of its own
+// (WalCheckpointer), never inside a save.
 class DatabaseManager : public QObject {
     Q_OBJECT
 

@@ -28,7 +28,6 @@ public:
     // the enclosing transaction was rolled back by the database and its owner
     // has not ended it yet.
     bool isActive() const { return m_active; }
-    bool isNested() const { return m_nested; }
     bool commit();
     void rollback();
 
