@@ -92,7 +92,7 @@ int main(int argc, char* argv[])
 
     // Save one edited cue, many times over: the operator's edits during a
     // show. What counts is the worst save, which holds the GUI thread.
-    auto timeSaves = [&](const char* name) {
+    auto timeSaves = [&](const char* name, bool measured) {
         QList<double> times;
         for (int i = 0; i < kSaves; ++i) {
             Cue* cue = cues[rng.bounded(cues.size())];
@@ -108,16 +108,22 @@ int main(int argc, char* argv[])
         const double mean = std::accumulate(times.cbegin(), times.cend(), 0.0) / times.size();
         const double p99 = times[qsizetype(times.size() * 0.99) - 1];
         out << name << " mean: " << mean << " ms\n";
-        out << name << " p99: " << p99 << " ms (target ≤ 5 ms)\n";
-        out << name << " worst: " << times.last() << " ms (target ≤ 5 ms)\n";
+        const char* target = measured ? " ms (target ≤ 5 ms)\n" : " ms\n";
+        out << name << " p99: " << p99 << target;
+        out << name << " worst: " << times.last() << target;
     };
     // Baseline in the same run: SQLite's own checkpoint, inside the commit
     // that takes the log past its limit.
     db->execute("PRAGMA wal_autocheckpoint = 1000");
-    timeSaves("baseline, checkpoint inside the save");
+    timeSaves("baseline, checkpoint inside the save", false);
     db->close();
     db->initialize(dir.filePath("bench.db"));
-    timeSaves("save one edited cue");
+    timeSaves("save one edited cue", true);
+    // The floor of this machine: no checkpoint anywhere, the log only grows.
+    db->close();
+    db->initialize(dir.filePath("bench.db"));
+    db->execute("PRAGMA wal_autocheckpoint = 0");
+    timeSaves("floor, no checkpoint at all", false);
 
     // Rewrite the order of the 500-cue playlist.
     QList<int> order;

@@ -1,10 +1,20 @@
 #include "model/WalCheckpointer.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QMutexLocker>
 #include <QThread>
 
 #include <sqlite3.h>
+
+namespace {
+
+qint64 nowMs()
+{
+    return QDeadlineTimer::current().deadline();
+}
+
+}  // namespace
 
 WalCheckpointer::WalCheckpointer(sqlite3* connection, const QString& path)
     : m_watched(connection)
@@ -41,33 +51,42 @@ WalCheckpointer::~WalCheckpointer()
 
 int WalCheckpointer::onCommit(void* self, sqlite3* connection, const char* schema, int logPages)
 {
-    // Runs on the committing thread, inside the commit: it only wakes the
-    // checkpoint thread.
-    if (logPages >= kFallbackPages)
+    // Runs on the committing thread, inside the commit: it only notes the
+    // commit and wakes the checkpoint thread.
+    if (logPages >= kFallbackPages) {
         sqlite3_wal_checkpoint_v2(connection, schema, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-    else if (logPages >= kCheckpointPages)
-        static_cast<WalCheckpointer*>(self)->request();
+        return SQLITE_OK;
+    }
+    auto* checkpointer = static_cast<WalCheckpointer*>(self);
+    checkpointer->m_lastCommitMs.store(nowMs());
+    checkpointer->m_logPages.store(logPages);
+    if (logPages >= kCheckpointPages) {
+        QMutexLocker lock(&checkpointer->m_mutex);
+        checkpointer->m_requested = true;
+        checkpointer->m_wake.wakeOne();
+    }
     return SQLITE_OK;
 }
 
-void WalCheckpointer::request()
+bool WalCheckpointer::waitUntilDue()
 {
     QMutexLocker lock(&m_mutex);
-    m_requested = true;
-    m_wake.wakeOne();
+    while (!m_requested && !m_stopping)
+        m_wake.wait(&m_mutex);
+    // A due checkpoint waits for a pause in the commits, or for a large log.
+    while (!m_stopping) {
+        const qint64 quietMs = nowMs() - m_lastCommitMs.load();
+        if (quietMs >= kPauseMs || m_logPages.load() >= kBusyCheckpointPages)
+            break;
+        m_wake.wait(&m_mutex, QDeadlineTimer(kPauseMs - quietMs));
+    }
+    m_requested = false;
+    return !m_stopping;
 }
 
 void WalCheckpointer::run()
 {
-    for (;;) {
-        {
-            QMutexLocker lock(&m_mutex);
-            while (!m_requested && !m_stopping)
-                m_wake.wait(&m_mutex);
-            if (m_stopping)
-                return;
-            m_requested = false;
-        }
+    while (waitUntilDue()) {
         // Passive: copies what no reader still needs and never waits for the
         // writer; the writer starts the log over once all of it is copied.
         const int result = sqlite3_wal_checkpoint_v2(m_own, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
