@@ -1,8 +1,11 @@
 #include "app/Startup.h"
 
 #include "app/AppConstants.h"
+#include "platform/TerminationSignals.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDebug>
 #include <QLocale>
 #include <QSqlDatabase>
 #include <QThread>
@@ -47,6 +50,16 @@ void setApplicationNames()
 bool isSqlDriverAvailable()
 {
     return QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"));
+}
+
+void closeOnTerminationSignals(QApplication& app)
+{
+    auto* termination = new TerminationSignals(&app);
+    QObject::connect(termination, &TerminationSignals::terminationRequested, &app, [](int signalNumber) {
+        qWarning().noquote() << "Received" << TerminationSignals::signalName(signalNumber) << "- closing";
+        QApplication::closeAllWindows();
+        QCoreApplication::exit(0);  // also when a window refused to close
+    });
 }
 
 }  // namespace Startup

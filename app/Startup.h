@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class QApplication;
 class QTranslator;
 class QCoreApplication;
 
@@ -23,5 +24,9 @@ QTranslator* installUiTranslator(QCoreApplication& app);
 void setApplicationNames();
 
 bool isSqlDriverAvailable();
+
+// SIGTERM and SIGINT close the windows and end the event loop with exit code
+// 0, as closing the main window does; the shutdown after the loop is the same.
+void closeOnTerminationSignals(QApplication& app);
 
 }  // namespace Startup

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "model/DatabaseManager.h"
+#include "platform/FontLanguage.h"
 #include "platform/PlatformShell.h"
 
 #include <QApplication>
@@ -14,7 +15,9 @@ int main(int argc, char* argv[])
         return -1;
     }
 
+    FontLanguage::useSimplifiedChinese();
     QApplication app(argc, argv);
+    Startup::closeOnTerminationSignals(app);
     if (!Startup::isSqlDriverAvailable()) {
         qCritical() << "SQLite driver not available!";
         return -1;

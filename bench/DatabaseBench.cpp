@@ -1,5 +1,6 @@
 // Times the database work of a large show: 10 000 cues with 20 volume and 20
-// pan points and a stored waveform each, in 50 playlists.
+// pan points and a stored waveform each, in 50 playlists. The saves of edited
+// cues are compared with SQLite's own checkpointing, measured in the same run.
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
 
@@ -13,6 +14,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <numeric>
 #include <memory>
 
 namespace {
@@ -20,6 +22,7 @@ namespace {
 constexpr int kCues = 10000;
 constexpr int kPlaylists = 50;
 constexpr int kBigPlaylist = 500;
+constexpr int kSaves = 1000;
 
 double ms(const QElapsedTimer& timer)
 {
@@ -75,39 +78,57 @@ int main(int argc, char* argv[])
         db->insertPlaylistSong(playlistIds[playlist], cue.id(), i);
     }
     db->commitTransaction();
-    out << "fill " << kCues << " cues: " << ms(timer) << " ms, file "
+    const double fillMs = ms(timer);
+    db->close();  // copies the log into the file
+    out << "fill " << kCues << " cues: " << fillMs << " ms, file "
         << QFileInfo(dir.filePath("bench.db")).size() / (1024 * 1024) << " MB\n";
 
     // Load everything, as at start.
-    db->close();
     db->initialize(dir.filePath("bench.db"));
     QList<Cue*> cues;
     timer.restart();
     db->loadAllCues(cues);
     out << "load all cues: " << ms(timer) << " ms (" << cues.size() << " cues)\n";
 
-    // Save one edited cue, many times over.
-    double total = 0;
-    double worst = 0;
-    for (int i = 0; i < 200; ++i) {
-        Cue* cue = cues[rng.bounded(cues.size())];
-        cue->setVolumeA(int(rng.bounded(101)));
-        QList<qint64> times = cue->envelopeTimes();
-        QList<double> gains = cue->envelopeGains();
-        gains[3] = rng.generateDouble();
-        cue->setVolumeEnvelope(times, gains);
-        timer.restart();
-        cue->saveToDatabase(false);
-        const double t = ms(timer);
-        total += t;
-        worst = std::max(worst, t);
-    }
-    out << "save one edited cue: " << total / 200 << " ms mean, " << worst << " ms worst\n";
+    // Save one edited cue, many times over: the operator's edits during a
+    // show. What counts is the worst save, which holds the GUI thread.
+    auto timeSaves = [&](const char* name, bool measured) {
+        QList<double> times;
+        for (int i = 0; i < kSaves; ++i) {
+            Cue* cue = cues[rng.bounded(cues.size())];
+            cue->setVolumeA(int(rng.bounded(101)));
+            QList<double> gains = cue->envelopeGains();
+            gains[3] = rng.generateDouble();
+            cue->setVolumeEnvelope(cue->envelopeTimes(), gains);
+            timer.restart();
+            cue->saveToDatabase(false);
+            times << ms(timer);
+        }
+        std::sort(times.begin(), times.end());
+        const double mean = std::accumulate(times.cbegin(), times.cend(), 0.0) / times.size();
+        const double p99 = times[qsizetype(times.size() * 0.99) - 1];
+        out << name << " mean: " << mean << " ms\n";
+        const char* target = measured ? " ms (target ≤ 5 ms)\n" : " ms\n";
+        out << name << " p99: " << p99 << target;
+        out << name << " worst: " << times.last() << target;
+    };
+    // Baseline in the same run: SQLite's own checkpoint, inside the commit
+    // that takes the log past its limit.
+    db->execute("PRAGMA wal_autocheckpoint = 1000");
+    timeSaves("baseline, checkpoint inside the save", false);
+    db->close();
+    db->initialize(dir.filePath("bench.db"));
+    timeSaves("save one edited cue", true);
+    // The floor of this machine: no checkpoint anywhere, the log only grows.
+    db->close();
+    db->initialize(dir.filePath("bench.db"));
+    db->execute("PRAGMA wal_autocheckpoint = 0");
+    timeSaves("floor, no checkpoint at all", false);
 
     // Rewrite the order of the 500-cue playlist.
     QList<int> order;
     db->getPlaylistSongIds(playlistIds[0], order);
-    total = 0;
+    double total = 0;
     for (int i = 0; i < 20; ++i) {
         std::shuffle(order.begin(), order.end(), rng);
         timer.restart();

@@ -6,6 +6,7 @@
 
 #include <QDebug>
 #include <QFileInfo>
+#include <QPointer>
 
 #include <algorithm>
 #include <cmath>
@@ -512,18 +513,28 @@ bool Cue::saveToDatabase(bool force)
     DatabaseManager* db = DatabaseManager::instance();
     // The row, its points and its waveform land together: a save cut short
     // (a failed statement, a killed process) leaves the stored cue as it was.
+    // Inside a caller's transaction this is a savepoint of its own, so a
+    // failed save leaves nothing in the caller's transaction either.
     DatabaseTransaction transaction(db);
-    const int idBefore = m_id;
     auto fail = [&](const char* message) {
         if (message)
             qWarning() << message;
         transaction.rollback();
-        m_id = idBefore;  // an insert that was rolled back gave no row
         m_isDirty = true;
         return false;
     };
     if (!transaction.isActive())
         return fail("Cue::saveToDatabase - Failed to begin transaction");
+    // Whenever these writes are taken back (here, by the caller or by the
+    // database), the cue's id and dirty flags follow: a new cue loses the id
+    // of a row that no longer exists.
+    transaction.onRollback([cue = QPointer<Cue>(this), idBefore = m_id, waveformDirtyBefore = m_waveformDirty] {
+        if (!cue)
+            return;
+        cue->m_id = idBefore;
+        cue->m_isDirty = true;
+        cue->m_waveformDirty = cue->m_waveformDirty || waveformDirtyBefore;
+    });
 
     if (m_id < 1) {
         if (!db->insertCue(this))
@@ -542,12 +553,13 @@ bool Cue::saveToDatabase(bool force)
     const bool writeWaveform = m_waveformDirty && !m_waveform.isEmpty();
     if (writeWaveform && !db->saveWaveformDataCompressed(m_id, kWaveformTargetPoints, m_waveform))
         return fail("Cue::saveToDatabase - Failed to save waveform data");
-    if (!transaction.commit())
-        return fail("Cue::saveToDatabase - Failed to commit");
-
+    // Cleared before the commit: a commit that fails runs the undo, which
+    // sets them again.
     if (writeWaveform)
         m_waveformDirty = false;
     m_isDirty = false;
+    if (!transaction.commit())
+        return fail("Cue::saveToDatabase - Failed to commit");
     return true;
 }
 
@@ -571,10 +583,15 @@ bool Cue::loadFromDatabase(int id)
     // The stored points exactly as they are, also fewer than two.
     QList<qint64> times;
     QList<double> values;
-    if (db->loadEnvelopePoints(id, times, values))
-        assignStoredEnvelopes(times, values);
-    if (db->loadPanEnvelopePoints(id, times, values))
-        assignStoredPanEnvelope(times, values);
+    QList<qint64> panTimes;
+    QList<double> panValues;
+    if (!db->loadEnvelopePoints(id, times, values) || !db->loadPanEnvelopePoints(id, panTimes, panValues)) {
+        qWarning() << "Cue::loadFromDatabase - Failed to load cue:" << id;
+        m_isLoading = false;
+        return false;
+    }
+    assignStoredEnvelopes(times, values);
+    assignStoredPanEnvelope(panTimes, panValues);
     m_isDirty = false;
     m_isLoading = false;
     return true;

@@ -2,6 +2,7 @@
 
 #include "model/Cue.h"
 #include "model/DatabaseTransaction.h"
+#include "model/WalCheckpointer.h"
 #include "model/WaveformStorage.h"
 #include "audiofile/AudioFileDecoder.h"
 
@@ -11,9 +12,12 @@
 #include <QHash>
 #include <QMutexLocker>
 #include <QSet>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QStandardPaths>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -212,6 +216,16 @@ struct EnvelopeRows {
     QList<double> values;
 };
 
+void applyStoredEnvelopes(Cue* cue, const EnvelopeRows& volume, const EnvelopeRows& pan)
+{
+    // The setters refuse fewer than two points; a cue without stored points
+    // simply keeps what it has.
+    if (!volume.times.isEmpty())
+        cue->setVolumeEnvelope(volume.times, volume.values);
+    if (!pan.times.isEmpty())
+        cue->setPanEnvelope(pan.times, pan.values);
+}
+
 }  // namespace
 
 DatabaseManager* DatabaseManager::instance()
@@ -250,15 +264,22 @@ bool DatabaseManager::initialize(const QString& path)
     else
         m_database = QSqlDatabase::addDatabase("QSQLITE", kConnectionName);
 
+    stopCheckpoints();
     if (m_database.isOpen())
         m_database.close();
-    m_transactionOpen = false;
+    m_handle = nullptr;
+    runUndo(0);
+    m_levels.clear();
+    m_releasePagesAfterCommit = false;
     m_database.setDatabaseName(m_dbPath);
     if (!m_database.open()) {
         m_lastError = m_database.lastError().text();
         qCritical() << "Failed to open database:" << m_lastError;
         return false;
     }
+    const QVariant handle = m_database.driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        m_handle = *static_cast<sqlite3* const*>(handle.constData());
 
     execute("PRAGMA foreign_keys = ON");
     execute("PRAGMA journal_mode = WAL");
@@ -272,7 +293,21 @@ bool DatabaseManager::initialize(const QString& path)
     }
     upgradeTables();
     enableIncrementalVacuum();
+    startCheckpoints();
     return true;
+}
+
+void DatabaseManager::startCheckpoints()
+{
+    // A save that crossed the log's limit used to copy the log back into the
+    // file itself; that copy now runs on a thread of its own.
+    if (m_handle)
+        m_checkpointer = std::make_unique<WalCheckpointer>(m_handle, m_dbPath);
+}
+
+void DatabaseManager::stopCheckpoints()
+{
+    m_checkpointer.reset();
 }
 
 void DatabaseManager::enableIncrementalVacuum()
@@ -291,16 +326,31 @@ void DatabaseManager::enableIncrementalVacuum()
 
 void DatabaseManager::releaseFreePages()
 {
-    execute("PRAGMA incremental_vacuum");
+    // The pragma frees one page per step of its statement, and Qt's driver
+    // steps a statement without result columns only once: sqlite3_exec runs
+    // it to the end.
+    QMutexLocker lock(&m_mutex);
+    if (!m_handle)
+        return;
+    char* error = nullptr;
+    if (sqlite3_exec(m_handle, "PRAGMA incremental_vacuum", nullptr, nullptr, &error) != SQLITE_OK) {
+        m_lastError = QString::fromUtf8(error);
+        qWarning() << "SQL exec failed:" << "PRAGMA incremental_vacuum" << "-" << m_lastError;
+    }
+    sqlite3_free(error);
 }
 
 void DatabaseManager::close()
 {
     QMutexLocker lock(&m_mutex);
+    stopCheckpoints();
     if (m_database.isOpen())
-        m_database.close();
+        m_database.close();  // rolls back an open transaction
     m_database = QSqlDatabase();
-    m_transactionOpen = false;
+    m_handle = nullptr;
+    runUndo(0);
+    m_levels.clear();
+    m_releasePagesAfterCommit = false;
 }
 
 QSqlQuery DatabaseManager::execute(const QString& sql, const QVariantList& params)
@@ -330,39 +380,140 @@ qint64 DatabaseManager::lastInsertId()
     return query.value(0).toLongLong();
 }
 
-bool DatabaseManager::runTransactionStatement(const char* sql)
+bool DatabaseManager::runTransactionStatement(const QString& sql)
 {
     QMutexLocker lock(&m_mutex);
     QSqlQuery query(m_database);
-    if (!query.exec(QString::fromLatin1(sql))) {
+    if (!query.exec(sql)) {
         m_lastError = query.lastError().text();
         return false;
     }
     return true;
 }
 
+bool DatabaseManager::isTransactionOpen() const
+{
+    return m_handle && !sqlite3_get_autocommit(m_handle);
+}
+
+bool DatabaseManager::transactionLost()
+{
+    // Levels without a transaction on the connection: SQLite has rolled it
+    // back by itself. Its writes are gone, so is what they gave the cues in
+    // memory. The levels stay until their owners end them, so that work meant
+    // to be part of the lost transaction is refused instead of being written
+    // on its own.
+    if (m_levels.isEmpty() || isTransactionOpen())
+        return false;
+    runUndo(0);
+    m_releasePagesAfterCommit = false;
+    return true;
+}
+
+void DatabaseManager::endTransaction(bool committed)
+{
+    if (isTransactionOpen())
+        return;  // still open: a COMMIT that could not finish (the database was busy)
+    if (!committed)
+        runUndo(0);
+    m_levels.clear();
+    const bool releasePages = committed && m_releasePagesAfterCommit;
+    m_releasePagesAfterCommit = false;
+    if (releasePages)
+        releaseFreePages();
+}
+
 bool DatabaseManager::beginTransaction()
 {
-    const bool ok = runTransactionStatement("BEGIN TRANSACTION");
-    if (ok)
-        m_transactionOpen = true;
-    return ok;
+    if (transactionLost()) {
+        m_lastError = QStringLiteral("The enclosing transaction was rolled back by the database");
+        return false;
+    }
+    if (!runTransactionStatement(QStringLiteral("BEGIN TRANSACTION")))
+        return false;
+    m_levels = {TransactionLevel{}};
+    return true;
 }
 
 bool DatabaseManager::commitTransaction()
 {
-    const bool ok = runTransactionStatement("COMMIT");
-    if (ok)
-        m_transactionOpen = false;
+    const bool ok = runTransactionStatement(QStringLiteral("COMMIT"));
+    endTransaction(ok);
     return ok;
 }
 
 bool DatabaseManager::rollbackTransaction()
 {
-    const bool ok = runTransactionStatement("ROLLBACK");
-    if (ok)
-        m_transactionOpen = false;
+    const bool ok = runTransactionStatement(QStringLiteral("ROLLBACK"));
+    endTransaction(false);
     return ok;
+}
+
+bool DatabaseManager::beginSavepoint()
+{
+    if (transactionLost()) {
+        m_lastError = QStringLiteral("The enclosing transaction was rolled back by the database");
+        return false;
+    }
+    if (!isTransactionOpen()) {
+        m_lastError = QStringLiteral("No transaction is open");
+        return false;
+    }
+    // Savepoints nest strictly, so the depth names each one.
+    const QString name = QStringLiteral("level_%1").arg(m_levels.size());
+    if (!runTransactionStatement(QStringLiteral("SAVEPOINT ") + name))
+        return false;
+    m_levels.append(TransactionLevel{name, {}});
+    return true;
+}
+
+bool DatabaseManager::releaseSavepoint()
+{
+    if (m_levels.isEmpty() || m_levels.last().savepoint.isEmpty() || transactionLost())
+        return false;
+    if (!runTransactionStatement(QStringLiteral("RELEASE ") + m_levels.last().savepoint))
+        return false;
+    // Its writes now belong to the enclosing level: so does undoing them.
+    const TransactionLevel released = m_levels.takeLast();
+    if (!m_levels.isEmpty())
+        m_levels.last().undo += released.undo;
+    return true;
+}
+
+void DatabaseManager::rollbackToSavepoint()
+{
+    if (m_levels.isEmpty() || m_levels.last().savepoint.isEmpty())
+        return;
+    if (!transactionLost()) {
+        const QString name = m_levels.last().savepoint;
+        if (runTransactionStatement(QStringLiteral("ROLLBACK TO ") + name)) {
+            runTransactionStatement(QStringLiteral("RELEASE ") + name);
+            runUndo(m_levels.size() - 1);
+        } else {
+            // The savepoint's writes cannot be taken back alone: take back
+            // the whole transaction rather than let its owner commit them.
+            qWarning() << "DatabaseManager - Rollback to savepoint failed, rolling back the transaction:"
+                       << m_lastError;
+            runTransactionStatement(QStringLiteral("ROLLBACK"));
+            transactionLost();
+        }
+    }
+    m_levels.removeLast();
+}
+
+void DatabaseManager::addUndo(std::function<void()> undo)
+{
+    if (!m_levels.isEmpty())
+        m_levels.last().undo.append(std::move(undo));
+}
+
+void DatabaseManager::runUndo(qsizetype fromLevel)
+{
+    for (qsizetype level = m_levels.size() - 1; level >= fromLevel && level >= 0; --level) {
+        const QList<std::function<void()>> undo = std::exchange(m_levels[level].undo, {});
+        for (auto it = undo.crbegin(); it != undo.crend(); ++it)
+            (*it)();
+    }
 }
 
 void DatabaseManager::vacuum()
@@ -523,18 +674,6 @@ bool DatabaseManager::fillCueFromRecord(Cue* cue, const QSqlRecord& record)
     return true;
 }
 
-void DatabaseManager::applyStoredEnvelopes(Cue* cue)
-{
-    QList<qint64> times;
-    QList<double> values;
-    // The setters refuse fewer than two points; a cue without stored points
-    // simply keeps what it has.
-    if (loadEnvelopePoints(cue->id(), times, values) && !times.isEmpty())
-        cue->setVolumeEnvelope(times, values);
-    if (loadPanEnvelopePoints(cue->id(), times, values) && !times.isEmpty())
-        cue->setPanEnvelope(times, values);
-}
-
 bool DatabaseManager::loadCue(int id, Cue* cue)
 {
     if (id < 1) {
@@ -547,9 +686,19 @@ bool DatabaseManager::loadCue(int id, Cue* cue)
     const QSqlRecord record = query.record();
     query.finish();
 
+    // A cue loaded without its stored points would write default points over
+    // them once an envelope is switched on: a load that cannot read them fails,
+    // before the cue is touched.
+    EnvelopeRows volume;
+    EnvelopeRows pan;
+    if (!loadEnvelopePoints(id, volume.times, volume.values) || !loadPanEnvelopePoints(id, pan.times, pan.values)) {
+        qWarning() << "loadCue - Failed to load the envelope points of cue" << id;
+        return false;
+    }
+
     cue->setLoading(true);
     fillCueFromRecord(cue, record);
-    applyStoredEnvelopes(cue);
+    applyStoredEnvelopes(cue, volume, pan);
     if (cue->durationMs() > 0)
         cue->validateLoopRange();
     cue->clearDirty();
@@ -568,40 +717,48 @@ bool DatabaseManager::loadAllCues(QList<Cue*>& cues)
         records.append(query.record());
     query.finish();
 
-    // Points and waveforms of all cues in three queries instead of three per cue.
+    // Points and waveforms of all cues in three queries instead of three per
+    // cue. Any of them failing fails the load: cues without their stored
+    // points would write default points over them later.
     QHash<int, EnvelopeRows> volumePoints;
     QHash<int, EnvelopeRows> panPoints;
     QHash<int, QByteArray> blobs;
     auto readPoints = [this](const char* sql, QHash<int, EnvelopeRows>& into) {
         QSqlQuery rows = execute(QString::fromLatin1(sql));
+        if (rows.lastError().isValid())
+            return false;
         while (rows.next()) {
             EnvelopeRows& entry = into[rows.value(0).toInt()];
             entry.times.append(rows.value(1).toLongLong());
             entry.values.append(rows.value(2).toDouble());
         }
+        return true;
     };
-    readPoints("SELECT song_id, time_ms, gain FROM envelope_points ORDER BY song_id, point_index ASC",
-               volumePoints);
-    readPoints("SELECT song_id, time_ms, position FROM pan_envelope_points ORDER BY song_id, point_index ASC",
-               panPoints);
+    if (!readPoints("SELECT song_id, time_ms, gain FROM envelope_points ORDER BY song_id, point_index ASC",
+                    volumePoints)
+        || !readPoints("SELECT song_id, time_ms, position FROM pan_envelope_points ORDER BY song_id, point_index ASC",
+                       panPoints)) {
+        qWarning() << "loadAllCues - Failed to load envelope points";
+        return false;
+    }
     {
         QSqlQuery rows = execute("SELECT song_id, data FROM waveform_data");
+        if (rows.lastError().isValid()) {
+            qWarning() << "loadAllCues - Failed to load waveforms";
+            return false;
+        }
         while (rows.next())
             blobs.insert(rows.value(0).toInt(), rows.value(1).toByteArray());
     }
 
+    static const EnvelopeRows kNoPoints;
     cues.reserve(records.size());
     for (const QSqlRecord& record : std::as_const(records)) {
         auto* cue = new Cue();
         cue->setLoading(true);
         fillCueFromRecord(cue, record);
         const int id = cue->id();
-        const auto volume = volumePoints.constFind(id);
-        if (volume != volumePoints.constEnd())
-            cue->setVolumeEnvelope(volume->times, volume->values);
-        const auto pan = panPoints.constFind(id);
-        if (pan != panPoints.constEnd())
-            cue->setPanEnvelope(pan->times, pan->values);
+        applyStoredEnvelopes(cue, volumePoints.value(id, kNoPoints), panPoints.value(id, kNoPoints));
         const auto blob = blobs.constFind(id);
         if (blob != blobs.constEnd()) {
             int targetPoints = 0;
@@ -667,13 +824,14 @@ bool DatabaseManager::deleteCue(int id)
         qWarning() << "deleteCue - Invalid cue id:" << id;
         return false;
     }
-    // The rows of one cue go together or not at all.
+    // The rows of one cue go together or not at all. Their pages go back to
+    // the file system when the outermost transaction commits: this one, or
+    // the caller's that deletes a whole playlist.
     DatabaseTransaction transaction(this);
-    if (!transaction.isActive() || !deleteCueRows(id) || !transaction.commit())
+    if (!transaction.isActive() || !deleteCueRows(id))
         return false;
-    if (transaction.ownsTransaction())
-        releaseFreePages();
-    return true;
+    m_releasePagesAfterCommit = true;
+    return transaction.commit();
 }
 
 bool DatabaseManager::findCueIdByFilePath(const QString& filePath, int& cueId)

@@ -12,14 +12,21 @@
 
 #include "model/PlaylistGroup.h"
 
+#include <functional>
+#include <memory>
+
 class Cue;
 class QSqlRecord;
+class WalCheckpointer;
+struct sqlite3;
 
 // The single owner of the program's SQLite database: schema creation and
 // upgrade, and every statement the program runs. All statements run on the
 // thread that called initialize() (the GUI thread); the mutex serialises one
 // statement at a time, never a sequence: sequences that must stay together
-// run inside a transaction.
+// run inside a transaction (see DatabaseTransaction, which nests). The
+// write-ahead log is copied back into the file by a thread of its own
+// (WalCheckpointer), never inside a save.
 class DatabaseManager : public QObject {
     Q_OBJECT
 
@@ -34,10 +41,14 @@ public:
     void close();
     QSqlQuery execute(const QString& sql, const QVariantList& params = {});
     qint64 lastInsertId();
+    // Plain BEGIN, COMMIT and ROLLBACK: they do not nest (a second BEGIN
+    // fails). Nested work goes through DatabaseTransaction.
     bool beginTransaction();
     bool commitTransaction();
     bool rollbackTransaction();
-    bool isTransactionOpen() const { return m_transactionOpen; }
+    // Asked of the connection itself: SQLite ends a transaction on its own
+    // after some errors (disk full, I/O error, a trigger's RAISE(ROLLBACK)).
+    bool isTransactionOpen() const;
     void vacuum();
     QString getMetadata(const QString& key, const QString& defaultValue = QString());
     bool setMetadata(const QString& key, const QString& value);
@@ -94,10 +105,26 @@ Q_SIGNALS:
     void databaseError(QString error);
 
 private:
+    friend class DatabaseTransaction;
+
+    // One open transaction, or one savepoint inside it.
+    struct TransactionLevel {
+        QString savepoint;  // empty for the transaction itself
+        // Work to undo in memory when this level's writes are rolled back
+        // (a new cue's id), run newest first.
+        QList<std::function<void()>> undo;
+    };
+
     explicit DatabaseManager(QObject* parent = nullptr);
-    bool runTransactionStatement(const char* sql);
+    bool runTransactionStatement(const QString& sql);
+    bool beginSavepoint();
+    bool releaseSavepoint();
+    void rollbackToSavepoint();
+    void addUndo(std::function<void()> undo);
+    void runUndo(qsizetype fromLevel);
+    bool transactionLost();
+    void endTransaction(bool committed);
     bool repairStoredDuration(Cue* cue, const QString& filePath);
-    void applyStoredEnvelopes(Cue* cue);
     bool saveEnvelopeRows(const char* table, const char* valueColumn, int songId,
                           const QList<qint64>& times, const QList<double>& values);
     bool loadEnvelopeRows(const char* table, const char* valueColumn, int songId,
@@ -105,10 +132,15 @@ private:
     bool deleteCueRows(int id);
     void enableIncrementalVacuum();
     void releaseFreePages();
+    void startCheckpoints();
+    void stopCheckpoints();
 
     QString m_dbPath;
     QSqlDatabase m_database;
+    sqlite3* m_handle = nullptr;  // the open connection's SQLite handle
     QRecursiveMutex m_mutex;
     QString m_lastError;
-    bool m_transactionOpen = false;
+    QList<TransactionLevel> m_levels;  // outermost first; empty outside a transaction
+    bool m_releasePagesAfterCommit = false;
+    std::unique_ptr<WalCheckpointer> m_checkpointer;
 };

@@ -4,13 +4,9 @@
 
 DatabaseTransaction::DatabaseTransaction(DatabaseManager* db)
     : m_db(db)
+    , m_nested(db->isTransactionOpen())
 {
-    if (m_db->isTransactionOpen()) {
-        m_active = true;
-    } else {
-        m_own = m_db->beginTransaction();
-        m_active = m_own;
-    }
+    m_active = m_nested ? m_db->beginSavepoint() : m_db->beginTransaction();
 }
 
 DatabaseTransaction::~DatabaseTransaction()
@@ -24,9 +20,15 @@ bool DatabaseTransaction::commit()
     if (m_finished || !m_active)
         return false;
     m_finished = true;
-    if (!m_own || m_db->commitTransaction())
+    if (m_nested) {
+        if (m_db->releaseSavepoint())
+            return true;
+        m_db->rollbackToSavepoint();
+        return false;
+    }
+    if (m_db->commitTransaction())
         return true;
-    m_db->rollbackTransaction();  // a failed COMMIT leaves the transaction open
+    m_db->rollbackTransaction();  // a failed COMMIT can leave the transaction open
     return false;
 }
 
@@ -35,6 +37,16 @@ void DatabaseTransaction::rollback()
     if (m_finished)
         return;
     m_finished = true;
-    if (m_own && m_active)
+    if (!m_active)
+        return;
+    if (m_nested)
+        m_db->rollbackToSavepoint();
+    else
         m_db->rollbackTransaction();
+}
+
+void DatabaseTransaction::onRollback(std::function<void()> undo)
+{
+    if (m_active && !m_finished)
+        m_db->addUndo(std::move(undo));
 }

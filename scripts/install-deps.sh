@@ -9,6 +9,8 @@ PACKAGES=(
   # Qt 6
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-svg-dev qt6-tools-dev
   qt6-tools-dev-tools qt6-l10n-tools qt6-qpa-plugins libgl-dev
+  # the SQLite library under Qt's driver, asked directly by the database layer
+  libsqlite3-dev
   # audio decoding, output, loudness, MP3 encoding, capture, spreadsheets
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libsdl2-dev libebur128-dev libmp3lame-dev libpulse-dev libxlsxwriter-dev

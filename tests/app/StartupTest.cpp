@@ -11,6 +11,8 @@
 #include <QThreadPool>
 #include <QtTest>
 
+#include <csignal>
+
 namespace {
 
 struct ProgramRun {
@@ -64,6 +66,8 @@ private Q_SLOTS:
     void missingSqlDriverEndsStartup();
     void unopenableDatabaseEndsStartup();
     void startsAndKeepsRunningWithItsDatabase();
+    void terminationSignalClosesLikeTheWindow_data();
+    void terminationSignalClosesLikeTheWindow();
 };
 
 void StartupTest::poolThreadCountIsClamped_data()
@@ -177,6 +181,42 @@ void StartupTest::startsAndKeepsRunningWithItsDatabase()
 
     process.terminate();
     QVERIFY(process.waitForFinished(5000));
+}
+
+void StartupTest::terminationSignalClosesLikeTheWindow_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("SIGTERM, a desktop logout") << int(SIGTERM) << "SIGTERM";
+    QTest::newRow("SIGINT, Ctrl+C in the terminal") << int(SIGINT) << "SIGINT";
+}
+
+void StartupTest::terminationSignalClosesLikeTheWindow()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.path());
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral(CORVELLE_PROGRAM), {});
+    QVERIFY(process.waitForStarted(5000));
+    const QString database = dir.filePath(QStringLiteral("Vostrand/Corvelle/playlist_data.db"));
+    // Open in write-ahead mode: the log exists while the program runs.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(database + QStringLiteral("-wal")), 10000);
+
+    QCOMPARE(::kill(pid_t(process.processId()), signalNumber), 0);
+    QVERIFY(process.waitForFinished(10000));
+    const QString output = QString::fromLocal8Bit(process.readAll());
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit, qPrintable(output));
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY2(output.contains(QStringLiteral("Received %1 - closing").arg(name)), qPrintable(output));
+    // The shutdown after the event loop ran: the database was closed, which
+    // copies its log into the file and removes it.
+    QVERIFY(!QFileInfo::exists(database + QStringLiteral("-wal")));
 }
 
 QTEST_GUILESS_MAIN(StartupTest)

@@ -41,6 +41,8 @@ private Q_SLOTS:
     void loadValidatesAShortStoredRegion();
     void loadNamesTheCueAfterItsFile();
     void panFlagWithoutPointsDependsOnTheLoader();
+    void loadThatCannotReadPointsFails_data();
+    void loadThatCannotReadPointsFails();
     void singleColumnWhitelist_data();
     void singleColumnWhitelist();
     void failedEnvelopeSaveKeepsOldPoints();
@@ -247,6 +249,55 @@ void CueStorageTest::panFlagWithoutPointsDependsOnTheLoader()
     QVERIFY(single.loadFromDatabase(cue->id()));
     QVERIFY(single.panEnvelopeEnabled());
     QVERIFY(single.panEnvelopeTimes().isEmpty());
+}
+
+void CueStorageTest::loadThatCannotReadPointsFails_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<bool>("singleLoadReadsIt");
+    QTest::newRow("volume points") << "envelope_points" << true;
+    QTest::newRow("pan points") << "pan_envelope_points" << true;
+    QTest::newRow("waveforms") << "waveform_data" << false;
+}
+
+void CueStorageTest::loadThatCannotReadPointsFails()
+{
+    QFETCH(QString, table);
+    QFETCH(bool, singleLoadReadsIt);
+    auto cue = storedCue("enveloped");
+    cue->setVolumeEnvelope({0, 30000, 60000}, {1.0, 0.2, 1.0});
+    cue->setPanEnvelope({0, 60000}, {-1.0, 1.0});
+    cue->setWaveform(QList<float>(2000, 0.5f));
+    QVERIFY(cue->saveToDatabase(false));
+
+    // The table cannot be read: a cue loaded without its points would later
+    // write default points over the stored ones.
+    exec(QStringLiteral("ALTER TABLE %1 RENAME TO unreadable").arg(table));
+    QList<Cue*> all{new Cue()};
+    const bool loaded = db()->loadAllCues(all);
+    const qsizetype loadedCount = all.size();
+    qDeleteAll(all);
+    Cue single;
+    const bool singleLoaded = single.loadFromDatabase(cue->id());
+    exec(QStringLiteral("ALTER TABLE unreadable RENAME TO %1").arg(table));
+
+    QVERIFY(!loaded);
+    QCOMPARE(loadedCount, 0);
+    QCOMPARE(singleLoaded, !singleLoadReadsIt);
+    if (!singleLoaded)
+        QVERIFY(single.envelopeTimes().isEmpty());
+
+    // Readable again, everything comes back.
+    QVERIFY(db()->loadAllCues(all));
+    QVERIFY(!all.isEmpty());
+    for (Cue* c : std::as_const(all)) {
+        if (c->id() == cue->id()) {
+            QCOMPARE(c->envelopeTimes(), (QList<qint64>{0, 30000, 60000}));
+            QCOMPARE(c->panEnvelopePositions(), (QList<double>{-1.0, 1.0}));
+            QCOMPARE(c->waveform().size(), 2000);
+        }
+    }
+    qDeleteAll(all);
 }
 
 void CueStorageTest::singleColumnWhitelist_data()

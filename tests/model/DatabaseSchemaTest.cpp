@@ -33,6 +33,7 @@ private Q_SLOTS:
     void duplicateMembershipKeepsStartupGoing();
     void unopenableFileFailsCleanly();
     void transactionsDoNotNest();
+    void savesLeaveCheckpointsToTheirThread();
     void closedConnectionFailsEveryStatement();
     void metadataDefaultsAndVersion();
 };
@@ -252,6 +253,21 @@ void DatabaseSchemaTest::transactionsDoNotNest()
     QVERIFY(db()->commitTransaction());
     QVERIFY(!db()->commitTransaction());
     QVERIFY(!db()->rollbackTransaction());
+}
+
+void DatabaseSchemaTest::savesLeaveCheckpointsToTheirThread()
+{
+    QVERIFY(db()->initialize(m_dir.filePath("checkpoints.db")));
+    QSqlQuery mode = db()->execute("PRAGMA journal_mode");
+    QVERIFY(mode.next());
+    QCOMPARE(mode.value(0).toString(), QString("wal"));
+    mode.finish();
+    // No checkpoint inside a commit of the program's connection.
+    QSqlQuery automatic = db()->execute("PRAGMA wal_autocheckpoint");
+    QVERIFY(automatic.next());
+    QCOMPARE(automatic.value(0).toInt(), 0);
+    automatic.finish();
+    db()->close();
 }
 
 void DatabaseSchemaTest::closedConnectionFailsEveryStatement()

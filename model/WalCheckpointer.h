@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QMutex>
+#include <QString>
+#include <QWaitCondition>
+
+#include <atomic>
+
+class QThread;
+struct sqlite3;
+
+// Copies the database's write-ahead log back into the file on a thread of its
+// own, when the saves pause. SQLite would otherwise do it inside the commit
+// that takes the log past its limit, with two file syncs: a save on the GUI
+// thread would then stall for tens of milliseconds every few dozen saves.
+//
+// It watches the commits of one connection (through SQLite's log hook, which
+// takes the place of SQLite's own checkpoints) and checkpoints through a
+// connection of its own, which never blocks the writer. Waiting for a pause
+// keeps the copy and its syncs away from the saves themselves as well.
+class WalCheckpointer {
+public:
+    // Log size in pages from which a checkpoint is due: SQLite's own limit.
+    static constexpr int kCheckpointPages = 1000;
+    // A due checkpoint waits for this long without a commit...
+    static constexpr int kPauseMs = 250;
+    // ...unless the log has grown this large (some 30 MB): then it runs
+    // while the writes go on.
+    static constexpr int kBusyCheckpointPages = 8000;
+    // The log starts over only when a write finds all of it copied, so while
+    // writes follow each other without pauses it keeps growing. Should it
+    // reach this size (about 100 MB) the committing connection checkpoints
+    // by itself, so it cannot grow without bound.
+    static constexpr int kFallbackPages = 25000;
+
+    // `connection` is the open connection whose commits are watched, `path`
+    // its database file. When the file cannot be opened a second time, the
+    // connection keeps SQLite's own checkpoints.
+    WalCheckpointer(sqlite3* connection, const QString& path);
+    // Gives the connection back its own checkpoints and stops the thread.
+    ~WalCheckpointer();
+    WalCheckpointer(const WalCheckpointer&) = delete;
+    WalCheckpointer& operator=(const WalCheckpointer&) = delete;
+
+    bool isRunning() const { return m_thread != nullptr; }
+    // Checkpoints the thread has completed.
+    int checkpointCount() const { return m_completed.load(); }
+
+private:
+    static int onCommit(void* self, sqlite3* connection, const char* schema, int logPages);
+    void run();
+    bool waitUntilDue();
+
+    sqlite3* m_watched = nullptr;
+    sqlite3* m_own = nullptr;
+    QThread* m_thread = nullptr;
+    QMutex m_mutex;
+    QWaitCondition m_wake;
+    bool m_requested = false;
+    bool m_stopping = false;
+    std::atomic<qint64> m_lastCommitMs{0};
+    std::atomic<int> m_logPages{0};
+    std::atomic<int> m_completed{0};
+};
