@@ -5,35 +5,23 @@
 
 namespace WorkerThread {
 
-QThread* start(const QString& name, std::function<void()> body)
+QPointer<QThread> start(const QString& name, std::function<void()> body)
 {
     QThread* thread = QThread::create(std::move(body));
     thread->setObjectName(name);
-    thread->start(QThread::InheritPriority);
-    return thread;
-}
-
-void release(QThread* thread)
-{
-    if (!thread)
-        return;
-    // Connect first, then check: a thread that finishes in between gets
-    // deleteLater twice, which Qt allows.
+    // Connected before the start: nobody has to release the thread later,
+    // so nothing about it needs doing while the audio device is locked.
     QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    if (thread->isFinished())
-        thread->deleteLater();
+    QPointer<QThread> guard(thread);
+    thread->start(QThread::InheritPriority);
+    return guard;
 }
 
-bool waitAndRelease(QThread* thread, int waitMs)
+bool wait(const QPointer<QThread>& thread, int waitMs)
 {
     if (!thread)
         return true;
-    const bool finished = thread->wait(QDeadlineTimer(waitMs));
-    if (finished)
-        delete thread;
-    else
-        release(thread);
-    return finished;
+    return thread->wait(QDeadlineTimer(waitMs));
 }
 
 }  // namespace WorkerThread
