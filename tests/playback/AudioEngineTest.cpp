@@ -50,6 +50,9 @@ private Q_SLOTS:
     void crossfadeSwitchedOffWhilePreparedRestartsTheCue();
     void preparedCrossfadeRefusedStartsTheCueAlone_data();
     void preparedCrossfadeRefusedStartsTheCueAlone();
+    void endOfDataWithNothingToRepeat_data();
+    void endOfDataWithNothingToRepeat();
+    void preparedCrossfadeGoesOnAfterAPause();
 };
 
 namespace {
@@ -646,6 +649,90 @@ void AudioEngineTest::preparedCrossfadeRefusedStartsTheCueAlone()
         QCOMPARE(finished.count(), 1);
         QVERIFY(!f.fake->playing);
     }
+}
+
+void AudioEngineTest::endOfDataWithNothingToRepeat_data()
+{
+    // A cue of 10 s (loop start 5 s where given), endless in a custom mode,
+    // whose data ends at `decoded` ms.
+    QTest::addColumn<qint64>("loopStart");
+    QTest::addColumn<qint64>("decoded");
+    QTest::addColumn<bool>("crossfade");
+    QTest::addColumn<bool>("ends");
+    QTest::newRow("nothing decoded") << qint64(0) << qint64(0) << false << true;
+    QTest::newRow("nothing decoded, crossfade on") << qint64(0) << qint64(0) << true << true;
+    QTest::newRow("data ends before the loop start") << qint64(5000) << qint64(3000) << false << true;
+    QTest::newRow("data cut short, region still there") << qint64(0) << qint64(3000) << false << false;
+    QTest::newRow("whole file") << qint64(5000) << qint64(10000) << false << false;
+}
+
+void AudioEngineTest::endOfDataWithNothingToRepeat()
+{
+    QFETCH(qint64, loopStart);
+    QFETCH(qint64, decoded);
+    QFETCH(bool, crossfade);
+    QFETCH(bool, ends);
+    Cue* cue = f.makeCue("hollow", 10000, loopStart, loopStart > 0 ? 10000 : 0, 0);
+    transport()->setCrossfadeEnabled(crossfade);
+    transport()->autoAdvance = true;
+    QVERIFY(transport()->play(cue, false));
+    f.fake->decodedLength = decoded;
+    f.fake->position = std::max(decoded, loopStart);
+    f.fake->decodeComplete = decoded == 10000;
+    QSignalSpy finished(transport(), &AudioEngine::playbackFinished);
+    f.fake->seeks.clear();
+
+    Q_EMIT f.fake->playbackFinished();
+    if (ends) {
+        // However often it is reported: a cue with nothing to play ends once.
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(transport()->getState(), AudioEngine::Stopped);
+        QVERIFY(transport()->endedWithoutSound());
+        QVERIFY(!f.fake->playing);  // nothing to crossfade from
+        QVERIFY(f.fake->seeks.isEmpty());
+    } else {
+        QCOMPARE(finished.count(), 0);
+        QCOMPARE(f.fake->seeks, QList<qint64>{loopStart});
+        QCOMPARE(transport()->getState(), AudioEngine::Playing);
+        QVERIFY(!transport()->endedWithoutSound());
+    }
+    for (int i = 0; i < 5; ++i) {
+        f.fake->position = std::max(decoded, loopStart);
+        Q_EMIT f.fake->playbackFinished();
+        f.tick();
+    }
+    QVERIFY(finished.count() <= 1);
+    QCOMPARE(transport()->getState(), ends ? AudioEngine::Stopped : AudioEngine::Playing);
+}
+
+void AudioEngineTest::preparedCrossfadeGoesOnAfterAPause()
+{
+    Cue* a = f.makeCue("pause-a", 60000);
+    Cue* b = f.makeCue("pause-b", 60000, 5000, 40000);
+    transport()->setCrossfadeEnabled(true);
+    transport()->setPauseFadeEnabled(false);
+    QVERIFY(transport()->play(a, true));
+    QVERIFY(transport()->play(b, true));  // the fake mixes at once; pretend it waits for b's data
+    f.fake->crossfading = false;
+    f.fake->crossfadeDecoding = true;
+    f.fake->pendingCue = b;
+    f.fake->crossfadeRequests.clear();
+    f.tick();
+    QVERIFY(f.fake->crossfadeRequests.isEmpty());
+
+    transport()->pause();
+    f.fake->crossfadeDecoding = false;  // its data comes while paused
+    Q_EMIT f.fake->crossfadeDecodeReady();
+    QVERIFY(f.fake->crossfadeRequests.isEmpty());
+    QVERIFY(!f.fake->crossfading);
+
+    QSignalSpy finished(transport(), &AudioEngine::playbackFinished);
+    transport()->resume();
+    QCOMPARE(f.fake->crossfadeRequests, QList<Cue*>{b});
+    QVERIFY(f.fake->crossfading);
+    QCOMPARE(transport()->getCurrentCue(), b);
+    QCOMPARE(transport()->getState(), AudioEngine::Playing);
+    QCOMPARE(finished.count(), 0);
 }
 
 QTEST_GUILESS_MAIN(AudioEngineTest)
