@@ -8,14 +8,14 @@
 class QThread;
 
 // Named worker threads that are never killed and never deleted while they
-// run: a thread object deletes itself once its body has returned. A thread
-// that is no longer wanted is simply forgotten; its body finishes its current
+// run: a thread object is deleted once its body has returned. A thread that
+// is no longer wanted is simply forgotten; its body finishes its current
 // step, sees it was cancelled (through what it owns) and returns.
 namespace WorkerThread {
 
 // Starts body on a new thread named name (at the caller's priority). The
-// guard turns null once the finished thread has been deleted, which happens
-// on the starting thread's event loop.
+// guard turns null once the finished thread has been deleted, which a later
+// start() does.
 QPointer<QThread> start(const QString& name, std::function<void()> body);
 
 // Waits up to waitMs for the thread to finish; true when it has, or when it
