@@ -141,9 +141,6 @@ private:
     // The output could not be (re)started: the operator has been told by the
     // engine; the cue stays current, silent and Stopped, until started again.
     void outputFailed();
-    // Starts (or resumes) the engine's output; false, after outputFailed(),
-    // when it does not run.
-    bool startOutput();
     // A crossfade whose incoming cue has its data by now, left waiting while
     // the transport was paused, goes ahead.
     void continuePreparedCrossfade();
