@@ -9,9 +9,35 @@ PcmBuffer::ChunkTable::ChunkTable(qsizetype capacity)
 {
 }
 
+namespace {
+
+qsizetype chunksFor(qint64 frames)
+{
+    return qsizetype(std::clamp<qint64>(frames, 0, PcmBuffer::kMaxReserveFrames) / PcmBuffer::kChunkFrames + 1);
+}
+
+}  // namespace
+
+qint64 PcmBuffer::msToFrames(qint64 ms)
+{
+    if (ms <= 0)
+        return 0;
+    // In double: 44100 x ms overflows 64 bits from about 2 x 10^14 ms on.
+    const double frames = double(ms) * kSampleRate / 1000.0;
+    return frames >= 9.0e18 ? qint64(9.0e18) : qint64(frames);
+}
+
+qint64 PcmBuffer::plausibleFrames(qint64 hintFrames, qint64 fileBytes)
+{
+    qint64 frames = std::clamp<qint64>(hintFrames, 0, kMaxReserveFrames);
+    if (fileBytes >= 0)
+        frames = std::min(frames, std::min(fileBytes, kMaxReserveFrames) * kMaxFramesPerFileByte);
+    return std::min(frames, kMaxReserveFrames);
+}
+
 PcmBuffer::PcmBuffer(qint64 expectedFrames)
 {
-    const qsizetype chunks = qsizetype(std::max<qint64>(expectedFrames, 0) / kChunkFrames + 1);
+    const qsizetype chunks = chunksFor(expectedFrames);
     m_ownedTable = std::make_unique<ChunkTable>(std::max<qsizetype>(chunks, 16));
     m_table.store(m_ownedTable.get(), std::memory_order_release);
 }
@@ -46,7 +72,7 @@ void PcmBuffer::growTable(qsizetype neededChunks)
 void PcmBuffer::reserveFrames(qint64 frames)
 {
     if (frames > 0)
-        growTable(qsizetype(frames / kChunkFrames + 1));
+        growTable(chunksFor(frames));
 }
 
 float* PcmBuffer::writeRoom(qint64 wantFrames, qint64* granted)

@@ -19,6 +19,11 @@ public:
     static constexpr int kChannels = 2;
     static constexpr int kSampleRate = 44100;
     static constexpr qint64 kChunkFrames = 65536;
+    // A length known in advance is a hint, never trusted beyond these: the
+    // most a file can plausibly hold per byte (silence compresses well;
+    // music is nowhere near), and a day of audio in any case.
+    static constexpr qint64 kMaxFramesPerFileByte = 256;
+    static constexpr qint64 kMaxReserveFrames = qint64(kSampleRate) * 3600 * 24;
 
     enum class State {
         Filling,    // a decoder is still appending
@@ -29,7 +34,8 @@ public:
                     // declares (a cut file): what is in is all there is
     };
 
-    // expectedFrames sizes the chunk table; the buffer grows past it anyway.
+    // expectedFrames sizes the chunk table (up to kMaxReserveFrames); the
+    // buffer grows past it anyway.
     explicit PcmBuffer(qint64 expectedFrames = 0);
     ~PcmBuffer();
     PcmBuffer(const PcmBuffer&) = delete;
@@ -38,8 +44,17 @@ public:
     // A complete buffer holding a copy of the given samples.
     static std::shared_ptr<PcmBuffer> fromInterleaved(const float* samples, qint64 frames);
 
+    // Frames in ms milliseconds at 44100 Hz; 0 for negative values, and
+    // no overflow for absurd ones.
+    static qint64 msToFrames(qint64 ms);
+    // What to reserve for a file of fileBytes bytes (negative: unknown) whose
+    // length is said to be hintFrames: the hint, bounded by what the file can
+    // hold and by kMaxReserveFrames.
+    static qint64 plausibleFrames(qint64 hintFrames, qint64 fileBytes);
+
     // --- writer (one thread) ---
-    // Makes room in the chunk table for this many frames up front.
+    // Makes room in the chunk table for this many frames up front (up to
+    // kMaxReserveFrames).
     void reserveFrames(qint64 frames);
     // Room for up to wantFrames frames at the end, inside one chunk; *granted
     // tells how many. Nothing is visible to readers before commit().

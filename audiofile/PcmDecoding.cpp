@@ -3,6 +3,8 @@
 #include "audiofile/AudioFileDecoder.h"
 #include "audiofile/PcmBuffer.h"
 
+#include <QFileInfo>
+
 namespace {
 
 // Small reads: the first frames are playable within milliseconds and a
@@ -28,10 +30,12 @@ void decodeFileToBuffer(const QString& path, PcmBuffer& out)
         out.finish(PcmBuffer::State::Failed, decoder.errorString());
         return;
     }
-    // The declared length is only an estimate; leave room for a wrong one.
-    const qint64 declared = decoder.declaredFrames();
-    if (declared > 0)
-        out.reserveFrames(declared + declared / 5);
+    // The declared length is only an estimate (a damaged header may claim
+    // anything), trusted no further than the file's size allows; leave room
+    // for a wrong one.
+    const qint64 expected = PcmBuffer::plausibleFrames(decoder.declaredFrames(), QFileInfo(path).size());
+    if (expected > 0)
+        out.reserveFrames(expected + expected / 5);
 
     for (;;) {
         if (out.cancelRequested()) {

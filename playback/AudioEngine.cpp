@@ -169,6 +169,7 @@ void AudioEngine::resetForNewCue(bool finishAtEndArg)
     m_stopRequested = false;
     m_loopJustApplied = false;
     m_passCounted = false;
+    m_endedWithoutSound = false;
     m_stuckTicks = 0;
     loopCounter = 0;
     finishAtEnd = finishAtEndArg;
@@ -197,6 +198,8 @@ void AudioEngine::startLoadedCueAtLoopStart(Cue* cue)
     requestWaveform(cue);
     Q_EMIT stateChanged(Playing);
     Q_EMIT currentCueChanged(cue);
+    if (!m_engine->isPlaying())
+        outputFailed();
 }
 
 bool AudioEngine::failStart(const QString& message)
@@ -208,6 +211,7 @@ bool AudioEngine::failStart(const QString& message)
     m_crossfadeSeen = false;
     m_state = Stopped;
     m_currentCue = nullptr;
+    m_endedWithoutSound = true;
     Q_EMIT errorOccurred(message);
     Q_EMIT playbackFinished();
     return false;
@@ -241,8 +245,6 @@ bool AudioEngine::play(Cue* cue, bool finishAtEndArg, qint64 startPosMs)
     if (regionStart < regionEnd)
         target = std::clamp(target, regionStart, regionEnd);
 
-    m_engine->prioritizePreload(cue);
-
     // Only a sounding engine can crossfade: a silent one (a pre-wait, a fade
     // to silence that has ended) would never move the mix on.
     if (m_state == Playing && current && (cue != current || m_handoverPending)
@@ -258,6 +260,10 @@ bool AudioEngine::play(Cue* cue, bool finishAtEndArg, qint64 startPosMs)
     }
 
     if (m_engine->isCrossfading()) {
+        // It starts once the mix has ended; decoded meanwhile. (A cue that
+        // starts now is decoded by its own start: preloading it as well
+        // would only race that decode.)
+        m_engine->prioritizePreload(cue);
         m_queuedCue = cue;
         m_queuedFinishAtEnd = finishAtEndArg;
         return false;
@@ -305,6 +311,8 @@ void AudioEngine::onPreWaitTimeout()
         m_engine->play();
         m_loopCheckTimer->start();
         Q_EMIT stateChanged(Playing);
+        if (!m_engine->isPlaying())
+            outputFailed();
         return;
     }
     m_currentCue = nullptr;
@@ -354,10 +362,16 @@ void AudioEngine::resume()
         m_state = Playing;
         m_loopCheckTimer->start();
         Q_EMIT stateChanged(Playing);
+        if (!m_engine->isPlaying()) {
+            outputFailed();
+            applyVolume();
+            return;
+        }
         m_fadeTargetGain = fadeReferenceGain();
         m_fadeStepsLeft = pauseFadeSteps();
         m_fadingOut = false;
         m_pauseFadeTimer->start();
+        continuePreparedCrossfade();
         return;
     }
     cancelPauseFade();
@@ -366,6 +380,17 @@ void AudioEngine::resume()
     m_state = Playing;
     m_loopCheckTimer->start();
     Q_EMIT stateChanged(Playing);
+    if (!m_engine->isPlaying()) {
+        outputFailed();
+        return;
+    }
+    continuePreparedCrossfade();
+}
+
+void AudioEngine::continuePreparedCrossfade()
+{
+    if (m_state == Playing && m_engine->crossfadePendingCue() && !m_engine->isCrossfadeDecoding())
+        onCrossfadeDecodeReady();
 }
 
 void AudioEngine::onPauseFadeTimer()
@@ -408,6 +433,7 @@ void AudioEngine::stop()
     // A cue queued behind a mix that is now gone must not start later.
     m_queuedCue = nullptr;
     m_crossfadeSeen = false;
+    m_endedWithoutSound = false;
     Q_EMIT stateChanged(Stopped);
     Q_EMIT playbackFinished();
 }
@@ -503,20 +529,18 @@ int AudioEngine::getCrossfadeCurve() const
 
 void AudioEngine::setOutputDevice(const QString& deviceName)
 {
-    Cue* cue = m_currentCue.data();
-    if (cue && m_state == Playing) {
-        // The same cue goes on at the same place on the new device.
-        const qint64 position = m_engine->getPosition();
-        m_engine->stop();
-        m_engine->setOutputDevice(deviceName);
-        m_engine->loadCue(cue);
-        m_engine->seek(position);
-        m_engine->play();
-        return;
-    }
-    if (m_state == Playing)
-        stop();
+    // The engine keeps its cue, its position and a running crossfade; only
+    // the device changes. Whatever sounded goes on on the new device, and
+    // what waits (a pre-wait, a pause) opens it when it starts.
+    const bool sounding = m_engine->isPlaying();
     m_engine->setOutputDevice(deviceName);
+    if (!sounding)
+        return;
+    m_engine->play();
+    if (!m_engine->isPlaying()) {
+        m_handoverPending = false;
+        outputFailed();
+    }
 }
 
 QStringList AudioEngine::getAvailableDevices() const
@@ -594,16 +618,15 @@ qint64 AudioEngine::getCurrentPosition() const
         const quint32 rate = m_engine->getSampleRate();
         return rate ? qint64(double(m_engine->incomingPositionFrames()) * 1000.0 / double(rate)) : 0;
     }
-    if (m_engine->isCrossfadeDecoding()) {
-        if (Cue* pending = m_engine->crossfadePendingCue())
-            return pending->loopStartMs();
-    }
+    // Prepared, waiting for the incoming cue's data: it starts at its loop start.
+    if (Cue* pending = m_engine->crossfadePendingCue())
+        return pending->loopStartMs();
     return m_engine->getPosition();
 }
 
 bool AudioEngine::isCrossfading() const
 {
-    return m_engine->isCrossfading() || m_engine->isCrossfadeDecoding();
+    return m_engine->isCrossfading() || m_engine->isCrossfadeDecoding() || m_engine->crossfadePendingCue();
 }
 
 void AudioEngine::onLevelTimer()
@@ -650,18 +673,26 @@ void AudioEngine::recoverStalledDevice(qint64 positionMs)
     qWarning() << "AudioEngine::onLoopCheckTimer - Device stuck detected! position:" << positionMs
                << "stuckCount:" << m_stuckTicks << ", attempting device recovery...";
     if (m_engine->reinitializeDevice()) {
-        m_engine->seek(positionMs);
+        // A mix goes on where it is; the reopened device only resumes it.
+        if (!m_engine->isCrossfading())
+            m_engine->seek(positionMs);
         m_engine->play();
     } else {
         qWarning() << "AudioEngine - Device recovery FAILED";
-        m_state = Stopped;
-        m_loopCheckTimer->stop();
         Q_EMIT errorOccurred(QStringLiteral("音频设备恢复失败，请手动重新播放"));
-        Q_EMIT stateChanged(Stopped);
+        outputFailed();
     }
     m_recovering = false;
     m_stuckTicks = 0;
-    m_lastPosition = 0;
+    m_lastOutputProgress = m_engine->outputProgress();
+}
+
+void AudioEngine::outputFailed()
+{
+    m_state = Stopped;
+    m_loopCheckTimer->stop();
+    cancelPauseFade();
+    Q_EMIT stateChanged(Stopped);
 }
 
 void AudioEngine::onLoopCheckTimer()
@@ -671,6 +702,20 @@ void AudioEngine::onLoopCheckTimer()
         return;
     const qint64 position = m_engine->getPosition();
     const qint64 duration = getDuration();
+
+    // A stalled device: the engine plays, but the output has asked for no
+    // block for 2 s. A position that waits for the decoder (a seek past the
+    // decoded part, a slow decode) is no stall: the device runs on.
+    const quint64 progress = m_engine->outputProgress();
+    if (!m_recovering && m_engine->isPlaying() && progress == m_lastOutputProgress) {
+        if (++m_stuckTicks >= kStuckTickLimit) {
+            recoverStalledDevice(position);
+            return;
+        }
+    } else {
+        m_stuckTicks = 0;
+    }
+    m_lastOutputProgress = progress;
 
     // Crossfade tracking.
     if (m_engine->isCrossfading()) {
@@ -699,22 +744,16 @@ void AudioEngine::onLoopCheckTimer()
         Q_EMIT positionChanged(position);
         return;
     }
-    if (m_engine->isCrossfadeDecoding()) {
+    if (m_engine->crossfadePendingCue()) {
+        // The incoming cue waits for its data; one whose data has come while
+        // the ready report could not be acted on goes ahead now.
+        if (!m_engine->isCrossfadeDecoding()) {
+            onCrossfadeDecodeReady();
+            return;
+        }
         Q_EMIT positionChanged(getCurrentPosition());
         return;
     }
-
-    // A device that plays but whose position stands still inside the cue.
-    if (!m_recovering && m_engine->isPlaying() && position == m_lastPosition && duration > position
-        && position >= 1) {
-        if (++m_stuckTicks >= kStuckTickLimit) {
-            recoverStalledDevice(position);
-            return;
-        }
-    } else {
-        m_stuckTicks = 0;
-    }
-    m_lastPosition = position;
 
     Q_EMIT positionChanged(position);
     if (m_state != Playing || !m_currentCue)
@@ -856,7 +895,14 @@ void AudioEngine::handleEngineFinished()
     if (m_stopRequested || !cue || m_state == Stopped || m_loopJustApplied)
         return;
 
-    if (!finishAtEnd) {
+    // The data decides whether the cue can go round again, not the length
+    // its file declares: with nothing decoded where it would start again
+    // (a broken file, a read error before the loop start), a restart would
+    // only end again at once. Such a cue ends, whatever its loop count.
+    const qint64 dataEnd = m_engine->decodedLengthMs();
+    const bool soundless = dataEnd >= 0 && dataEnd <= loopStartTarget(cue);
+
+    if (!finishAtEnd && !soundless) {
         qint64 duration = cue->durationMs();
         if (duration <= 0)
             duration = getDuration();
@@ -872,11 +918,16 @@ void AudioEngine::handleEngineFinished()
                 loopCounter = completed;
             return;
         }
-        m_loopJustApplied = false;
     }
+    m_loopJustApplied = false;
+    m_endedWithoutSound = soundless;
+    if (soundless)
+        qWarning() << "AudioEngine - nothing to play in" << cue->filePath() << ", the cue ends";
 
-    // A fade to silence that ended leaves nothing to crossfade from.
-    m_handoverPending = m_engine->crossfadeEnabled && m_engine->isPlaying() && (finishAtEnd || autoAdvance);
+    // A fade to silence that ended, or a cue without sound, leaves nothing
+    // to crossfade from.
+    m_handoverPending = !soundless && m_engine->crossfadeEnabled && m_engine->isPlaying()
+        && (finishAtEnd || autoAdvance);
     m_state = Stopped;
     m_loopCheckTimer->stop();
     m_crossfadeSeen = false;

@@ -27,8 +27,8 @@ public:
     enum State { Stopped = 0, Playing = 1, Paused = 2 };
     Q_ENUM(State)
 
-    // Ticks of the loop check without progress after which the output device
-    // counts as stalled (2 s).
+    // Ticks of the loop check during which the output device asks for no
+    // block while a cue plays, after which it counts as stalled (2 s).
     static constexpr int kStuckTickLimit = 40;
     static constexpr int kLoopCheckIntervalMs = 50;
     static constexpr int kLevelIntervalMs = 50;
@@ -92,6 +92,9 @@ public:
     qint64 getPosition() const;
     qint64 getCurrentPosition() const;
     bool isCrossfading() const;
+    // The cue that ended last could not produce any sound: nothing of it
+    // could be decoded (or nothing where it starts), or it failed to start.
+    bool endedWithoutSound() const { return m_endedWithoutSound; }
 
     // Written by CueManager before every start and when the play mode changes.
     int loopCounter = 0;       // passes of the loop region completed (custom modes)
@@ -135,6 +138,12 @@ private:
     // crossfade from it can still follow.
     void finishLastPass(bool dropCurrentCue);
     void recoverStalledDevice(qint64 positionMs);
+    // The output could not be (re)started: the operator has been told by the
+    // engine; the cue stays current, silent and Stopped, until started again.
+    void outputFailed();
+    // A crossfade whose incoming cue has its data by now, left waiting while
+    // the transport was paused, goes ahead.
+    void continuePreparedCrossfade();
     void cancelPauseFade();
     void cancelPreWait();
 
@@ -160,6 +169,7 @@ private:
     bool m_loopJustApplied = false;
     bool m_handoverPending = false;
     bool m_crossfadeSeen = false;
+    bool m_endedWithoutSound = false;
     // The crossfade window of the running pass has been dealt with (the pass
     // is counted); later ticks of the same pass leave it alone.
     bool m_passCounted = false;
@@ -176,7 +186,7 @@ private:
     float m_fadeTargetGain = 0.0f;
     int m_fadeStepsLeft = 0;
     bool m_fadingOut = false;
-    qint64 m_lastPosition = 0;
+    quint64 m_lastOutputProgress = 0;
     int m_stuckTicks = 0;
     bool m_recovering = false;
     WaveformParseRequester* m_trackList = nullptr;

@@ -46,7 +46,8 @@ public:
     int periodFrames() const { return m_obtainedFrames; }
 
     // While locked, the callback is not running and does not start; hold it
-    // only for a few pointer swaps. Does nothing when no device is open.
+    // only for a few pointer swaps (nothing allocated or freed: the callback
+    // waits meanwhile). Does nothing when no device is open.
     class Lock {
     public:
         explicit Lock(const AudioOutputDevice& device)
@@ -54,17 +55,24 @@ public:
         {
             if (m_id != 0)
                 SDL_LockAudioDevice(m_id);
+            ++s_heldByThisThread;
         }
         ~Lock()
         {
+            --s_heldByThisThread;
             if (m_id != 0)
                 SDL_UnlockAudioDevice(m_id);
         }
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;
 
+        // Whether the calling thread is inside a Lock (lets tests check what
+        // happens there).
+        static bool isHeldByThisThread() { return s_heldByThisThread > 0; }
+
     private:
         SDL_AudioDeviceID m_id;
+        static inline thread_local int s_heldByThisThread = 0;
     };
 
 private:

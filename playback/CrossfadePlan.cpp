@@ -2,6 +2,20 @@
 
 #include <algorithm>
 
+namespace {
+
+// ms to frames in double: a length from a damaged header may be absurd, and
+// rate x ms must not overflow.
+quint64 msToFrames(qint64 ms, qint64 rate)
+{
+    if (ms <= 0)
+        return 0;
+    const double frames = double(rate) * double(ms) / 1000.0;
+    return frames >= 9.0e18 ? quint64(9.0e18) : quint64(frames);
+}
+
+}  // namespace
+
 CrossfadePlan CrossfadePlan::make(const CrossfadeRequest& r)
 {
     CrossfadePlan plan;
@@ -11,7 +25,7 @@ CrossfadePlan CrossfadePlan::make(const CrossfadeRequest& r)
     qint64 nxt = -1;
     if (r.nextDurationMs > 0)
         nxt = r.nextDurationMs;
-    else if (r.incomingFrames > 0)
+    else if (r.incomingFrames > 0 && r.incomingComplete)
         nxt = qint64(double(r.incomingFrames) * 1000.0 / double(rate));
     plan.nextDurationMs = nxt;
 
@@ -31,32 +45,25 @@ CrossfadePlan CrossfadePlan::make(const CrossfadeRequest& r)
     plan.effectiveMs = x;
 
     if (r.nextLoopStartMs > 0) {
-        const quint64 s = quint64(double(rate) * double(r.nextLoopStartMs) / 1000.0);
-        if (s >= r.incomingFrames)
+        const quint64 s = msToFrames(r.nextLoopStartMs, rate);
+        // Data still arriving may reach the loop start yet.
+        if (s >= r.incomingFrames && r.incomingComplete)
             plan.loopStartReset = true;
         else
             plan.incomingStartFrames = s;
     }
 
-    const quint64 endFrame = quint64(std::max<qint64>(rate * r.outgoingRegionEndMs / 1000, 0));
-    const quint64 fadeFrames = quint64(rate * x / 1000);
+    const quint64 endFrame = msToFrames(r.outgoingRegionEndMs, rate);
+    const quint64 fadeFrames = msToFrames(x, rate);
     const quint64 p = r.positionFrames;
+    plan.outgoingEndFrames = endFrame;
     quint64 length = 0;
-    plan.outgoingPositionFrames = p;
-    if (p < endFrame && endFrame - p >= quint64(rate / 10)) {
+    if (p < endFrame && endFrame - p >= quint64(rate / 10))
         length = std::min(fadeFrames, endFrame - p);
-    } else if (endFrame == 0) {
+    else if (endFrame == 0)
         length = 0;
-    } else if (fadeFrames < endFrame) {
-        // Too close to (or past) the region end: replay the last part of the
-        // region under the fade.
-        plan.outgoingPositionFrames = endFrame - fadeFrames;
-        length = fadeFrames;
-    } else {
-        plan.outgoingPositionFrames = 0;
-        length = std::min(fadeFrames, endFrame);
-    }
-    plan.outgoingMoved = plan.outgoingPositionFrames != p;
+    else
+        length = fadeFrames;  // the outgoing cue plays out what it has left
     plan.lengthFrames = std::max(length, quint64(rate / 20));
     return plan;
 }

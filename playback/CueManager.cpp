@@ -188,6 +188,7 @@ bool CueManager::deleteCue(int cueId)
     }
     m_playOrder.removeAll(cue);
     m_loopCountMemory.remove(cue);
+    m_soundless.remove(cue);
     Q_EMIT cueRemoved(cue);
     delete cue;
     return true;
@@ -477,6 +478,7 @@ void CueManager::setPlaylist(const QList<Cue*>& cues)
     m_playOrder = cues;
     m_currentIndex = 0;
     m_playedIndices.clear();
+    m_soundless.clear();
     m_stopRequested = false;
     rebuildLoopCountMemory();
 }
@@ -493,6 +495,7 @@ void CueManager::rebuildLoopCountMemory()
 
 void CueManager::startOnTransport(Cue* cue, qint64 startPosMs)
 {
+    m_lastStarted = cue;
     m_audioEngine->autoAdvance = m_playMode != Custom;
     const bool ok = m_audioEngine->play(cue, m_playMode <= Random, startPosMs);
     if (!ok)
@@ -516,7 +519,7 @@ void CueManager::playCurrent()
             return;
         }
         ++m_nullSkips;
-        playNext();
+        stepToUserNext();
         --m_nullSkips;
         return;
     }
@@ -542,6 +545,7 @@ void CueManager::playPlaylist()
     }
     m_playing = true;
     m_stopRequested = false;
+    m_soundless.clear();
     if (!inRange(m_currentIndex))
         m_currentIndex = 0;
     for (Cue* cue : std::as_const(m_cues))
@@ -571,6 +575,12 @@ void CueManager::stopPlaylist()
 
 void CueManager::playNext()
 {
+    m_soundless.clear();
+    stepToUserNext();
+}
+
+void CueManager::stepToUserNext()
+{
     if (m_playOrder.isEmpty())
         return;
     m_stopRequested = false;
@@ -589,6 +599,7 @@ void CueManager::playPrevious()
     if (m_playOrder.isEmpty())
         return;
     m_stopRequested = false;
+    m_soundless.clear();
     const int previous = previousIndex();
     if (!inRange(previous)) {
         stopPlaylist();
@@ -610,6 +621,7 @@ void CueManager::playCue(Cue* cue, qint64 startPosMs)
     }
     m_playing = true;
     m_stopRequested = false;
+    m_soundless.clear();
 
     if (m_playMode <= Random) {
         if (!m_playOrder.isEmpty()) {
@@ -709,6 +721,21 @@ bool CueManager::isPaused() const
     return m_audioEngine->getState() == AudioEngine::Paused;
 }
 
+bool CueManager::nothingLeftToPlay(int nextIndex) const
+{
+    Cue* next = m_playOrder.at(nextIndex);
+    if (m_soundless.isEmpty() || (next && !m_soundless.contains(next)))
+        return false;
+    // The same cue again (SingleLoop), or an order all of whose cues failed.
+    if (m_playMode == SingleLoop)
+        return true;
+    for (Cue* cue : m_playOrder) {
+        if (cue && !m_soundless.contains(cue))
+            return false;
+    }
+    return true;
+}
+
 void CueManager::onAudioEngineStateChanged(AudioEngine::State state)
 {
     switch (state) {
@@ -745,9 +772,23 @@ void CueManager::onAudioEnginePlaybackFinished()
     }
     m_handlingFinished = true;
     if (!m_stopRequested) {
+        // A cue that could not be heard is remembered until one is.
+        if (!m_audioEngine->endedWithoutSound())
+            m_soundless.clear();
+        else if (Cue* ended = m_lastStarted.data())
+            m_soundless.insert(ended);
         bool started = false;
         if (!m_playOrder.isEmpty() && m_currentIndex >= 0) {
             const int next = nextIndex();
+            if (inRange(next) && nothingLeftToPlay(next)) {
+                qCritical() << "CueManager - no cue of the play order can be played, stopping";
+                m_playing = false;
+                m_stopRequested = true;
+                Q_EMIT playbackStateChanged(false);
+                Q_EMIT errorOccurred(QStringLiteral("播放列表中没有可以播放的音频，已停止播放"));
+                m_handlingFinished = false;
+                return;
+            }
             if (inRange(next)) {
                 m_currentIndex = next;
                 playCurrent();

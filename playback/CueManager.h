@@ -5,6 +5,8 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -110,6 +112,9 @@ Q_SIGNALS:
     void playbackStateChanged(bool isPlaying);
     void playbackPositionChanged(qlonglong positionMs);
     void playbackDurationChanged(qlonglong durationMs);
+    // Something the operator must know about the play order, e.g. that none
+    // of its cues could be played, so it was stopped.
+    void errorOccurred(const QString& message);
 
 private Q_SLOTS:
     void onAudioEngineStateChanged(AudioEngine::State state);
@@ -126,6 +131,10 @@ private:
     int previousFromHistory();
     Cue* followingCue() const;
     void playCurrent();
+    void stepToUserNext();
+    // Every cue the automatic advance can reach from here has just ended
+    // without producing a sound: going on would only spin.
+    bool nothingLeftToPlay(int nextIndex) const;
     void startOnTransport(Cue* cue, qint64 startPosMs);
 
     QMap<int, Cue*> m_cues;
@@ -144,5 +153,9 @@ private:
     bool m_handlingFinished = false;
     bool m_shutDown = false;
     int m_nullSkips = 0;
+    // The cue last handed to the transport, and the cues that ended without
+    // a sound since a cue last played (or the operator last started one).
+    QPointer<Cue> m_lastStarted;
+    QSet<Cue*> m_soundless;
     std::function<quint64()> m_randomSource;
 };

@@ -1,7 +1,8 @@
 #pragma once
 
+#include <QHash>
 #include <QMap>
-#include <QRecursiveMutex>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -22,8 +23,12 @@ struct PcmCacheEntry {
 
 // Decoded files kept in memory by file path, so a cue that was played or
 // preloaded starts without decoding again. Bounded by a budget taken from the
-// memory the system still has; eviction goes by path order. Any thread may
-// use it; every access takes the cache's own recursive lock.
+// memory the system still has; eviction goes by path order.
+//
+// It also knows every decoded buffer that is still alive, in the cache or
+// not, complete or still being filled: whoever needs a file (the playback,
+// a crossfade, the preloader) claims it here and shares the buffer that
+// exists instead of decoding the file a second time. Any thread may use it.
 class PcmCache {
 public:
     static constexpr qint64 kMinBudgetBytes = 256LL * 1024 * 1024;
@@ -54,11 +59,46 @@ public:
     qint64 memoryUsage() const;
     QStringList paths() const;
 
+    // --- one buffer per file ---
+    enum class Use {
+        Take,   // the playback takes the data over: a cache entry leaves the cache
+        Share,  // read alongside others: a cache entry stays
+    };
+    struct Claim {
+        std::shared_ptr<PcmBuffer> pcm;
+        bool mustDecode = false;  // a new, empty buffer: the caller fills it
+    };
+    // The data of path: the cached entry, or a buffer of it that is alive
+    // elsewhere (possibly still filling), or else a new empty buffer sized
+    // for expectedFrames that the caller must decode into (and report with
+    // decodeFinished).
+    Claim claim(const QString& path, qint64 expectedFrames, Use use);
+    // For the preloader: a new buffer to decode path into, or null when the
+    // file is cached or already alive somewhere. Its result enters the cache
+    // unless the playback takes it over meanwhile.
+    std::shared_ptr<PcmBuffer> beginPreload(const QString& path, qint64 expectedFrames);
+    // The decode into buffer has ended; a preload that is still wanted
+    // enters the cache.
+    void decodeFinished(const QString& path, const std::shared_ptr<PcmBuffer>& buffer);
+    // The caller no longer needs buffer: a decode nobody else waits for is
+    // cancelled.
+    void abandon(const std::shared_ptr<PcmBuffer>& buffer);
+
 private:
+    struct Live {
+        std::weak_ptr<PcmBuffer> pcm;
+        bool forCache = false;  // a preload: its result goes into the cache
+    };
+
     qint64 usedLocked() const;
+    void evictLocked(qint64 neededBytes);
+    void storeLocked(const QString& path, const PcmCacheEntry& entry);
+    std::shared_ptr<PcmBuffer> liveLocked(const QString& path);
+    std::shared_ptr<PcmBuffer> beginDecodeLocked(const QString& path, qint64 expectedFrames, bool forCache);
 
     MemoryProbe m_availableMemory;
-    mutable QRecursiveMutex m_mutex;
+    mutable QMutex m_mutex;
     QMap<QString, PcmCacheEntry> m_entries;
+    QHash<QString, Live> m_live;
     qint64 m_budgetBytes = 0;
 };

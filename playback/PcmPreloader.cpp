@@ -5,6 +5,7 @@
 #include "playback/WorkerThread.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QThread>
@@ -87,7 +88,6 @@ void PcmPreloader::retireWorkerLocked()
     // its own run flag cleared; it never takes from the queue again.
     if (m_worker.keepGoing)
         m_worker.keepGoing->store(false);
-    WorkerThread::release(m_worker.thread);
     m_worker = Worker{};
 }
 
@@ -103,7 +103,7 @@ void PcmPreloader::startWorkerLocked()
 
 bool PcmPreloader::shutdown(int waitMs)
 {
-    QThread* thread = nullptr;
+    QPointer<QThread> thread;
     {
         QMutexLocker lock(&m_shared->mutex);
         if (m_worker.keepGoing)
@@ -114,7 +114,7 @@ bool PcmPreloader::shutdown(int waitMs)
         thread = m_worker.thread;
         m_worker = Worker{};
     }
-    return WorkerThread::waitAndRelease(thread, waitMs);
+    return WorkerThread::wait(thread, waitMs);
 }
 
 void PcmPreloader::preloadThreadMain(const std::shared_ptr<Shared>& shared, const std::shared_ptr<std::atomic<bool>>& keepGoing)
@@ -131,15 +131,24 @@ void PcmPreloader::preloadThreadMain(const std::shared_ptr<Shared>& shared, cons
             request = shared->queue.takeFirst();
             decode = shared->decode;
         }
-        if (request.filePath.isEmpty() || shared->cache->contains(request.filePath))
+        if (request.filePath.isEmpty())
             continue;
 
-        shared->cache->updateCacheBudget();
-        // Room for the expected size first; 10 MiB when the length is unknown.
-        const qint64 estimate = qint64(PcmBuffer::kSampleRate) * request.durationMs * PcmBuffer::kChannels * 4;
-        shared->cache->evictCacheFor(estimate > 999 ? estimate / 1000 : 10 * 1024 * 1024);
+        // The stored length is a hint, never trusted beyond what the file
+        // can hold.
+        const QFileInfo file(request.filePath);
+        const qint64 expectedFrames = PcmBuffer::plausibleFrames(PcmBuffer::msToFrames(request.durationMs),
+                                                                 file.exists() ? file.size() : -1);
+        // Skipped when the file is cached or decoded elsewhere meanwhile (the
+        // playback or a crossfade may be at it): one decode per file.
+        const std::shared_ptr<PcmBuffer> buffer = shared->cache->beginPreload(request.filePath, expectedFrames);
+        if (!buffer)
+            continue;
 
-        auto buffer = std::make_shared<PcmBuffer>(PcmBuffer::kSampleRate * request.durationMs / 1000);
+        // Room for the expected size first; 10 MiB when it is unknown.
+        shared->cache->updateCacheBudget();
+        const qint64 estimate = expectedFrames * PcmBuffer::kChannels * qint64(sizeof(float));
+        shared->cache->evictCacheFor(estimate > 0 ? estimate : 10 * 1024 * 1024);
         {
             QMutexLocker lock(&shared->mutex);
             shared->active = buffer;
@@ -150,13 +159,8 @@ void PcmPreloader::preloadThreadMain(const std::shared_ptr<Shared>& shared, cons
             shared->active.reset();
         }
 
-        if (buffer->state() == PcmBuffer::State::Failed) {
+        shared->cache->decodeFinished(request.filePath, buffer);
+        if (buffer->state() == PcmBuffer::State::Failed)
             qWarning() << "[MAPreload] 打开失败:" << request.filePath << "error:" << buffer->errorString();
-            continue;
-        }
-        if (!buffer->endReached() || buffer->frames() == 0)
-            continue;
-        const qint64 frames = buffer->frames();
-        shared->cache->store(request.filePath, PcmCacheEntry{buffer, frames, PcmBuffer::framesToMs(frames)});
     }
 }

@@ -3,6 +3,7 @@
 #include "audiofile/PcmDecoding.h"
 
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -19,9 +20,11 @@ struct PreloadRequest {
 };
 
 // Decodes the files expected to play next into the PCM cache, one at a time,
-// on the worker thread "MAPreloadThread". The worker owns nothing of its
-// caller: a worker that is stopped finishes its current file (which still
-// enters the cache) and ends by itself.
+// on the worker thread "MAPreloadThread". A file that is cached, or that the
+// playback is decoding already, is skipped; one the playback takes over
+// while it decodes goes on decoding for the playback. The worker owns nothing
+// of its caller: a worker that is stopped finishes its current file (which
+// still enters the cache) and ends by itself.
 class PcmPreloader {
 public:
     PcmPreloader(std::shared_ptr<PcmCache> cache, DecodeFunction decode);
@@ -50,7 +53,7 @@ public:
 private:
     struct Shared;
     struct Worker {
-        QThread* thread = nullptr;
+        QPointer<QThread> thread;
         std::shared_ptr<std::atomic<bool>> keepGoing;
     };
 

@@ -8,6 +8,7 @@
 #include "playback/PcmCache.h"
 #include "playback/WorkerThread.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QFileInfo>
 #include <QThread>
@@ -22,7 +23,29 @@ constexpr int kDeviceAttempts = 3;
 constexpr int kDeviceRetryDelayMs = 500;
 constexpr int kShutdownWaitMs = 3000;
 
+// Enough of a buffer is there to start playing it: the first frames the
+// renderer waits for, or all there will be.
+bool hasStartData(const PcmBuffer& buffer)
+{
+    return !buffer.isFilling() || quint64(buffer.frames()) >= PlaybackRenderer::kStartFrames;
+}
+
 }  // namespace
+
+void PlaybackEngine::Voice::swap(Voice& other) noexcept
+{
+    cue.swap(other.cue);
+    path.swap(other.path);
+    pcm.swap(other.pcm);
+    snapshot.swap(other.snapshot);
+}
+
+void PlaybackEngine::Retired::take(Voice& voice)
+{
+    Q_ASSERT(used < kSlots);
+    if (used < kSlots)
+        voices[used++].swap(voice);
+}
 
 PlaybackEngine::PlaybackEngine(QObject* parent)
     : QObject(parent)
@@ -43,14 +66,18 @@ PlaybackEngine::~PlaybackEngine()
     // nothing below may start the poll timer again.
     m_shuttingDown = true;
     m_pollTimer.stop();
-    if (m_currentPcm && m_currentPcm->isFilling())
-        m_currentPcm->requestCancel();
-    if (m_decodeThread && !WorkerThread::waitAndRelease(m_decodeThread, kShutdownWaitMs))
-        qWarning() << "~PlaybackEngine: Decode thread did not terminate in time, leaving it to finish on its own";
-    m_decodeThread = nullptr;
+    dropPendingCrossfade();
+    m_cache->abandon(m_current.pcm);
+    m_cache->abandon(m_incoming.pcm);
+    QDeadlineTimer deadline(kShutdownWaitMs);
+    for (const QPointer<QThread>& thread : std::as_const(m_decodeThreads)) {
+        if (!WorkerThread::wait(thread, int(std::max<qint64>(deadline.remainingTime(), 0)))) {
+            qWarning() << "~PlaybackEngine: Decode thread did not terminate in time, leaving it to finish on its own";
+            break;
+        }
+    }
     if (!m_preloader.shutdown(kShutdownWaitMs))
         qWarning() << "~PlaybackEngine: Preload thread did not terminate in time, leaving it to finish on its own";
-    stopAsyncCrossfadeDecode();
     stop();
     // No callback runs after this, so every buffer may go.
     closeDevice();
@@ -162,7 +189,8 @@ void PlaybackEngine::play()
     if (m_renderer.isPlaying())
         return;
 
-    withRenderer([this](Garbage&) { m_renderer.play(); });
+    Retired retired;
+    withRenderer(retired, [this] { m_renderer.play(); });
     QString error;
     if (m_device.start(&error))
         return;
@@ -172,7 +200,7 @@ void PlaybackEngine::play()
         Q_EMIT errorOccurred(QStringLiteral("音频设备重新初始化失败，请检查音频输出设备"));
         return;
     }
-    withRenderer([this](Garbage&) { m_renderer.play(); });
+    withRenderer(retired, [this] { m_renderer.play(); });
     if (!m_device.start(&error)) {
         m_renderer.pause();
         Q_EMIT errorOccurred(QStringLiteral("音频设备启动失败：") + error);
@@ -202,43 +230,42 @@ void PlaybackEngine::setVolume(float gain)
 
 void PlaybackEngine::seek(qint64 positionMs)
 {
-    withRenderer([&](Garbage&) {
-        if (!m_currentCue)
-            return;
-        qint64 t = std::clamp<qint64>(positionMs, 0, std::max<qint64>(m_renderer.durationMs(), 0));
-        const qint64 loopStart = m_currentCue->loopStartMs();
-        const qint64 loopEnd = m_currentCue->loopEndMs();
-        if (loopEnd > loopStart)
-            t = std::clamp(t, loopStart, loopEnd);
-        m_renderer.seek(quint64(double(m_sampleRate) * double(t) / 1000.0), t);
-    });
+    syncHandover();
+    Cue* cue = m_current.cue.data();
+    if (!cue)
+        return;
+    qint64 t = std::clamp<qint64>(positionMs, 0, std::max<qint64>(m_renderer.durationMs(), 0));
+    const qint64 loopStart = cue->loopStartMs();
+    const qint64 loopEnd = cue->loopEndMs();
+    if (loopEnd > loopStart)
+        t = std::clamp(t, loopStart, loopEnd);
+    const quint64 frame = quint64(PcmBuffer::msToFrames(t));
+    Retired retired;
+    withRenderer(retired, [&] { m_renderer.seek(frame, t); });
 }
 
 void PlaybackEngine::stop()
 {
-    stopAsyncCrossfadeDecode();
-    std::shared_ptr<PcmBuffer> outgoing;
-    QString outgoingPath;
-    bool cueExists = false;
-    withRenderer([&](Garbage& garbage) {
+    dropPendingCrossfade();
+    Retired retired;
+    int outgoingSlot = 0;
+    withRenderer(retired, [&] {
         m_renderer.unload();
         ++m_loadGeneration;
         m_seenEndReports = m_renderer.endReports();
-        abandonCurrentDecode(garbage);
-        cueExists = !m_currentCue.isNull();
-        outgoing = std::move(m_currentPcm);
-        outgoingPath = m_currentPath;
-        garbage.push_back(std::move(m_currentSnapshot));
-        m_currentPcm.reset();
-        m_currentSnapshot.reset();
-        m_currentPath.clear();
-        m_currentCue = nullptr;
-        dropIncomingLocked(garbage);
+        outgoingSlot = retired.used;
+        retired.take(m_current);
+        retired.take(m_incoming);
+        m_sameFileCrossfade = false;
     });
     m_gainHold = GainHold{};
-    // Outside the lock: storing may evict (free) other entries.
-    if (cueExists)
-        keepInCache(outgoingPath, outgoing);
+    m_watchedDecode.reset();
+    // The outgoing cue's complete data goes back to the cache, so playing it
+    // again decodes nothing.
+    const Voice& outgoing = retired.voices[outgoingSlot];
+    if (outgoing.cue)
+        keepInCache(outgoing.path, outgoing.pcm);
+    releaseRetired(retired);
     updatePolling();
 }
 
@@ -246,19 +273,26 @@ void PlaybackEngine::stop()
 // Renderer hand-over
 
 template <typename Change>
-void PlaybackEngine::withRenderer(Change&& change)
+void PlaybackEngine::withRenderer(Retired& retired, Change&& change)
 {
-    Garbage garbage;  // destroyed after the lock below is released
-    garbage.reserve(8);  // no allocation while the callback waits
     {
         AudioOutputDevice::Lock lock(m_device);
-        syncHandoverLocked(garbage);
-        change(garbage);
+        syncHandoverLocked(retired);
+        change();
     }
+    releaseRetired(retired);
     rewatchCues();
 }
 
-void PlaybackEngine::syncHandoverLocked(Garbage& garbage)
+void PlaybackEngine::syncHandover()
+{
+    if (m_renderer.handovers() == m_seenHandovers)
+        return;
+    Retired retired;
+    withRenderer(retired, [] {});
+}
+
+void PlaybackEngine::syncHandoverLocked(Retired& retired)
 {
     const quint64 handovers = m_renderer.handovers();
     if (handovers == m_seenHandovers)
@@ -267,39 +301,39 @@ void PlaybackEngine::syncHandoverLocked(Garbage& garbage)
     m_gainHold = GainHold{};
 
     if (m_renderer.lastHandover() == PlaybackRenderer::Handover::ToIncoming) {
-        if (!m_sameFileCrossfade) {
-            abandonCurrentDecode(garbage);
-            garbage.push_back(std::move(m_currentPcm));
-            m_currentPcm = std::move(m_incomingPcm);
-            m_currentPath = m_incomingPath;
-        }
-        garbage.push_back(std::move(m_currentSnapshot));
-        m_currentSnapshot = std::move(m_incomingSnapshot);
-        m_currentCue = m_nextCue;
+        // The incoming cue plays on as the current one (within one file it
+        // already shares the current data).
+        retired.take(m_current);
+        m_current.swap(m_incoming);
     } else {
         // Faded to silence: the data is gone, the cue stays current.
-        abandonCurrentDecode(garbage);
-        garbage.push_back(std::move(m_currentPcm));
-        m_currentPcm.reset();
+        Voice data;
+        data.pcm.swap(m_current.pcm);
+        retired.take(data);
+        retired.take(m_incoming);
     }
-    dropIncomingLocked(garbage);
+    m_sameFileCrossfade = false;
 }
 
-void PlaybackEngine::dropIncomingLocked(Garbage& garbage)
+void PlaybackEngine::releaseRetired(Retired& retired)
 {
-    garbage.push_back(std::move(m_incomingPcm));
-    garbage.push_back(std::move(m_incomingSnapshot));
-    m_incomingPcm.reset();
-    m_incomingSnapshot.reset();
-    m_incomingPath.clear();
-    m_nextCue = nullptr;
-    m_sameFileCrossfade = false;
+    for (int i = 0; i < retired.used; ++i) {
+        const std::shared_ptr<PcmBuffer>& pcm = retired.voices[i].pcm;
+        if (pcm && pcm != m_current.pcm && pcm != m_incoming.pcm && pcm != m_crossfadeBuffer)
+            m_cache->abandon(pcm);
+    }
+    // Data taken over by a crossfade may still be decoding: its outcome is
+    // the current cue's now.
+    if (m_current.pcm && m_current.pcm->isFilling() && m_watchedDecode != m_current.pcm) {
+        m_watchedDecode = m_current.pcm;
+        updatePolling();
+    }
 }
 
 void PlaybackEngine::rewatchCues()
 {
-    Cue* current = m_currentCue.data();
-    Cue* next = m_nextCue.data();
+    Cue* current = m_current.cue.data();
+    Cue* next = m_incoming.cue.data();
     if (current == m_watchedCurrent && next == m_watchedNext)
         return;
     for (const QMetaObject::Connection& connection : m_cueConnections)
@@ -320,37 +354,47 @@ void PlaybackEngine::rewatchCues()
 void PlaybackEngine::onCueChanged(Cue* cue)
 {
     // Fades, envelopes and the loop region take effect at the next block.
-    // The snapshot is built before the device lock, which only swaps it in.
-    const std::shared_ptr<const CueSnapshot> snapshot = CueSnapshot::fromCue(*cue);
-    withRenderer([&](Garbage& garbage) {
-        if (cue == m_currentCue.data() && m_renderer.currentCue()) {
-            garbage.push_back(std::move(m_currentSnapshot));
-            m_currentSnapshot = snapshot;
-            m_renderer.setCurrentCue(m_currentSnapshot.get());
+    // The snapshots are built before the device lock, which only swaps them in.
+    std::shared_ptr<const CueSnapshot> forCurrent = CueSnapshot::fromCue(*cue);
+    std::shared_ptr<const CueSnapshot> forIncoming = forCurrent;
+    Retired retired;
+    withRenderer(retired, [&] {
+        if (cue == m_current.cue.data() && m_renderer.currentCue()) {
+            m_current.snapshot.swap(forCurrent);
+            m_renderer.setCurrentCue(m_current.snapshot.get());
         }
-        if (cue == m_nextCue.data() && m_incomingSnapshot) {
-            garbage.push_back(std::move(m_incomingSnapshot));
-            m_incomingSnapshot = snapshot;
-            m_renderer.setIncomingCue(m_incomingSnapshot.get());
+        if (cue == m_incoming.cue.data() && m_incoming.snapshot) {
+            m_incoming.snapshot.swap(forIncoming);
+            m_renderer.setIncomingCue(m_incoming.snapshot.get());
         }
     });
 }
 
 void PlaybackEngine::onCueDestroyed()
 {
-    // The cue is gone: its sound stops (or, for the incoming cue of a
-    // crossfade, the crossfade ends in silence). Guarded pointers are already
-    // null here; checked after the hand-over sync, they tell which one it was.
-    withRenderer([this](Garbage&) {
-        if (m_currentCue.isNull())
+    // The cue is gone: its sound stops. The outgoing cue of a crossfade falls
+    // silent while the mix goes on into the incoming one; for the incoming
+    // cue the crossfade ends in silence. Guarded pointers are already null
+    // here; checked after the hand-over sync, they tell which one it was.
+    Retired retired;
+    withRenderer(retired, [this] {
+        if (m_current.cue.isNull())
             m_renderer.setCurrentCue(nullptr);
-        if (m_nextCue.isNull())
+        if (m_incoming.cue.isNull())
             m_renderer.setIncomingCue(nullptr);
     });
 }
 
 // ---------------------------------------------------------------------------
 // Decoding and cache
+
+qint64 PlaybackEngine::expectedFrames(const QString& path, qint64 durationMs) const
+{
+    // A stored length is a hint (a damaged header may have claimed anything):
+    // trusted no further than the file's size allows.
+    const QFileInfo file(path);
+    return PcmBuffer::plausibleFrames(PcmBuffer::msToFrames(durationMs), file.exists() ? file.size() : -1);
+}
 
 bool PlaybackEngine::loadCue(Cue* cue)
 {
@@ -364,43 +408,46 @@ bool PlaybackEngine::loadCue(Cue* cue)
         return false;
     }
 
-    stopAsyncCrossfadeDecode();
     m_renderer.pause();
-    withRenderer([this](Garbage& garbage) { abandonCurrentDecode(garbage); });
-    // The outgoing cue's complete data goes back to the cache, so playing it
-    // again (or loading the same cue again) decodes nothing.
-    if (m_currentCue)
-        keepInCache(m_currentPath, m_currentPcm);
+    syncHandover();
 
-    qint64 durationMs = cue->durationMs();
-    std::shared_ptr<PcmBuffer> buffer;
-    bool fromCache = false;
-    if (std::optional<PcmCacheEntry> entry = m_cache->take(path)) {
-        buffer = entry->pcm;
-        fromCache = true;
-        durationMs = entry->frames > 0 ? PcmBuffer::framesToMs(entry->frames) : entry->durationMs;
-    } else {
-        buffer = std::make_shared<PcmBuffer>(qint64(m_sampleRate) * std::max<qint64>(durationMs, 0) / 1000);
-    }
+    // The file's data, wherever it is: the cache, a preload or a prepared
+    // crossfade still decoding it, or the current data itself (loading the
+    // same cue again).
+    const PcmCache::Claim claim = m_cache->claim(path, expectedFrames(path, cue->durationMs()), PcmCache::Use::Take);
+    const std::shared_ptr<PcmBuffer>& pcm = claim.pcm;
+    const qint64 durationMs = pcm->isFilling() ? cue->durationMs() : PcmBuffer::framesToMs(pcm->frames());
 
-    std::shared_ptr<const CueSnapshot> snapshot = CueSnapshot::fromCue(*cue);
-    withRenderer([&](Garbage& garbage) {
+    Voice incoming;
+    incoming.cue = cue;
+    incoming.path = path;
+    incoming.pcm = pcm;
+    incoming.snapshot = CueSnapshot::fromCue(*cue);
+    Retired retired;
+    int outgoingSlot = 0;
+    withRenderer(retired, [&] {
         ++m_loadGeneration;
         m_seenEndReports = m_renderer.endReports();
-        abandonCurrentDecode(garbage);
-        garbage.push_back(std::move(m_currentPcm));
-        garbage.push_back(std::move(m_currentSnapshot));
-        dropIncomingLocked(garbage);
-        m_currentCue = cue;
-        m_currentPath = path;
-        m_currentPcm = buffer;
-        m_currentSnapshot = std::move(snapshot);
-        m_renderer.load(m_currentPcm.get(), m_currentSnapshot.get(), durationMs);
+        outgoingSlot = retired.used;
+        retired.take(m_current);
+        retired.take(m_incoming);
+        m_sameFileCrossfade = false;
+        m_current.swap(incoming);
+        m_renderer.load(m_current.pcm.get(), m_current.snapshot.get(), durationMs);
     });
     m_gainHold = GainHold{};
+    m_watchedDecode = pcm->isFilling() ? pcm : nullptr;
+    dropPendingCrossfade();
 
-    if (!fromCache)
-        startDecode(path, buffer);
+    // The outgoing cue's complete data goes back to the cache, so playing it
+    // again (or loading the same cue again) decodes nothing.
+    const Voice& outgoing = retired.voices[outgoingSlot];
+    if (outgoing.cue && outgoing.pcm != m_current.pcm)
+        keepInCache(outgoing.path, outgoing.pcm);
+
+    if (claim.mustDecode)
+        startDecode(QStringLiteral("MADecodeThread"), path, pcm);
+    updatePolling();
 
     if (!initializeDevice()) {
         Q_EMIT errorOccurred(QStringLiteral("Failed to initialize SDL audio device"));
@@ -418,31 +465,22 @@ void PlaybackEngine::keepInCache(const QString& path, const std::shared_ptr<PcmB
     m_cache->store(path, PcmCacheEntry{pcm, frames, PcmBuffer::framesToMs(frames)});
 }
 
-void PlaybackEngine::abandonCurrentDecode(Garbage&)
+void PlaybackEngine::startDecode(const QString& threadName, const QString& path,
+                                 const std::shared_ptr<PcmBuffer>& buffer)
 {
-    // The decoder stops at its next read and cleans up by itself; nobody
-    // waits for it.
-    if (m_currentPcm && m_currentPcm->isFilling())
-        m_currentPcm->requestCancel();
-    WorkerThread::release(m_decodeThread);
-    m_decodeThread = nullptr;
-    m_decodeReportPending = false;
-}
-
-void PlaybackEngine::startDecode(const QString& path, const std::shared_ptr<PcmBuffer>& buffer)
-{
+    m_decodeThreads.removeIf([](const QPointer<QThread>& thread) { return thread.isNull(); });
     const DecodeFunction decode = m_decode;
-    m_decodeThread = WorkerThread::start(QStringLiteral("MADecodeThread"), [decode, path, buffer] {
+    const std::shared_ptr<PcmCache> cache = m_cache;
+    m_decodeThreads.append(WorkerThread::start(threadName, [decode, cache, path, buffer] {
         decode(path, *buffer);
-    });
-    m_decodeReportPending = true;
-    updatePolling();
+        cache->decodeFinished(path, buffer);
+    }));
 }
 
 void PlaybackEngine::preloadCues(const QList<Cue*>& cues)
 {
     m_cache->updateCacheBudget();
-    const QString current = m_currentCue ? m_currentCue->filePath() : QString();
+    const QString current = m_current.cue ? m_current.cue->filePath() : QString();
     QList<PreloadRequest> requests;
     QStringList queued;
     for (Cue* cue : cues) {
@@ -464,7 +502,7 @@ void PlaybackEngine::prioritizePreload(Cue* cue)
     const QString path = cue->filePath();
     if (m_cache->contains(path))
         return;
-    if (m_currentCue && !m_currentCue->filePath().isEmpty() && m_currentCue->filePath() == path)
+    if (m_current.cue && !m_current.cue->filePath().isEmpty() && m_current.cue->filePath() == path)
         return;
     m_preloader.prioritize(PreloadRequest{path, cue->durationMs()});
 }
@@ -491,7 +529,14 @@ bool PlaybackEngine::isCached(const QString& filePath) const
 
 bool PlaybackEngine::isDecodeComplete() const
 {
-    return m_currentPcm && m_currentPcm->endReached();
+    return m_current.pcm && m_current.pcm->endReached();
+}
+
+qint64 PlaybackEngine::decodedLengthMs() const
+{
+    if (!m_current.pcm || m_current.pcm->isFilling())
+        return -1;
+    return PcmBuffer::framesToMs(m_current.pcm->frames());
 }
 
 qint64 PlaybackEngine::cacheMemoryUsage() const
@@ -512,59 +557,68 @@ bool PlaybackEngine::startCrossfade(Cue* next)
 {
     if (!crossfadeEnabled)
         return false;
-    withRenderer([](Garbage&) {});
-    if (!m_currentCue) {
+    syncHandover();
+    if (!m_current.cue) {
         qWarning() << "[Crossfade] Invalid: no current cue";
         return false;
     }
     if (m_renderer.isCrossfading()) {
         // A running mix is cut off; the current cue plays alone meanwhile.
-        withRenderer([this](Garbage& garbage) {
+        Retired retired;
+        withRenderer(retired, [&] {
             m_renderer.cancelCrossfade();
-            dropIncomingLocked(garbage);
+            retired.take(m_incoming);
+            m_sameFileCrossfade = false;
         });
     }
 
-    if (m_crossfadeDecodeRunning) {
-        if (next && m_pendingCrossfadeCue.data() == next)
-            return true;  // crossfadeDecodeReady follows
-        stopAsyncCrossfadeDecode();
-    }
-    if (next && m_crossfadeDecodeFailed && m_pendingCrossfadeCue.data() == next) {
-        // Its decode has just failed: trying again would only fail again.
-        // The caller falls back to a normal start, which reports the error.
-        qWarning() << "[Crossfade] Incoming cue could not be decoded, no crossfade:" << next->filePath();
-        stopAsyncCrossfadeDecode();
-        return false;
+    std::shared_ptr<PcmBuffer> incoming;
+    QString incomingPath;
+    bool sameFile = false;
+    if (m_crossfadePending) {
+        if (next && m_pendingCrossfadeCue.data() == next) {
+            if (!m_crossfadeReady)
+                return true;  // crossfadeDecodeReady follows
+            if (m_crossfadeDecodeFailed) {
+                // Trying again would only fail again. The caller falls back
+                // to a normal start, which reports the error.
+                qWarning() << "[Crossfade] Incoming cue could not be decoded, no crossfade:" << next->filePath();
+                dropPendingCrossfade();
+                return false;
+            }
+            incoming = m_crossfadeBuffer;
+            incomingPath = m_pendingCrossfadePath;
+            clearPendingCrossfade();  // its data (still decoding, maybe) now mixes in
+        } else {
+            dropPendingCrossfade();
+        }
     }
 
-    std::shared_ptr<PcmBuffer> incoming;
-    bool sameFile = false;
-    quint64 incomingFrames = 0;
-    QString incomingPath;
-    if (next) {
+    if (next && !incoming) {
         incomingPath = next->filePath();
         if (!QFileInfo::exists(incomingPath)) {
             qWarning() << "[Crossfade] File not found:" << incomingPath;
             return false;
         }
-        if (next == m_currentCue.data() || incomingPath == m_currentPath) {
+        if (next == m_current.cue.data() || incomingPath == m_current.path) {
             sameFile = true;
-            incomingFrames = m_currentPcm ? quint64(m_currentPcm->frames()) : 0;
-        } else if (m_crossfadeDecodeDone && m_pendingCrossfadeCue.data() == next && m_crossfadeBuffer
-                   && m_crossfadeBuffer->frames() > 0) {
-            incoming = std::move(m_crossfadeBuffer);
-            m_crossfadeBuffer.reset();
-            m_crossfadeDecodeDone = false;
-            incomingFrames = quint64(incoming->frames());
+            incoming = m_current.pcm;
         } else {
-            stopAsyncCrossfadeDecode();
-            if (std::optional<PcmCacheEntry> entry = m_cache->find(incomingPath)) {
-                incoming = entry->pcm;  // shared; the entry stays in the cache
-                incomingFrames = quint64(entry->frames);
-            } else {
-                // Decode it first; the current cue plays on meanwhile, at its
-                // own gain whatever gain is set for its successor.
+            // The cache's entry, a preload still at it, or a decode of our
+            // own; it mixes in as soon as its first data is there.
+            PcmCache::Claim claim =
+                m_cache->claim(incomingPath, expectedFrames(incomingPath, next->durationMs()), PcmCache::Use::Share);
+            if (!hasStartData(*claim.pcm)) {
+                m_crossfadePending = true;
+                m_crossfadeReady = false;
+                m_crossfadeDecodeFailed = false;
+                m_pendingCrossfadeCue = next;
+                m_pendingCrossfadePath = incomingPath;
+                m_crossfadeBuffer = claim.pcm;
+                if (claim.mustDecode)
+                    startDecode(QStringLiteral("XfadeDecodeThread"), incomingPath, claim.pcm);
+                // The current cue plays on meanwhile, at its own gain
+                // whatever gain is set for its successor.
                 m_preloader.stopWorker();
                 if (!m_gainHold.active) {
                     m_gainHold = GainHold{};
@@ -572,9 +626,10 @@ bool PlaybackEngine::startCrossfade(Cue* next)
                     m_gainHold.gain = m_renderer.currentCueGain();
                     m_renderer.holdOutgoingGain(m_gainHold.gain);
                 }
-                startAsyncCrossfadeDecode(next);
+                updatePolling();
                 return true;
             }
+            incoming = std::move(claim.pcm);
         }
     }
 
@@ -582,12 +637,15 @@ bool PlaybackEngine::startCrossfade(Cue* next)
     // is there, so nothing has to be decoded on this thread.
     m_preloader.stopWorker();
     const qint64 currentDuration = m_renderer.durationMs();
-    const qint64 loopEnd = m_currentCue->loopEndMs();
+    const qint64 loopEnd = m_current.cue->loopEndMs();
+    const quint64 incomingFrames = incoming ? quint64(incoming->frames()) : 0;
+    const bool incomingComplete = !incoming || !incoming->isFilling();
     CrossfadeRequest request;
     request.wantedMs = crossfadeDurationMs;
     request.currentDurationMs = currentDuration;
     request.nextDurationMs = next ? next->durationMs() : 0;
     request.incomingFrames = incomingFrames;
+    request.incomingComplete = incomingComplete;
     request.nextLoopStartMs = next ? next->loopStartMs() : 0;
     request.outgoingRegionEndMs = (loopEnd >= 1 && loopEnd < currentDuration) ? loopEnd : currentDuration;
     request.positionFrames = m_renderer.positionFrames();
@@ -597,34 +655,38 @@ bool PlaybackEngine::startCrossfade(Cue* next)
     if (plan.refused) {
         qWarning() << "[Crossfade] ABORT: Cue too short (cur=" << currentDuration << "ms, next=" << plan.nextDurationMs
                    << "ms, required=" << plan.requiredMs << "ms), canceling crossfade";
+        if (!sameFile)
+            m_cache->abandon(incoming);
         return false;
     }
     if (plan.loopStartReset)
         qWarning() << "[Crossfade] WARN: loopStart" << next->loopStartMs() << "ms exceeds total frames, resetting to 0";
 
-    std::shared_ptr<const CueSnapshot> snapshot = next ? CueSnapshot::fromCue(*next) : nullptr;
+    Voice voice;
+    voice.cue = next;
+    voice.path = incomingPath;
+    voice.pcm = incoming;
+    voice.snapshot = next ? CueSnapshot::fromCue(*next) : nullptr;
     PlaybackRenderer::CrossfadeSetup setup;
-    setup.incoming = incoming.get();
-    setup.incomingCue = snapshot.get();
+    setup.incoming = sameFile ? nullptr : incoming.get();
+    setup.incomingCue = voice.snapshot.get();
     setup.sameFile = sameFile;
-    setup.incomingDurationMs = next ? (next->durationMs() >= 1 ? next->durationMs()
-                                                               : PcmBuffer::framesToMs(qint64(incomingFrames)))
-                                    : 0;
+    setup.incomingDurationMs = !next ? 0
+        : next->durationMs() >= 1 ? next->durationMs()
+        : incomingComplete        ? PcmBuffer::framesToMs(qint64(incomingFrames))
+                                  : 0;
     setup.incomingStartFrame = plan.incomingStartFrames;
     setup.lengthFrames = plan.lengthFrames;
-    setup.moveOutgoing = plan.outgoingMoved;
-    setup.outgoingPositionFrames = plan.outgoingPositionFrames;
+    setup.outgoingEndFrame = plan.outgoingEndFrames;
     setup.curve = crossfadeCurve;
     // The outgoing cue keeps the gain it had; the transport then sets the
     // gain of the incoming one.
     setup.outgoingGain = m_renderer.currentCueGain();
 
-    withRenderer([&](Garbage& garbage) {
-        dropIncomingLocked(garbage);
-        m_incomingPcm = std::move(incoming);
-        m_incomingSnapshot = std::move(snapshot);
-        m_incomingPath = incomingPath;
-        m_nextCue = next;
+    Retired retired;
+    withRenderer(retired, [&] {
+        retired.take(m_incoming);
+        m_incoming.swap(voice);
         m_sameFileCrossfade = sameFile;
         m_renderer.beginCrossfade(setup);
     });
@@ -636,42 +698,32 @@ void PlaybackEngine::cancelCrossfade()
 {
     if (!m_renderer.isCrossfading())
         return;
-    withRenderer([this](Garbage& garbage) {
+    Retired retired;
+    withRenderer(retired, [&] {
         m_renderer.cancelCrossfade();
-        dropIncomingLocked(garbage);
+        retired.take(m_incoming);
+        m_sameFileCrossfade = false;
     });
 }
 
-void PlaybackEngine::startAsyncCrossfadeDecode(Cue* cue)
+void PlaybackEngine::clearPendingCrossfade()
 {
-    stopAsyncCrossfadeDecode();
-    m_pendingCrossfadeCue = cue;
-    m_crossfadeDecodeRunning = true;
-    m_crossfadeDecodeDone = false;
-    m_crossfadeDecodeFailed = false;
-    const QString path = cue->filePath();
-    auto buffer = std::make_shared<PcmBuffer>(qint64(m_sampleRate) * std::max<qint64>(cue->durationMs(), 0) / 1000);
-    m_crossfadeBuffer = buffer;
-    const DecodeFunction decode = m_decode;
-    m_crossfadeThread = WorkerThread::start(QStringLiteral("XfadeDecodeThread"), [decode, path, buffer] {
-        decode(path, *buffer);
-    });
-    updatePolling();
-}
-
-void PlaybackEngine::stopAsyncCrossfadeDecode()
-{
-    // An abandoned decode owns only its buffer: it can neither hand its data
-    // over nor announce itself once it is let go here.
-    if (m_crossfadeBuffer && m_crossfadeBuffer->isFilling())
-        m_crossfadeBuffer->requestCancel();
-    WorkerThread::release(m_crossfadeThread);
-    m_crossfadeThread = nullptr;
-    m_crossfadeBuffer.reset();
-    m_crossfadeDecodeRunning = false;
-    m_crossfadeDecodeDone = false;
+    m_crossfadePending = false;
+    m_crossfadeReady = false;
     m_crossfadeDecodeFailed = false;
     m_pendingCrossfadeCue = nullptr;
+    m_pendingCrossfadePath.clear();
+    m_crossfadeBuffer.reset();
+}
+
+void PlaybackEngine::dropPendingCrossfade()
+{
+    // A decode started only for this crossfade stops at its next read; one
+    // that a preload or the cache still wants goes on.
+    const std::shared_ptr<PcmBuffer> buffer = m_crossfadeBuffer;
+    clearPendingCrossfade();
+    if (buffer && buffer != m_current.pcm && buffer != m_incoming.pcm)
+        m_cache->abandon(buffer);
 }
 
 // ---------------------------------------------------------------------------
@@ -681,7 +733,7 @@ void PlaybackEngine::updatePolling()
 {
     if (m_shuttingDown)
         return;
-    const bool needed = m_device.isOpen() || m_decodeReportPending || m_crossfadeDecodeRunning;
+    const bool needed = m_device.isOpen() || m_watchedDecode || m_crossfadePending;
     if (needed && !m_pollTimer.isActive())
         m_pollTimer.start();
     else if (!needed && m_pollTimer.isActive())
@@ -705,7 +757,7 @@ void PlaybackEngine::checkDevice()
         play();
         return;
     }
-    // No device: the position stands still while playing, which the
+    // No device: nothing asks for blocks any more while playing, which the
     // transport's stall check sees and answers with its own recovery.
     m_renderer.play();
 }
@@ -713,57 +765,53 @@ void PlaybackEngine::checkDevice()
 void PlaybackEngine::onPoll()
 {
     checkDevice();
-
-    if (m_renderer.handovers() != m_seenHandovers)
-        withRenderer([](Garbage&) {});
+    syncHandover();
 
     bool decodeCompleted = false;
     QStringList errors;
-    if (m_decodeReportPending && m_currentPcm && !m_currentPcm->isFilling()) {
-        m_decodeReportPending = false;
-        WorkerThread::release(m_decodeThread);
-        m_decodeThread = nullptr;
-        const PcmBuffer::State state = m_currentPcm->state();
+    if (m_watchedDecode && m_watchedDecode != m_current.pcm) {
+        m_watchedDecode.reset();  // replaced before it ended: nothing to report
+    } else if (m_watchedDecode && !m_watchedDecode->isFilling()) {
+        const std::shared_ptr<PcmBuffer> pcm = std::move(m_watchedDecode);
+        m_watchedDecode.reset();
+        const PcmBuffer::State state = pcm->state();
         if (state == PcmBuffer::State::Failed) {
-            if (m_currentPcm->frames() > 0)
-                qWarning() << "[MADecode] Reading stopped on errors after" << m_currentPcm->frames()
-                           << "frames:" << m_currentPcm->errorString();
+            if (pcm->frames() > 0)
+                qWarning() << "[MADecode] Reading stopped on errors after" << pcm->frames()
+                           << "frames:" << pcm->errorString();
             else
-                qWarning() << "[MADecode] 打开文件失败, error:" << m_currentPcm->errorString();
-            errors.append(QStringLiteral("FFmpeg decode error: ") + m_currentPcm->errorString());
-        } else if (m_currentPcm->endReached() && m_currentPcm->frames() == 0) {
-            qWarning() << "[MADecode] WARNING: 0 frames decoded - bad audio file:" << m_currentPath;
-            errors.append(QStringLiteral("No audio data could be decoded from: ") + m_currentPath);
-        } else if (m_currentPcm->endReached()) {
+                qWarning() << "[MADecode] 打开文件失败, error:" << pcm->errorString();
+            errors.append(QStringLiteral("FFmpeg decode error: ") + pcm->errorString());
+        } else if (pcm->endReached() && pcm->frames() == 0) {
+            qWarning() << "[MADecode] WARNING: 0 frames decoded - bad audio file:" << m_current.path;
+            errors.append(QStringLiteral("No audio data could be decoded from: ") + m_current.path);
+        } else if (pcm->endReached()) {
             // A cut file plays what it has; its real length replaces the
             // declared one.
             if (state == PcmBuffer::State::Short)
-                qWarning() << "[MADecode] File is shorter than it declares:" << m_currentPath
-                           << m_currentPcm->errorString();
+                qWarning() << "[MADecode] File is shorter than it declares:" << m_current.path << pcm->errorString();
             decodeCompleted = true;
         }
     }
 
     bool crossfadeReady = false;
-    if (m_crossfadeDecodeRunning && m_crossfadeBuffer && !m_crossfadeBuffer->isFilling()) {
-        m_crossfadeDecodeRunning = false;
-        WorkerThread::release(m_crossfadeThread);
-        m_crossfadeThread = nullptr;
-        if (m_crossfadeBuffer->endReached() && m_crossfadeBuffer->frames() > 0) {
-            m_crossfadeDecodeDone = true;
-        } else {
+    if (m_crossfadePending && !m_crossfadeReady && m_crossfadeBuffer && hasStartData(*m_crossfadeBuffer)) {
+        m_crossfadeReady = true;
+        crossfadeReady = true;
+        if (m_crossfadeBuffer->frames() == 0) {
             if (m_crossfadeBuffer->state() == PcmBuffer::State::Failed)
                 qWarning() << "[XfadeDecode] decodeCueToBufferChunked - init failed:" << m_crossfadeBuffer->errorString();
             else
                 qWarning() << "[XfadeDecode] No audio data decoded for the incoming cue";
             m_crossfadeDecodeFailed = true;
-            m_crossfadeBuffer.reset();
         }
-        crossfadeReady = true;
     }
 
+    // The end of the outgoing data while a crossfade waits for its incoming
+    // cue belongs to that crossfade: the transport already plays the
+    // incoming cue, which comes in as soon as its data is there.
     const quint64 endReports = m_renderer.endReports();
-    const bool ended = endReports != m_seenEndReports;
+    const bool ended = endReports != m_seenEndReports && !m_crossfadePending;
     m_seenEndReports = endReports;
     const quint64 generation = m_loadGeneration;
     updatePolling();

@@ -29,12 +29,17 @@ class QThread;
 // cue into the next. It never decides what plays next; the transport above
 // it polls the position and drives it.
 //
+// A file is decoded once however many need it: the playback, a crossfade and
+// the preloader claim its buffer from the cache and share it, complete or
+// still filling.
+//
 // Every public member belongs to the GUI thread. The audio callback only runs
 // the PlaybackRenderer; the engine hands it buffers and cue snapshots under
-// the device lock (a few pointer swaps) and frees replaced ones afterwards.
-// What the callback reports (the end of the data, a finished crossfade) and
-// what the workers finish is picked up by a short GUI-thread timer, which
-// emits the signals.
+// the device lock, with nothing but pointer swaps there: whatever is replaced
+// is released, and whatever needs allocating is made, outside the lock. What
+// the callback reports (the end of the data, a finished crossfade) and what
+// the workers finish is picked up by a short GUI-thread timer, which emits
+// the signals.
 class PlaybackEngine : public QObject {
     Q_OBJECT
 
@@ -53,6 +58,8 @@ public:
     virtual void setVolume(float gain);
 
     virtual bool reinitializeDevice();
+    // Closes the device and keeps everything else (the cue, its position, a
+    // running crossfade): the next play() goes on on the new device.
     virtual bool setOutputDevice(const QString& deviceName);
     virtual QString getOutputDeviceName() const;
     virtual QStringList getAvailableDevices() const;
@@ -62,6 +69,9 @@ public:
     virtual bool isPlaying() const { return m_renderer.isPlaying(); }
     virtual float getPeakLevel() const { return m_renderer.peakLevel(); }
     virtual quint32 getSampleRate() const { return m_sampleRate; }
+    // Blocks the output device has asked for so far; it stands still only
+    // when the device does.
+    virtual quint64 outputProgress() const { return m_renderer.renderCalls(); }
 
     // --- decoding and preload cache ---
     virtual bool loadCue(Cue* cue);
@@ -75,12 +85,17 @@ public:
     // The current cue's data holds the whole file: decoded to its real end,
     // not cut short by a read error. Only then is getDuration() its length.
     virtual bool isDecodeComplete() const;
+    // Length of the current cue's data once decoding has ended (0 when
+    // nothing could be decoded); -1 while it is still arriving, or when there
+    // is no data (stopped, faded to silence).
+    virtual qint64 decodedLengthMs() const;
 
     // --- crossfade ---
     virtual bool startCrossfade(Cue* next);
     virtual void cancelCrossfade();
     virtual bool isCrossfading() const { return m_renderer.isCrossfading(); }
-    virtual bool isCrossfadeDecoding() const { return m_crossfadeDecodeRunning; }
+    // A crossfade is prepared and its incoming cue has no data to mix yet.
+    virtual bool isCrossfadeDecoding() const { return m_crossfadePending && !m_crossfadeReady; }
     virtual Cue* crossfadePendingCue() const { return m_pendingCrossfadeCue.data(); }
     virtual quint64 incomingPositionFrames() const { return m_renderer.incomingPositionFrames(); }
 
@@ -98,11 +113,27 @@ Q_SIGNALS:
     void decodingCompleted();
     void playbackFinished();
     void errorOccurred(const QString& message);
+    // The prepared crossfade's incoming cue has its first data (or turned
+    // out to have none): startCrossfade() for it mixes now (or refuses).
     void crossfadeDecodeReady();
 
 private:
-    // Replaced buffers and snapshots, released after the device lock is let go.
-    using Garbage = std::vector<std::shared_ptr<const void>>;
+    // One cue as the renderer plays it, and what keeps its data alive.
+    struct Voice {
+        QPointer<Cue> cue;
+        QString path;
+        std::shared_ptr<PcmBuffer> pcm;
+        std::shared_ptr<const CueSnapshot> snapshot;
+        void swap(Voice& other) noexcept;
+    };
+    // What the renderer let go of while the device was locked: it is swapped
+    // in here (no allocation, nothing freed) and released after the lock.
+    struct Retired {
+        static constexpr int kSlots = 6;
+        Voice voices[kSlots];
+        int used = 0;
+        void take(Voice& voice);
+    };
 
     struct GainHold {
         bool active = false;
@@ -117,17 +148,21 @@ private:
     void closeDevice();
 
     // Runs change with the device locked, after taking over a crossfade
-    // hand-over the callback may have made.
+    // hand-over the callback may have made; change may only call the
+    // renderer and swap members into retired.
     template <typename Change>
-    void withRenderer(Change&& change);
-    void syncHandoverLocked(Garbage& garbage);
+    void withRenderer(Retired& retired, Change&& change);
+    void syncHandover();
+    void syncHandoverLocked(Retired& retired);
+    // After the lock: decodes nobody needs any more are cancelled, the
+    // current data's decode is watched.
+    void releaseRetired(Retired& retired);
 
+    qint64 expectedFrames(const QString& path, qint64 durationMs) const;
     void keepInCache(const QString& path, const std::shared_ptr<PcmBuffer>& pcm);
-    void abandonCurrentDecode(Garbage& garbage);
-    void startDecode(const QString& path, const std::shared_ptr<PcmBuffer>& buffer);
-    void startAsyncCrossfadeDecode(Cue* cue);
-    void stopAsyncCrossfadeDecode();
-    void dropIncomingLocked(Garbage& garbage);
+    void startDecode(const QString& threadName, const QString& path, const std::shared_ptr<PcmBuffer>& buffer);
+    void dropPendingCrossfade();
+    void clearPendingCrossfade();
 
     void rewatchCues();
     void onCueChanged(Cue* cue);
@@ -148,14 +183,8 @@ private:
     PcmPreloader m_preloader;
 
     // What the renderer plays, owned here.
-    QPointer<Cue> m_currentCue;
-    QString m_currentPath;  // the file the current data was decoded from
-    std::shared_ptr<PcmBuffer> m_currentPcm;
-    std::shared_ptr<const CueSnapshot> m_currentSnapshot;
-    QPointer<Cue> m_nextCue;
-    QString m_incomingPath;
-    std::shared_ptr<PcmBuffer> m_incomingPcm;
-    std::shared_ptr<const CueSnapshot> m_incomingSnapshot;
+    Voice m_current;
+    Voice m_incoming;  // mixing in; for a crossfade within one file it shares m_current's data
     bool m_sameFileCrossfade = false;
     quint64 m_seenHandovers = 0;
     quint64 m_seenEndReports = 0;
@@ -166,17 +195,19 @@ private:
     Cue* m_watchedNext = nullptr;
     std::vector<QMetaObject::Connection> m_cueConnections;
 
-    // "MADecodeThread": fills m_currentPcm.
-    QThread* m_decodeThread = nullptr;
-    bool m_decodeReportPending = false;
+    // The current data's decode, until its outcome has been reported.
+    std::shared_ptr<PcmBuffer> m_watchedDecode;
+    // Decoder threads started here ("MADecodeThread", "XfadeDecodeThread"),
+    // for the destructor to wait on.
+    QList<QPointer<QThread>> m_decodeThreads;
 
-    // "XfadeDecodeThread": the incoming cue of a crossfade.
-    QThread* m_crossfadeThread = nullptr;
-    std::shared_ptr<PcmBuffer> m_crossfadeBuffer;
+    // A crossfade waiting for its incoming cue's first data.
+    bool m_crossfadePending = false;
+    bool m_crossfadeReady = false;         // crossfadeDecodeReady was emitted
+    bool m_crossfadeDecodeFailed = false;  // ... and there is nothing to mix
     QPointer<Cue> m_pendingCrossfadeCue;
-    bool m_crossfadeDecodeRunning = false;
-    bool m_crossfadeDecodeDone = false;
-    bool m_crossfadeDecodeFailed = false;
+    QString m_pendingCrossfadePath;
+    std::shared_ptr<PcmBuffer> m_crossfadeBuffer;
 
     QTimer m_pollTimer;
     bool m_shuttingDown = false;

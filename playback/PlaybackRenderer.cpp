@@ -106,12 +106,8 @@ void PlaybackRenderer::beginCrossfade(const CrossfadeSetup& setup)
     m_incomingPositionFrames.store(setup.incomingStartFrame, kRelaxed);
     m_crossfadeProgress = 0;
     m_crossfadeLength = setup.lengthFrames;
+    m_outgoingEndFrame = setup.outgoingEndFrame;
     m_crossfadeCurve = setup.curve;
-    if (setup.moveOutgoing) {
-        // The outgoing cue jumps back; ramp from what was last heard.
-        setPosition(setup.outgoingPositionFrames, framesToMs(setup.outgoingPositionFrames));
-        m_declickFramesLeft = kDeclickFrames;
-    }
     m_outgoingGain = setup.outgoingGain;
     m_gainHeld.store(false, kRelaxed);
     m_crossfading = true;
@@ -133,6 +129,7 @@ void PlaybackRenderer::clearCrossfade()
     m_incomingPositionFrames.store(0, kRelaxed);
     m_crossfadeProgress = 0;
     m_crossfadeLength = 0;
+    m_outgoingEndFrame = 0;
     m_outgoingGain = 1.0f;
 }
 
@@ -143,6 +140,7 @@ void PlaybackRenderer::render(float* out, qint64 frames)
 {
     if (!out || frames <= 0)
         return;
+    m_renderCalls.fetch_add(1, kRelaxed);
     refreshDuration();
     while (frames > 0) {
         const qint64 n = std::min(frames, kMaxBlockFrames);
@@ -212,7 +210,9 @@ inline void PlaybackRenderer::applyDeclick(float& left, float& right, qint64 i, 
 
 void PlaybackRenderer::renderBlock(float* out, qint64 n)
 {
-    if (m_outputLost.load(kRelaxed) || !m_current.cue || !m_playing.load(kRelaxed)) {
+    // A crossfade goes on when the outgoing cue is gone (it is silent then):
+    // the mix must still reach the incoming cue.
+    if (m_outputLost.load(kRelaxed) || (!m_current.cue && !m_crossfading) || !m_playing.load(kRelaxed)) {
         silence(out, n);
         m_lastLeft = m_lastRight = 0.0f;
         return;
@@ -298,16 +298,20 @@ void PlaybackRenderer::mixCrossfade(float* out, qint64 n, quint64 startFrame, fl
     const float incomingVolume = m_volume.load(kRelaxed);
     const float outgoingVolume = m_outgoingGain;
 
-    const PcmBuffer* outgoing = m_current.buffer;
+    // The outgoing cue plays up to its region end (or as far as it has
+    // data), then is silent; a cue that is gone is silent throughout.
+    const PcmBuffer* outgoing = m_current.cue ? m_current.buffer : nullptr;
     const PcmBuffer* incoming = m_sameFile ? m_current.buffer : m_incoming.buffer;
-    const qint64 outCopied = outgoing ? outgoing->copyFrames(qint64(startFrame), n, out) : 0;
+    const qint64 outAvailable = startFrame < m_outgoingEndFrame ? qint64(m_outgoingEndFrame - startFrame) : 0;
+    const qint64 outCopied = outgoing ? outgoing->copyFrames(qint64(startFrame), std::min(n, outAvailable), out) : 0;
     std::memset(out + outCopied * kChannels, 0, size_t((n - outCopied) * kChannels) * sizeof(float));
     float* in = m_incomingScratch.data();
     const quint64 incomingStart = m_incomingPositionFrames.load(kRelaxed);
+    const bool incomingFilling = incoming && incoming->isFilling();
     const qint64 inCopied = incoming ? incoming->copyFrames(qint64(incomingStart), n, in) : 0;
     std::memset(in + inCopied * kChannels, 0, size_t((n - inCopied) * kChannels) * sizeof(float));
 
-    const FadeRegion outRegion = m_current.cue->fadeRegion(m_current.durationMs);
+    const FadeRegion outRegion = m_current.cue ? m_current.cue->fadeRegion(m_current.durationMs) : FadeRegion{};
     const FadeRegion inRegion = m_incoming.cue ? m_incoming.cue->fadeRegion(m_incoming.durationMs) : FadeRegion{};
     const qint64 ramp = m_declickFramesLeft;
     VoiceGains outGains;
@@ -335,7 +339,9 @@ void PlaybackRenderer::mixCrossfade(float* out, qint64 n, quint64 startFrame, fl
         ++m_crossfadeProgress;
     }
 
-    m_incomingPositionFrames.store(incomingStart + quint64(n), kRelaxed);
+    // An incoming cue still being decoded waits where its data ends instead
+    // of skipping what has not arrived yet.
+    m_incomingPositionFrames.store(incomingStart + quint64(incomingFilling ? inCopied : n), kRelaxed);
     const quint64 end = startFrame + quint64(n);
     m_positionFrames.store(end, kRelaxed);
     m_positionMs.store(framesToMs(end), kRelaxed);

@@ -39,8 +39,9 @@ public:
         qint64 incomingDurationMs = 0;
         quint64 incomingStartFrame = 0;
         quint64 lengthFrames = 0;
-        bool moveOutgoing = false;
-        quint64 outgoingPositionFrames = 0;
+        // Where the outgoing cue's region ends: it is silent from there on,
+        // and never jumps back to fill the fade.
+        quint64 outgoingEndFrame = 0;
         int curve = 2;
         float outgoingGain = 1.0f;
     };
@@ -90,6 +91,9 @@ public:
     quint64 endReports() const { return m_endReports.load(std::memory_order_acquire); }
     // Crossfades that have handed over so far.
     quint64 handovers() const { return m_handovers.load(std::memory_order_acquire); }
+    // Blocks the output has asked for so far: it stands still only when the
+    // device does, whatever the cue is doing (waiting for data included).
+    quint64 renderCalls() const { return m_renderCalls.load(std::memory_order_relaxed); }
 
     // --- audio thread ---
     void render(float* out, qint64 frames);
@@ -134,6 +138,7 @@ private:
     bool m_crossfading = false;
     quint64 m_crossfadeProgress = 0;
     quint64 m_crossfadeLength = 0;
+    quint64 m_outgoingEndFrame = 0;
     int m_crossfadeCurve = 2;
     float m_outgoingGain = 1.0f;
     Handover m_lastHandover = Handover::None;
@@ -153,4 +158,5 @@ private:
     std::atomic<quint64> m_incomingPositionFrames{0};
     std::atomic<quint64> m_endReports{0};
     std::atomic<quint64> m_handovers{0};
+    std::atomic<quint64> m_renderCalls{0};
 };

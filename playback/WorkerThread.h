@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -7,19 +8,18 @@
 class QThread;
 
 // Named worker threads that are never killed and never deleted while they
-// run. A thread that is no longer wanted is released: it finishes its
-// current step, sees it was cancelled and deletes itself.
+// run: a thread object is deleted once its body has returned. A thread that
+// is no longer wanted is simply forgotten; its body finishes its current
+// step, sees it was cancelled (through what it owns) and returns.
 namespace WorkerThread {
 
-// Starts body on a new thread named name (at the caller's priority).
-QThread* start(const QString& name, std::function<void()> body);
+// Starts body on a new thread named name (at the caller's priority). The
+// guard turns null once the finished thread has been deleted, which a later
+// start() does.
+QPointer<QThread> start(const QString& name, std::function<void()> body);
 
-// Deletes the thread object now when it has finished, else once it does.
-// Never waits. The body must not touch anything but what it owns.
-void release(QThread* thread);
-
-// Waits up to waitMs for the thread to finish, then releases it. True when it
-// finished in time.
-bool waitAndRelease(QThread* thread, int waitMs);
+// Waits up to waitMs for the thread to finish; true when it has, or when it
+// is already gone.
+bool wait(const QPointer<QThread>& thread, int waitMs);
 
 }  // namespace WorkerThread

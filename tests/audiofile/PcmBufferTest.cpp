@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -23,6 +24,8 @@ private Q_SLOTS:
     void copiesAcrossChunkBoundaries();
     void readersSeeOnlyWrittenFramesWhileItGrows();
     void finalStateComesAfterTheLastFrame();
+    void reservationsTrustNoAbsurdLength_data();
+    void reservationsTrustNoAbsurdLength();
 };
 
 void PcmBufferTest::copiesAcrossChunkBoundaries()
@@ -107,6 +110,41 @@ void PcmBufferTest::finalStateComesAfterTheLastFrame()
         QCOMPARE(buffer->frames(), qint64(50000));
         writer.join();
     }
+}
+
+void PcmBufferTest::reservationsTrustNoAbsurdLength_data()
+{
+    QTest::addColumn<qint64>("hintMs");
+    QTest::addColumn<qint64>("fileBytes");
+    QTest::addColumn<qint64>("expected");
+    const qint64 fiveMinutes = qint64(44100) * 300;
+    QTest::newRow("a 5-minute MP3") << qint64(300000) << qint64(7200000) << fiveMinutes;
+    QTest::newRow("size unknown") << qint64(300000) << qint64(-1) << fiveMinutes;
+    QTest::newRow("10^15 ms in a 40 kB file") << qint64(1000000000000000) << qint64(40000)
+                                             << 40000 * PcmBuffer::kMaxFramesPerFileByte;
+    QTest::newRow("10^15 ms, size unknown") << qint64(1000000000000000) << qint64(-1) << PcmBuffer::kMaxReserveFrames;
+    QTest::newRow("largest value") << std::numeric_limits<qint64>::max() << std::numeric_limits<qint64>::max()
+                                   << PcmBuffer::kMaxReserveFrames;
+    QTest::newRow("negative") << qint64(-5) << qint64(1000) << qint64(0);
+}
+
+void PcmBufferTest::reservationsTrustNoAbsurdLength()
+{
+    QFETCH(qint64, hintMs);
+    QFETCH(qint64, fileBytes);
+    QFETCH(qint64, expected);
+    const qint64 frames = PcmBuffer::plausibleFrames(PcmBuffer::msToFrames(hintMs), fileBytes);
+    QCOMPARE(frames, expected);
+
+    // Sized by the raw hint as well, nothing throws and the buffer works.
+    const qint64 raw = PcmBuffer::msToFrames(hintMs);
+    QVERIFY(raw >= 0);
+    PcmBuffer buffer(raw);
+    buffer.reserveFrames(raw);
+    buffer.reserveFrames(std::numeric_limits<qint64>::max());
+    const std::vector<float> samples(200, 0.5f);
+    buffer.append(samples.data(), 100);
+    QCOMPARE(buffer.frames(), qint64(100));
 }
 
 QTEST_GUILESS_MAIN(PcmBufferTest)

@@ -46,9 +46,13 @@ private Q_SLOTS:
     void cueWithoutPeaksAsksForThem();
     void outputDeviceSwitch_data();
     void outputDeviceSwitch();
+    void outputDeviceThatFailsStopsTheCue();
     void crossfadeSwitchedOffWhilePreparedRestartsTheCue();
     void preparedCrossfadeRefusedStartsTheCueAlone_data();
     void preparedCrossfadeRefusedStartsTheCueAlone();
+    void endOfDataWithNothingToRepeat_data();
+    void endOfDataWithNothingToRepeat();
+    void preparedCrossfadeGoesOnAfterAPause();
 };
 
 namespace {
@@ -294,19 +298,25 @@ void AudioEngineTest::cueVolumeWithoutACueIsIgnored()
 
 void AudioEngineTest::stallRecovery_data()
 {
+    // The position stands still in every row; what counts is whether the
+    // output device still asks for blocks.
     QTest::addColumn<qint64>("position");
+    QTest::addColumn<bool>("deviceStalled");
     QTest::addColumn<int>("ticks");
     QTest::addColumn<int>("recoveries");
-    QTest::newRow("frozen for 39 ticks after the first") << qint64(5000) << 40 << 0;
-    QTest::newRow("frozen for 2 s") << qint64(5000) << 41 << 1;
-    QTest::newRow("still frozen a while later") << qint64(5000) << 70 << 1;
-    QTest::newRow("standing at 0") << qint64(0) << 200 << 0;
-    QTest::newRow("at the end of the file") << qint64(60000) << 200 << 0;
+    QTest::newRow("device silent for 39 ticks") << qint64(5000) << true << 39 << 0;
+    QTest::newRow("device silent for 2 s") << qint64(5000) << true << 40 << 1;
+    QTest::newRow("still silent a while later") << qint64(5000) << true << 70 << 1;
+    QTest::newRow("silent at 0") << qint64(0) << true << 40 << 1;
+    QTest::newRow("waiting for the decoder") << qint64(5000) << false << 200 << 0;
+    QTest::newRow("standing at 0, nothing decoded yet") << qint64(0) << false << 200 << 0;
+    QTest::newRow("at the end of the file") << qint64(60000) << false << 200 << 0;
 }
 
 void AudioEngineTest::stallRecovery()
 {
     QFETCH(qint64, position);
+    QFETCH(bool, deviceStalled);
     QFETCH(int, ticks);
     QFETCH(int, recoveries);
     Cue* cue = f.makeCue("stall", 60000);
@@ -315,6 +325,8 @@ void AudioEngineTest::stallRecovery()
     f.fake->endReported = true;
     f.fake->seeks.clear();
     LogCapture log;
+    f.tick();  // the device runs up to here
+    f.fake->deviceStalled = deviceStalled;
     for (int i = 0; i < ticks; ++i)
         f.tick();
     QCOMPARE(f.fake->reinitCalls, recoveries);
@@ -333,6 +345,8 @@ void AudioEngineTest::failedStallRecoveryKeepsTheCue()
     f.fake->reinitSucceeds = false;
     QSignalSpy errors(transport(), &AudioEngine::errorOccurred);
     QSignalSpy finished(transport(), &AudioEngine::playbackFinished);
+    f.tick();
+    f.fake->deviceStalled = true;
     for (int i = 0; i < 41; ++i)
         f.tick();
     QCOMPARE(errors.count(), 1);
@@ -482,36 +496,94 @@ void AudioEngineTest::cueWithoutPeaksAsksForThem()
 
 void AudioEngineTest::outputDeviceSwitch_data()
 {
-    QTest::addColumn<bool>("paused");
-    QTest::newRow("while playing") << false;
-    QTest::newRow("while paused") << true;
+    QTest::addColumn<QString>("during");
+    QTest::newRow("while playing") << "playing";
+    QTest::newRow("while paused") << "paused";
+    QTest::newRow("during a crossfade") << "mix";
+    QTest::newRow("during a pre-wait") << "pre-wait";
 }
 
 void AudioEngineTest::outputDeviceSwitch()
 {
-    QFETCH(bool, paused);
-    Cue* cue = f.makeCue("device", 60000);
+    // Only the device changes: the engine keeps the cue, the position and a
+    // running mix, and what waits goes on waiting.
+    QFETCH(QString, during);
+    Cue* a = f.makeCue("device", 60000);
+    Cue* b = f.makeCue("device-next", 60000);
     transport()->setPauseFadeEnabled(false);
-    QVERIFY(transport()->play(cue, true));
-    f.fake->position = 12345;
-    if (paused)
+    if (during == "pre-wait") {
+        a->setPreWait(3000);
+        QVERIFY(transport()->play(a, false));
+        QVERIFY(transport()->isPreWaitActive());
+    } else {
+        QVERIFY(transport()->play(a, true));
+        f.fake->position = 12345;
+    }
+    if (during == "paused")
         transport()->pause();
+    if (during == "mix") {
+        transport()->setCrossfadeEnabled(true);
+        QVERIFY(transport()->play(b, true));
+        QVERIFY(f.fake->isCrossfading());
+    }
     const int loads = f.fake->loadCalls;
+    const int plays = f.fake->playCalls;
+    const int seeks = int(f.fake->seeks.size());
+    const AudioEngine::State state = transport()->getState();
+    Cue* current = transport()->getCurrentCue();
     QSignalSpy states(transport(), &AudioEngine::stateChanged);
+
     transport()->setOutputDevice("USB Audio");
     QCOMPARE(f.fake->deviceName, QStringLiteral("USB Audio"));
     QCOMPARE(states.count(), 0);
-    QCOMPARE(transport()->getCurrentCue(), cue);
-    if (paused) {
-        QCOMPARE(transport()->getState(), AudioEngine::Paused);
-        QCOMPARE(f.fake->loadCalls, loads);
-        QVERIFY(!f.fake->playing);
+    QCOMPARE(transport()->getState(), state);
+    QCOMPARE(transport()->getCurrentCue(), current);
+    QCOMPARE(f.fake->loadCalls, loads);
+    QCOMPARE(int(f.fake->seeks.size()), seeks);
+    QCOMPARE(f.fake->position, during == "pre-wait" ? qint64(0) : qint64(12345));
+    if (during == "playing" || during == "mix") {
+        QCOMPARE(f.fake->playCalls, plays + 1);  // the output goes on on the new device
+        QVERIFY(f.fake->playing);
     } else {
-        QCOMPARE(transport()->getState(), AudioEngine::Playing);
-        QCOMPARE(f.fake->loadCalls, loads + 1);
-        QCOMPARE(f.fake->seeks.last(), qint64(12345));
+        QCOMPARE(f.fake->playCalls, plays);
+        QVERIFY(!f.fake->playing);
+    }
+    if (during == "mix") {
+        QVERIFY(f.fake->isCrossfading());
+        QCOMPARE(f.fake->loaded.data(), a);  // still mixing from a into b
+        QCOMPARE(f.fake->mixTarget.data(), b);
+    }
+    if (during == "pre-wait") {
+        QMetaObject::invokeMethod(transport(), "onPreWaitTimeout", Qt::DirectConnection);
+        QCOMPARE(f.fake->playCalls, plays + 1);
+        QCOMPARE(states.count(), 1);
         QVERIFY(f.fake->playing);
     }
+}
+
+void AudioEngineTest::outputDeviceThatFailsStopsTheCue()
+{
+    Cue* cue = f.makeCue("gone", 60000);
+    QVERIFY(transport()->play(cue, true));
+    f.fake->position = 2000;
+    f.fake->playSucceeds = false;
+    QSignalSpy errors(transport(), &AudioEngine::errorOccurred);
+    QSignalSpy states(transport(), &AudioEngine::stateChanged);
+    QSignalSpy finished(transport(), &AudioEngine::playbackFinished);
+    transport()->setOutputDevice("USB Audio");
+    QCOMPARE(errors.count(), 1);  // the engine's own message, relayed
+    QCOMPARE(transport()->getState(), AudioEngine::Stopped);
+    QCOMPARE(states.count(), 1);
+    QCOMPARE(transport()->getCurrentCue(), cue);  // the operator starts it again
+    QCOMPARE(finished.count(), 0);
+    for (int i = 0; i < 50; ++i)
+        f.tick();
+    QCOMPARE(f.fake->reinitCalls, 0);
+
+    f.fake->playSucceeds = true;
+    QVERIFY(transport()->play(cue, true));
+    QCOMPARE(transport()->getState(), AudioEngine::Playing);
+    QVERIFY(f.fake->playing);
 }
 
 void AudioEngineTest::crossfadeSwitchedOffWhilePreparedRestartsTheCue()
@@ -577,6 +649,90 @@ void AudioEngineTest::preparedCrossfadeRefusedStartsTheCueAlone()
         QCOMPARE(finished.count(), 1);
         QVERIFY(!f.fake->playing);
     }
+}
+
+void AudioEngineTest::endOfDataWithNothingToRepeat_data()
+{
+    // A cue of 10 s (loop start 5 s where given), endless in a custom mode,
+    // whose data ends at `decoded` ms.
+    QTest::addColumn<qint64>("loopStart");
+    QTest::addColumn<qint64>("decoded");
+    QTest::addColumn<bool>("crossfade");
+    QTest::addColumn<bool>("ends");
+    QTest::newRow("nothing decoded") << qint64(0) << qint64(0) << false << true;
+    QTest::newRow("nothing decoded, crossfade on") << qint64(0) << qint64(0) << true << true;
+    QTest::newRow("data ends before the loop start") << qint64(5000) << qint64(3000) << false << true;
+    QTest::newRow("data cut short, region still there") << qint64(0) << qint64(3000) << false << false;
+    QTest::newRow("whole file") << qint64(5000) << qint64(10000) << false << false;
+}
+
+void AudioEngineTest::endOfDataWithNothingToRepeat()
+{
+    QFETCH(qint64, loopStart);
+    QFETCH(qint64, decoded);
+    QFETCH(bool, crossfade);
+    QFETCH(bool, ends);
+    Cue* cue = f.makeCue("hollow", 10000, loopStart, loopStart > 0 ? 10000 : 0, 0);
+    transport()->setCrossfadeEnabled(crossfade);
+    transport()->autoAdvance = true;
+    QVERIFY(transport()->play(cue, false));
+    f.fake->decodedLength = decoded;
+    f.fake->position = std::max(decoded, loopStart);
+    f.fake->decodeComplete = decoded == 10000;
+    QSignalSpy finished(transport(), &AudioEngine::playbackFinished);
+    f.fake->seeks.clear();
+
+    Q_EMIT f.fake->playbackFinished();
+    if (ends) {
+        // However often it is reported: a cue with nothing to play ends once.
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(transport()->getState(), AudioEngine::Stopped);
+        QVERIFY(transport()->endedWithoutSound());
+        QVERIFY(!f.fake->playing);  // nothing to crossfade from
+        QVERIFY(f.fake->seeks.isEmpty());
+    } else {
+        QCOMPARE(finished.count(), 0);
+        QCOMPARE(f.fake->seeks, QList<qint64>{loopStart});
+        QCOMPARE(transport()->getState(), AudioEngine::Playing);
+        QVERIFY(!transport()->endedWithoutSound());
+    }
+    for (int i = 0; i < 5; ++i) {
+        f.fake->position = std::max(decoded, loopStart);
+        Q_EMIT f.fake->playbackFinished();
+        f.tick();
+    }
+    QVERIFY(finished.count() <= 1);
+    QCOMPARE(transport()->getState(), ends ? AudioEngine::Stopped : AudioEngine::Playing);
+}
+
+void AudioEngineTest::preparedCrossfadeGoesOnAfterAPause()
+{
+    Cue* a = f.makeCue("pause-a", 60000);
+    Cue* b = f.makeCue("pause-b", 60000, 5000, 40000);
+    transport()->setCrossfadeEnabled(true);
+    transport()->setPauseFadeEnabled(false);
+    QVERIFY(transport()->play(a, true));
+    QVERIFY(transport()->play(b, true));  // the fake mixes at once; pretend it waits for b's data
+    f.fake->crossfading = false;
+    f.fake->crossfadeDecoding = true;
+    f.fake->pendingCue = b;
+    f.fake->crossfadeRequests.clear();
+    f.tick();
+    QVERIFY(f.fake->crossfadeRequests.isEmpty());
+
+    transport()->pause();
+    f.fake->crossfadeDecoding = false;  // its data comes while paused
+    Q_EMIT f.fake->crossfadeDecodeReady();
+    QVERIFY(f.fake->crossfadeRequests.isEmpty());
+    QVERIFY(!f.fake->crossfading);
+
+    QSignalSpy finished(transport(), &AudioEngine::playbackFinished);
+    transport()->resume();
+    QCOMPARE(f.fake->crossfadeRequests, QList<Cue*>{b});
+    QVERIFY(f.fake->crossfading);
+    QCOMPARE(transport()->getCurrentCue(), b);
+    QCOMPARE(transport()->getState(), AudioEngine::Playing);
+    QCOMPARE(finished.count(), 0);
 }
 
 QTEST_GUILESS_MAIN(AudioEngineTest)

@@ -19,6 +19,9 @@ public:
     bool playing = false;
     float peak = 0.25f;
     bool decodeComplete = true;
+    qint64 decodedLength = -2;  // what decodedLengthMs() says; -2: the duration
+    bool deviceStalled = false;  // the output asks for no more blocks
+    bool playSucceeds = true;
     bool crossfading = false;
     bool crossfadeDecoding = false;
     QPointer<Cue> pendingCue;
@@ -54,6 +57,11 @@ public:
     void play() override
     {
         ++playCalls;
+        if (!playSucceeds) {
+            playing = false;
+            Q_EMIT errorOccurred(QStringLiteral("音频设备初始化失败，请检查音频输出设备"));
+            return;
+        }
         playing = true;
     }
     void pause() override
@@ -100,6 +108,14 @@ public:
     bool isPlaying() const override { return playing; }
     float getPeakLevel() const override { return peak; }
     quint32 getSampleRate() const override { return 44100; }
+    // A running device asks for a block between any two looks.
+    quint64 outputProgress() const override
+    {
+        if (!deviceStalled)
+            ++blocks;
+        return blocks;
+    }
+    mutable quint64 blocks = 0;
 
     bool loadCue(Cue* cue) override
     {
@@ -121,6 +137,12 @@ public:
     void removeFromCache(const QString&) override {}
     bool isCached(const QString&) const override { return false; }
     bool isDecodeComplete() const override { return decodeComplete; }
+    qint64 decodedLengthMs() const override
+    {
+        if (!loaded)
+            return -1;
+        return decodedLength == -2 ? duration : decodedLength;
+    }
 
     bool startCrossfade(Cue* next) override
     {

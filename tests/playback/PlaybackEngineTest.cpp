@@ -118,6 +118,9 @@ private Q_SLOTS:
     void deletedCueFallsSilent();
     void decodedLengthReplacesTheStoredOne();
     void reopeningTheDeviceKeepsThePosition();
+    void deletedOutgoingCueLetsTheMixFinish();
+    void deviceSwitchKeepsARunningMix();
+    void outgoingEndWhileTheNextDecodesIsNotReported();
 };
 
 void PlaybackEngineTest::initTestCase()
@@ -510,6 +513,90 @@ void PlaybackEngineTest::reopeningTheDeviceKeepsThePosition()
     QCOMPARE(engine.getPosition(), position);
     engine.play();
     QTRY_VERIFY(engine.getPosition() > position + 50);
+}
+
+void PlaybackEngineTest::deletedOutgoingCueLetsTheMixFinish()
+{
+    PlaybackEngine engine;
+    engine.crossfadeEnabled = true;
+    engine.crossfadeDurationMs = 1000;
+    auto loud = makeCue(1, m_loud, 3000);
+    auto quiet = makeCue(2, m_quiet, 3000);
+    engine.prioritizePreload(quiet.get());
+    QTRY_VERIFY(engine.isCached(m_quiet));
+    QVERIFY(engine.loadCue(loud.get()));
+    engine.play();
+    QTRY_VERIFY(engine.getPosition() > 200);
+
+    QVERIFY(engine.startCrossfade(quiet.get()));
+    QTest::qWait(200);
+    QVERIFY(engine.isCrossfading());
+    loud.reset();  // the outgoing cue is deleted mid-mix
+    QTRY_VERIFY_WITH_TIMEOUT(!engine.isCrossfading(), 2000);
+    QVERIFY(engine.isPlaying());
+    QTRY_VERIFY(std::fabs(engine.getPeakLevel() - 0.25f) < 1e-4f);  // the incoming cue, at full gain
+}
+
+void PlaybackEngineTest::deviceSwitchKeepsARunningMix()
+{
+    PlaybackEngine engine;
+    engine.crossfadeEnabled = true;
+    engine.crossfadeDurationMs = 1000;
+    auto loud = makeCue(1, m_loud, 3000);
+    auto quiet = makeCue(2, m_quiet, 3000, 500, 2500);
+    engine.prioritizePreload(quiet.get());
+    QTRY_VERIFY(engine.isCached(m_quiet));
+    QVERIFY(engine.loadCue(loud.get()));
+    engine.play();
+    QTRY_VERIFY(engine.getPosition() > 200);
+    QVERIFY(engine.startCrossfade(quiet.get()));
+    QTest::qWait(300);
+    const quint64 incoming = engine.incomingPositionFrames();
+    QVERIFY(incoming > 44100 / 2);
+
+    QVERIFY(engine.setOutputDevice("Default"));
+    QVERIFY(engine.isCrossfading());
+    QCOMPARE(engine.incomingPositionFrames(), incoming);
+    engine.play();  // opens the device again
+    QTRY_VERIFY_WITH_TIMEOUT(!engine.isCrossfading(), 2000);
+    QVERIFY(engine.isPlaying());
+    // The incoming cue went on from where the mix had brought it.
+    QVERIFY2(engine.getPosition() >= 1500, qPrintable(QString::number(engine.getPosition())));
+    QTRY_VERIFY(std::fabs(engine.getPeakLevel() - 0.25f) < 1e-4f);
+}
+
+void PlaybackEngineTest::outgoingEndWhileTheNextDecodesIsNotReported()
+{
+    // The end of the outgoing data belongs to the crossfade that waits for
+    // the next cue's data, not to the next cue, which has not even started.
+    CountingDecoder decoder;
+    decoder.hold(m_b);
+    PlaybackEngine engine;
+    engine.setDecodeFunction(decoder.function());
+    engine.crossfadeEnabled = true;
+    engine.crossfadeDurationMs = 500;
+    auto a = makeCue(1, m_a, 2000);
+    auto b = makeCue(2, m_b, 2000);
+    QVERIFY(loadAndWait(engine, a.get()));
+    engine.seek(1500);
+    engine.play();
+    QSignalSpy finished(&engine, &PlaybackEngine::playbackFinished);
+    QSignalSpy ready(&engine, &PlaybackEngine::crossfadeDecodeReady);
+    QVERIFY(engine.startCrossfade(b.get()));
+    QVERIFY(engine.isCrossfadeDecoding());
+    QVERIFY(decoder.waitUntilHolding());
+    QTRY_VERIFY(engine.getPosition() >= 2000);  // a has played to its end
+    QTest::qWait(200);
+    QCOMPARE(finished.count(), 0);
+
+    decoder.release();
+    QVERIFY(ready.wait(5000));
+    QVERIFY(engine.startCrossfade(b.get()));
+    QVERIFY(engine.isCrossfading());
+    QTRY_VERIFY_WITH_TIMEOUT(!engine.isCrossfading(), 2000);
+    QVERIFY(engine.getPeakLevel() > 0.1f);
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(decoder.count(m_b), 1);
 }
 
 QTEST_GUILESS_MAIN(PlaybackEngineTest)

@@ -1,5 +1,6 @@
 #include "model/Cue.h"
 #include "playback/CrossfadeCurve.h"
+#include "playback/CrossfadePlan.h"
 #include "playback/CueSnapshot.h"
 #include "audiofile/PcmBuffer.h"
 #include "playback/PlaybackRenderer.h"
@@ -96,6 +97,9 @@ private Q_SLOTS:
     void crossfadeMixesAndHandsOver();
     void crossfadeToSilenceEndsOnce();
     void crossfadeWithinOneFileReadsOneBuffer();
+    void crossfadeGoesOnWhenTheOutgoingCueIsGone();
+    void outgoingCueIsSilentPastItsEnd();
+    void incomingCueWaitsForItsData();
     void snapshotEnvelopesMatchTheCue();
 };
 
@@ -427,6 +431,7 @@ void PlaybackRendererTest::crossfadeMixesAndHandsOver()
     setup.incomingDurationMs = 10000;
     setup.incomingStartFrame = 1000;
     setup.lengthFrames = 2000;
+    setup.outgoingEndFrame = quint64(10 * kRate);
     setup.curve = int(CrossfadeCurve::Linear);
     setup.outgoingGain = 0.8f;
     renderer.beginCrossfade(setup);
@@ -467,6 +472,7 @@ void PlaybackRendererTest::crossfadeToSilenceEndsOnce()
 
     PlaybackRenderer::CrossfadeSetup setup;
     setup.lengthFrames = 4410;
+    setup.outgoingEndFrame = quint64(10 * kRate);
     setup.curve = int(CrossfadeCurve::EqualPower);
     setup.outgoingGain = 1.0f;
     renderer.beginCrossfade(setup);
@@ -504,6 +510,7 @@ void PlaybackRendererTest::crossfadeWithinOneFileReadsOneBuffer()
     setup.incomingDurationMs = 4000;
     setup.incomingStartFrame = 0;
     setup.lengthFrames = 1000;
+    setup.outgoingEndFrame = quint64(frames);
     setup.curve = int(CrossfadeCurve::Linear);
     renderer.beginCrossfade(setup);
     const quint64 outgoingStart = renderer.positionFrames();
@@ -513,6 +520,110 @@ void PlaybackRendererTest::crossfadeWithinOneFileReadsOneBuffer()
     QVERIFY(std::fabs(out.left(500) - expected) < 1e-5f);
     QCOMPARE(renderer.currentBuffer(), buffer.get());
     QCOMPARE(renderer.positionFrames(), quint64(1000));
+}
+
+void PlaybackRendererTest::crossfadeGoesOnWhenTheOutgoingCueIsGone()
+{
+    auto outgoing = constantBuffer(10 * kRate, true, 1.0f, 1.0f);
+    auto incoming = constantBuffer(10 * kRate, true, 0.5f, -0.5f);
+    CueSnapshot outgoingCue;
+    outgoingCue.durationMs = 10000;
+    CueSnapshot incomingCue;
+    incomingCue.durationMs = 10000;
+    PlaybackRenderer renderer;
+    renderer.load(outgoing.get(), &outgoingCue, outgoingCue.durationMs);
+    renderer.play();
+    render(renderer, 5000);
+
+    PlaybackRenderer::CrossfadeSetup setup;
+    setup.incoming = incoming.get();
+    setup.incomingCue = &incomingCue;
+    setup.incomingDurationMs = 10000;
+    setup.lengthFrames = 4096;
+    setup.outgoingEndFrame = quint64(10 * kRate);
+    setup.curve = int(CrossfadeCurve::Linear);
+    renderer.beginCrossfade(setup);
+    render(renderer, 1024);
+    renderer.setCurrentCue(nullptr);  // the outgoing cue was deleted
+
+    // The rest of the mix is the incoming cue alone, fading in; then it plays on.
+    const Output out = render(renderer, 3072);
+    const float t = 2048.0f / 4096.0f;
+    QVERIFY2(std::fabs(out.left(1024) - t * 0.5f) < 1e-5f, qPrintable(QString::number(out.left(1024))));
+    QVERIFY(!renderer.isCrossfading());
+    QCOMPARE(renderer.lastHandover(), PlaybackRenderer::Handover::ToIncoming);
+    QCOMPARE(renderer.currentCue(), &incomingCue);
+    const Output after = render(renderer, 512);
+    QVERIFY(std::fabs(after.left(0) - 0.5f) < 1e-6f);
+    QCOMPARE(renderer.positionFrames(), quint64(4096 + 512));
+}
+
+void PlaybackRendererTest::outgoingCueIsSilentPastItsEnd()
+{
+    // A fade that starts where the outgoing data has ended (a read error cut
+    // it short) must not jump back and play its last part again.
+    const qint64 frames = 2 * kRate;
+    auto outgoing = constantBuffer(frames);
+    CueSnapshot cue;
+    cue.durationMs = 2000;
+    PlaybackRenderer renderer;
+    renderer.load(outgoing.get(), &cue, cue.durationMs);
+    renderer.play();
+    render(renderer, frames + 1024);
+    QCOMPARE(renderer.positionFrames(), quint64(frames));
+
+    CrossfadeRequest request;
+    request.wantedMs = 500;
+    request.currentDurationMs = 2000;
+    request.outgoingRegionEndMs = 2000;
+    request.positionFrames = renderer.positionFrames();
+    const CrossfadePlan plan = CrossfadePlan::make(request);
+    PlaybackRenderer::CrossfadeSetup setup;  // into silence: only the outgoing cue could be heard
+    setup.lengthFrames = plan.lengthFrames;
+    setup.outgoingEndFrame = plan.outgoingEndFrames;
+    renderer.beginCrossfade(setup);
+    quint64 last = renderer.positionFrames();
+    for (int block = 0; block < 100 && renderer.isCrossfading(); ++block) {
+        QVERIFY(render(renderer, 512).silent());
+        QVERIFY(renderer.positionFrames() >= last || !renderer.isPlaying());
+        last = renderer.positionFrames();
+    }
+    QVERIFY(!renderer.isCrossfading());
+}
+
+void PlaybackRendererTest::incomingCueWaitsForItsData()
+{
+    // The next cue is still being decoded when the mix starts: it comes in
+    // from where its data begins, nothing of it skipped.
+    auto outgoing = constantBuffer(10 * kRate, true, 1.0f, 1.0f);
+    auto incoming = std::make_shared<PcmBuffer>(kRate);
+    CueSnapshot outgoingCue;
+    outgoingCue.durationMs = 10000;
+    CueSnapshot incomingCue;
+    PlaybackRenderer renderer;
+    renderer.load(outgoing.get(), &outgoingCue, outgoingCue.durationMs);
+    renderer.play();
+    render(renderer, 1024);
+
+    PlaybackRenderer::CrossfadeSetup setup;
+    setup.incoming = incoming.get();
+    setup.incomingCue = &incomingCue;
+    setup.lengthFrames = 8192;
+    setup.outgoingEndFrame = quint64(10 * kRate);
+    setup.curve = int(CrossfadeCurve::Linear);
+    renderer.beginCrossfade(setup);
+    render(renderer, 2048);
+    QCOMPARE(renderer.incomingPositionFrames(), quint64(0));
+
+    std::vector<float> samples(1000 * 2, 0.25f);
+    incoming->append(samples.data(), 1000);
+    render(renderer, 512);
+    QCOMPARE(renderer.incomingPositionFrames(), quint64(512));
+    render(renderer, 1024);
+    QCOMPARE(renderer.incomingPositionFrames(), quint64(1000));
+    incoming->finish(PcmBuffer::State::Complete);
+    render(renderer, 512);
+    QCOMPARE(renderer.incomingPositionFrames(), quint64(1512));  // complete: silence past its end
 }
 
 void PlaybackRendererTest::snapshotEnvelopesMatchTheCue()
