@@ -567,6 +567,16 @@ void SettingsPanel::setupTemplateTab()
     addGroup(tr("演出模式"), showLayout);
     tabLayout->addStretch();
 
+    const QList<QPair<QWidget*, const char*>> names = {
+        {fadeEnabledCheck, "fadeEnabledCheck"},   {fadeInSpin, "fadeInSpin"},
+        {fadeOutSpin, "fadeOutSpin"},             {loopCountSpin, "loopCountSpin"},
+        {loopInfiniteButton, "loopInfiniteButton"}, {preWaitSpin, "preWaitSpin"},
+        {panEnvelopeCheck, "panEnvelopeCheck"},   {volumeEnvelopeCheck, "volumeEnvelopeCheck"},
+        {volumeASpin, "volumeASpin"},             {volumeBSpin, "volumeBSpin"},
+        {forceVolumeACheck, "forceVolumeACheck"},
+    };
+    for (const auto& [widget, name] : names)
+        widget->setObjectName(QLatin1String(name));
     ui->tabWidget->insertTab(ui->tabWidget->indexOf(ui->projectExportTab) + 1, templateTab, tr("模板"));
 
     connect(loopInfiniteButton, &QPushButton::clicked, this, &SettingsPanel::onTemplateLoopInfiniteClicked);
