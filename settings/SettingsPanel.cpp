@@ -745,8 +745,12 @@ void SettingsPanel::onClearCache()
     const QString connection = QString::fromLatin1(DatabaseManager::kConnectionName);
     if (QSqlDatabase::contains(connection) && QSqlDatabase::database(connection, false).isOpen()) {
         DatabaseManager* database = DatabaseManager::instance();
-        if (database->deleteAllWaveformData())
+        if (database->deleteAllWaveformData()) {
             database->vacuum();
+            // In WAL mode the rewritten file lands in the journal; fold it
+            // back so the size shown below is the real one.
+            database->execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        }
     } else {
         qWarning().noquote() << "数据库连接 'playlist_db' 未打开，无法清除波形数据";
     }
