@@ -38,7 +38,7 @@ QString shortcutShowGlobalKey(const QString& actionId)
     return shortcutKey(actionId) + QStringLiteral("_showGlobal");
 }
 
-bool shortcutShowGlobalDefaultHotkeys(const QString& actionId)
+bool shortcutShowGlobalDefault(const QString& actionId)
 {
     for (int i = 0; i < kShowGlobalActionCount; ++i) {
         if (actionId == QLatin1String(kHotkeyActions[i].id))

@@ -136,10 +136,9 @@ QString defaultHotkey(const QString& actionId);
 QString shortcutKey(const QString& actionId);
 QString shortcutDeviceKey(const QString& actionId);
 QString shortcutShowGlobalKey(const QString& actionId);
-inline constexpr bool kShortcutShowGlobalDefaultWindow = false;
-// What show mode registers while the key is unwritten: every show-global
-// action but "stop".
-bool shortcutShowGlobalDefaultHotkeys(const QString& actionId);
+// One default for the settings window's check boxes and for what show mode
+// registers while the key is unwritten: every show-global action but "stop".
+bool shortcutShowGlobalDefault(const QString& actionId);
 inline constexpr char kDeviceGlobalEnabled[] = "shortcuts/deviceGlobalEnabled";
 inline constexpr bool kDeviceGlobalEnabledDefault = true;
 

@@ -3,8 +3,8 @@
 
 #include <QtTest>
 
-// The shortcut keys are built from the action ids; the show-mode defaults
-// differ between the settings window and the hotkey registration.
+// The shortcut keys are built from the action ids, with one show-mode
+// default for the settings window and the hotkey registration.
 class SettingsKeysTest : public QObject {
     Q_OBJECT
 
@@ -35,7 +35,7 @@ void SettingsKeysTest::shortcutKeysAndDefaults()
     QFETCH(QString, defaultKey);
     QFETCH(bool, globalInShowMode);
     QCOMPARE(SettingsKeys::defaultHotkey(action), defaultKey);
-    QCOMPARE(SettingsKeys::shortcutShowGlobalDefaultHotkeys(action), globalInShowMode);
+    QCOMPARE(SettingsKeys::shortcutShowGlobalDefault(action), globalInShowMode);
     QCOMPARE(SettingsKeys::shortcutKey(action), "shortcuts/" + action);
     QCOMPARE(SettingsKeys::shortcutDeviceKey(action), "shortcuts/" + action + "_device");
     QCOMPARE(SettingsKeys::shortcutShowGlobalKey(action), "shortcuts/" + action + "_showGlobal");
