@@ -5,7 +5,8 @@
 #include <QString>
 #include <QStringList>
 
-class Cue;
+#include "model/Cue.h"  // QPointer<Cue> members need the whole type
+
 class PlaybackEngine;
 class QTimer;
 class WaveformParseRequester;
