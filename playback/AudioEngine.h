@@ -5,10 +5,11 @@
 #include <QString>
 #include <QStringList>
 
+#include "playback/WaveformParseRequester.h"
+
 class Cue;
 class PlaybackEngine;
 class QTimer;
-class WaveformParseRequester;
 
 // The transport: plays one cue at a time through the PlaybackEngine it owns
 // and applies the cue's rules on top of the engine's primitives: where a cue
@@ -179,5 +180,6 @@ private:
     qint64 m_lastPosition = 0;
     int m_stuckTicks = 0;
     bool m_recovering = false;
-    WaveformParseRequester* m_trackList = nullptr;
+    // Guarded: the track list is deleted with the main window, before us.
+    QPointer<WaveformParseRequester> m_trackList;
 };
