@@ -64,6 +64,13 @@ void PlayingRowHighlightDelegate::initStyleOption(QStyleOptionViewItem* option, 
     option->rect.adjust(0, kRowGap, 0, -kRowGap);
 }
 
+QSize PlayingRowHighlightDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    // The band between the rows is taken off the painted text; without room
+    // for it the last line of a wrapped name would be cut.
+    return LeftAlignDelegate::sizeHint(option, index) + QSize(0, 2 * kRowGap);
+}
+
 void PlayingRowHighlightDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                         const QModelIndex& index) const
 {

@@ -133,6 +133,10 @@ void CueTableDelegatesTest::alignments()
         const QStyleOptionViewItem painted = option(playing);
         QCOMPARE(painted.displayAlignment, text ? leftAligned : centred);
         QCOMPARE(painted.rect, QRect(10, 24, 100, 32));  // a band between the rows
+        // ...for which the row makes room, so wrapped text is not cut.
+        QStyleOptionViewItem o;
+        o.rect = QRect(0, 0, 100, 40);
+        QCOMPARE(playing.sizeHint(o, f.cell(0, column)).height(), left.sizeHint(o, f.cell(0, column)).height() + 8);
     }
 }
 
