@@ -26,6 +26,7 @@ bool FileExistenceCache::exists(const QString& path)
     if (it != m_exists.constEnd())
         return it.value();
     const bool found = QFileInfo::exists(path);
+    ++m_diskLookups;
     m_exists.insert(path, found);
     return found;
 }

@@ -28,6 +28,9 @@ public:
     void recheck(const QStringList& paths);
     bool isChecking() const { return m_watcher != nullptr; }
 
+    // How often exists() had to ask the disk itself.
+    int diskLookups() const { return m_diskLookups; }
+
     // The next question about a path goes to the disk again.
     void forget(const QString& path);
     void clear();
@@ -41,5 +44,6 @@ private:
 
     QHash<QString, bool> m_exists;
     QSet<QString> m_waiting;
+    int m_diskLookups = 0;
     QFutureWatcher<QHash<QString, bool>>* m_watcher = nullptr;
 };

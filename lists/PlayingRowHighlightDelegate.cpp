@@ -6,6 +6,7 @@
 #include "playback/AudioEngine.h"
 #include "playback/CueManager.h"
 
+#include <QApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPolygon>
@@ -64,11 +65,56 @@ void PlayingRowHighlightDelegate::initStyleOption(QStyleOptionViewItem* option, 
     option->rect.adjust(0, kRowGap, 0, -kRowGap);
 }
 
+bool PlayingRowHighlightDelegate::fitsOnOneLine(int column, const QFontMetrics& metrics, const QString& text,
+                                                int cellWidth, int margins)
+{
+    if (text.isEmpty() || (column != SongTableModel::NameColumn && column != SongTableModel::RemarkColumn))
+        return true;
+    const int room = cellWidth - margins - kWrapSlack;
+    return room > 0 && !text.contains(QLatin1Char('\n')) && metrics.horizontalAdvance(text) <= room;
+}
+
 QSize PlayingRowHighlightDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    // The band between the rows is taken off the painted text; without room
-    // for it the last line of a wrapped name would be cut.
+    // A text that surely fits on one line is measured, not laid out: rows
+    // size themselves to their contents, thousands at a time. The band
+    // between the rows is taken off the painted text, so the row makes room
+    // for it; otherwise a wrapped text would be cut.
+    const QString text = index.data(Qt::DisplayRole).toString();
+    const OneLine line = oneLineFor(option);
+    if (fitsOnOneLine(index.column(), option.fontMetrics, text, option.rect.width(), line.margins))
+        return QSize(line.margins + option.fontMetrics.horizontalAdvance(text), line.height);
     return LeftAlignDelegate::sizeHint(option, index) + QSize(0, 2 * kRowGap);
+}
+
+PlayingRowHighlightDelegate::OneLine PlayingRowHighlightDelegate::oneLine(const QWidget* view) const
+{
+    QStyleOptionViewItem option;
+    option.initFrom(view);
+    option.font = view->font();
+    option.fontMetrics = QFontMetrics(option.font);
+    option.widget = view;
+    return oneLineFor(option);
+}
+
+PlayingRowHighlightDelegate::OneLine PlayingRowHighlightDelegate::oneLineFor(const QStyleOptionViewItem& option) const
+{
+    const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+    if (style != m_oneLineStyle || option.font != m_oneLineFont || m_oneLine.height == 0) {
+        // Latin and CJK glyphs, so that a fallback font's taller line counts.
+        static const QString sample = QStringLiteral("Ag\u4E2D");
+        QStyleOptionViewItem one = option;
+        one.features = QStyleOptionViewItem::HasDisplay;
+        one.text = sample;
+        one.icon = QIcon();
+        one.decorationSize = QSize();
+        const QSize size = style->sizeFromContents(QStyle::CT_ItemViewItem, &one, QSize(), option.widget);
+        m_oneLine.margins = std::max(size.width() - option.fontMetrics.horizontalAdvance(sample), 0);
+        m_oneLine.height = size.height() + 2 * kRowGap;
+        m_oneLineFont = option.font;
+        m_oneLineStyle = style;
+    }
+    return m_oneLine;
 }
 
 void PlayingRowHighlightDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,

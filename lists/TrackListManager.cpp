@@ -8,7 +8,9 @@
 #include "playback/AudioEngine.h"
 #include "playback/CueManager.h"
 
+#include <QEvent>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QPainter>
 #include <QPixmap>
@@ -130,12 +132,23 @@ TrackListManager::TrackListManager(QTableView* table, QWidget* parent, CueManage
     connect(m_registry, &CueManager::currentCueChanged, this, &TrackListManager::onCurrentCueChanged);
 
     connect(m_model, &QAbstractItemModel::dataChanged, this, &TrackListManager::repaintTable);
+    connect(m_model, &QAbstractItemModel::dataChanged, this, &TrackListManager::onCellsChanged);
     connect(m_table->verticalScrollBar(), &QScrollBar::valueChanged, this, &TrackListManager::repaintTable);
     connect(m_table->verticalHeader(), &QHeaderView::sectionResized, this, &TrackListManager::repaintTable);
 
     m_delegate = new PlayingRowHighlightDelegate(m_model, this, m_registry);
     for (int column = 0; column < SongTableModel::ColumnCount; ++column)
         m_table->setItemDelegateForColumn(column, m_delegate);
+
+    // Columns that change width (the last one follows the window) and a new
+    // font or style change how many lines a text needs.
+    m_rowFitTimer = new QTimer(this);
+    m_rowFitTimer->setSingleShot(true);
+    m_rowFitTimer->setInterval(kRowFitDelayMs);
+    connect(m_rowFitTimer, &QTimer::timeout, this, &TrackListManager::fitRowHeights);
+    connect(m_table->horizontalHeader(), &QHeaderView::sectionResized, m_rowFitTimer,
+            qOverload<>(&QTimer::start));
+    m_table->installEventFilter(this);
 
     connect(m_parseQueue, &WaveformParseQueue::waveformUpdated, this, &TrackListManager::waveformUpdated);
     connect(m_parseQueue, &WaveformParseQueue::waveformParseStatus, this, &TrackListManager::waveformParseStatus);
@@ -166,7 +179,10 @@ void TrackListManager::setupTable()
     m_table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
     m_table->setWordWrap(true);
     m_table->setTextElideMode(Qt::ElideNone);
-    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Rows fit their contents through fitRowHeights(): Qt's own sizing to
+    // contents lays out every cell of every row on each layout pass, far too
+    // slow for a playlist of thousands of cues.
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
 
     m_table->setStyleSheet(QString::fromUtf8(kTableStyle));
     m_table->verticalHeader()->setVisible(true);
@@ -295,8 +311,71 @@ void TrackListManager::refreshTable()
     }
     m_table->clearSpans();
     reloadModel();
-    m_table->resizeRowsToContents();
+    fitRowHeights();
     m_table->viewport()->update();
+}
+
+void TrackListManager::fitRowHeights()
+{
+    m_rowFitTimer->stop();
+    fitRows(0, m_model->rowCount() - 1);
+}
+
+void TrackListManager::fitRows(int first, int last)
+{
+    if (!m_table || first < 0 || last < first)
+        return;
+    QHeaderView* rows = m_table->verticalHeader();
+    const PlayingRowHighlightDelegate::OneLine line = m_delegate->oneLine(m_table);
+    // The row number's own label may need more than the cells.
+    const int oneLine = std::max(line.height, rows->sectionSizeHint(first));
+    if (rows->defaultSectionSize() != oneLine) {
+        rows->setDefaultSectionSize(oneLine);
+        first = 0;
+        last = m_model->rowCount() - 1;
+    }
+    const QFontMetrics metrics(m_table->font());
+    int widths[SongTableModel::ColumnCount];
+    for (int column = 0; column < SongTableModel::ColumnCount; ++column)
+        widths[column] = m_table->columnWidth(column);
+
+    QList<int> wrapping;
+    QList<int> shrinking;
+    for (int row = first; row <= last; ++row) {
+        bool wraps = false;
+        for (int column : {int(SongTableModel::NameColumn), int(SongTableModel::RemarkColumn)}) {
+            const QString text = m_model->data(m_model->index(row, column)).toString();
+            wraps = wraps
+                || !PlayingRowHighlightDelegate::fitsOnOneLine(column, metrics, text, widths[column], line.margins);
+        }
+        if (wraps)
+            wrapping.append(row);
+        else if (rows->sectionSize(row) != oneLine)
+            shrinking.append(row);
+    }
+    // Each single resize moves every row below it; past a few dozen, one pass
+    // over all rows is cheaper.
+    if (wrapping.size() + shrinking.size() > kMaxSingleRowFits) {
+        m_table->resizeRowsToContents();
+        return;
+    }
+    for (int row : std::as_const(wrapping))
+        m_table->resizeRowToContents(row);
+    for (int row : std::as_const(shrinking))
+        rows->resizeSection(row, oneLine);
+}
+
+void TrackListManager::onCellsChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight)
+{
+    if (topLeft.isValid() && bottomRight.isValid())
+        fitRows(topLeft.row(), bottomRight.row());
+}
+
+bool TrackListManager::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_table && (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange))
+        m_rowFitTimer->start();
+    return QWidget::eventFilter(watched, event);
 }
 
 void TrackListManager::reloadModel()
@@ -514,7 +593,7 @@ void TrackListManager::onCueEdited(Cue* cue, int column)
         return;
     const int row = m_model->rowOfCue(cue);
     if (row >= 0)
-        m_table->resizeRowToContents(row);
+        fitRows(row, row);
 }
 
 void TrackListManager::refreshCueRow(Cue* cue)
@@ -539,8 +618,8 @@ void TrackListManager::setCueAlias(Cue* cue, const QString& alias)
     m_model->refreshName(cue);
     cue->saveToDatabase(false);
     const int row = m_model->rowOfCue(cue);
-    if (row >= 0 && m_table)
-        m_table->resizeRowToContents(row);
+    if (row >= 0)
+        fitRows(row, row);
 }
 
 void TrackListManager::setCueRemark(Cue* cue, const QString& remark)

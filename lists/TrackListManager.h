@@ -32,6 +32,9 @@ public:
     // How often the files of the rows on screen are looked at again.
     static constexpr int kFileCheckIntervalMs = 2000;
     static constexpr int kHeaderButtonSize = 26;
+    // Rows are fitted again this long after the columns stop changing width.
+    static constexpr int kRowFitDelayMs = 50;
+    static constexpr int kMaxSingleRowFits = 64;
 
     // A null registry means CueManager::instance().
     explicit TrackListManager(QTableView* table, QWidget* parent = nullptr, CueManager* registry = nullptr);
@@ -79,6 +82,10 @@ public:
     int rowOfCue(Cue* cue) const;
     QModelIndex indexOfCue(Cue* cue) const;
 
+    // Makes every row as tall as its contents: one line, or more for a text
+    // that wraps.
+    void fitRowHeights();
+
     // Waveform peaks
     bool hasCachedWaveform(Cue* cue) const;
     QList<float> cachedWaveform(Cue* cue) const;
@@ -87,6 +94,9 @@ public:
     void clearWaveformCache();
     void clearParseQueue();
     void stopWaveformParsing();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 Q_SIGNALS:
     void cueSelected(Cue* cue);
@@ -122,6 +132,9 @@ private:
     void onCueEdited(Cue* cue, int column);
     void recheckVisibleFiles();
     void repaintTable();
+    // Fits rows first..last; every row when the default height changed.
+    void fitRows(int first, int last);
+    void onCellsChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight);
 
     QPointer<QTableView> m_table;
     SongTableModel* m_model = nullptr;
@@ -133,6 +146,7 @@ private:
     QList<Cue*> m_cues;
     QTimer* m_positionTimer = nullptr;
     QTimer* m_fileCheckTimer = nullptr;
+    QTimer* m_rowFitTimer = nullptr;
     qint64 m_lastPositionMs = 0;
     Cue* m_lastPositionCue = nullptr;
     int m_markedRow = -1;

@@ -133,11 +133,21 @@ void CueTableDelegatesTest::alignments()
         const QStyleOptionViewItem painted = option(playing);
         QCOMPARE(painted.displayAlignment, text ? leftAligned : centred);
         QCOMPARE(painted.rect, QRect(10, 24, 100, 32));  // a band between the rows
-        // ...for which the row makes room, so wrapped text is not cut.
+        // ...for which the row makes room, so that no text is cut.
         QStyleOptionViewItem o;
         o.rect = QRect(0, 0, 100, 40);
-        QCOMPARE(playing.sizeHint(o, f.cell(0, column)).height(), left.sizeHint(o, f.cell(0, column)).height() + 8);
+        QVERIFY(playing.sizeHint(o, f.cell(0, column)).height() >= left.sizeHint(o, f.cell(0, column)).height() + 8);
     }
+    // One line of any script gets the same height as the style's own layout
+    // gives the tallest; a wrapped text gets the layout's height.
+    QStyleOptionViewItem o;
+    o.rect = QRect(0, 0, 100, 40);
+    o.features |= QStyleOptionViewItem::WrapText;
+    cues[0]->setAlias("\u4E2D\u6587");
+    QCOMPARE(playing.sizeHint(o, f.cell(0, 1)).height(), left.sizeHint(o, f.cell(0, 1)).height() + 8);
+    cues[0]->setAlias("a name long enough to need three lines or more at this width");
+    QCOMPARE(playing.sizeHint(o, f.cell(0, 1)).height(), left.sizeHint(o, f.cell(0, 1)).height() + 8);
+    QVERIFY(playing.sizeHint(o, f.cell(0, 1)).height() > 2 * o.fontMetrics.lineSpacing());
 }
 
 void CueTableDelegatesTest::editorLengthLimits_data()

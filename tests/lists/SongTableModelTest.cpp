@@ -569,8 +569,10 @@ void SongTableModelTest::fileStatusIsKnownWithoutLookingAgain()
 
     // Painting asks again and again; the disk is not asked again.
     QVERIFY(QFile::remove(cue->filePath()));
+    const int lookups = model.fileExistence()->diskLookups();
     for (int i = 0; i < 3; ++i)
         QCOMPARE(name.data().toString(), QString("gone"));
+    QCOMPARE(model.fileExistence()->diskLookups(), lookups);
 
     // A recheck in the background finds the file gone and repaints the cell.
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);

@@ -40,6 +40,7 @@ private Q_SLOTS:
     void playingCueAndItsPosition();
     void refreshDoesNotTurnNamesIntoAliases();
     void nameEditIsStoredAndResizesTheRow();
+    void rowsFitTheirContents();
     void loopCountSetterStoresAndShows();
     void doubleClickAsksToPlay_data();
     void doubleClickAsksToPlay();
@@ -305,6 +306,32 @@ void TrackListManagerTest::nameEditIsStoredAndResizesTheRow()
     QVERIFY(!cues[1]->isDirty());
     // The row grew to show the new name.
     QVERIFY(f.table->rowHeight(1) > f.table->rowHeight(0));
+}
+
+void TrackListManagerTest::rowsFitTheirContents()
+{
+    f.table->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.table.get()));
+    // Shown, the table takes its style sheet's font; the rows follow it.
+    QTest::qWait(3 * TrackListManager::kRowFitDelayMs);
+    const int oneLine = f.table->rowHeight(0);
+    for (int row = 1; row < 4; ++row)
+        QCOMPARE(f.table->rowHeight(row), oneLine);
+    QVERIFY(oneLine >= f.table->fontMetrics().height() + 8);
+
+    // A remark set elsewhere and shown: its row grows, the others stay.
+    const QString remark = "Wait for the bride, then fade";
+    f.trackList->setCueRemark(cues[2], remark);
+    const int wide = f.table->rowHeight(2);
+    QCOMPARE(f.table->rowHeight(2), oneLine);  // fits the wide last column
+    f.table->horizontalHeader()->setStretchLastSection(false);
+    f.table->setColumnWidth(SongTableModel::RemarkColumn, 120);
+    QTRY_VERIFY(f.table->rowHeight(2) > oneLine + f.table->fontMetrics().lineSpacing());
+    QCOMPARE(f.table->rowHeight(1), oneLine);
+
+    // Wide again: back to one line.
+    f.table->setColumnWidth(SongTableModel::RemarkColumn, 900);
+    QTRY_COMPARE(f.table->rowHeight(2), wide);
 }
 
 void TrackListManagerTest::loopCountSetterStoresAndShows()
