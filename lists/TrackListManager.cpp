@@ -100,7 +100,8 @@ TrackListManager::TrackListManager(QTableView* table, QWidget* parent, CueManage
     for (int column = 0; column < int(std::size(kColumnWidths)); ++column)
         m_table->setColumnWidth(column, kColumnWidths[column]);
 
-    // Rows are dragged by our own mouse handling, not by the view's drag.
+    // The view takes drops but never starts a drag of its own: DropOnly
+    // turns its drag off again.
     m_table->setDragEnabled(true);
     m_table->setAcceptDrops(true);
     m_table->viewport()->setAcceptDrops(true);
