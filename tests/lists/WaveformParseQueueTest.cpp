@@ -429,14 +429,18 @@ void WaveformParseQueueTest::displacedParsesDoNotPileUp()
         list.append(makeCue(QStringLiteral("long%1").arg(i)));
         parser->ignoreCancel(list.last()->filePath());
     }
-    // The operator clicks through five long cues faster than they parse.
-    for (Cue* cue : list) {
-        queue->enqueueWaveformParse(cue, true);
-        QTest::qWait(10);
+    // The operator clicks through five long cues faster than they parse:
+    // the first two start decoding, the others wait for a displaced one to
+    // wind down.
+    for (int i = 0; i < list.size(); ++i) {
+        queue->enqueueWaveformParse(list[i], true);
+        if (i <= WaveformParseQueue::kMaxWindingDown)
+            QTRY_COMPARE(parser->started().size(), i + 1);
     }
     QTest::qWait(50);
-    QVERIFY(parser->maxRunning() <= 1 + WaveformParseQueue::kMaxWindingDown);
+    QCOMPARE(parser->started().size(), 1 + WaveformParseQueue::kMaxWindingDown);
     QCOMPARE(parser->running(), 1 + WaveformParseQueue::kMaxWindingDown);
+    QVERIFY(!queue->isParsing());
     // The last one clicked is what the queue goes for next.
     QCOMPARE(queue->queuedCues().first(), list.last());
 
