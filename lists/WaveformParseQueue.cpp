@@ -6,9 +6,12 @@
 #include "model/DatabaseManager.h"
 
 #include <QFileInfo>
+#include <QSet>
 #include <QFutureWatcher>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <optional>
 
 WaveformParser::Result WaveformParseQueue::parseFile(const QString& filePath, WaveformParseJob& job)
 {
@@ -104,6 +107,8 @@ void WaveformParseQueue::loadOrParse(const QList<Cue*>& cues)
     if (cues.isEmpty())
         return;
     DatabaseManager* db = DatabaseManager::instance();
+    // One query says which cues have stored peaks, instead of one per cue.
+    std::optional<QSet<int>> stored;
     for (Cue* cue : cues) {
         if (!cue || m_cache.contains(cue))
             continue;
@@ -111,9 +116,15 @@ void WaveformParseQueue::loadOrParse(const QList<Cue*>& cues)
             m_cache.insert(cue, cue->waveform());
             continue;
         }
+        if (!stored) {
+            QList<int> ids;
+            db->getWaveformSongIds(ids);
+            stored = QSet<int>(ids.cbegin(), ids.cend());
+        }
         QList<float> peaks;
         int targetPoints = 0;
-        if (cue->id() > 0 && db->loadWaveformDataCompressed(cue->id(), peaks, &targetPoints) && !peaks.isEmpty()) {
+        if (stored->contains(cue->id()) && db->loadWaveformDataCompressed(cue->id(), peaks, &targetPoints)
+            && !peaks.isEmpty()) {
             cue->setWaveform(peaks);
             // They came from the database; nothing to write back.
             cue->clearWaveformDirty();
