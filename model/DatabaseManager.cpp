@@ -1241,3 +1241,14 @@ bool DatabaseManager::hasWaveformData(int songId)
     QSqlQuery query = execute("SELECT 1 FROM waveform_data WHERE song_id = ? LIMIT 1", {songId});
     return !query.lastError().isValid() && query.next();
 }
+
+bool DatabaseManager::getWaveformSongIds(QList<int>& songIds)
+{
+    songIds.clear();
+    QSqlQuery query = execute("SELECT song_id FROM waveform_data");
+    if (query.lastError().isValid())
+        return false;
+    while (query.next())
+        songIds.append(query.value(0).toInt());
+    return true;
+}

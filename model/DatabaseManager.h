@@ -100,6 +100,8 @@ public:
     bool deleteWaveformData(int songId);
     bool deleteAllWaveformData();
     bool hasWaveformData(int songId);
+    // Ids of every cue with a stored waveform, in one query.
+    bool getWaveformSongIds(QList<int>& songIds);
 
 Q_SIGNALS:
     void databaseError(QString error);

@@ -6,10 +6,10 @@
 #include <QStringList>
 
 #include "model/Cue.h"  // QPointer<Cue> members need the whole type
+#include "playback/WaveformParseRequester.h"
 
 class PlaybackEngine;
 class QTimer;
-class WaveformParseRequester;
 
 // The transport: plays one cue at a time through the PlaybackEngine it owns
 // and applies the cue's rules on top of the engine's primitives: where a cue
@@ -190,5 +190,6 @@ private:
     quint64 m_lastOutputProgress = 0;
     int m_stuckTicks = 0;
     bool m_recovering = false;
-    WaveformParseRequester* m_trackList = nullptr;
+    // Guarded: the track list is deleted with the main window, before us.
+    QPointer<WaveformParseRequester> m_trackList;
 };

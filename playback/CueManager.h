@@ -81,6 +81,7 @@ public:
     void setShowMode(bool showMode) { m_showMode = showMode; }
 
     // Transport facade
+    AudioEngine* audioEngine() const { return m_audioEngine; }
     Cue* getCurrentCue() const;
     bool isCurrentCue(Cue* cue) const;
     qint64 getCurrentPosition() const;

@@ -11,6 +11,7 @@
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QFileInfo>
+#include <QSet>
 #include <QThread>
 
 #include <algorithm>
@@ -482,7 +483,7 @@ void PlaybackEngine::preloadCues(const QList<Cue*>& cues)
     m_cache->updateCacheBudget();
     const QString current = m_current.cue ? m_current.cue->filePath() : QString();
     QList<PreloadRequest> requests;
-    QStringList queued;
+    QSet<QString> queued;  // a playlist may hold thousands of cues
     for (Cue* cue : cues) {
         if (!cue || cue->id() < 1)
             continue;
@@ -490,7 +491,7 @@ void PlaybackEngine::preloadCues(const QList<Cue*>& cues)
         if (path.isEmpty() || path == current || queued.contains(path) || m_cache->contains(path))
             continue;
         requests.append(PreloadRequest{path, cue->durationMs()});
-        queued.append(path);
+        queued.insert(path);
     }
     m_preloader.replaceQueue(requests);
 }

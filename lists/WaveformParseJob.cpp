@@ -1,0 +1,28 @@
+#include "lists/WaveformParseJob.h"
+
+#include "waveform/WaveformParser.h"
+
+#include <QMutexLocker>
+
+void WaveformParseJob::cancel()
+{
+    QMutexLocker lock(&m_mutex);
+    m_cancelled.store(true);
+    if (m_parser)
+        m_parser->cancel();
+}
+
+bool WaveformParseJob::attach(WaveformParser* parser)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_cancelled.load())
+        return false;
+    m_parser = parser;
+    return true;
+}
+
+void WaveformParseJob::detach()
+{
+    QMutexLocker lock(&m_mutex);
+    m_parser = nullptr;
+}

@@ -1,0 +1,308 @@
+#include "lists/WaveformParseQueue.h"
+
+#include "lists/CueText.h"
+#include "lists/WaveformParseJob.h"
+#include "model/Cue.h"
+#include "model/DatabaseManager.h"
+
+#include <QFileInfo>
+#include <QSet>
+#include <QFutureWatcher>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <optional>
+
+WaveformParser::Result WaveformParseQueue::parseFile(const QString& filePath, WaveformParseJob& job)
+{
+    WaveformParser parser;
+    if (!job.attach(&parser))
+        return {};
+    // parse() clears an earlier stop request as it begins; one that came in
+    // meanwhile is passed on again once it has begun.
+    QObject::connect(&parser, &WaveformParser::parsingStarted, [&parser, &job] {
+        if (job.isCancelled())
+            parser.cancel();
+    });
+    WaveformParser::Result result = parser.parse(filePath, Cue::kWaveformTargetPoints);
+    job.detach();
+    return result;
+}
+
+WaveformParseQueue::WaveformParseQueue(QObject* parent)
+    : WaveformParseRequester(parent)
+    , m_parse(&WaveformParseQueue::parseFile)
+{
+}
+
+WaveformParseQueue::~WaveformParseQueue()
+{
+    for (Watcher* watcher : std::as_const(m_windingDown))
+        watcher->disconnect(this);
+    if (m_watcher) {
+        m_watcher->disconnect(this);
+        if (!m_watcher->isFinished()) {
+            m_job->cancel();
+            m_watcher->cancel();
+            m_watcher->waitForFinished();
+        }
+    }
+}
+
+void WaveformParseQueue::setParseFunction(ParseFunction parse)
+{
+    m_parse = parse ? std::move(parse) : ParseFunction(&WaveformParseQueue::parseFile);
+}
+
+QList<Cue*> WaveformParseQueue::queuedCues() const
+{
+    QList<Cue*> cues;
+    for (const QPointer<Cue>& cue : m_queue)
+        cues.append(cue.data());
+    return cues;
+}
+
+bool WaveformParseQueue::fileUsable(Cue* cue) const
+{
+    const QString path = cue->filePath();
+    return !path.isEmpty() && QFileInfo::exists(path);
+}
+
+void WaveformParseQueue::enqueueWaveformParse(Cue* cue, bool priority)
+{
+    if (!cue || m_cache.contains(cue))
+        return;
+    if (!cue->waveform().isEmpty()) {
+        m_cache.insert(cue, cue->waveform());
+        return;
+    }
+    if (!fileUsable(cue))
+        return;
+
+    if (priority) {
+        if (m_parsing && m_watcher) {
+            if (m_runningCue == cue)
+                return;
+            abandonRunningParse();
+        }
+        m_queue.removeAll(cue);
+        m_queue.prepend(cue);
+        m_pending.insert(cue);
+        if (!m_parsing)
+            processNextParseTask();
+        return;
+    }
+
+    // Every queued cue is pending too, so one look answers both.
+    if (m_pending.contains(cue))
+        return;
+    m_queue.append(cue);
+    m_pending.insert(cue);
+    if (!m_parsing)
+        processNextParseTask();
+}
+
+void WaveformParseQueue::loadOrParse(const QList<Cue*>& cues)
+{
+    if (cues.isEmpty())
+        return;
+    DatabaseManager* db = DatabaseManager::instance();
+    // One query says which cues have stored peaks, instead of one per cue.
+    std::optional<QSet<int>> stored;
+    for (Cue* cue : cues) {
+        if (!cue || m_cache.contains(cue))
+            continue;
+        if (!cue->waveform().isEmpty()) {
+            m_cache.insert(cue, cue->waveform());
+            continue;
+        }
+        if (!stored) {
+            QList<int> ids;
+            db->getWaveformSongIds(ids);
+            stored = QSet<int>(ids.cbegin(), ids.cend());
+        }
+        QList<float> peaks;
+        int targetPoints = 0;
+        if (stored->contains(cue->id()) && db->loadWaveformDataCompressed(cue->id(), peaks, &targetPoints)
+            && !peaks.isEmpty()) {
+            cue->setWaveform(peaks);
+            // They came from the database; nothing to write back.
+            cue->clearWaveformDirty();
+            m_cache.insert(cue, peaks);
+            continue;
+        }
+        if (!m_pending.contains(cue)) {
+            m_queue.append(cue);
+            m_pending.insert(cue);
+        }
+    }
+    if (!m_queue.isEmpty() && !m_parsing)
+        processNextParseTask();
+}
+
+void WaveformParseQueue::processNextParseTask()
+{
+    if (m_parsing || m_windingDown.size() > kMaxWindingDown)
+        return;
+    m_parsing = true;
+    Cue* cue = takeNextParsable();
+    if (!cue) {
+        m_parsing = false;
+        return;
+    }
+    Q_EMIT waveformParseStatus(
+        tr("正在解析波形: %1 (剩余 %2)").arg(CueText::shortName(*cue)).arg(m_queue.size()), 2000);
+    startParse(cue);
+}
+
+Cue* WaveformParseQueue::takeNextParsable()
+{
+    while (!m_queue.isEmpty()) {
+        Cue* cue = m_queue.takeFirst().data();
+        if (!cue)
+            continue;
+        if (m_cache.contains(cue) || !fileUsable(cue)) {
+            m_pending.remove(cue);
+            continue;
+        }
+        if (!cue->waveform().isEmpty()) {
+            m_cache.insert(cue, cue->waveform());
+            m_pending.remove(cue);
+            continue;
+        }
+        return cue;
+    }
+    return nullptr;
+}
+
+void WaveformParseQueue::startParse(Cue* cue)
+{
+    auto job = std::make_shared<WaveformParseJob>();
+    auto* watcher = new Watcher(this);
+    m_watcher = watcher;
+    m_job = job;
+    m_runningCue = cue;
+
+    connect(watcher, &QFutureWatcherBase::finished, this,
+            [this, watcher, guarded = QPointer<Cue>(cue), job] { onParseFinished(watcher, guarded, job); });
+
+    // The task gets copies only: the path, the parse function and the job.
+    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
+                                         [parse = m_parse, path = cue->filePath(), job]() -> QList<float> {
+                                             if (job->isCancelled())
+                                                 return {};
+                                             const WaveformParser::Result result = parse(path, *job);
+                                             job->setDurationMs(result.durationMs);
+                                             return result.peaks;
+                                         }));
+}
+
+void WaveformParseQueue::onParseFinished(Watcher* watcher, QPointer<Cue> cue, std::shared_ptr<WaveformParseJob> job)
+{
+    if (watcher != m_watcher) {
+        // Not the parse the queue waits for (it was displaced meanwhile).
+        watcher->deleteLater();
+        return;
+    }
+    m_watcher = nullptr;
+    m_job.reset();
+    m_runningCue = nullptr;
+    watcher->deleteLater();
+
+    Cue* const parsed = cue.data();
+    if (!watcher->isCanceled() && parsed) {
+        const QList<float> peaks = watcher->future().resultCount() > 0 ? watcher->result() : QList<float>();
+        const qint64 duration = job->durationMs();
+        if (duration > 0) {
+            // A cue without a length, or whose region ended at the old end of
+            // the file, follows the file as it really is.
+            if (cue->durationMs() < 1 || (cue->loopEndMs() >= 1 && cue->loopEndMs() == cue->durationMs())) {
+                cue->setDuration(duration);
+                cue->setLoopRange(cue->loopStartMs(), duration, false);
+                cue->saveToDatabase(false);
+            }
+            Q_EMIT durationParsed(cue);
+        }
+        if (cue && !peaks.isEmpty()) {
+            m_cache.insert(cue, peaks);
+            cue->setWaveform(peaks);
+            cue->saveToDatabase(true);
+            Q_EMIT waveformUpdated(cue);
+            Q_EMIT waveformParseStatus(tr("波形解析完成: %1").arg(CueText::shortName(*cue)), 1500);
+        }
+        // A failed parse leaves no peaks behind: a later request tries again.
+        m_pending.remove(parsed);
+    }
+    m_parsing = false;
+    processNextParseTask();
+}
+
+void WaveformParseQueue::abandonRunningParse()
+{
+    Watcher* watcher = m_watcher;
+    Cue* cue = m_runningCue;
+    m_job->cancel();
+    watcher->disconnect(this);
+    watcher->cancel();
+    letWindDown(watcher);
+    m_watcher = nullptr;
+    m_job.reset();
+    m_runningCue = nullptr;
+    m_parsing = false;
+    // Parsed again later, from the end of the queue.
+    if (cue && !m_queue.contains(cue))
+        m_queue.append(cue);
+}
+
+void WaveformParseQueue::letWindDown(Watcher* watcher)
+{
+    if (watcher->isFinished()) {
+        watcher->deleteLater();
+        return;
+    }
+    m_windingDown.append(watcher);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        m_windingDown.removeOne(watcher);
+        watcher->deleteLater();
+        processNextParseTask();
+    });
+}
+
+void WaveformParseQueue::clearParseQueue()
+{
+    if (m_watcher) {
+        m_job->cancel();
+        m_watcher->disconnect(this);
+        m_watcher->cancel();
+        letWindDown(m_watcher);
+        m_watcher = nullptr;
+        m_job.reset();
+        m_runningCue = nullptr;
+    }
+    m_queue.clear();
+    m_pending.clear();
+    m_parsing = false;
+}
+
+void WaveformParseQueue::stopWaveformParsing()
+{
+    // The running parse is cancelled through its job in every case, so there
+    // is no need to find out which parser's signal called us.
+    clearParseQueue();
+}
+
+void WaveformParseQueue::forgetCue(Cue* cue)
+{
+    if (!cue)
+        return;
+    m_cache.remove(cue);
+    m_pending.remove(cue);
+    m_queue.removeAll(cue);
+    if (m_parsing && m_watcher && m_runningCue == cue) {
+        // Its result has nowhere to go; free the pool for the next cue.
+        abandonRunningParse();
+        m_queue.removeAll(cue);
+        m_pending.remove(cue);
+        processNextParseTask();
+    }
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "lists/SongTableModel.h"
+#include "lists/TrackListManager.h"
+#include "lists/WaveformParseJob.h"
+#include "lists/WaveformParseQueue.h"
+#include "model/Cue.h"
+#include "model/DatabaseManager.h"
+#include "model/PlaylistGroup.h"
+#include "playback/CueManager.h"
+#include "playback/TransportFixture.h"
+
+#include <QFile>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+
+// A track list over a real table, a cue registry on a scripted transport,
+// stored playlists of cues on placeholder files, and a parse function that
+// answers at once (or holds every parse while `holdParses` is set).
+class TrackListFixture {
+public:
+    TransportFixture transport;
+    std::unique_ptr<CueManager> registry;
+    std::unique_ptr<QTableView> table;
+    std::unique_ptr<TrackListManager> trackList;
+    std::shared_ptr<std::atomic<bool>> holdParses = std::make_shared<std::atomic<bool>>(false);
+
+    bool initDatabase() { return TransportFixture::initDatabase(transport.dir); }
+
+    void setUp()
+    {
+        DatabaseManager* db = DatabaseManager::instance();
+        for (const char* name : {"playlist_songs", "playlist_groups", "envelope_points", "pan_envelope_points",
+                                 "waveform_data", "songs"})
+            db->execute(QStringLiteral("DELETE FROM %1").arg(QLatin1String(name)));
+        transport.reset();
+        registry = std::make_unique<CueManager>(transport.transport.get());
+        table = std::make_unique<QTableView>();
+        table->resize(900, 400);
+        trackList = std::make_unique<TrackListManager>(table.get(), nullptr, registry.get());
+        holdParses->store(false);
+        trackList->waveformParseQueue()->setParseFunction(
+            [hold = holdParses](const QString&, WaveformParseJob& job) -> WaveformParser::Result {
+                while (hold->load() && !job.isCancelled())
+                    QThread::msleep(2);
+                if (job.isCancelled())
+                    return {};
+                return {QList<float>(2000, 0.5f), 0};
+            });
+    }
+
+    void tearDown()
+    {
+        holdParses->store(false);
+        trackList.reset();
+        table.reset();
+        registry.reset();
+    }
+
+    int newPlaylist(const QString& name = QStringLiteral("list"))
+    {
+        PlaylistGroup group;
+        group.name = name;
+        int sortOrder = 0;
+        DatabaseManager::instance()->getNextGroupSortOrder(sortOrder);
+        return DatabaseManager::instance()->insertPlaylistGroup(group, sortOrder) ? group.id : -1;
+    }
+
+    QString placeholder(const QString& fileName) { return transport.placeholder(fileName); }
+
+    // A registered, stored cue at the end of the playlist.
+    Cue* addCue(int playlistId, const QString& fileName, qint64 durationMs = 90000)
+    {
+        Cue* cue = registry->createCue(placeholder(fileName));
+        if (!cue)
+            return nullptr;
+        cue->setDuration(durationMs);
+        cue->saveToDatabase(false);
+        registry->addCueToPlaylist(cue, playlistId, registry->getPlaylistCueIds(playlistId).size());
+        return cue;
+    }
+
+    SongTableModel* model() const { return trackList->model(); }
+    QModelIndex cell(int row, int column) const { return model()->index(row, column); }
+};
