@@ -249,7 +249,10 @@ void TransportEndToEndTest::cutFilePlaysWhatItHoldsAndTakesItsLength()
     QVERIFY(loudest > 0.1f);
     QVERIFY2(cue->durationMs() > 1000 && cue->durationMs() < 3000, qPrintable(QString::number(cue->durationMs())));
     QCOMPARE(cue->loopEndMs(), cue->durationMs());
-    QVERIFY2(elapsed >= cue->durationMs() && elapsed < 4500, qPrintable(QString::number(elapsed)));
+    // The device takes a few periods ahead of the clock, so it may end a
+    // little before real time has caught up with the length.
+    QVERIFY2(elapsed >= cue->durationMs() - 100 && elapsed < 4500,
+             qPrintable(QString::number(elapsed) + " ms for " + QString::number(cue->durationMs()) + " ms"));
 }
 
 void TransportEndToEndTest::fileWithoutAudioMovesThePlayOrderOn_data()
