@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ScriptedTrackListUi.h"
 #include "lists/SongTableModel.h"
 #include "lists/TrackListManager.h"
 #include "lists/WaveformParseJob.h"
@@ -28,6 +29,7 @@ public:
     std::unique_ptr<CueManager> registry;
     std::unique_ptr<QTableView> table;
     std::unique_ptr<TrackListManager> trackList;
+    ScriptedTrackListUi* ui = nullptr;  // owned by the track list
     std::shared_ptr<std::atomic<bool>> holdParses = std::make_shared<std::atomic<bool>>(false);
 
     bool initDatabase() { return TransportFixture::initDatabase(transport.dir); }
@@ -43,6 +45,9 @@ public:
         table = std::make_unique<QTableView>();
         table->resize(900, 400);
         trackList = std::make_unique<TrackListManager>(table.get(), nullptr, registry.get());
+        auto scripted = std::make_unique<ScriptedTrackListUi>();
+        ui = scripted.get();
+        trackList->setUi(std::move(scripted));
         holdParses->store(false);
         trackList->waveformParseQueue()->setParseFunction(
             [hold = holdParses](const QString&, WaveformParseJob& job) -> WaveformParser::Result {
@@ -57,6 +62,7 @@ public:
     void tearDown()
     {
         holdParses->store(false);
+        ui = nullptr;
         trackList.reset();
         table.reset();
         registry.reset();
