@@ -1555,9 +1555,9 @@ void TrackListManager::showContextMenu(const QPoint& pos)
     m_exportAction->setText(n < 2 ? tr("导出音频") : tr("批量导出音频 (%1)").arg(n));
     m_openFolderAction->setVisible(n == 1);
     m_openFolderAction->setEnabled(n == 1);
-    FileExistenceCache* files = m_model->fileExistence();
-    const bool anyMissing = std::any_of(m_cues.cbegin(), m_cues.cend(), [files](Cue* cue) {
-        return cue && (cue->filePath().isEmpty() || !files->exists(cue->filePath()));
+    // Asked of the disk: the table's own knowledge covers the rows on screen.
+    const bool anyMissing = std::any_of(m_cues.cbegin(), m_cues.cend(), [](Cue* cue) {
+        return cue && (cue->filePath().isEmpty() || !QFileInfo::exists(cue->filePath()));
     });
     m_findMissingAction->setVisible(anyMissing);
     m_deleteAction->setVisible(n > 0);
