@@ -82,13 +82,9 @@ GroupedPlaylistManager::GroupedPlaylistManager(QTreeView* tree, QComboBox* playM
     connect(m_pulseTimer, &QTimer::timeout, this, &GroupedPlaylistManager::onDropPulseTimeout);
 }
 
-GroupedPlaylistManager::~GroupedPlaylistManager()
-{
-    if (m_treeView) {
-        m_treeView->viewport()->removeEventFilter(this);
-        m_treeView->removeEventFilter(this);
-    }
-}
+// The tree may be half destroyed when its child, this manager, goes: nothing
+// of it is touched here (event filters leave with their filter object).
+GroupedPlaylistManager::~GroupedPlaylistManager() = default;
 
 CueManager* GroupedPlaylistManager::registry() const
 {
@@ -281,9 +277,10 @@ void GroupedPlaylistManager::makeCurrentRow(int row)
     // just made) keeps the selection as it is.
     QItemSelectionModel* selection = m_treeView->selectionModel();
     const QModelIndex index = m_model->index(row, 0);
-    const auto command = selection->isRowSelected(row, QModelIndex()) ? QItemSelectionModel::Select
-                                                                       : QItemSelectionModel::ClearAndSelect;
-    selection->setCurrentIndex(index, command | QItemSelectionModel::Current | QItemSelectionModel::Rows);
+    if (selection->isRowSelected(row, QModelIndex()))
+        selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    else
+        selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void GroupedPlaylistManager::selectRowsOf(const QList<int>& playlistIds)
