@@ -120,6 +120,13 @@ CartButtonItem::CartButtonItem(Cue* cue, int number, QWidget* parent, int itemHe
     layout->addLayout(top);
     layout->addLayout(bottom);
 
+    m_playButton->setObjectName(QStringLiteral("playButton"));
+    m_numberLabel->setObjectName(QStringLiteral("numberLabel"));
+    m_titleLabel->setObjectName(QStringLiteral("titleLabel"));
+    m_nameEdit->setObjectName(QStringLiteral("nameEdit"));
+    m_preWaitLabel->setObjectName(QStringLiteral("preWaitLabel"));
+    m_timeLabel->setObjectName(QStringLiteral("timeLabel"));
+    m_loopLabel->setObjectName(QStringLiteral("loopLabel"));
     for (QWidget* child : std::initializer_list<QWidget*>{m_playButton, m_numberLabel, m_titleLabel, m_nameEdit,
                                                           m_preWaitLabel, m_timeLabel, m_loopLabel})
         child->installEventFilter(this);

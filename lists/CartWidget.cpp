@@ -142,6 +142,7 @@ void CartWidget::rebuildGrid()
         connect(tile, &CartButtonItem::playClicked, this, &CartWidget::playRequested);
         connect(tile, &CartButtonItem::nameChanged, this, &CartWidget::cueNameChanged);
         m_gridLayout->addWidget(tile, row, column);
+        tile->show();  // now, not once the event loop runs: the old tiles are hidden already
         m_tiles.insert(cue, tile);
 
         if (++column == m_columnCount) {
