@@ -320,6 +320,8 @@ private:
     RecordingJobQueue* jobs = nullptr;
 
     friend class RecordingDialogTest;
+    friend class RecordingWindowTest;
+    friend class RecordingListTest;
     friend class RecordingCaptureTest;
     friend class RecordingSourcesTest;
     friend class AutoStopTest;

@@ -37,8 +37,11 @@ void RecordingDialog::onRecordingDataChanged(const QModelIndex& topLeft, const Q
         return;
     if (!roles.isEmpty() && !roles.contains(Qt::DisplayRole))
         return;
-    // A file still being written, loaded or copied is renamed once that is done.
-    jobs->whenIdle(this, [this, index = QPersistentModelIndex(topLeft)] { renameRecording(index); });
+    // Renamed from the event loop, once the line editor is closed (a message
+    // box must not take the focus from an editor still committing), and once
+    // a file still being written, loaded or copied is done.
+    const QPersistentModelIndex index(topLeft);
+    QTimer::singleShot(0, this, [this, index] { jobs->whenIdle(this, [this, index] { renameRecording(index); }); });
 }
 
 void RecordingDialog::renameRecording(const QPersistentModelIndex& index)

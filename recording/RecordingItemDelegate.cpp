@@ -2,6 +2,7 @@
 
 #include "recording/RecordingDialog.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -21,6 +22,33 @@ QString durationText(const QModelIndex& index)
 RecordingItemDelegate::RecordingItemDelegate(QObject* parent)
     : QStyledItemDelegate(parent)
 {
+    if (auto* view = qobject_cast<QAbstractItemView*>(parent))
+        view->viewport()->installEventFilter(this);
+}
+
+bool RecordingItemDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* view = qobject_cast<QAbstractItemView*>(parent());
+    // The base class filters the line editors; the viewport is no editor.
+    if (!view || watched != view->viewport())
+        return QStyledItemDelegate::eventFilter(watched, event);
+    const auto type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease
+        && type != QEvent::MouseButtonDblClick)
+        return false;
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() != Qt::LeftButton || !view->model())
+        return false;
+    const QPoint pos = mouse->position().toPoint();
+    const QModelIndex index = view->indexAt(pos);
+    if (!index.isValid() || !checkBoxRect(view->visualRect(index)).contains(pos))
+        return false;
+    // The whole click belongs to the check box: no selection, no editor.
+    if (type == QEvent::MouseButtonRelease && index.flags().testFlag(Qt::ItemIsUserCheckable)) {
+        const bool checked = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+        view->model()->setData(index, checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+    }
+    return true;
 }
 
 RecordingItemDelegate::~RecordingItemDelegate() = default;

@@ -5,7 +5,8 @@
 // Draws a row of the recordings list (check box, name, duration at the
 // right), toggles the check box on a click into it without selecting the
 // recording, and edits the name in a line editor that leaves the duration
-// in view.
+// in view. A list view selects on the press, before the delegate hears of
+// the click, so the delegate watches its view's presses into a check box.
 class RecordingItemDelegate : public QStyledItemDelegate {
     Q_OBJECT
 
@@ -29,6 +30,7 @@ public:
     mutable bool skipNextSelection = false;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                      const QModelIndex& index) override;
 };
