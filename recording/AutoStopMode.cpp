@@ -17,9 +17,10 @@ const QSet<QString>& mediaSessionApps()
 const QSet<QString>& silenceDetectApps()
 {
     // Editors and command-line players: no MPRIS player of their own.
+    // (paplay runs as "pacat"; pw-play as "pw-cat".)
     static const QSet<QString> apps{
-        QStringLiteral("audacity"), QStringLiteral("ardour"), QStringLiteral("mpv"),     QStringLiteral("mplayer"),
-        QStringLiteral("ffplay"),   QStringLiteral("paplay"), QStringLiteral("aplay"),   QStringLiteral("pw-play"),
+        QStringLiteral("audacity"), QStringLiteral("ardour"), QStringLiteral("mpv"),   QStringLiteral("mplayer"),
+        QStringLiteral("ffplay"),   QStringLiteral("pacat"),  QStringLiteral("aplay"), QStringLiteral("pw-cat"),
     };
     return apps;
 }

@@ -163,7 +163,7 @@ private slots:
         QTest::addColumn<AutoStopMode>("mode");
         QTest::newRow("player with a media session") << "vlc" << MediaSession;
         QTest::newRow("unknown program") << "someplayer" << MediaSession;
-        QTest::newRow("command-line player") << "paplay" << Silence;
+        QTest::newRow("command-line player") << "pacat" << Silence;
         QTest::newRow("letter case ignored") << "Audacity" << Silence;
         QTest::newRow("whole system") << "ALL (录制所有声音)" << MediaSession;
         QTest::newRow("a device") << "USB Mic" << MediaSession;
@@ -180,11 +180,11 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<AutoStopMode>("mode");
         QTest::newRow("switched to silence") << QStringList{"vlc|R"} << "vlc" << Silence;
-        QTest::newRow("switched to the media session") << QStringList{"paplay|G"} << "paplay" << MediaSession;
+        QTest::newRow("switched to the media session") << QStringList{"pacat|G"} << "pacat" << MediaSession;
         QTest::newRow("anything but G is silence") << QStringList{"vlc|x"} << "vlc" << Silence;
         QTest::newRow("the later entry wins") << QStringList{"vlc|R", "vlc|G"} << "vlc" << MediaSession;
         QTest::newRow("names are case-sensitive") << QStringList{"VLC|R"} << "vlc" << MediaSession;
-        QTest::newRow("entry without a bar is skipped") << QStringList{"paplayG"} << "paplay" << Silence;
+        QTest::newRow("entry without a bar is skipped") << QStringList{"pacatG"} << "pacat" << Silence;
         QTest::newRow("entry with two bars is skipped") << QStringList{"vlc|R|x"} << "vlc" << MediaSession;
         QTest::newRow("an empty name") << QStringList{"|R"} << "" << Silence;
     }
@@ -216,11 +216,11 @@ private slots:
                                             << "";
         QTest::newRow("unknown program") << "someplayer" << QStringList() << QChar('G') << QColor(128, 128, 128)
                                          << "" << "";
-        QTest::newRow("silence by default") << "paplay" << QStringList() << QChar('R') << QColor(255, 140, 0) << ""
+        QTest::newRow("silence by default") << "pacat" << QStringList() << QChar('R') << QColor(255, 140, 0) << ""
                                             << "";
         QTest::newRow("switched to silence") << "someplayer" << QStringList{"someplayer|R"} << QChar('R')
                                              << QColor(255, 140, 0) << tip << "#FF8C00";
-        QTest::newRow("switched to the media session") << "paplay" << QStringList{"paplay|G"} << QChar('G')
+        QTest::newRow("switched to the media session") << "pacat" << QStringList{"pacat|G"} << QChar('G')
                                                        << QColor(176, 64, 64) << warning << "#B04040";
         QTest::newRow("stored as its default") << "vlc" << QStringList{"vlc|G"} << QChar('G') << QColor(31, 78, 121)
                                                << "" << "";
@@ -260,7 +260,7 @@ private slots:
         RecordingDialog d;
         d.listSources = nullptr;
         d.show();
-        QListWidgetItem* paplay = addApplication(d, "paplay");
+        QListWidgetItem* pacat = addApplication(d, "pacat");
         auto* all = new QListWidgetItem("ALL (录制所有声音)", d.sourceList);
         all->setCheckState(Qt::Unchecked);
         all->setData(Qt::UserRole, "all");
@@ -271,20 +271,20 @@ private slots:
         d.toggleAutoStopMode();
         QVERIFY(d.smtcOverrides.isEmpty());
 
-        d.onSourceItemClicked(paplay);
+        d.onSourceItemClicked(pacat);
         QVERIFY(d.autoStopModeIcon->isVisible());
         release(d.autoStopModeIcon);
-        QCOMPARE(d.autoStopModeFor("paplay"), MediaSession);
-        QCOMPARE(QSettings().value(SettingsKeys::kRecordingSmtcOverrides).toStringList(), QStringList{"paplay|G"});
-        QCOMPARE(image(paplay->icon()), image(RecordingDialog::makeModeIcon('G', QColor(176, 64, 64))));
+        QCOMPARE(d.autoStopModeFor("pacat"), MediaSession);
+        QCOMPARE(QSettings().value(SettingsKeys::kRecordingSmtcOverrides).toStringList(), QStringList{"pacat|G"});
+        QCOMPARE(image(pacat->icon()), image(RecordingDialog::makeModeIcon('G', QColor(176, 64, 64))));
         QVERIFY(d.autoStopWarningLabel->isVisible());
 
         // Back to its default: the entry stays, the warning goes.
         release(d.autoStopModeIcon);
-        QCOMPARE(d.autoStopModeFor("paplay"), Silence);
-        QCOMPARE(QSettings().value(SettingsKeys::kRecordingSmtcOverrides).toStringList(), QStringList{"paplay|R"});
+        QCOMPARE(d.autoStopModeFor("pacat"), Silence);
+        QCOMPARE(QSettings().value(SettingsKeys::kRecordingSmtcOverrides).toStringList(), QStringList{"pacat|R"});
         QVERIFY(!d.autoStopWarningLabel->isVisible());
-        QVERIFY(paplay->toolTip().isEmpty());
+        QVERIFY(pacat->toolTip().isEmpty());
     }
 };
 
