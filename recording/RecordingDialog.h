@@ -210,6 +210,7 @@ private:
     void addApplicationItems(const QList<AudioSessionProcess>& found, const QStringList& earlierOrder);
     void onSourceListReady(const RecordingSourceList& sources);
     void renameRecording(const QPersistentModelIndex& index);
+    bool refuseWhileUnsaved();
     void finishConfirm();
     void finishClosing(int result);
     void setWaitingForFiles(bool waiting);
@@ -327,4 +328,5 @@ private:
     friend class AutoStopTest;
     friend class RecordingFlowTest;
     friend class MediaSessionWatcherTest;
+    friend class RecordingBench;
 };

@@ -172,11 +172,8 @@ void RecordingDialog::onConfirm()
     if (state == Playing || state == PlaybackPaused)
         stopPlayback();
     saveEditsIfModified();
-    if (!unsavedRecordings.isEmpty()) {
-        // A recording held only in memory is saved or given up first.
-        reportSaveFailure(tr("还有录音未保存"));
+    if (refuseWhileUnsaved())
         return;
-    }
     // Recordings still being saved or written belong to the decision.
     confirmPending = true;
     if (!jobs->isIdle())
@@ -188,12 +185,25 @@ void RecordingDialog::onConfirm()
     });
 }
 
+bool RecordingDialog::refuseWhileUnsaved()
+{
+    // A recording held only in memory is saved or given up before the
+    // others are handed on and deleted.
+    if (unsavedRecordings.isEmpty())
+        return false;
+    if (saveFailureBox) {
+        saveFailureBox->show();
+        saveFailureBox->raise();
+    } else {
+        reportSaveFailure(tr("还有录音未保存"));
+    }
+    return true;
+}
+
 void RecordingDialog::finishConfirm()
 {
-    if (!unsavedRecordings.isEmpty()) {
-        reportSaveFailure(tr("还有录音未保存"));
+    if (refuseWhileUnsaved())
         return;
-    }
     QStringList kept;
     QStringList discarded;
     for (int row = 0; row < recordingsModel->rowCount(); ++row) {

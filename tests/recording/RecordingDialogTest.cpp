@@ -205,6 +205,14 @@ private slots:
         QVERIFY(d.editPcm.isEmpty());  // the editor did not take the failed recording's peaks
         QVERIFY(d.waveform->peakList().isEmpty());
 
+        // Nothing is handed on while a recording is only in memory.
+        QSignalSpy confirmed(&d, &RecordingDialog::recordingsConfirmed);
+        box->hide();
+        d.onConfirm();
+        settle(d);
+        QCOMPARE(confirmed.count(), 0);
+        QVERIFY(box->isVisible());
+
         d.retryUnsavedRecordings();  // still unwritable
         settle(d);
         QCOMPARE(d.unsavedRecordingCount(), 1);
@@ -219,6 +227,10 @@ private slots:
         QCOMPARE(wavData(path), tone);
         QCOMPARE(d.recordingsModel->item(0)->data(Qt::UserRole + 1).toLongLong(), qint64(700));
         QTRY_VERIFY(!box || !box->isVisible());
+        d.onConfirm();
+        settle(d);
+        QCOMPARE(confirmed.count(), 1);
+        QCOMPARE(confirmed.at(0).at(0).toStringList(), QStringList{path});
     }
 
     // The silence trim of a new recording reports its duration while the
