@@ -32,10 +32,10 @@ constexpr int kRate = 44100;
 // check fails), so that a test sees what happens while files are written.
 class WorkerGate {
 public:
-    explicit WorkerGate(RecordingDialog& d, RecordingJobQueue* jobs)
+    explicit WorkerGate(RecordingDialog& d)
         : semaphore(std::make_shared<QSemaphore>())
     {
-        Q_UNUSED(d);
+        auto* jobs = d.findChild<RecordingJobQueue*>();
         auto held = semaphore;
         jobs->enqueue([held] { held->acquire(); return 0; }, [](int) {});
     }
@@ -277,7 +277,7 @@ private slots:
         select(d, 0);
         d.waveform->setSelection(0, 500);
         d.waveform->deleteSelection();
-        WorkerGate gate(d, d.findChild<RecordingJobQueue*>());
+        WorkerGate gate(d);
         // Only queued: a.wav is written back behind the gate.
         d.recordingsView->selectionModel()->setCurrentIndex(d.recordingsModel->index(1, 0),
                                                              QItemSelectionModel::ClearAndSelect);
@@ -361,7 +361,7 @@ private slots:
         prepare(d, folder);
         d.show();
         const QByteArray tone = sine(kRate, 800, 440);
-        WorkerGate gate(d, d.findChild<RecordingJobQueue*>());
+        WorkerGate gate(d);
         stopWith(d, tone);
         QCOMPARE(d.state, int(RecordingDialog::Idle));  // the stop did not wait for the file
         QCOMPARE(d.recordingsModel->rowCount(), 0);
@@ -400,7 +400,7 @@ private slots:
         stopWith(d, sine(kRate, 300, 440));
         settle(d);
         QCOMPARE(d.recordingsModel->rowCount(), 1);
-        WorkerGate gate(d, d.findChild<RecordingJobQueue*>());
+        WorkerGate gate(d);
         stopWith(d, sine(kRate, 400, 440));  // queued behind the gate
         d.state = RecordingDialog::Recording;  // and a third one still running
         const QByteArray running = sine(kRate, 500, 440);
@@ -444,7 +444,7 @@ private slots:
         const QByteArray pcm = counting(kRate, 500);
         QVERIFY(writeWav(folder + "/take.wav", pcm, kRate));
         addItem(d, folder + "/take.wav", 500);
-        WorkerGate gate(d, d.findChild<RecordingJobQueue*>());
+        WorkerGate gate(d);
         d.recordingsView->selectionModel()->setCurrentIndex(d.recordingsModel->index(0, 0),
                                                              QItemSelectionModel::ClearAndSelect);
         d.onPlayPauseClicked();  // asked before the audio is there: starts once it is
@@ -473,7 +473,7 @@ private slots:
         addItem(d, folder + "/a.wav", 300);
         addItem(d, folder + "/b.wav", 700);
         {
-            WorkerGate gate(d, d.findChild<RecordingJobQueue*>());
+            WorkerGate gate(d);
             d.recordingsView->selectionModel()->setCurrentIndex(d.recordingsModel->index(0, 0),
                                                                  QItemSelectionModel::ClearAndSelect);
             d.recordingsView->selectionModel()->setCurrentIndex(d.recordingsModel->index(1, 0),
@@ -516,7 +516,7 @@ private slots:
         ModalAnswerer answerer;
         answerer.chooseFolder = target;
         {
-            WorkerGate gate(d, d.findChild<RecordingJobQueue*>());
+            WorkerGate gate(d);
             d.exportButton->click();
             QFile::rename(folder + "/take.wav", folder + "/away.wav");
         }
