@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <functional>
 
 // The audio export: frames taken exactly from the loop region whatever the
 // source codec, the shaping like playback, the copy shortcut, the writers,
@@ -44,6 +45,7 @@ private Q_SLOTS:
     void unwritableTargetLeavesNothing();
     void selectedCuesGetUniqueNames();
     void selectedCuesReportFailures();
+    void selectedCueDeletedWhileTheChooserIsOpen();
     void cancelStopsInsideALongCue();
 };
 
@@ -389,6 +391,32 @@ void AudioExportTest::selectedCuesReportFailures()
     FakeExportUi none;
     QVERIFY(!SelectedCuesExport::run({{good, 0}}, settings, none).started);
     QVERIFY(none.results.isEmpty());
+}
+
+void AudioExportTest::selectedCueDeletedWhileTheChooserIsOpen()
+{
+    // The export waits 100 ms and then for the folder chooser: a cue deleted
+    // meanwhile is counted as failed, never read.
+    struct DeletingUi : FakeExportUi {
+        std::function<void()> whileOpen;
+        QString chooseFolder(const QString& title, const QString& start) override
+        {
+            whileOpen();
+            return FakeExportUi::chooseFolder(title, start);
+        }
+    };
+    const int playlist = f.newPlaylist("p");
+    Cue* kept = f.addCue(playlist, m_dc, 10000);
+    Cue* doomed = f.addCue(playlist, m_dc, 10000);
+    DeletingUi ui;
+    ui.folder = f.makeFolder("deleted");
+    ui.whileOpen = [&] { QVERIFY(f.cues->deleteCue(doomed)); };
+    SelectedCuesExport::Settings settings;
+    settings.format = "WAV";
+    const auto summary = SelectedCuesExport::run({{doomed, 0}, {kept, 1}}, settings, ui);
+    QCOMPARE(summary.succeeded, 1);
+    QCOMPARE(summary.failed, 1);
+    QCOMPARE(QDir(ui.folder).entryList(QDir::Files).size(), 1);
 }
 
 void AudioExportTest::cancelStopsInsideALongCue()
