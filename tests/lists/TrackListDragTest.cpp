@@ -1,6 +1,8 @@
 #include "TrackListFixture.h"
+#include "lists/GroupedPlaylistManager.h"
 
 #include <QApplication>
+#include <QTreeView>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -37,6 +39,7 @@ private Q_SLOTS:
     void releaseJustOutsideStillDrops();
     void pressWithoutDragLeavesTheTableAsItWas();
     void showModeStartsNoDrag();
+    void dropOnAPlaylistOfTheTreeCopiesThere();
 };
 
 void TrackListDragTest::initTestCase()
@@ -295,6 +298,49 @@ void TrackListDragTest::showModeStartsNoDrag()
     QTest::mouseRelease(viewport(), Qt::LeftButton, Qt::NoModifier, rowPoint(3));
     QVERIFY(started.isEmpty());
     QCOMPARE(order(), (QStringList{"c0", "c1", "c2", "c3"}));
+}
+
+void TrackListDragTest::dropOnAPlaylistOfTheTreeCopiesThere()
+{
+    // Wired as the main window wires them: the tree follows the table's
+    // drag by screen positions and hands the cues to the table's paste.
+    const int other = f.newPlaylist("other");
+    f.addCue(other, "o0.wav");
+    QTreeView treeView;
+    treeView.resize(260, 300);
+    treeView.move(f.table->geometry().right() + 50, f.table->geometry().top());
+    auto* tree = new GroupedPlaylistManager(&treeView, nullptr, &treeView, f.registry.get());
+    treeView.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&treeView));
+    TrackListManager* list = f.trackList.get();
+    connect(list, &TrackListManager::cueDragStarted, tree, &GroupedPlaylistManager::onExternalDragStarted);
+    connect(list, &TrackListManager::cueDragMoved, tree, &GroupedPlaylistManager::onExternalDragMoved);
+    connect(list, &TrackListManager::cueDragEnded, tree, &GroupedPlaylistManager::onExternalDragEnded);
+    connect(tree, &GroupedPlaylistManager::cueDroppedOnPlaylist, list,
+            [list](int playlistId, const QList<Cue*>& dropped) { list->pasteCues(dropped, playlistId, -1, nullptr); });
+
+    QModelIndex target;
+    for (int row = 0; row < treeView.model()->rowCount(); ++row) {
+        const QModelIndex index = treeView.model()->index(row, 0);
+        if (index.data(256).toInt() == other)
+            target = index;
+    }
+    QVERIFY(target.isValid());
+    const QPoint overTarget =
+        viewport()->mapFromGlobal(treeView.viewport()->mapToGlobal(treeView.visualRect(target).center()));
+
+    const QPoint press = rowPoint(1);
+    QTest::mousePress(viewport(), Qt::LeftButton, Qt::NoModifier, press);
+    QTest::mouseMove(viewport(), press + QPoint(0, 30));
+    QTest::mouseMove(viewport(), overTarget);
+    QTest::mouseRelease(viewport(), Qt::LeftButton, Qt::NoModifier, overTarget);
+
+    QCOMPARE(order(), (QStringList{"c0", "c1", "c2", "c3"}));  // the shown playlist is untouched
+    QStringList names;
+    for (int id : f.registry->getPlaylistCueIds(other))
+        names.append(f.registry->getCue(id)->name());
+    QCOMPARE(names, (QStringList{"o0", "c1"}));
+    QVERIFY(f.registry->getPlaylistCueIds(other).last() != cues[1]->id());  // a copy
 }
 
 QTEST_MAIN(TrackListDragTest)
