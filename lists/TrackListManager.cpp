@@ -3,6 +3,7 @@
 #include "exchange/BusyOverlay.h"
 #include "lists/AudioFileMatch.h"
 #include "lists/AudioImportFiles.h"
+#include "lists/CueFileRelinker.h"
 #include "lists/FileExistenceCache.h"
 #include "lists/PlayingRowHighlightDelegate.h"
 #include "lists/PlaylistCueInserter.h"
@@ -111,7 +112,6 @@ QPushButton* makeHeaderButton(QWidget* header, const QString& toolTip, const QSt
 }
 
 
-constexpr int kMaxListedMissing = 10;
 const QColor kReplaceFill(255, 165, 0, 80);
 const QColor kReplaceOutline(255, 165, 0);
 const QColor kInsertLine(0, 200, 255);
@@ -143,22 +143,6 @@ void copySettings(const Cue& from, Cue& to)
         to.setWaveform(from.waveform());
 }
 
-// Runs file work (folder walks, probes) on the pool while the GUI thread
-// keeps its timers and painting going; the operator's input waits, as it
-// would behind a dialog.
-template <typename Result, typename Work>
-Result runOffGuiThread(Work work)
-{
-    QFuture<Result> future = QtConcurrent::run(QThreadPool::globalInstance(), std::move(work));
-    QFutureWatcher<Result> watcher;
-    QEventLoop loop;
-    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(future);
-    if (!future.isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    return future.result();
-}
-
 QList<Cue*> alive(const QList<QPointer<Cue>>& cues)
 {
     QList<Cue*> list;
@@ -185,6 +169,11 @@ TrackListManager::TrackListManager(QTableView* table, QWidget* parent, CueManage
 
     setupTable();
     setupContextMenu();
+    m_relinker = std::make_unique<CueFileRelinker>(
+        m_registry, m_parseQueue,
+        CueFileRelinker::Host{[this] { return m_ui.get(); }, m_table.data(), [this] { refreshTable(); },
+                              [this](const QString& message, int timeout) { Q_EMIT statusMessage(message, timeout); },
+                              [this] { return lastImportPath(); }});
     m_table->setModel(m_model);
     m_model->setAttachedView(m_table);
 
@@ -1244,9 +1233,14 @@ void TrackListManager::closeCopyProgress()
     m_copyProgressDialog = nullptr;
 }
 
+bool TrackListManager::isBusy() const
+{
+    return m_busy || m_relinker->isBusy();
+}
+
 bool TrackListManager::refuseWhileBusy()
 {
-    if (!m_busy)
+    if (!isBusy())
         return false;
     Q_EMIT statusMessage(tr("正在导入，请稍候..."), 2000);
     return true;
@@ -1620,7 +1614,7 @@ void TrackListManager::onPasteCues()
 
 int TrackListManager::pasteCues(const QList<Cue*>& cues, int playlistId, int insertRow, QList<Cue*>* created)
 {
-    if (cues.isEmpty() || playlistId == -1 || m_busy)
+    if (cues.isEmpty() || playlistId == -1 || isBusy())
         return 0;
     // The sources are guarded: the loop lets events through, and a cue may be
     // deleted meanwhile.
@@ -1685,7 +1679,7 @@ int TrackListManager::pasteCues(const QList<Cue*>& cues, int playlistId, int ins
 void TrackListManager::dropDraggedCues()
 {
     const QList<Cue*> dragged = alive(m_draggedCues);
-    if (dragged.isEmpty() || m_insertRow < 0 || m_insertRow > m_model->rowCount() || m_busy) {
+    if (dragged.isEmpty() || m_insertRow < 0 || m_insertRow > m_model->rowCount() || isBusy()) {
         resetDragState();
         return;
     }
@@ -1857,65 +1851,15 @@ QString TrackListManager::nearestExistingDir(const QString& path) const
     return AudioFileMatch::nearestExistingDir(path);
 }
 
-void TrackListManager::releaseEngine()
-{
-    AudioEngine* engine = m_registry->audioEngine();
-    if (!engine)
-        return;
-    // Through the registry, so that it asks for the stop and starts nothing else.
-    if (engine->getState() != AudioEngine::Stopped)
-        m_registry->stopPlaylist();
-    engine->clearPreloadCache();
-    engine->clearPreloadQueue();
-}
-
 bool TrackListManager::replaceCueFile(Cue* cue, const QString& path)
 {
-    if (!cue || path.isEmpty() || !QFileInfo(path).isFile())
-        return false;
-    // A file that does not decode would leave the cue without sound.
-    if (!AudioFileMatch::decodesAudio(path)) {
-        qWarning() << "[ReplaceFile] Not decodable, the cue keeps its audio:" << path;
-        return false;
-    }
-    const QVariantMap found = audioFileInfo(path);
-    const bool sameName = QFileInfo(path).fileName() == QFileInfo(cue->filePath()).fileName();
-    const bool sameLength = found.value(QStringLiteral("duration")).toLongLong() == cue->durationMs();
-    if (sameName && sameLength) {
-        cue->setFilePath(path);
-        cue->saveToDatabase(false);
-    } else {
-        const QString alias = cue->alias();
-        const QString remark = cue->remark();
-        cue->setFilePath(path);
-        cue->setWaveform({});
-        m_parseQueue->forgetCue(cue);
-        // The stored peaks are those of the old file.
-        if (cue->id() > 0)
-            DatabaseManager::instance()->deleteWaveformData(cue->id());
-        cue->setAlias(alias);
-        cue->setRemark(remark);
-        cue->saveToDatabase(false);
-    }
-    releaseEngine();
-    return true;
+    return m_relinker->replaceCueFile(cue, path);
 }
 
-QString TrackListManager::replaceStartFolder(const QString& fallback) const
+void TrackListManager::replaceCueAudio(Cue* cue)
 {
-    const QString stored = QSettings().value(SettingsKeys::kLastReplaceFilePath, fallback).toString();
-    return !stored.isEmpty() && QFileInfo(stored).isDir() ? stored : QString();
-}
-
-void TrackListManager::rememberReplaceFolder(const QString& folder)
-{
-    QSettings().setValue(SettingsKeys::kLastReplaceFilePath, folder);
-}
-
-QString TrackListManager::displayNameForSearch(const Cue& cue) const
-{
-    const QString fileName = QFileInfo(cue.filePath()).fileName();
-    return cue.alias().isEmpty() ? fileName : cue.alias() + QStringLiteral(" - ") + fileName;
+    if (!isBusy())
+        m_relinker->replaceCueAudio(cue);
 }
 
 void TrackListManager::onReplaceAudio()
@@ -1927,35 +1871,12 @@ void TrackListManager::onReplaceAudio()
         Q_EMIT statusMessage(tr("请先选择要替换的Cue"), 2000);
         return;
     }
-    QList<QPointer<Cue>> targets;
+    QList<Cue*> targets;
     for (const QModelIndex& index : selected) {
         if (Cue* cue = m_model->cueAt(index.row()))
             targets.append(cue);
     }
-    if (targets.isEmpty())
-        return;
-    QString start = replaceStartFolder(lastImportPath());
-    if (start.isEmpty())
-        start = lastImportPath();
-    const QString chosen =
-        m_ui->chooseFile(m_table, tr("选择替换音频文件"), start,
-                         tr("音频文件 (*.mp3 *.wav *.flac *.ogg *.m4a *.aac *.wma);;所有文件 (*)"));
-    if (chosen.isEmpty())
-        return;
-    rememberReplaceFolder(QFileInfo(chosen).absolutePath());
-    int replaced = 0;
-    for (const QPointer<Cue>& cue : std::as_const(targets)) {
-        if (cue && replaceCueFile(cue, chosen))
-            ++replaced;
-    }
-    refreshTable();
-    if (replaced == 0) {
-        Q_EMIT statusMessage(tr("替换失败"), 2000);
-        return;
-    }
-    for (const QPointer<Cue>& cue : std::as_const(targets))
-        enqueueWaveformParse(cue, false);
-    Q_EMIT statusMessage(tr("已替换 %1 个Cue的音频文件").arg(replaced), 3000);
+    m_relinker->replaceWithChosenFile(targets);
 }
 
 void TrackListManager::onFindMissingFiles()
@@ -1974,166 +1895,6 @@ void TrackListManager::onFindMissingFiles()
 
 void TrackListManager::onFindMissingFilesWithList(const QList<Cue*>& missingCues)
 {
-    QList<QPointer<Cue>> missing;
-    for (Cue* cue : missingCues) {
-        // Without a file name there is nothing to look for.
-        if (cue && !QFileInfo(cue->filePath()).fileName().isEmpty())
-            missing.append(cue);
-    }
-    while (!missing.isEmpty() && !m_busy) {
-        QString start = replaceStartFolder(QString());
-        if (start.isEmpty())
-            start = QDir::homePath();
-        const QString folder = m_ui->chooseFolder(m_table, tr("选择文件夹"), start);
-        if (folder.isEmpty())
-            return;
-        rememberReplaceFolder(folder);
-
-        QList<AudioFileMatch::Wanted> wanted;
-        for (const QPointer<Cue>& cue : std::as_const(missing))
-            wanted.append({cue ? QFileInfo(cue->filePath()).fileName() : QString(), cue ? cue->durationMs() : 0});
-        m_busy = true;
-        const QList<AudioFileMatch::Candidate> found = runOffGuiThread<QList<AudioFileMatch::Candidate>>(
-            [folder, wanted] { return AudioFileMatch::searchFolder(folder, wanted); });
-        m_busy = false;
-
-        QList<Cue*> replaced;
-        QList<QPointer<Cue>> stillMissing;
-        for (int i = 0; i < missing.size(); ++i) {
-            Cue* cue = missing[i];
-            if (!cue)
-                continue;  // deleted meanwhile
-            if (found[i].accepted) {
-                cue->setFilePath(found[i].path);
-                cue->saveToDatabase(false);
-                replaced.append(cue);
-            } else {
-                stillMissing.append(cue);
-            }
-        }
-        refreshTable();
-        if (stillMissing.isEmpty())
-            return;
-
-        QString text;
-        if (!replaced.isEmpty()) {
-            text += tr("已成功替换 %1 个文件:\n").arg(replaced.size());
-            for (Cue* cue : std::as_const(replaced))
-                text += QStringLiteral("  ✓ ") + displayNameForSearch(*cue) + QLatin1Char('\n');
-            text += QLatin1Char('\n');
-        }
-        text += tr("还有 %1 个文件未找到:\n").arg(stillMissing.size());
-        for (int i = 0; i < stillMissing.size() && i < kMaxListedMissing; ++i)
-            text += QStringLiteral("  ") + displayNameForSearch(*stillMissing[i]) + QLatin1Char('\n');
-        if (stillMissing.size() > kMaxListedMissing)
-            text += QStringLiteral("  ...\n");
-        text += QStringLiteral("\n是否继续查找剩余文件?");
-        if (!m_ui->askToSearchOn(m_table, tr("查找结果"), text))
-            return;
-        missing = stillMissing;
-    }
-}
-
-void TrackListManager::replaceCueAudio(Cue* cue)
-{
-    if (!cue || m_busy)
-        return;
-    const QPointer<Cue> target(cue);
-    const QString missingName = QFileInfo(cue->filePath()).fileName();
-    const QString filter = tr("音频文件 (*.mp3 *.wav *.flac *.ogg *.m4a *.aac *.wma);;所有文件 (*)");
-    for (;;) {
-        if (!target)
-            return;
-        QString start = replaceStartFolder(QString());
-        if (start.isEmpty())
-            start = nearestExistingDir(cue->filePath());
-        const QString chosen = m_ui->chooseFileOrFolder(m_table, tr("选择音频文件或文件夹"), start, filter);
-        if (chosen.isEmpty() || !target)
-            return;
-        const QFileInfo chosenInfo(chosen);
-        rememberReplaceFolder(chosenInfo.isDir() ? chosen : chosenInfo.absolutePath());
-
-        const QString oldName = displayNameForSearch(*cue);
-        const qint64 oldDuration = cue->durationMs();
-        QString candidate;
-        QVariantMap found;
-        bool folderMode = false;
-        if (chosenInfo.isFile()) {
-            candidate = chosen;
-            found = audioFileInfo(candidate);
-        } else if (chosenInfo.isDir()) {
-            folderMode = true;
-            m_busy = true;
-            const QList<AudioFileMatch::Candidate> search = runOffGuiThread<QList<AudioFileMatch::Candidate>>(
-                [chosen, wanted = AudioFileMatch::Wanted{missingName, oldDuration}] {
-                    return AudioFileMatch::searchFolder(chosen, {wanted});
-                });
-            m_busy = false;
-            if (!target)
-                return;
-            if (search.value(0).path.isEmpty()) {
-                const QString text = tr("当前文件夹没有找到 ") + QLatin1Char('"') + oldName + QLatin1Char('"')
-                    + QStringLiteral(".\n\n是否继续查找?");
-                if (m_ui->askToSearchOn(m_table, tr("未找到文件"), text))
-                    continue;
-                return;
-            }
-            candidate = search.value(0).path;
-            found = search.value(0).info;
-        } else {
-            qWarning() << "[ReplaceFile] 无效的路径类型";
-            m_ui->message(m_table, TrackListUi::Icon::Warning, tr("错误"), tr("选择的路径无效"));
-            return;
-        }
-
-        // A file that does not decode would leave the cue without sound.
-        if (!AudioFileMatch::decodesAudio(candidate)) {
-            qWarning() << "[ReplaceFile] Not decodable:" << candidate;
-            m_ui->message(m_table, TrackListUi::Icon::Warning, tr("错误"),
-                          tr("无法解码该音频文件，未作替换:\n%1").arg(candidate));
-            return;
-        }
-        const qint64 foundDuration = found.value(QStringLiteral("duration")).toLongLong();
-        if (folderMode) {
-            if (!matchesAudioInfo(AudioFileMatch::expectedInfo(*cue), found)) {
-                qWarning() << "[ReplaceFile] 警告：文件夹模式下找到不匹配的文件，这可能是BUG";
-                m_ui->message(m_table, TrackListUi::Icon::Warning, tr("错误"),
-                              tr("系统内部错误：找到的文件与预期不匹配。\n请重新尝试或联系开发者。"));
-                return;
-            }
-            cue->setFilePath(candidate);
-            cue->saveToDatabase(false);
-            refreshTable();
-            m_ui->message(m_table, TrackListUi::Icon::Information, tr("文件替换成功"),
-                          tr("已成功替换音频文件:\n%1\n\n文件信息: 保留原有参数").arg(candidate));
-            releaseEngine();
-            return;
-        }
-
-        const bool same = QFileInfo(candidate).fileName() == missingName && foundDuration == oldDuration;
-        if (same) {
-            cue->setFilePath(candidate);
-            cue->saveToDatabase(false);
-        } else {
-            const QString alias = cue->alias();
-            const QString remark = cue->remark();
-            cue->setFilePath(candidate);
-            cue->setDuration(foundDuration);
-            cue->setLoopRange(0, foundDuration, false);
-            cue->setAlias(alias);
-            cue->setRemark(remark);
-            cue->saveToDatabase(false);
-        }
-        refreshTable();
-        if (same) {
-            m_ui->message(m_table, TrackListUi::Icon::Information, tr("文件验证成功"),
-                          tr("已验证音频文件:\n%1\n\n文件名和时长一致，所有参数保持不变").arg(candidate));
-        } else {
-            m_ui->message(m_table, TrackListUi::Icon::Information, tr("文件替换成功"),
-                          tr("已将 \"%1\" 替换为 \"%2\"\n\n已保留别名和备注，其他参数已重置")
-                              .arg(oldName, QFileInfo(candidate).fileName()));
-        }
-        releaseEngine();
-        return;
-    }
+    if (!isBusy())
+        m_relinker->searchFolders(missingCues);
 }

@@ -15,6 +15,7 @@
 
 #include <memory>
 
+class CueFileRelinker;
 class CueManager;
 class PlayingRowHighlightDelegate;
 class QAction;
@@ -135,8 +136,8 @@ public:
     void closeCopyProgress();
     ImportProgressDialog* importProgressDialog() const { return m_importProgressDialog; }
     ImportProgressDialog* copyProgressDialog() const { return m_copyProgressDialog; }
-    // An import or paste is running (its loop lets events through).
-    bool isBusy() const { return m_busy; }
+    // An import, a paste or a folder search is running (events run meanwhile).
+    bool isBusy() const;
 
     // Copies of cues, stored and put into a playlist before insertRow (-1 or
     // out of range: at the end). Returns how many were made.
@@ -236,11 +237,7 @@ private:
     void refreshPlayOrder();
     void selectCues(const QList<Cue*>& cues, bool scrollToFirst);
     bool refuseWhileBusy();
-    // Replacement
-    void releaseEngine();
-    QString replaceStartFolder(const QString& fallback) const;
-    void rememberReplaceFolder(const QString& folder);
-    QString displayNameForSearch(const Cue& cue) const;
+
     void placeHeaderButtons();
     void placeHeaderButton(QPushButton* button, int xFromRight);
     void reloadModel();
@@ -276,6 +273,7 @@ private:
     QPushButton* m_addGroupButton = nullptr;
 
     std::unique_ptr<TrackListUi> m_ui;
+    std::unique_ptr<CueFileRelinker> m_relinker;
     QMenu* m_contextMenu = nullptr;
     QAction* m_importAction = nullptr;
     QAction* m_copyAction = nullptr;
