@@ -56,7 +56,7 @@ public:
     static constexpr int kRowFitDelayMs = 50;
     static constexpr int kMaxSingleRowFits = 64;
 
-    // The files beyond which a paste shows its progress dialog.
+    // From this many cues on, a paste shows its progress dialog.
     static constexpr int kCopyProgressThreshold = 50;
     // Pixels around the table inside which a released row drag still drops.
     static constexpr int kDragZoneMargin = 20;
