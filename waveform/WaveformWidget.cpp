@@ -590,52 +590,39 @@ void WaveformWidget::toggleLoopView()
 // ---------------------------------------------------------------------------
 // Coordinates
 
+WaveformMapping WaveformWidget::mapping() const
+{
+    return WaveformMapping(m_viewStartMs, m_viewEndMs, width(), height());
+}
+
 float WaveformWidget::timeToX(qint64 ms) const
 {
-    const qint64 s = span();
-    if (s < 1 || width() < 1)
-        return 0.0f;
-    return float(ms - m_viewStartMs) / float(s) * float(width());
+    return mapping().timeToX(ms);
 }
 
 qint64 WaveformWidget::xToTime(float x) const
 {
-    const qint64 s = span();
-    if (s < 1 || width() < 1)
-        return 0;
-    return qint64(double(x) / double(width()) * double(s) + double(m_viewStartMs));
+    return mapping().xToTime(x);
 }
 
 float WaveformWidget::gainToY(float gain) const
 {
-    const float bottom = float(height() - 14);
-    const float y = bottom - float(height() - 24) * gain;
-    return std::max(std::min(y, bottom), 10.0f);
+    return mapping().gainToY(gain);
 }
 
 float WaveformWidget::yToGain(float y) const
 {
-    const int band = height() - 24;
-    if (band < 1)
-        return 1.0f;
-    return std::clamp((float(height() - 14) - y) / float(band), 0.0f, 1.0f);
+    return mapping().yToGain(y);
 }
 
 float WaveformWidget::panToY(double pan) const
 {
-    const float bottom = float(height() - 14);
-    const float band = float(height() - 24);
-    const float y = bottom - band * 0.5f + band * float(pan) * 0.5f;
-    return std::max(std::min(y, bottom), 10.0f);
+    return mapping().panToY(pan);
 }
 
 float WaveformWidget::yToPan(float y) const
 {
-    if (height() - 24 < 1)
-        return 0.0f;
-    const float half = float(height() - 24) / 2.0f;
-    const float bottom = float(height() - 14);
-    return std::clamp((y - (bottom - half)) / half, -1.0f, 1.0f);
+    return mapping().yToPan(y);
 }
 
 qint64 WaveformWidget::fadeInFromX(float x) const

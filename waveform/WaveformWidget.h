@@ -1,6 +1,7 @@
 #pragma once
 
 #include "waveform/EnvelopePoint.h"
+#include "waveform/WaveformMapping.h"
 
 #include <QColor>
 #include <QElapsedTimer>
@@ -139,6 +140,7 @@ private:
     qint64 loopStartMs() const;
     qint64 effectiveLoopEnd() const;
     qint64 span() const { return m_viewEndMs - m_viewStartMs; }
+    WaveformMapping mapping() const;
     void showWholeFile();
     void zoomBy(double factor, qint64 anchorMs);
     void setViewRange(qint64 startMs, qint64 endMs);
