@@ -12,6 +12,7 @@
 #include <QWidget>
 
 class Cue;
+class EnvelopeEditor;
 class QPainter;
 
 // The waveform view of the selected cue: peaks over time, the loop region
@@ -148,7 +149,15 @@ private:
     void markOverlayDirty();
     void markAllDirty();
     void resetGesture();
+    void abandonGesture();
     void setCursorShape(Qt::CursorShape shape);
+
+    // The two envelopes, told apart by pan (true) or volume (false)
+    const QList<EnvelopePoint>& pointsOf(bool pan) const;
+    QList<EnvelopePoint>& pointsOf(bool pan);
+    EnvelopeEditor editorOf(bool pan);
+    bool editedEnvelopeOn() const;
+    void switchEditedEnvelope(bool pan);
 
     // Painting
     void rebuildBackground();
@@ -162,15 +171,23 @@ private:
     void drawLoopLabels(QPainter& painter);
     void drawPlayhead(QPainter& painter);
     void drawFadesAndEnvelopes(QPainter& painter);
-    void drawVolumeEnvelope(QPainter& painter);
-    void drawPanEnvelope(QPainter& painter);
     void drawLevelBar(QPainter* painter);
     QString displayName() const;
-    void displayedLoopRange(qint64* start, qint64* end) const;
+
+    // Loop regions as drawn
+    struct TimeRange {
+        qint64 startMs = 0;
+        qint64 endMs = 0;
+    };
+    TimeRange storedLoopRange(qint64 duration) const;
+    TimeRange fadeRange(qint64 duration) const;
+    TimeRange withLoopDrag(TimeRange range) const;
+    TimeRange displayedLoopRange() const;
 
     // Mouse editing
     int hitTestVolumePoint(const QPointF& pos, float radius) const;
     int hitTestPanPoint(const QPointF& pos, float radius) const;
+    int hitTestEditedPoint(const QPointF& pos) const;
     int hitTestFadeHandle(const QPointF& pos, float radius) const;
     bool onLoopStartHandle(const QPoint& pos) const;
     bool onLoopEndHandle(const QPoint& pos) const;
@@ -178,20 +195,20 @@ private:
     bool onGripHoverZone(const QPoint& pos) const;
     void sortVolumePoints();
     void sortPanPoints();
-    void writeVolumePoints();
-    void writePanPoints();
+    void writePoints(bool pan);
     void fitFadesToLoop(qint64 start, qint64 end);
     void fitFadesToCurrentLoop();
     void commitLoopDrag();
     void handleRightPress(QMouseEvent* event, const QPoint& pos);
     bool addPointAt(const QPoint& pos);
-    void dragPoint(const QPoint& pos, bool keepValue);
-    void editVolumePointValue(int index);
-    void editPanPointValue(int index);
+    void startPointDrag(int index);
+    int draggedPointIndex() const;
+    void dragPoint(int index, const QPoint& pos, bool keepValue);
+    void endPointDrag(bool pan);
+    void editPointValue(bool pan, int index);
 
     // Wheel
     void scrollBy(double delta);
-    bool nudgeSelectedPoint(QList<EnvelopePoint>& points, double notches);
 
     QPointer<Cue> m_cue;
     QList<float> m_peaks;
