@@ -128,15 +128,10 @@ void WaveformWidget::setViewRange(qint64 startMs, qint64 endMs)
 {
     m_viewStartMs = std::max<qint64>(startMs, 0);
     m_viewEndMs = endMs;
-    markAllDirty();
-    update();
+    redrawAll();
 }
 
-void WaveformWidget::markBackgroundDirty()
-{
-    m_backgroundDirty = true;
-}
-
+// A layer marked dirty is drawn again at the next paint; update() asks for it.
 void WaveformWidget::markOverlayDirty()
 {
     m_overlayDirty = true;
@@ -146,6 +141,24 @@ void WaveformWidget::markAllDirty()
 {
     m_backgroundDirty = true;
     m_overlayDirty = true;
+}
+
+void WaveformWidget::redrawBackground()
+{
+    m_backgroundDirty = true;
+    update();
+}
+
+void WaveformWidget::redrawOverlay()
+{
+    markOverlayDirty();
+    update();
+}
+
+void WaveformWidget::redrawAll()
+{
+    markAllDirty();
+    update();
 }
 
 void WaveformWidget::resetGesture()
@@ -224,8 +237,7 @@ void WaveformWidget::switchEditedEnvelope(bool pan)
     m_editPan = pan;
     // The envelope no longer edited keeps no selected point.
     editorOf(!pan).select(-1);
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::setCue(Cue* cue)
@@ -235,8 +247,7 @@ void WaveformWidget::setCue(Cue* cue)
         m_volumePoints = buildVolumePoints();
         m_panPoints = buildPanPoints();
         updateLoopValid();
-        markBackgroundDirty();
-        update();
+        redrawBackground();
         return;
     }
 
@@ -252,8 +263,7 @@ void WaveformWidget::setCue(Cue* cue)
         m_hasWaveform = false;
         m_playingCue = nullptr;
         m_positionMs = 0;
-        markBackgroundDirty();
-        update();
+        redrawBackground();
         return;
     }
 
@@ -261,22 +271,8 @@ void WaveformWidget::setCue(Cue* cue)
     m_freeView = true;
     connect(cue, &Cue::dataUpdated, this, &WaveformWidget::onCueDataUpdated);
     connect(cue, &Cue::durationChanged, this, &WaveformWidget::onCueDataUpdated);
-    connect(cue, &Cue::envelopeEnabledChanged, this, [this](bool enabled) {
-        if (enabled)
-            m_editPan = false;
-        else if (m_cue && m_cue->panEnvelopeEnabled())
-            m_editPan = true;
-        markBackgroundDirty();
-        update();
-    });
-    connect(cue, &Cue::panEnvelopeEnabledChanged, this, [this](bool enabled) {
-        if (enabled)
-            m_editPan = true;
-        else if (m_cue && m_cue->envelopeEnabled())
-            m_editPan = false;
-        markBackgroundDirty();
-        update();
-    });
+    connect(cue, &Cue::envelopeEnabledChanged, this, [this](bool on) { onEnvelopeSwitched(false, on); });
+    connect(cue, &Cue::panEnvelopeEnabledChanged, this, [this](bool on) { onEnvelopeSwitched(true, on); });
 
     CueManager* registry = CueManager::instance();
     Cue* current = registry->getCurrentCue();
@@ -300,8 +296,7 @@ void WaveformWidget::setCue(Cue* cue)
     if (playingHere)
         setPlaybackPosition(current, registry->getCurrentPosition());
     updateLoopValid();
-    markAllDirty();
-    update();
+    redrawAll();
 }
 
 void WaveformWidget::onCueDataUpdated()
@@ -333,9 +328,19 @@ void WaveformWidget::onCueDataUpdated()
         m_peaks = waveform;
         m_hasWaveform = true;
     }
-    markAllDirty();
-    update();
+    redrawAll();
     m_updatingFromCue = false;
+}
+
+// An envelope switched on becomes the edited one; one switched off hands the
+// mouse to the other when that is on.
+void WaveformWidget::onEnvelopeSwitched(bool pan, bool on)
+{
+    if (on)
+        m_editPan = pan;
+    else if (m_cue && kindOf(!pan).isEnabled(*m_cue))
+        m_editPan = !pan;
+    redrawBackground();
 }
 
 void WaveformWidget::setAudioData(const QList<float>& waveform)
@@ -351,8 +356,7 @@ void WaveformWidget::setAudioData(const QList<float>& waveform)
             qWarning() << "⚠️ WaveformWidget::setAudioData - Found" << leadingZeros
                        << "leading zeros at the beginning!";
     }
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::clearWaveform()
@@ -362,8 +366,7 @@ void WaveformWidget::clearWaveform()
     if (Cue* shown = m_cue.data())
         disconnect(shown, nullptr, this, nullptr);
     m_cue = nullptr;
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::setPlaybackPosition(Cue* playingCue, qint64 positionMs)
@@ -384,16 +387,14 @@ void WaveformWidget::setPlaybackPosition(Cue* playingCue, qint64 positionMs)
         position = loopStartMs();
     }
     m_positionMs = position;
-    markOverlayDirty();
-    update();
+    redrawOverlay();
 }
 
 void WaveformWidget::setPosition(qint64 positionMs)
 {
     m_positionMs = positionMs;
     m_seekDragMs = positionMs;
-    markOverlayDirty();
-    update();
+    redrawOverlay();
 }
 
 void WaveformWidget::setShowMode(bool on)
@@ -408,8 +409,7 @@ void WaveformWidget::setShowMode(bool on)
         if (m_cue)
             showWholeFile();
     }
-    markAllDirty();
-    update();
+    redrawAll();
 }
 
 void WaveformWidget::updateLoopValid()
@@ -442,43 +442,37 @@ void WaveformWidget::setEnvelopeEnabled(bool enabled)
 void WaveformWidget::setWaveformColor(const QColor& color)
 {
     m_waveformColor = color;
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::setBackgroundColor(const QColor& color)
 {
     m_backgroundColor = color;
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::setGridColor(const QColor& color)
 {
     m_gridColor = color;
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::setPlayheadColor(const QColor& color)
 {
     m_playheadColor = color;
-    markOverlayDirty();
-    update();
+    redrawOverlay();
 }
 
 void WaveformWidget::setDisplayMode(int mode)
 {
     m_displayMode = mode;
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::setAmplitudeScale(float scale)
 {
     m_amplitudeScale = std::clamp(scale, 0.3f, 2.5f);
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::setLevel(float level)
@@ -495,8 +489,7 @@ void WaveformWidget::zoomToFit()
     if (!m_cue)
         return;
     showWholeFile();
-    markAllDirty();
-    update();
+    redrawAll();
 }
 
 void WaveformWidget::zoomAt(float factor, qint64 anchorMs)
@@ -531,8 +524,7 @@ void WaveformWidget::showFullRange()
     if (m_freeView)
         return;
     m_freeView = true;
-    markAllDirty();
-    update();
+    redrawAll();
 }
 
 void WaveformWidget::toggleLoopView()
@@ -548,8 +540,7 @@ void WaveformWidget::toggleLoopView()
         showWholeFile();
         m_freeView = true;
     }
-    markAllDirty();
-    update();
+    redrawAll();
 }
 
 // ---------------------------------------------------------------------------
@@ -558,36 +549,6 @@ void WaveformWidget::toggleLoopView()
 WaveformMapping WaveformWidget::mapping() const
 {
     return WaveformMapping(m_viewStartMs, m_viewEndMs, width(), height());
-}
-
-float WaveformWidget::timeToX(qint64 ms) const
-{
-    return mapping().timeToX(ms);
-}
-
-qint64 WaveformWidget::xToTime(float x) const
-{
-    return mapping().xToTime(x);
-}
-
-float WaveformWidget::gainToY(float gain) const
-{
-    return mapping().gainToY(gain);
-}
-
-float WaveformWidget::yToGain(float y) const
-{
-    return mapping().yToGain(y);
-}
-
-float WaveformWidget::panToY(double pan) const
-{
-    return mapping().panToY(pan);
-}
-
-float WaveformWidget::yToPan(float y) const
-{
-    return mapping().yToPan(y);
 }
 
 qint64 WaveformWidget::fadeInFromX(float x) const
@@ -1181,12 +1142,29 @@ void WaveformWidget::fitFadesToCurrentLoop()
         fitFadesToLoop(m_cue->loopStartMs(), effectiveLoopEnd());
 }
 
+// The release sets the dragged region for good and fits the fades into it.
 // The drag's moves already gave the cue its region, unsaved; the cue ignores
 // the same region when the release sets it again, so the commit saves here.
-void WaveformWidget::commitLoopDrag()
+void WaveformWidget::commitLoopDrag(qint64 start, qint64 end)
 {
+    m_cue->setLoopRange(start, end, false);
+    fitFadesToCurrentLoop();
     if (m_cue)
         m_cue->saveToDatabase(false);
+}
+
+void WaveformWidget::reportCommittedLoop()
+{
+    if (m_cue)
+        Q_EMIT loopRangeDragging(m_cue->loopStartMs(), m_cue->loopEndMs());
+}
+
+// A loop drag pushes the playhead along with the bound it moves.
+void WaveformWidget::movePlayheadTo(qint64 positionMs)
+{
+    m_positionMs = positionMs;
+    markOverlayDirty();
+    Q_EMIT positionClicked(positionMs);
 }
 
 // ---------------------------------------------------------------------------
@@ -1212,8 +1190,7 @@ void WaveformWidget::mousePressEvent(QMouseEvent* event)
             editorOf(m_editPan).select(index);
             startPointDrag(index);
             setCursorShape(Qt::ClosedHandCursor);
-            markBackgroundDirty();
-            update();
+            redrawBackground();
             return;
         }
     }
@@ -1242,8 +1219,7 @@ void WaveformWidget::mousePressEvent(QMouseEvent* event)
         m_pressPos = pos;
         m_movedSincePress = false;
         setCursorShape(Qt::SizeHorCursor);
-        markBackgroundDirty();
-        update();
+        redrawBackground();
         return;
     }
 
@@ -1256,8 +1232,7 @@ void WaveformWidget::mousePressEvent(QMouseEvent* event)
     } else {
         const qint64 t = std::min(std::max(xToTime(pos.x()), m_cue->loopStartMs()), effectiveLoopEnd());
         m_positionMs = m_seekDragMs = t;
-        markOverlayDirty();
-        update();
+        redrawOverlay();
         m_dragMode = DragSeek;
         m_pressed = true;
         return;
@@ -1266,8 +1241,7 @@ void WaveformWidget::mousePressEvent(QMouseEvent* event)
     m_movedSincePress = false;
     m_pressed = true;
     setCursorShape(Qt::SizeHorCursor);
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::handleRightPress(QMouseEvent* event, const QPoint& pos)
@@ -1282,8 +1256,7 @@ void WaveformWidget::handleRightPress(QMouseEvent* event, const QPoint& pos)
             editor.resetValue(index);
         if (index >= 0 || editor.add(t, kindOf(m_editPan).neutralValue())) {
             writePoints(m_editPan);
-            markBackgroundDirty();
-            update();
+            redrawBackground();
             return;
         }
     }
@@ -1323,8 +1296,7 @@ void WaveformWidget::dragPoint(int index, const QPoint& pos, bool keepValue)
 {
     editorOf(m_editPan).dragTo(index, pos, keepValue);
     writePoints(m_editPan);
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 // The release sorts the points, writes them and saves the cue.
@@ -1345,8 +1317,7 @@ void WaveformWidget::endPointDrag(bool pan)
     writePoints(pan);
     if (m_cue)
         m_cue->saveToDatabase(false);
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
@@ -1386,8 +1357,7 @@ void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
             const qint64 fadeOut = std::max<qint64>(std::min(fadeOutFromX(pos.x()), limit), 0);
             m_cue->setFadeDurations(m_cue->fadeInMs(), fadeOut);
         }
-        markBackgroundDirty();
-        update();
+        redrawBackground();
         return;
     }
 
@@ -1397,23 +1367,18 @@ void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
             qint64 t = std::clamp<qint64>(xToTime(pos.x()), 0, std::max<qint64>(duration, 0));
             t = std::max(std::min(t, effectiveLoopEnd()), m_cue->loopStartMs());
             m_seekDragMs = m_positionMs = t;
-            markOverlayDirty();
-            update();
+            redrawOverlay();
             break;
         }
         case DragLoopStart: {
             const qint64 t = std::clamp<qint64>(xToTime(pos.x()), 0, std::max<qint64>(duration, 0));
             const qint64 end = effectiveLoopEnd();
             const qint64 start = std::max<qint64>(std::min(end - kMinLoopMs, t), 0);
-            if (start >= m_positionMs) {
-                m_positionMs = start;
-                markOverlayDirty();
-                Q_EMIT positionClicked(start);
-            }
+            if (start >= m_positionMs)
+                movePlayheadTo(start);
             m_dragLoopStartMs = start;
             m_cue->setLoopRange(start, end, true);
-            markBackgroundDirty();
-            update();
+            redrawBackground();
             fitFadesToLoop(start, end);
             Q_EMIT loopRangeDragging(m_dragLoopStartMs, m_cue ? m_cue->loopEndMs() : end);
             break;
@@ -1422,15 +1387,11 @@ void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
             const qint64 start = m_cue->loopStartMs();
             qint64 end = std::clamp<qint64>(xToTime(pos.x()), 0, std::max<qint64>(duration, 0));
             end = std::min(std::max(end, start + kMinLoopMs), duration);
-            if (end <= m_positionMs) {
-                m_positionMs = end;
-                markOverlayDirty();
-                Q_EMIT positionClicked(end);
-            }
+            if (end <= m_positionMs)
+                movePlayheadTo(end);
             m_dragLoopEndMs = end;
             m_cue->setLoopRange(start, end, true);
-            markBackgroundDirty();
-            update();
+            redrawBackground();
             fitFadesToLoop(start, end);
             Q_EMIT loopRangeDragging(m_cue ? m_cue->loopStartMs() : start, m_dragLoopEndMs);
             break;
@@ -1466,17 +1427,11 @@ void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
             m_dragLoopStartMs = start;
             m_dragLoopEndMs = end;
             m_cue->setLoopRange(start, end, true);
-            if (start >= m_positionMs) {
-                m_positionMs = start;
-                markOverlayDirty();
-                Q_EMIT positionClicked(start);
-            } else if (end <= m_positionMs) {
-                m_positionMs = end;
-                markOverlayDirty();
-                Q_EMIT positionClicked(end);
-            }
-            markBackgroundDirty();
-            update();
+            if (start >= m_positionMs)
+                movePlayheadTo(start);
+            else if (end <= m_positionMs)
+                movePlayheadTo(end);
+            redrawBackground();
             setCursorShape(Qt::SizeHorCursor);
             fitFadesToLoop(start, end);
             Q_EMIT loopRangeDragging(m_dragLoopStartMs, m_dragLoopEndMs);
@@ -1536,15 +1491,13 @@ void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
         switch (m_dragMode) {
         case DragNone:
             if (addPointAt(m_rightPressPos)) {
-                markBackgroundDirty();
-                update();
+                redrawBackground();
             }
             break;
         case DragSeek: {
             const qint64 t = std::max(std::min(xToTime(pos.x()), effectiveLoopEnd()), m_cue->loopStartMs());
-            markOverlayDirty();
             m_seekDragMs = m_positionMs = t;
-            update();
+            redrawOverlay();
             Q_EMIT positionClicked(t);
             break;
         }
@@ -1552,17 +1505,11 @@ void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
             if (m_dragLoopStartMs >= 0 && m_movedSincePress) {
                 const qint64 end = effectiveLoopEnd();
                 const qint64 start = std::max<qint64>(std::min(m_dragLoopStartMs, end - kMinLoopMs), 0);
-                m_cue->setLoopRange(start, end, false);
-                fitFadesToCurrentLoop();
-                commitLoopDrag();
-                if (std::abs(m_positionMs - start) < 51 || m_positionMs < start) {
-                    m_positionMs = start;
-                    Q_EMIT positionClicked(start);
-                }
-                markAllDirty();
-                update();
-                if (m_cue)
-                    Q_EMIT loopRangeDragging(m_cue->loopStartMs(), m_cue->loopEndMs());
+                commitLoopDrag(start, end);
+                if (std::abs(m_positionMs - start) < 51 || m_positionMs < start)
+                    movePlayheadTo(start);
+                redrawAll();
+                reportCommittedLoop();
             }
             m_dragLoopStartMs = -1;
             m_movedSincePress = false;
@@ -1571,17 +1518,11 @@ void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
             if (m_dragLoopEndMs >= 0 && m_movedSincePress) {
                 const qint64 start = m_cue->loopStartMs();
                 const qint64 end = std::min(std::max(m_dragLoopEndMs, start + kMinLoopMs), duration);
-                m_cue->setLoopRange(start, end, false);
-                fitFadesToCurrentLoop();
-                commitLoopDrag();
-                if (std::abs(m_positionMs - end) < 51 || m_positionMs > end) {
-                    m_positionMs = end;
-                    Q_EMIT positionClicked(end);
-                }
-                markAllDirty();
-                update();
-                if (m_cue)
-                    Q_EMIT loopRangeDragging(m_cue->loopStartMs(), m_cue->loopEndMs());
+                commitLoopDrag(start, end);
+                if (std::abs(m_positionMs - end) < 51 || m_positionMs > end)
+                    movePlayheadTo(end);
+                redrawAll();
+                reportCommittedLoop();
             }
             m_dragLoopEndMs = -1;
             m_movedSincePress = false;
@@ -1597,22 +1538,13 @@ void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
                         start = std::max<qint64>(duration - kMinLoopMs, 0);
                     }
                 }
-                m_cue->setLoopRange(start, end, false);
-                fitFadesToCurrentLoop();
-                commitLoopDrag();
-                if (m_positionMs < start) {
-                    m_positionMs = start;
-                    markOverlayDirty();
-                    Q_EMIT positionClicked(start);
-                } else if (m_positionMs > end) {
-                    m_positionMs = end;
-                    markOverlayDirty();
-                    Q_EMIT positionClicked(end);
-                }
-                markBackgroundDirty();
-                update();
-                if (m_cue)
-                    Q_EMIT loopRangeDragging(m_cue->loopStartMs(), m_cue->loopEndMs());
+                commitLoopDrag(start, end);
+                if (m_positionMs < start)
+                    movePlayheadTo(start);
+                else if (m_positionMs > end)
+                    movePlayheadTo(end);
+                redrawBackground();
+                reportCommittedLoop();
             }
             m_dragLoopStartMs = -1;
             m_dragLoopEndMs = -1;
@@ -1640,8 +1572,7 @@ void WaveformWidget::mouseDoubleClickEvent(QMouseEvent* event)
                 m_cue->setFadeDurations(0, m_cue->fadeOutMs());
             else
                 m_cue->setFadeDurations(m_cue->fadeInMs(), 0);
-            markBackgroundDirty();
-            update();
+            redrawBackground();
             return;
         }
     }
@@ -1662,8 +1593,7 @@ void WaveformWidget::mouseDoubleClickEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton && editedEnvelopeOn()
         && editorOf(m_editPan).removeInner(hitTestEditedPoint(pos))) {
         writePoints(m_editPan);
-        markBackgroundDirty();
-        update();
+        redrawBackground();
         return;
     }
 
@@ -1675,23 +1605,13 @@ void WaveformWidget::mouseDoubleClickEvent(QMouseEvent* event)
     } else if (nearHandleRow && std::abs(float(pos.x()) - xe) < 12) {
         m_cue->setLoopRange(m_cue->loopStartMs(), m_cue->durationMs(), false);
     } else if (onGripPressZone(pos)) {
-        if (m_freeView) {
-            m_viewStartMs = m_cue->loopStartMs();
-            m_viewEndMs = effectiveLoopEnd();
-            m_freeView = false;
-        } else {
-            zoomToFit();
-            m_freeView = true;
-        }
-        markAllDirty();
-        update();
+        toggleLoopView();
         return;
     } else {
         return;
     }
     updateLoopValid();
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::editPointValue(bool pan, int index)
@@ -1712,8 +1632,7 @@ void WaveformWidget::editPointValue(bool pan, int index)
         return;
     points[index].value = *value;
     writePoints(pan);
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 // ---------------------------------------------------------------------------
@@ -1749,16 +1668,14 @@ void WaveformWidget::keyPressEvent(QKeyEvent* event)
         const qint64 end = effectiveLoopEnd();
         if (end - kMinLoopMs > m_positionMs) {
             m_cue->setLoopRange(m_positionMs, end, false);
-            markBackgroundDirty();
-            update();
+            redrawBackground();
         }
         event->accept();
     } else if (plain && key == Qt::Key_O) {
         const qint64 start = m_cue->loopStartMs();
         if (start + kMinLoopMs < m_positionMs && m_positionMs <= duration) {
             m_cue->setLoopRange(start, m_positionMs, false);
-            markBackgroundDirty();
-            update();
+            redrawBackground();
         }
         event->accept();
     } else if (plain && key == Qt::Key_Space) {
@@ -1865,8 +1782,7 @@ void WaveformWidget::wheelEvent(QWheelEvent* event)
     const double notches = dy / 120.0;
     if (ctrl && shift && editorOf(m_editPan).nudgeSelected(notches)) {
         writePoints(m_editPan);
-        markBackgroundDirty();
-        update();
+        redrawBackground();
         event->accept();
         return;
     }
@@ -1877,8 +1793,7 @@ void WaveformWidget::wheelEvent(QWheelEvent* event)
         if (scale <= 0.3f)
             scale = 0.3f;
         m_amplitudeScale = scale;
-        markBackgroundDirty();
-        update();
+        redrawBackground();
         event->accept();
         return;
     }

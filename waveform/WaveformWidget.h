@@ -97,12 +97,12 @@ public:
     int overlayRebuildCount() const { return m_overlayRebuilds; }
 
     // Maps between time, value and pixels
-    float timeToX(qint64 ms) const;
-    qint64 xToTime(float x) const;
-    float gainToY(float gain) const;
-    float yToGain(float y) const;
-    float panToY(double pan) const;
-    float yToPan(float y) const;
+    float timeToX(qint64 ms) const { return mapping().timeToX(ms); }
+    qint64 xToTime(float x) const { return mapping().xToTime(x); }
+    float gainToY(float gain) const { return mapping().gainToY(gain); }
+    float yToGain(float y) const { return mapping().yToGain(y); }
+    float panToY(double pan) const { return mapping().panToY(pan); }
+    float yToPan(float y) const { return mapping().yToPan(y); }
     qint64 fadeInFromX(float x) const;
     qint64 fadeOutFromX(float x) const;
     QList<EnvelopePoint> buildVolumePoints() const;
@@ -145,9 +145,11 @@ private:
     void showWholeFile();
     void zoomBy(double factor, qint64 anchorMs);
     void setViewRange(qint64 startMs, qint64 endMs);
-    void markBackgroundDirty();
     void markOverlayDirty();
     void markAllDirty();
+    void redrawBackground();
+    void redrawOverlay();
+    void redrawAll();
     void resetGesture();
     void abandonGesture();
     void setCursorShape(Qt::CursorShape shape);
@@ -158,6 +160,7 @@ private:
     EnvelopeEditor editorOf(bool pan);
     bool editedEnvelopeOn() const;
     void switchEditedEnvelope(bool pan);
+    void onEnvelopeSwitched(bool pan, bool on);
 
     // Painting
     void rebuildBackground();
@@ -198,7 +201,9 @@ private:
     void writePoints(bool pan);
     void fitFadesToLoop(qint64 start, qint64 end);
     void fitFadesToCurrentLoop();
-    void commitLoopDrag();
+    void commitLoopDrag(qint64 start, qint64 end);
+    void reportCommittedLoop();
+    void movePlayheadTo(qint64 positionMs);
     void handleRightPress(QMouseEvent* event, const QPoint& pos);
     bool addPointAt(const QPoint& pos);
     void startPointDrag(int index);
