@@ -1266,8 +1266,7 @@ void WaveformWidget::handleRightPress(QMouseEvent* event, const QPoint& pos)
     m_viewPanning = false;
 }
 
-// The held point follows the pointer; the first and the last point stay at
-// the ends of the file, and a middle point keeps 100 ms from its neighbours.
+// A press on a point of the edited envelope holds it until the release.
 void WaveformWidget::startPointDrag(int index)
 {
     if (m_editPan) {
@@ -1305,15 +1304,13 @@ void WaveformWidget::endPointDrag(bool pan)
     if (pan) {
         m_draggingPanPoint = false;
         m_dragPanIndex = -1;
+        sortPanPoints();
     } else {
         m_draggingVolumePoint = false;
         m_dragVolumeIndex = -1;
+        sortVolumePoints();
     }
     setCursorShape(Qt::ArrowCursor);
-    if (pan)
-        sortPanPoints();
-    else
-        sortVolumePoints();
     writePoints(pan);
     if (m_cue)
         m_cue->saveToDatabase(false);
