@@ -1487,9 +1487,9 @@ void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
         const qint64 duration = m_cue->durationMs();
         switch (m_dragMode) {
         case DragNone:
-            if (addPointAt(m_rightPressPos)) {
+            // A right click that stayed put adds a point.
+            if (addPointAt(m_rightPressPos))
                 redrawBackground();
-            }
             break;
         case DragSeek: {
             const qint64 t = std::max(std::min(xToTime(pos.x()), effectiveLoopEnd()), m_cue->loopStartMs());
