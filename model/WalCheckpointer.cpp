@@ -2,10 +2,12 @@
 
 #include <QDeadlineTimer>
 #include <QDebug>
-#include <QMutexLocker>
-#include <QThread>
 
 #include <sqlite3.h>
+
+#include <chrono>
+
+#include <pthread.h>
 
 namespace {
 
@@ -28,24 +30,22 @@ WalCheckpointer::WalCheckpointer(sqlite3* connection, const QString& path)
         m_own = nullptr;
         return;
     }
-    m_thread = QThread::create([this] { run(); });
-    m_thread->setObjectName(QStringLiteral("DbCheckpointThread"));
-    m_thread->start(QThread::LowPriority);
+    m_thread = std::thread([this] { run(); });
+    pthread_setname_np(m_thread.native_handle(), "DbCheckpoint");
     sqlite3_wal_hook(m_watched, &WalCheckpointer::onCommit, this);
 }
 
 WalCheckpointer::~WalCheckpointer()
 {
-    if (!m_thread)
+    if (!m_thread.joinable())
         return;
     sqlite3_wal_autocheckpoint(m_watched, kCheckpointPages);  // replaces the hook
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         m_stopping = true;
-        m_wake.wakeAll();
     }
-    m_thread->wait();
-    delete m_thread;
+    m_wake.notify_all();
+    m_thread.join();
     sqlite3_close(m_own);
 }
 
@@ -61,24 +61,25 @@ int WalCheckpointer::onCommit(void* self, sqlite3* connection, const char* schem
     checkpointer->m_lastCommitMs.store(nowMs());
     checkpointer->m_logPages.store(logPages);
     if (logPages >= kCheckpointPages) {
-        QMutexLocker lock(&checkpointer->m_mutex);
-        checkpointer->m_requested = true;
-        checkpointer->m_wake.wakeOne();
+        {
+            std::lock_guard lock(checkpointer->m_mutex);
+            checkpointer->m_requested = true;
+        }
+        checkpointer->m_wake.notify_one();
     }
     return SQLITE_OK;
 }
 
 bool WalCheckpointer::waitUntilDue()
 {
-    QMutexLocker lock(&m_mutex);
-    while (!m_requested && !m_stopping)
-        m_wake.wait(&m_mutex);
+    std::unique_lock lock(m_mutex);
+    m_wake.wait(lock, [this] { return m_requested || m_stopping; });
     // A due checkpoint waits for a pause in the commits, or for a large log.
     while (!m_stopping) {
         const qint64 quietMs = nowMs() - m_lastCommitMs.load();
         if (quietMs >= kPauseMs || m_logPages.load() >= kBusyCheckpointPages)
             break;
-        m_wake.wait(&m_mutex, QDeadlineTimer(kPauseMs - quietMs));
+        m_wake.wait_for(lock, std::chrono::milliseconds(kPauseMs - quietMs));
     }
     m_requested = false;
     return !m_stopping;

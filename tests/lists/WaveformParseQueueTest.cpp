@@ -5,14 +5,15 @@
 #include "support/TestAudio.h"
 
 #include <QFile>
-#include <QMutex>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QWaitCondition>
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <memory>
 #include <vector>
 
@@ -25,7 +26,7 @@ class ScriptedParser {
 public:
     WaveformParser::Result operator()(const QString& path, WaveformParseJob& job)
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         m_started.append(path);
         m_maxRunning = std::max(m_maxRunning, ++m_running);
         for (;;) {
@@ -34,63 +35,65 @@ public:
             if (job.isCancelled() && !m_stubborn.contains(path)) {
                 m_cancelled.append(path);
                 --m_running;
-                m_changed.wakeAll();
+                m_changed.notify_all();
                 return {};
             }
-            m_changed.wait(&m_mutex, 5);
+            m_changed.wait_for(lock, std::chrono::milliseconds(5));
         }
         --m_running;
-        m_changed.wakeAll();
+        m_changed.notify_all();
         return m_results.value(path, WaveformParser::Result{QList<float>(2000, 0.5f), 90000});
     }
 
     void release(const QString& path)
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         m_released.insert(path);
-        m_changed.wakeAll();
+        m_changed.notify_all();
     }
     void releaseAll()
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         m_releaseAll = true;
-        m_changed.wakeAll();
+        m_changed.notify_all();
     }
     // Keeps decoding after a cancel, like a parse between two checks.
     void ignoreCancel(const QString& path)
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         m_stubborn.insert(path);
     }
     void setResult(const QString& path, const WaveformParser::Result& result)
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         m_results.insert(path, result);
     }
     QStringList started() const
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         return m_started;
     }
     QStringList cancelled() const
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         return m_cancelled;
     }
     int running() const
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         return m_running;
     }
     int maxRunning() const
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         return m_maxRunning;
     }
 
 private:
-    mutable QMutex m_mutex;
-    QWaitCondition m_changed;
+    // Standard primitives: Qt's wait releases the mutex where ThreadSanitizer
+    // cannot see it.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
     QStringList m_started;
     QStringList m_cancelled;
     QSet<QString> m_released;
