@@ -6,6 +6,7 @@
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
 #include "playback/AudioEngine.h"
+#include "platform/PoolTask.h"
 #include "playback/CueManager.h"
 #include "settings/SettingsKeys.h"
 
@@ -16,7 +17,6 @@
 #include <QFutureWatcher>
 #include <QSettings>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -29,7 +29,7 @@ const QString kDuration = QStringLiteral("duration");
 template <typename Result, typename Work>
 Result runOffGuiThread(Work work)
 {
-    QFuture<Result> future = QtConcurrent::run(QThreadPool::globalInstance(), std::move(work));
+    QFuture<Result> future = PoolTask::run(QThreadPool::globalInstance(), std::move(work));
     QFutureWatcher<Result> watcher;
     QEventLoop loop;
     QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);

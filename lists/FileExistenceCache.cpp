@@ -1,9 +1,10 @@
 #include "lists/FileExistenceCache.h"
 
+#include "platform/PoolTask.h"
+
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 FileExistenceCache::FileExistenceCache(QObject* parent)
     : QObject(parent)
@@ -57,7 +58,7 @@ void FileExistenceCache::startCheck()
     m_waiting.clear();
     m_watcher = new QFutureWatcher<QHash<QString, bool>>(this);
     connect(m_watcher, &QFutureWatcherBase::finished, this, &FileExistenceCache::onCheckFinished);
-    m_watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [paths] {
+    m_watcher->setFuture(PoolTask::run(QThreadPool::globalInstance(), [paths] {
         QHash<QString, bool> found;
         found.reserve(paths.size());
         for (const QString& path : paths)

@@ -14,6 +14,7 @@
 #include "audiofile/AudioFileProbe.h"
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
+#include "platform/PoolTask.h"
 #include "playback/AudioEngine.h"
 #include "playback/CueManager.h"
 #include "settings/SettingsKeys.h"
@@ -46,7 +47,6 @@
 #include <QTableView>
 #include <QThreadPool>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <set>
@@ -1446,7 +1446,7 @@ void TrackListManager::fillMissingDurations()
         }
         fitRowHeights();
     });
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [paths] {
+    watcher->setFuture(PoolTask::run(QThreadPool::globalInstance(), [paths] {
         QList<qint64> durations;
         for (const QString& path : paths)
             durations.append(QFileInfo::exists(path) ? probeDurationMs(path) : 0);

@@ -4,12 +4,12 @@
 #include "lists/WaveformParseJob.h"
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
+#include "platform/PoolTask.h"
 
 #include <QFileInfo>
 #include <QSet>
 #include <QFutureWatcher>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <optional>
 
@@ -187,7 +187,7 @@ void WaveformParseQueue::startParse(Cue* cue)
             [this, watcher, guarded = QPointer<Cue>(cue), job] { onParseFinished(watcher, guarded, job); });
 
     // The task gets copies only: the path, the parse function and the job.
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
+    watcher->setFuture(PoolTask::run(QThreadPool::globalInstance(),
                                          [parse = m_parse, path = cue->filePath(), job]() -> QList<float> {
                                              if (job->isCancelled())
                                                  return {};

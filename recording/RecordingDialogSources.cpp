@@ -2,6 +2,7 @@
 // programs playing sound) and the smart end (media session or silence).
 #include "recording/RecordingDialog.h"
 
+#include "platform/PoolTask.h"
 #include "recording/ApplicationSourceOrder.h"
 #include "recording/MediaSessionWatcher.h"
 #include "settings/SettingsKeys.h"
@@ -15,7 +16,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QTimer>
-#include <QtConcurrent>
+#include <QThreadPool>
 
 #include <algorithm>
 
@@ -90,7 +91,7 @@ void RecordingDialog::requestSourceList()
         sourceQuery = nullptr;
         onSourceListReady(sources);
     });
-    sourceQuery->setFuture(QtConcurrent::run(listSources));
+    sourceQuery->setFuture(PoolTask::run(QThreadPool::globalInstance(), listSources));
 }
 
 void RecordingDialog::onSourceListReady(const RecordingSourceList& sources)

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "platform/PoolTask.h"
+
 #include <QFutureWatcher>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QThreadPool>
-#include <QtConcurrent>
 
 #include <functional>
 #include <utility>
@@ -38,7 +39,7 @@ public:
                     done(watcher->result());
                     jobFinished();
                 });
-        watcher->setFuture(QtConcurrent::run(&pool, std::move(work)));
+        watcher->setFuture(PoolTask::run(&pool, std::move(work)));
     }
 
     bool isIdle() const { return pending == 0; }

@@ -1,5 +1,7 @@
 #include "waveform/PoolThreadLease.h"
 
+#include "platform/PoolTask.h"
+
 #include <QThreadPool>
 
 #include <algorithm>
@@ -30,7 +32,7 @@ int PoolThreadLease::take(int count)
     int got = 0;
     while (m_pool && got < count) {
         const std::shared_ptr<Shared> shared = m_shared;
-        const bool started = m_pool->tryStart([shared] {
+        const bool started = PoolTask::tryStart(m_pool, [shared] {
             std::unique_lock lock(shared->mutex);
             shared->released.wait(lock, [&] { return shared->mayLeave > 0; });
             --shared->mayLeave;

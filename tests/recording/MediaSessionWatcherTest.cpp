@@ -52,6 +52,9 @@ public:
         QDBusConnection bus(connectionName);
         bus.unregisterService(serviceName);
         bus.unregisterObject("/org/mpris/MediaPlayer2");
+        // The connection is torn down on its own thread, later: it must not
+        // still listen to this object, which may be gone by then.
+        QObject::disconnect(this, &QObject::destroyed, nullptr, nullptr);
         QDBusConnection::disconnectFromBus(connectionName);
         registered = false;
     }
