@@ -5,6 +5,8 @@
 #include "model/DatabaseManager.h"
 #include "model/DatabaseTransaction.h"
 
+#include <QTimer>
+
 namespace {
 
 int volumeOf(const Cue* cue, int group)
@@ -17,7 +19,12 @@ int volumeOf(const Cue* cue, int group)
 BatchEditSession::BatchEditSession(const QList<Cue*>& selection, QObject* parent)
     : QObject(parent)
     , m_batch(new BatchCue(this))
+    , m_saveTimer(new QTimer(this))
 {
+    m_saveTimer->setSingleShot(true);
+    m_saveTimer->setInterval(kSaveDelayMs);
+    connect(m_saveTimer, &QTimer::timeout, this, &BatchEditSession::saveChunk);
+
     for (Cue* cue : selection) {
         if (cue)
             m_cues.append(cue);
@@ -33,7 +40,10 @@ BatchEditSession::BatchEditSession(const QList<Cue*>& selection, QObject* parent
     connect(m_batch, &BatchCue::dataChanged, this, [this] { Q_EMIT applied(applyToCues()); });
 }
 
-BatchEditSession::~BatchEditSession() = default;
+BatchEditSession::~BatchEditSession()
+{
+    saveNow();
+}
 
 QList<Cue*> BatchEditSession::cues() const
 {
@@ -63,11 +73,44 @@ int BatchEditSession::applyToCues()
     const QList<Cue*> targets = cues();
     if (targets.isEmpty())
         return 0;
-    // One commit for the whole selection instead of one per cue.
-    DatabaseTransaction transaction(DatabaseManager::instance());
-    const int handled = m_batch->applyTo(targets);
-    transaction.commit();
+    const int handled = m_batch->applyTo(targets, false);
+    for (Cue* cue : targets)
+        m_unsaved.insert(cue, cue);
+    m_saveTimer->start();
     return handled;
+}
+
+void BatchEditSession::saveChunk()
+{
+    DatabaseTransaction transaction(DatabaseManager::instance());
+    int saved = 0;
+    for (auto it = m_unsaved.begin(); it != m_unsaved.end() && saved < kSaveChunk;) {
+        if (it.value())
+            it.value()->saveToDatabase(false);
+        it = m_unsaved.erase(it);
+        ++saved;
+    }
+    transaction.commit();
+    // The rest in the next pass, unless new edits restarted the wait.
+    if (!m_unsaved.isEmpty() && !m_saveTimer->isActive())
+        QTimer::singleShot(0, this, [this] {
+            if (!m_saveTimer->isActive())
+                saveChunk();
+        });
+}
+
+void BatchEditSession::saveNow()
+{
+    m_saveTimer->stop();
+    if (m_unsaved.isEmpty())
+        return;
+    DatabaseTransaction transaction(DatabaseManager::instance());
+    for (const QPointer<Cue>& cue : std::as_const(m_unsaved)) {
+        if (cue)
+            cue->saveToDatabase(false);
+    }
+    transaction.commit();
+    m_unsaved.clear();
 }
 
 void BatchEditSession::setSelection(const QList<Cue*>& selection)
@@ -113,5 +156,7 @@ void BatchEditSession::chooseVolumeGroup(int group)
 
 int BatchEditSession::finish()
 {
-    return applyToCues();
+    const int handled = applyToCues();
+    saveNow();
+    return handled;
 }

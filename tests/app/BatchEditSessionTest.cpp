@@ -25,6 +25,8 @@ private Q_SLOTS:
     void finishingTouchesOnlyTheBatch();
     void choosingAGroupReachesEveryCue();
     void deletedCuesAreLeftOut();
+    void nothingIsLeftUnsaved();
+    void aLargeSelectionIsStoredInChunks();
 };
 
 namespace {
@@ -94,6 +96,11 @@ void BatchEditSessionTest::anEditReachesEveryCueInTheDatabase()
 
     QCOMPARE(applied.count(), 1);
     QCOMPARE(applied.first().first().toInt(), 3);
+    // At once in the cues, stored once the edits pause.
+    for (Cue* cue : cues.list)
+        QCOMPARE(cue->preWaitMs(), 3000);
+    QVERIFY(session.hasUnsavedCues());
+    QTRY_VERIFY(!session.hasUnsavedCues());
     for (Cue* cue : cues.list) {
         QVERIFY(!cue->isDirty());
         QCOMPARE(reloaded(*cue)->preWaitMs(), 3000);
@@ -117,6 +124,9 @@ void BatchEditSessionTest::aGrownSelectionGetsTheEditsSoFar()
     QList<Cue*> grown = cues.list;
     grown.append(fourth.get());
     session.setSelection(grown);
+    QCOMPARE(cues.list.at(2)->volumeB(), 70);
+    QCOMPARE(fourth->volumeB(), 70);
+    session.saveNow();
     QCOMPARE(reloaded(*cues.list.at(2))->volumeB(), 70);
     QCOMPARE(reloaded(*fourth)->volumeB(), 70);
     // B was edited in the batch: it is shared now; A differs with the fourth.
@@ -149,6 +159,7 @@ void BatchEditSessionTest::choosingAGroupReachesEveryCue()
     ThreeCues cues;
     BatchEditSession session(cues.list);
     session.chooseVolumeGroup(1);
+    session.saveNow();
     for (Cue* cue : cues.list) {
         QCOMPARE(cue->volumeChoose(), 1);
         QCOMPARE(reloaded(*cue)->volumeChoose(), 1);
@@ -170,6 +181,41 @@ void BatchEditSessionTest::deletedCuesAreLeftOut()
     cues.owned.at(1).reset();
     QCOMPARE(session.cues().size(), 2);
     QCOMPARE(session.finish(), 2);
+}
+
+void BatchEditSessionTest::nothingIsLeftUnsaved()
+{
+    ThreeCues cues;
+    auto session = std::make_unique<BatchEditSession>(cues.list);
+    session->batch()->fadeEnabled = true;
+    session->batch()->fadeEnabledModified = true;
+    Q_EMIT session->batch()->dataChanged();
+
+    // A cue that leaves the selection before the store keeps its edit too.
+    session->setSelection(cues.list.mid(0, 2));
+    session.reset();
+    for (Cue* cue : cues.list) {
+        QVERIFY(!cue->isDirty());
+        QVERIFY(reloaded(*cue)->fadeEnabled());
+    }
+}
+
+void BatchEditSessionTest::aLargeSelectionIsStoredInChunks()
+{
+    std::vector<std::unique_ptr<Cue>> owned;
+    QList<Cue*> list;
+    for (int i = 0; i < BatchEditSession::kSaveChunk * 3 + 1; ++i) {
+        owned.push_back(storedCue(40, 40));
+        list.append(owned.back().get());
+    }
+    BatchEditSession session(list);
+    session.batch()->volumeA = 12;
+    session.batch()->volumeAModified = true;
+    Q_EMIT session.batch()->dataChanged();
+
+    QTRY_VERIFY(!session.hasUnsavedCues());
+    for (Cue* cue : list)
+        QCOMPARE(reloaded(*cue)->volumeA(), 12);
 }
 
 QTEST_MAIN(BatchEditSessionTest)
