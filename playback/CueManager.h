@@ -44,6 +44,8 @@ public:
     // Registry
     Cue* getCue(int cueId) const;
     Cue* getOrLoadCue(int cueId);
+    // Every registered cue, in ascending id order.
+    QList<Cue*> allCues() const { return m_cues.values(); }
     Cue* createCue(const QString& filePath);
     bool deleteCue(int cueId);
     bool deleteCue(Cue* cue);
