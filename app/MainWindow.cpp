@@ -2,9 +2,9 @@
 
 #include "app/AppConstants.h"
 #include "app/AppIcons.h"
-#include "app/ComboBoxHoverDelegate.h"
 #include "app/ControlStyleSheets.h"
 #include "app/LoudnessGain.h"
+#include "app/StatusBarControls.h"
 #include "app/UiStyleManager.h"
 #include "input/HidDeviceManager.h"
 #include "lists/CartWidget.h"
@@ -82,15 +82,6 @@ QString playModeName(int mode)
     default:
         return QStringLiteral("列表循环");
     }
-}
-
-int crossfadeCurveFromName(const QString& name)
-{
-    if (name == QLatin1String("EqualPower"))
-        return 0;
-    if (name == QLatin1String("Linear"))
-        return 1;
-    return 2;
 }
 
 // Removes every font-size rule from a sheet and appends the given rules.
@@ -373,6 +364,64 @@ void MainWindow::setupControls()
     styleTransportControls();
     buildStatusBarControls();
     connectDeviceInput();
+
+    // Every plain spin box of the window looks alike; those of the settings
+    // bar keep the form's height.
+    for (QSpinBox* box : findChildren<QSpinBox*>()) {
+        if (box->metaObject() != &QSpinBox::staticMetaObject)
+            continue;
+        box->setStyleSheet(box->parentWidget() == ui->setWidget ? ControlStyleSheets::settingsBarSpinBox()
+                                                                : ControlStyleSheets::commonSpinBox());
+    }
+}
+
+void MainWindow::buildStatusBarControls()
+{
+    statusControls = new StatusBarControls(ui->statusbar, this);
+    StatusBarControls* controls = statusControls;
+    loudnessCheckBox = controls->loudnessCheckBox();
+    loudnessTargetCombo = controls->loudnessTargetCombo();
+    crossfadeButton = controls->crossfadeButton();
+    crossfadeDurationSpinBox = controls->crossfadeDurationSpinBox();
+    outputDeviceCombo = controls->outputDeviceCombo();
+    mainVolumeBar = controls->mainVolumeBar();
+    recordButton = controls->recordButton();
+    settingsButton = controls->settingsButton();
+    editModeButton = controls->editModeButton();
+    showModeButton = controls->showModeButton();
+    recordIcon = controls->recordIcon();
+    recordIconDimmed = controls->recordIconDimmed();
+    modeActiveIcon = controls->modeActiveIcon();
+    modeInactiveIcon = controls->modeInactiveIcon();
+    volumeSwitchSeconds = controls->volumeSwitchSeconds();
+
+    connect(controls, &StatusBarControls::statusMessage, this, &MainWindow::showStatus);
+    connect(controls, &StatusBarControls::loudnessSwitched, this, &MainWindow::onLoudnessSwitched);
+    connect(controls, &StatusBarControls::loudnessTargetChanged, this, &MainWindow::onLoudnessTargetChanged);
+    // The stored volume is in place before the handler is connected.
+    connect(mainVolumeBar, &QScrollBar::valueChanged, this, &MainWindow::onMainVolumeChanged);
+    applyLevelMeterSetting();
+    mainVolumeBar->installEventFilter(this);
+    connect(recordButton, &QPushButton::clicked, this, &MainWindow::openRecordingDialog);
+    connect(settingsButton, &QPushButton::clicked, this, &MainWindow::onSettingsClicked);
+    connect(editModeButton, &QPushButton::clicked, this, &MainWindow::onEditModeClicked);
+    connect(showModeButton, &QPushButton::clicked, this, &MainWindow::onShowModeClicked);
+
+    // The indicator is placed in the waveform strip by buildTransportBar.
+    playbackIndicator = new QLabel(this);
+    playbackIndicator->setFixedSize(18, 18);
+    playbackIndicator->setAlignment(Qt::AlignCenter);
+    playbackIndicator->setToolTip(QStringLiteral("点击跳转到正在播放/暂停的Cue"));
+    playbackIndicator->setCursor(Qt::PointingHandCursor);
+    playbackIndicator->setPixmap(AppIcons::renderSvg(AppIcons::indicatorSvg(AudioEngine::Stopped, 0.0)));
+    playbackIndicator->installEventFilter(this);
+    indicatorTimer = new QTimer(this);
+    indicatorTimer->setInterval(kIndicatorIntervalMs);
+    connect(indicatorTimer, &QTimer::timeout, this, [this] {
+        indicatorPhase += kIndicatorPhaseStep;
+        updatePlaybackIndicator();
+    });
+    connect(transport(), &AudioEngine::stateChanged, this, &MainWindow::updatePlaybackIndicator);
 }
 
 void MainWindow::buildVolumeValueLabels()
@@ -400,187 +449,6 @@ void MainWindow::styleTransportControls()
     const QString sheet = ControlStyleSheets::transportButtons();
     for (QPushButton* button : {ui->prevButton, ui->playPasueButton, ui->nextButton, ui->stopButton})
         button->setStyleSheet(sheet);
-}
-
-void MainWindow::buildStatusBarControls()
-{
-    using namespace SettingsKeys;
-    QSettings settings;
-    QStatusBar* bar = ui->statusbar;
-    bar->setContentsMargins(0, 0, 24, 0);
-    auto add = [bar](QWidget* widget) { bar->addPermanentWidget(widget, 0); };
-
-    // Loudness normalisation
-    loudnessCheckBox = new QCheckBox(QStringLiteral("响度均衡"), this);
-    loudnessCheckBox->setToolTip(QStringLiteral("开启后，自动调整每首曲目的播放响度至目标 LUFS 值"));
-    loudnessCheckBox->setStyleSheet(QStringLiteral("QCheckBox { color: #bbbbbb; margin-left: 4px; }"));
-    add(loudnessCheckBox);
-
-    loudnessTargetCombo = new QComboBox(this);
-    loudnessTargetCombo->setFixedWidth(70);
-    loudnessTargetCombo->setToolTip(QStringLiteral("目标响度（LUFS）"));
-    for (int target : {-10, -14, -16, -20, -23})
-        loudnessTargetCombo->addItem(QStringLiteral("%1 LUFS").arg(target), target);
-    loudnessTargetCombo->setCurrentIndex(1);
-    loudnessTargetCombo->setStyleSheet(ControlStyleSheets::loudnessTargetList());
-    loudnessTargetCombo->setItemDelegate(new ComboBoxHoverDelegate(this));
-    loudnessTargetCombo->setEnabled(false);
-    add(loudnessTargetCombo);
-    auto* loudnessSpacer = new QLabel(this);
-    loudnessSpacer->setFixedWidth(8);
-    add(loudnessSpacer);
-
-    const bool loudnessOn = settings.value(kLoudnessEnabled, kLoudnessEnabledDefault).toBool();
-    const int storedTarget = settings.value(kLoudnessTarget, kLoudnessTargetDefault).toInt();
-    loudnessCheckBox->setChecked(loudnessOn);
-    loudnessTargetCombo->setEnabled(loudnessOn);
-    {
-        const QSignalBlocker blocker(loudnessTargetCombo);
-        const int index = loudnessTargetCombo->findData(storedTarget);
-        if (index >= 0)
-            loudnessTargetCombo->setCurrentIndex(index);
-    }
-    connect(loudnessCheckBox, &QCheckBox::toggled, this, &MainWindow::onLoudnessToggled);
-    connect(loudnessTargetCombo, &QComboBox::currentIndexChanged, this, &MainWindow::onLoudnessTargetChanged);
-
-    // Crossfade
-    crossfadeButton = new QPushButton(this);
-    crossfadeButton->setFlat(true);
-    crossfadeButton->setIconSize(QSize(16, 16));
-    crossfadeButton->setFixedSize(24, 24);
-    crossfadeButton->setToolTip(QStringLiteral("交叉淡入淡出"));
-    crossfadeButton->setStyleSheet(ControlStyleSheets::crossfadeButton());
-    add(crossfadeButton);
-
-    crossfadeDurationSpinBox = new QSpinBox(this);
-    crossfadeDurationSpinBox->setRange(kCrossfadeDurationMin, kCrossfadeDurationMax);
-    crossfadeDurationSpinBox->setValue(kCrossfadeDurationDefault);
-    crossfadeDurationSpinBox->setFixedSize(30, 24);
-    crossfadeDurationSpinBox->setToolTip(QStringLiteral("交叉淡入淡出时长（秒）"));
-    crossfadeDurationSpinBox->setButtonSymbols(QAbstractSpinBox::NoButtons);
-    add(crossfadeDurationSpinBox);
-    auto* secondsLabel = new QLabel(QStringLiteral("秒"), this);
-    secondsLabel->setStyleSheet(QStringLiteral("color: #bbbbbb; margin-right: 8px;"));
-    add(secondsLabel);
-
-    const bool crossfadeOn = settings.value(kCrossfadeEnabled, kCrossfadeEnabledDefault).toBool();
-    const int crossfadeSeconds = settings.value(kCrossfadeDuration, kCrossfadeDurationDefault).toInt();
-    const QString curve = settings.value(kCrossfadeCurve, QString::fromLatin1(kCrossfadeCurveDefault)).toString();
-    crossfadeDurationSpinBox->setValue(crossfadeSeconds);
-    crossfadeDurationSpinBox->setEnabled(crossfadeOn);
-    transport()->setCrossfadeEnabled(crossfadeOn);
-    transport()->setCrossfadeDuration(crossfadeSeconds);
-    transport()->setCrossfadeCurve(crossfadeCurveFromName(curve));
-    updateCrossfadeButtonState(crossfadeOn);
-
-    transport()->setPauseFadeEnabled(settings.value(kPauseFadeEnabled, kPauseFadeEnabledDefault).toBool());
-    transport()->setPauseFadeDuration(settings.value(kPauseFadeDuration, kPauseFadeDurationDefault).toInt());
-    transport()->setPauseFadeShowModeOnly(
-        settings.value(kPauseFadeShowModeOnly, kPauseFadeShowModeOnlyDefault).toBool());
-
-    connect(crossfadeButton, &QPushButton::clicked, this, &MainWindow::onCrossfadeClicked);
-    connect(crossfadeDurationSpinBox, &QSpinBox::valueChanged, this, &MainWindow::onCrossfadeDurationChanged);
-
-    // Output device: filled once the transport bar is built.
-    outputDeviceCombo = new QComboBox(this);
-    outputDeviceCombo->setFixedWidth(180);
-    outputDeviceCombo->setToolTip(QStringLiteral("选择音频输出设备"));
-    add(outputDeviceCombo);
-
-    // Playback indicator: placed in the waveform strip by buildTransportBar.
-    playbackIndicator = new QLabel(this);
-    playbackIndicator->setFixedSize(18, 18);
-    playbackIndicator->setAlignment(Qt::AlignCenter);
-    playbackIndicator->setToolTip(QStringLiteral("点击跳转到正在播放/暂停的Cue"));
-    playbackIndicator->setCursor(Qt::PointingHandCursor);
-    playbackIndicator->setPixmap(AppIcons::renderSvg(AppIcons::indicatorSvg(AudioEngine::Stopped, 0.0)));
-    playbackIndicator->installEventFilter(this);
-    indicatorTimer = new QTimer(this);
-    indicatorTimer->setInterval(kIndicatorIntervalMs);
-    connect(indicatorTimer, &QTimer::timeout, this, [this] {
-        indicatorPhase += kIndicatorPhaseStep;
-        updatePlaybackIndicator();
-    });
-    connect(transport(), &AudioEngine::stateChanged, this, &MainWindow::updatePlaybackIndicator);
-
-    // Main volume with the output level meter.
-    auto* mainVolumeLabel = new QLabel(QStringLiteral("主音量:"), this);
-    mainVolumeLabel->setStyleSheet(QStringLiteral("color: #bbbbbb; margin-left: 10px;"));
-    add(mainVolumeLabel);
-    mainVolumeBar = new LevelMeterScrollBar(Qt::Horizontal, this);
-    mainVolumeBar->setFixedSize(100, 12);
-    mainVolumeBar->setRange(0, 100);
-    const int mainVolume = settings.value(kMainVolume, kMainVolumeDefault).toInt();
-    mainVolumeBar->setValue(mainVolume);
-    mainVolumeBar->setToolTip(QStringLiteral("主音量（双击恢复默认）"));
-    connect(mainVolumeBar, &QScrollBar::valueChanged, this, &MainWindow::onMainVolumeChanged);
-    connect(transport(), &AudioEngine::levelUpdated, mainVolumeBar, &LevelMeterScrollBar::setLevel);
-    applyLevelMeterSetting();
-    registry()->setMainVolume(mainVolumeBar->value());
-    volumeSwitchSeconds = settings.value(kVolumeSwitchDuration, double(kVolumeSwitchDurationDefault)).toDouble();
-    add(mainVolumeBar);
-    mainVolumeBar->installEventFilter(this);
-
-    // Recording
-    recordButton = new QPushButton(this);
-    recordButton->setFlat(true);
-    recordButton->setFixedSize(28, 28);
-    recordButton->setToolTip(QStringLiteral("录音"));
-    recordButton->setCursor(Qt::PointingHandCursor);
-    recordIcon = QIcon(AppIcons::renderSvg(AppIcons::recordSvg(QStringLiteral("#aaa"))));
-    recordIconDimmed = QIcon(AppIcons::renderSvg(AppIcons::recordSvg(QStringLiteral("#555"))));
-    recordButton->setIcon(recordIcon);
-    recordButton->setIconSize(QSize(20, 20));
-    recordButton->setStyleSheet(ControlStyleSheets::recordButton());
-    add(recordButton);
-    connect(recordButton, &QPushButton::clicked, this, &MainWindow::openRecordingDialog);
-
-    settingsButton = new QPushButton(QStringLiteral("设置"), this);
-    settingsButton->setFlat(true);
-    settingsButton->setToolTip(QStringLiteral("打开设置"));
-    add(settingsButton);
-    bar->showMessage(QStringLiteral("就绪......"));
-    connect(settingsButton, &QPushButton::clicked, this, &MainWindow::onSettingsClicked);
-
-    buildModeSwitch();
-
-    // Every plain spin box of the window looks alike; those of the settings
-    // bar keep the form's height.
-    for (QSpinBox* box : findChildren<QSpinBox*>()) {
-        if (box->metaObject() != &QSpinBox::staticMetaObject)
-            continue;
-        box->setStyleSheet(box->parentWidget() == ui->setWidget ? ControlStyleSheets::settingsBarSpinBox()
-                                                                : ControlStyleSheets::commonSpinBox());
-    }
-}
-
-void MainWindow::buildModeSwitch()
-{
-    modeActiveIcon = QIcon(AppIcons::modeDot(QColor(0x00, 0xa4, 0xef)));
-    modeInactiveIcon = QIcon(AppIcons::modeDot(QColor(0x44, 0x44, 0x44)));
-    auto makeButton = [this](const QString& text, const QString& toolTip) {
-        auto* button = new QPushButton(text, this);
-        button->setToolTip(toolTip);
-        button->setFixedSize(54, 28);
-        button->setCheckable(true);
-        button->setIconSize(QSize(10, 10));
-        button->setProperty("activeStyle", ControlStyleSheets::modeButtonActive());
-        button->setProperty("inactiveStyle", ControlStyleSheets::modeButtonInactive());
-        return button;
-    };
-    editModeButton = makeButton(QStringLiteral("编辑"), QStringLiteral("进入编辑模式"));
-    showModeButton = makeButton(QStringLiteral("演出"), QStringLiteral("进入演出模式"));
-    applyModeButtons(false);
-
-    auto* container = new QWidget(this);
-    auto* layout = new QHBoxLayout(container);
-    layout->setContentsMargins(4, 0, 4, 0);
-    layout->setSpacing(2);
-    layout->addWidget(editModeButton);
-    layout->addWidget(showModeButton);
-    ui->statusbar->addPermanentWidget(container, 0);
-    connect(editModeButton, &QPushButton::clicked, this, &MainWindow::onEditModeClicked);
-    connect(showModeButton, &QPushButton::clicked, this, &MainWindow::onShowModeClicked);
 }
 
 void MainWindow::connectDeviceInput()
@@ -651,109 +519,44 @@ void MainWindow::buildTransportBar()
 
 void MainWindow::populateOutputDevices()
 {
-    if (!outputDeviceCombo)
-        return;
-    const QStringList names = transport()->getAvailableDevices();
-    outputDeviceCombo->clear();
-    for (const QString& name : names)
-        outputDeviceCombo->addItem(name, name);
-    const QString saved =
-        QSettings()
-            .value(SettingsKeys::kAudioOutputDevice, QString::fromLatin1(SettingsKeys::kAudioOutputDeviceDefault))
-            .toString();
-    const int index = outputDeviceCombo->findData(saved, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    if (index >= 0)
-        outputDeviceCombo->setCurrentIndex(index);
-    transport()->setOutputDevice(saved);
-    connect(outputDeviceCombo, &QComboBox::currentIndexChanged, this, &MainWindow::onOutputDeviceSelected,
-            Qt::UniqueConnection);
+    statusControls->populateOutputDevices();
 }
 
 void MainWindow::applyAudioSettings()
 {
-    using namespace SettingsKeys;
-    QSettings settings;
-    const bool crossfadeOn = settings.value(kCrossfadeEnabled, kCrossfadeEnabledDefault).toBool();
-    const int seconds = settings.value(kCrossfadeDuration, kCrossfadeDurationDefault).toInt();
-    if (crossfadeDurationSpinBox) {
-        const QSignalBlocker blocker(crossfadeDurationSpinBox);
-        crossfadeDurationSpinBox->setValue(seconds);
-        crossfadeDurationSpinBox->setEnabled(crossfadeOn);
-    }
-    transport()->setCrossfadeEnabled(crossfadeOn);
-    transport()->setCrossfadeDuration(seconds);
-    updateCrossfadeButtonState(crossfadeOn);
-    transport()->setPauseFadeEnabled(settings.value(kPauseFadeEnabled, kPauseFadeEnabledDefault).toBool());
-    transport()->setPauseFadeDuration(settings.value(kPauseFadeDuration, kPauseFadeDurationDefault).toInt());
-    transport()->setPauseFadeShowModeOnly(
-        settings.value(kPauseFadeShowModeOnly, kPauseFadeShowModeOnlyDefault).toBool());
+    statusControls->applyAudioSettings();
 }
 
 void MainWindow::updateCrossfadeButtonState(bool enabled)
 {
-    if (crossfadeButton)
-        crossfadeButton->setIcon(QIcon(AppIcons::renderSvg(AppIcons::crossfadeSvg(enabled))));
+    if (statusControls)
+        statusControls->updateCrossfadeButtonState(enabled);
 }
 
 void MainWindow::onOutputDeviceChanged(int index)
 {
-    // The list's own handler switches the device (onOutputDeviceSelected).
+    // The list switches the device itself (StatusBarControls).
     Q_UNUSED(index);
 }
 
-void MainWindow::onOutputDeviceSelected(int index)
+void MainWindow::onLoudnessSwitched(bool on)
 {
-    const QString name = outputDeviceCombo->itemData(index).toString();
-    transport()->setOutputDevice(name);
-    QSettings().setValue(SettingsKeys::kAudioOutputDevice, name);
-}
-
-void MainWindow::onLoudnessToggled(bool on)
-{
-    loudnessTargetCombo->setEnabled(on);
-    const int target = loudnessTarget();
-    QSettings settings;
-    settings.setValue(SettingsKeys::kLoudnessEnabled, on);
-    settings.setValue(SettingsKeys::kLoudnessTarget, target);
     if (on) {
-        showStatus(QStringLiteral("响度均衡已开启（目标: %1 LUFS）").arg(target), 2000);
         prefillLufsGains();
         startLufsScan();
         if (Cue* cue = registry()->getCurrentCue())
             applyLufsGain(cue);
         return;
     }
-    showStatus(QStringLiteral("响度均衡已关闭"), 2000);
     stopLufsScan();
     transport()->setLufsGain(0.0);
 }
 
-void MainWindow::onLoudnessTargetChanged(int index)
+void MainWindow::onLoudnessTargetChanged(int target)
 {
-    const int target = loudnessTargetCombo->itemData(index).toInt();
-    QSettings().setValue(SettingsKeys::kLoudnessTarget, target);
-    if (!loudnessCheckBox->isChecked())
-        return;
-    showStatus(QStringLiteral("响度均衡目标: %1 LUFS").arg(target), 2000);
     recomputeLufsGains(target);
     if (Cue* cue = registry()->getCurrentCue())
         applyLufsGain(cue);
-}
-
-void MainWindow::onCrossfadeClicked()
-{
-    const bool on = !transport()->isCrossfadeEnabled();
-    transport()->setCrossfadeEnabled(on);
-    crossfadeDurationSpinBox->setEnabled(on);
-    updateCrossfadeButtonState(on);
-    QSettings().setValue(SettingsKeys::kCrossfadeEnabled, on);
-    showStatus(on ? QStringLiteral("交叉淡入淡出已开启") : QStringLiteral("交叉淡入淡出已关闭"), 2000);
-}
-
-void MainWindow::onCrossfadeDurationChanged(int seconds)
-{
-    transport()->setCrossfadeDuration(seconds);
-    QSettings().setValue(SettingsKeys::kCrossfadeDuration, seconds);
 }
 
 void MainWindow::onVolumeBarChanged(int group)
@@ -1425,7 +1228,7 @@ WaveformWidget* MainWindow::waveformView() const
 
 int MainWindow::loudnessTarget() const
 {
-    return loudnessTargetCombo ? loudnessTargetCombo->currentData().toInt() : SettingsKeys::kLoudnessTargetDefault;
+    return statusControls ? statusControls->loudnessTarget() : SettingsKeys::kLoudnessTargetDefault;
 }
 
 void MainWindow::onWaveformPositionClicked(qlonglong positionMs)
@@ -1617,7 +1420,7 @@ void MainWindow::onDataSyncNeeded() {}
 void MainWindow::onShowModeClicked()
 {
     showMode = true;
-    applyModeButtons(true);
+    statusControls->showMode(true);
     trackListManager->setShowMode(true);
     if (cartWidget)
         cartWidget->setShowMode(true);
@@ -1631,7 +1434,7 @@ void MainWindow::onShowModeClicked()
 void MainWindow::onEditModeClicked()
 {
     showMode = false;
-    applyModeButtons(false);
+    statusControls->showMode(false);
     trackListManager->setShowMode(false);
     if (cartWidget)
         cartWidget->setShowMode(false);
@@ -1640,17 +1443,6 @@ void MainWindow::onEditModeClicked()
     transport()->setShowMode(false);
     if (WaveformWidget* view = waveformView())
         view->setShowMode(false);
-}
-
-void MainWindow::applyModeButtons(bool showModeOn)
-{
-    auto look = [this](QPushButton* button, bool active) {
-        button->setChecked(active);
-        button->setIcon(active ? modeActiveIcon : modeInactiveIcon);
-        button->setStyleSheet(button->property(active ? "activeStyle" : "inactiveStyle").toString());
-    };
-    look(editModeButton, !showModeOn);
-    look(showModeButton, showModeOn);
 }
 
 void MainWindow::updateVolumeGroupLabels()

@@ -25,6 +25,7 @@ class QPushButton;
 class QShortcut;
 class QSpinBox;
 class QTimer;
+class StatusBarControls;
 class TrackListManager;
 class Ui_MainWindow;
 class WaveformWidget;
@@ -122,14 +123,10 @@ private:
     void restorePanelVisibility();
     void buildStatusBarControls();
     void buildVolumeValueLabels();
-    void buildModeSwitch();
 
-    // Status bar handlers
-    void onLoudnessToggled(bool on);
-    void onLoudnessTargetChanged(int index);
-    void onCrossfadeClicked();
-    void onCrossfadeDurationChanged(int seconds);
-    void onOutputDeviceSelected(int index);
+    // Status bar and cue volume bar handlers
+    void onLoudnessSwitched(bool on);
+    void onLoudnessTargetChanged(int target);
     void onVolumeBarChanged(int group);
     void onVolumeBarMoved(int group);
     void onVolumeBarReleased(int group);
@@ -158,9 +155,6 @@ private:
     void loadCueControls(Cue* cue);
     void showCueInWaveform(Cue* cue);
     void saveAllCues();
-
-    // Show mode and volumes
-    void applyModeButtons(bool showModeOn);
 
     // Loudness normalisation
     void applyLufsGain(Cue* cue);
@@ -241,6 +235,7 @@ private:
     QPushButton* loopDurationLockButton = nullptr;
     QPushButton* loopEndLockButton = nullptr;
     QList<QShortcut*> shortcuts;
+    StatusBarControls* statusControls = nullptr;
     QMap<int, double> lufsGainCache;
     int lufsPendingCueId = -1;
 };
