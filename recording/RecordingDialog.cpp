@@ -3,6 +3,8 @@
 #include "platform/PulseAudioCapture.h"
 #include "playback/AudioOutputDevice.h"
 #include "recording/RecordingFileWriter.h"
+#include "recording/RecordingItemDelegate.h"
+#include "recording/RecordingJobQueue.h"
 #include "recording/RecordingPcm.h"
 #include "recording/RecordingWaveformWidget.h"
 #include "recording/RecordingsFolder.h"
@@ -11,25 +13,31 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
-#include <QDir>
 #include <QDebug>
+#include <QDir>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QMutexLocker>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSettings>
+#include <QShortcut>
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <cmath>
 
@@ -67,26 +75,90 @@ const QString kLookOn = QStringLiteral("QPushButton { background: transparent; b
                                        "QPushButton:hover { background: #3a3a3a; border-radius: 4px; }");
 const QString kLookOff = QStringLiteral("QPushButton { background: transparent; border: none; }"
                                         "QPushButton:hover { background: transparent; }");
+const QString kButtonStyle = QStringLiteral(
+    "QPushButton {   background-color: #2b2b2b;   color: #999;   border: 1px solid #444;   border-radius: 4px;   "
+    "padding: 6px 16px;   font-size: 13px;}QPushButton:hover { background-color: #3a3a3a; color: #ddd; }"
+    "QPushButton:pressed { background-color: #333; }");
+const QString kComboStyle = QStringLiteral(
+    "QComboBox { background-color: #2b2b2b; color: #ccc; border: 1px solid #444;  border-radius: 4px; padding: 3px "
+    "8px; font-size: 13px; min-width: %1px; }QComboBox::drop-down { border: none; }QComboBox QAbstractItemView { "
+    "background-color: #2b2b2b; color: #ccc;  selection-background-color: #2d5a8e; }");
+const QString kOptionLabelStyle = QStringLiteral("color: #999; font-size: 13px;");
+const QString kCheckStyle = QStringLiteral("color: #999; font-size: 14px;");
 
 constexpr float kSilenceThreshold = 0.001f;
+
+QPushButton* iconButton(QWidget* parent, const QString& tooltip, const QIcon& icon)
+{
+    auto* button = new QPushButton(parent);
+    button->setFixedSize(32, 32);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setToolTip(tooltip);
+    button->setIcon(icon);
+    button->setStyleSheet(kLookOn);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QPushButton* textButton(QWidget* parent, const QString& text)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setStyleSheet(kButtonStyle);
+    // Return belongs to the stop shortcut and to renaming, never to a button.
+    button->setAutoDefault(false);
+    return button;
+}
 
 }  // namespace
 
 RecordingDialog::RecordingDialog(QWidget* parent)
     : QDialog(parent)
 {
-    QSettings settings;
-    trimSilence = settings.value(SettingsKeys::kRecordingTrimSilence, SettingsKeys::kRecordingTrimSilenceDefault).toBool();
-    format = settings.value(SettingsKeys::kRecordingFormat, QString::fromLatin1(SettingsKeys::kRecordingFormatDefault))
-                 .toString();
-    sampleRate = settings.value(SettingsKeys::kRecordingSampleRate, SettingsKeys::kRecordingSampleRateDefault).toInt();
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setFixedSize(900, 600);
 
+    QSettings settings;
+    using namespace SettingsKeys;
+    lastSource = settings.value(kRecordingLastSource).toString();
+    trimSilence = settings.value(kRecordingTrimSilence, kRecordingTrimSilenceDefault).toBool();
+    autoStop = settings.value(kRecordingAutoStop, kRecordingAutoStopDefault).toBool();
+    format = settings.value(kRecordingFormat, QString::fromLatin1(kRecordingFormatDefault)).toString();
+    sampleRate = settings.value(kRecordingSampleRate, kRecordingSampleRateDefault).toInt();
+
+    loadSmtcOverrides();
+    // Any program's playback stream can be recorded through its monitor.
+    processLoopbackSupported = true;
+
+    jobs = new RecordingJobQueue(this);
     setupUi();
-    updateTransportButtons();
+
+    // Until the sound server answers, the list holds what is always there.
+    sourceList->clear();
+    addSourceHeader(tr("== 音频设备 =="));
+    addSourceHeader(tr("== 软音源 =="));
+    addAllSourceItem();
+    restoreLastSource();
+    updateAutoStopModeIcon();
+
+    const quint32 ownPid = quint32(QCoreApplication::applicationPid());
+    listSources = [ownPid] { return PulseAudioSources::query(ownPid); };
+    if (processLoopbackSupported) {
+        sourceRefreshTimer = new QTimer(this);
+        sourceRefreshTimer->setInterval(2000);
+        connect(sourceRefreshTimer, &QTimer::timeout, this, &RecordingDialog::requestSourceList);
+        sourceRefreshTimer->start();
+    }
+    QTimer::singleShot(0, this, &RecordingDialog::requestSourceList);
 }
 
 RecordingDialog::~RecordingDialog()
 {
+    // Files given to the worker are written before anything goes; their
+    // results are not taken any more.
+    delete jobs;
+    jobs = nullptr;
+    stopMediaSessionWatcher();
     // No callback may run into a half-destroyed dialog.
     closePreviewDevice();
     if (captureDevice)
@@ -101,54 +173,114 @@ void RecordingDialog::setupUi()
     mainLayout->setContentsMargins(10, 10, 10, 10);
     mainLayout->setSpacing(8);
 
+    // Title strip: the drag handle of the frameless window.
+    titleBar = new QWidget(this);
+    titleBar->setFixedHeight(36);
+    titleBar->setStyleSheet(QStringLiteral("background-color: #222; border-radius: 6px;"));
+    titleBar->installEventFilter(this);
+    auto* titleLayout = new QHBoxLayout(titleBar);
+    titleLayout->setContentsMargins(12, 0, 4, 0);
+    titleLabel = new QLabel(tr("录音"), titleBar);
+    titleLabel->setStyleSheet(
+        QStringLiteral("color: #e0e0e0; font-size: 14px; font-weight: bold; background: transparent;"));
+    titleLayout->addWidget(titleLabel);
+    titleLayout->addSpacing(24);
+    autoStopWarningLabel = new QLabel(titleBar);
+    autoStopWarningLabel->setStyleSheet(
+        QStringLiteral("font-size: 13px; font-weight: bold; background: transparent;"));
+    autoStopWarningLabel->hide();
+    titleLayout->addWidget(autoStopWarningLabel);
+    titleLayout->addStretch(0);
+    closeButton = new QPushButton(QStringLiteral("×"), titleBar);
+    closeButton->setFixedSize(28, 28);
+    closeButton->setAutoDefault(false);
+    closeButton->setStyleSheet(QStringLiteral(
+        "QPushButton { background: transparent; border: none; color: #999; font-size: 16px; }"
+        "QPushButton:hover { color: #fff; background: #e74c3c; border-radius: 4px; }"));
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
+    titleLayout->addWidget(closeButton);
+    mainLayout->addWidget(titleBar);
+
     auto* middle = new QHBoxLayout;
     middle->setSpacing(8);
     sourceList = new QListWidget(this);
+    sourceList->setStyleSheet(QStringLiteral(
+        "QListWidget { background-color: #1e1e1e; border: 1px solid #333; border-radius: 4px;  color: #bbb; "
+        "font-size: 12px; }QListWidget::item { padding: 4px 8px; }QListWidget::item:hover { background-color: "
+        "#2a3a4a; }QListWidget::item:selected { background-color: #2d5a8e; color: #fff; }"));
     sourceList->setMinimumWidth(200);
     sourceList->setSelectionMode(QAbstractItemView::SingleSelection);
+    sourceList->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    sourceList->setIconSize(QSize(16, 16));
+    connect(sourceList, &QListWidget::itemClicked, this, &RecordingDialog::onSourceItemClicked);
     middle->addWidget(sourceList, 1);
 
+    auto* right = new QHBoxLayout;
+    right->setSpacing(8);
     auto* controls = new QVBoxLayout;
     controls->setSpacing(8);
-    auto* recordBar = new QHBoxLayout;
-    recordIndicator = new QLabel(this);
-    recordIndicator->setFixedSize(40, 40);
+
+    auto* recordBar = new QWidget(this);
+    auto* recordLayout = new QHBoxLayout(recordBar);
+    recordLayout->setContentsMargins(0, 0, 0, 0);
+    recordLayout->setSpacing(8);
+    recordIndicator = new QLabel(recordBar);
     recordIndicator->setAlignment(Qt::AlignCenter);
+    recordIndicator->setFixedSize(40, 40);
+    recordIndicator->setStyleSheet(QStringLiteral("background: transparent;"));
     recordIndicator->setCursor(Qt::PointingHandCursor);
     recordIndicator->setToolTip(tr("点击开始录音"));
     recordIndicator->installEventFilter(this);
     showIndicator(QStringLiteral("#e74c3c"), 1.0);
-    playPauseButton = new QPushButton(this);
-    playPauseButton->setFixedSize(32, 32);
-    stopButton = new QPushButton(this);
-    stopButton->setFixedSize(32, 32);
-    stopButton->setIcon(stopIcon());
-    stopButton->setToolTip(tr("停止录音"));
-    recordBar->addWidget(recordIndicator);
-    recordBar->addWidget(playPauseButton);
-    recordBar->addWidget(stopButton);
-    recordBar->addStretch(0);
-    controls->addLayout(recordBar);
+    playPauseButton = iconButton(recordBar, tr("暂停"), pauseIcon());
+    connect(playPauseButton, &QPushButton::clicked, this, &RecordingDialog::onPlayPauseClicked);
+    stopButton = iconButton(recordBar, tr("停止录音"), stopIcon());
+    connect(stopButton, &QPushButton::clicked, this, &RecordingDialog::onStopClicked);
+    openFolderButton = textButton(recordBar, tr("打开录音目录"));
+    connect(openFolderButton, &QPushButton::clicked, this, &RecordingDialog::onOpenRecordingDir);
+    recordLayout->addWidget(recordIndicator);
+    recordLayout->addWidget(playPauseButton);
+    recordLayout->addWidget(stopButton);
+    recordLayout->addStretch(0);
+    recordLayout->addWidget(openFolderButton);
+    controls->addWidget(recordBar);
 
     auto* timeRow = new QHBoxLayout;
+    timeRow->setContentsMargins(0, 0, 0, 0);
+    timeRow->setSpacing(8);
     timeLabel = new QLabel(QStringLiteral("00:00.00"), this);
+    timeLabel->setStyleSheet(
+        QStringLiteral("color: #4a9eff; font-size: 18px; font-weight: bold; font-family: monospace;"));
     selectionLabel = new QLabel(this);
+    selectionLabel->setStyleSheet(
+        QStringLiteral("color: #e0c060; font-size: 18px; font-weight: bold; font-family: monospace;"));
     selectionLabel->hide();
     timeRow->addWidget(timeLabel);
     timeRow->addWidget(selectionLabel);
     controls->addLayout(timeRow);
     controls->addStretch(0);
 
+    auto* options = new QVBoxLayout;
+    options->setContentsMargins(0, 0, 0, 0);
+    options->setSpacing(16);
     auto* formatRow = new QHBoxLayout;
-    formatRow->addWidget(new QLabel(tr("格式"), this));
+    formatRow->setContentsMargins(0, 0, 0, 0);
+    formatRow->setSpacing(6);
+    auto* formatLabel = new QLabel(tr("格式"), this);
+    formatLabel->setStyleSheet(kOptionLabelStyle);
+    formatRow->addWidget(formatLabel);
     formatCombo = new QComboBox(this);
     formatCombo->addItem(QStringLiteral("MP3"), QStringLiteral("mp3"));
     formatCombo->addItem(QStringLiteral("WAV"), QStringLiteral("wav"));
     const int formatIndex = formatCombo->findData(format);
     if (formatIndex >= 0)
         formatCombo->setCurrentIndex(formatIndex);
+    formatCombo->setStyleSheet(kComboStyle.arg(60));
     formatRow->addWidget(formatCombo);
-    formatRow->addWidget(new QLabel(tr("采样率"), this));
+    formatRow->addSpacing(8);
+    auto* rateLabel = new QLabel(tr("采样率"), this);
+    rateLabel->setStyleSheet(kOptionLabelStyle);
+    formatRow->addWidget(rateLabel);
     sampleRateCombo = new QComboBox(this);
     sampleRateCombo->addItem(QStringLiteral("44100 Hz"), 44100);
     sampleRateCombo->addItem(QStringLiteral("48000 Hz"), 48000);
@@ -156,29 +288,66 @@ void RecordingDialog::setupUi()
     const int rateIndex = sampleRateCombo->findData(sampleRate);
     if (rateIndex >= 0)
         sampleRateCombo->setCurrentIndex(rateIndex);
+    sampleRateCombo->setStyleSheet(kComboStyle.arg(80));
     formatRow->addWidget(sampleRateCombo);
     formatRow->addStretch(0);
-    controls->addLayout(formatRow);
+    options->addLayout(formatRow);
+
+    auto* checkRow = new QHBoxLayout;
+    checkRow->setContentsMargins(0, 0, 0, 0);
+    checkRow->setSpacing(2);
     trimSilenceCheck = new QCheckBox(tr("截掉首尾静音"), this);
     trimSilenceCheck->setChecked(trimSilence);
-    controls->addWidget(trimSilenceCheck);
-    middle->addLayout(controls, 1);
+    trimSilenceCheck->setStyleSheet(kCheckStyle);
+    checkRow->addWidget(trimSilenceCheck);
+    checkRow->addStretch(0);
+    autoStopModeIcon = new QLabel(this);
+    autoStopModeIcon->setFixedSize(20, 20);
+    autoStopModeIcon->setAlignment(Qt::AlignCenter);
+    autoStopModeIcon->setStyleSheet(QStringLiteral("background: transparent;"));
+    autoStopModeIcon->setToolTip(tr("点击切换检测模式"));
+    autoStopModeIcon->installEventFilter(this);
+    checkRow->addWidget(autoStopModeIcon);
+    autoStopCheck = new QCheckBox(tr("智能结束"), this);
+    autoStopCheck->setChecked(autoStop);
+    autoStopCheck->setStyleSheet(kCheckStyle);
+    autoStopActive = autoStop;
+    connect(autoStopCheck, &QCheckBox::toggled, this, [this](bool on) { autoStopActive = on; });
+    checkRow->addWidget(autoStopCheck);
+    options->addLayout(checkRow);
+
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->setSpacing(8);
+    exportButton = textButton(this, tr("导出"));
+    connect(exportButton, &QPushButton::clicked, this, &RecordingDialog::onExport);
+    confirmButton = textButton(this, tr("确定"));
+    connect(confirmButton, &QPushButton::clicked, this, &RecordingDialog::onConfirm);
+    buttonRow->addWidget(exportButton);
+    buttonRow->addWidget(confirmButton);
+    options->addLayout(buttonRow);
+    controls->addLayout(options);
+    right->addLayout(controls);
 
     recordingsView = new QListView(this);
-    recordingsView->setMinimumWidth(150);
     recordingsModel = new QStandardItemModel(recordingsView);
     recordingsView->setModel(recordingsModel);
+    recordingsView->setStyleSheet(QStringLiteral(
+        "QListView { background-color: #1e1e1e; border: 1px solid #333; border-radius: 4px;  color: #bbb; "
+        "font-size: 12px; }QListView::item { padding: 4px 8px; }QListView::item:hover { background-color: "
+        "#2a3a4a; }QListView::item:selected { background-color: #2d5a8e; color: #fff; }"));
+    recordingsView->setMinimumWidth(150);
+    itemDelegate = new RecordingItemDelegate(recordingsView);
+    recordingsView->setItemDelegate(itemDelegate);
     recordingsView->setEditTriggers(QAbstractItemView::DoubleClicked);
-    middle->addWidget(recordingsView, 1);
+    connect(recordingsModel, &QStandardItemModel::dataChanged, this, &RecordingDialog::onRecordingDataChanged);
+    connect(recordingsView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &RecordingDialog::onRecordingSelectionChanged);
+    right->addWidget(recordingsView, 1);
+    middle->addLayout(right, 2);
     mainLayout->addLayout(middle, 0);
 
     waveform = new RecordingWaveformWidget(this);
     mainLayout->addWidget(waveform, 1);
-
-    connect(playPauseButton, &QPushButton::clicked, this, &RecordingDialog::onPlayPauseClicked);
-    connect(stopButton, &QPushButton::clicked, this, &RecordingDialog::onStopClicked);
-    connect(recordingsView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &RecordingDialog::onRecordingSelectionChanged);
     connect(waveform, &RecordingWaveformWidget::durationChanged, this, &RecordingDialog::onWaveformDurationChanged);
     connect(waveform, &RecordingWaveformWidget::rangeDeleted, this, &RecordingDialog::onRangeDeleted);
     connect(waveform, &RecordingWaveformWidget::rangeKept, this, &RecordingDialog::onRangeKept);
@@ -188,14 +357,79 @@ void RecordingDialog::setupUi()
             &RecordingDialog::onWaveformSelectionRangeChanged);
     connect(waveform, &RecordingWaveformWidget::playbackPosChanged, this,
             &RecordingDialog::onWaveformPlaybackPosChanged);
+
+    auto* space = new QShortcut(QKeySequence(Qt::Key_Space), this);
+    space->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(space, &QShortcut::activated, this, &RecordingDialog::onPlayPauseClicked);
+    returnShortcut = new QShortcut(QKeySequence(Qt::Key_Return), this);
+    returnShortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(returnShortcut, &QShortcut::activated, this, [this] {
+        if (state == Playing || state == PlaybackPaused)
+            stopPlayback();
+        else if (state == Recording || state == RecordingPaused)
+            stopRecording();
+    });
+    // Return ends a rename in the list while a line editor has the focus.
+    connect(qApp, &QGuiApplication::focusObjectChanged, this,
+            [this](QObject* focus) { returnShortcut->setEnabled(!qobject_cast<QLineEdit*>(focus)); });
+    auto* record = new QShortcut(QKeySequence(Qt::Key_R), this);
+    record->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(record, &QShortcut::activated, this, [this] {
+        // R starts a recording (stopping a preview first), never stops one.
+        if (state != Recording && state != RecordingPaused)
+            onRecordClicked();
+    });
+
+    updateTransportButtons();
 }
 
 bool RecordingDialog::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == recordIndicator && event->type() == QEvent::MouseButtonRelease
-        && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
-        onRecordClicked();
+    const auto type = event->type();
+    if (watched == titleBar) {
+        if (type == QEvent::MouseButtonPress && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            // The window manager moves the window where it can; else it follows the pointer here.
+            QWindow* window = windowHandle();
+            if (window && window->startSystemMove()) {
+                dragging = false;
+            } else {
+                dragging = true;
+                dragOffset = static_cast<QMouseEvent*>(event)->globalPosition().toPoint() - pos();
+            }
+        } else if (type == QEvent::MouseMove && dragging) {
+            move(static_cast<QMouseEvent*>(event)->globalPosition().toPoint() - dragOffset);
+        } else if (type == QEvent::MouseButtonRelease) {
+            dragging = false;
+        }
+    } else if (type == QEvent::MouseButtonRelease
+               && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        if (watched == recordIndicator)
+            onRecordClicked();
+        else if (watched == autoStopModeIcon)
+            toggleAutoStopMode();
+    }
     return QDialog::eventFilter(watched, event);
+}
+
+void RecordingDialog::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        // Escape clears a selection; it never closes the dialog.
+        if (waveform->hasSelection())
+            waveform->clearSelection();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void RecordingDialog::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor("#444"), 1));
+    painter.setBrush(QColor("#2b2b2b"));
+    painter.drawRoundedRect(QRectF(2, 2, width() - 4, height() - 4), 8, 8);
 }
 
 void RecordingDialog::updateTransportButtons()
@@ -237,15 +471,6 @@ void RecordingDialog::onStopClicked()
         stopRecording();
 }
 
-QString RecordingDialog::checkedSourceText() const
-{
-    for (int i = 0; i < sourceList->count(); ++i) {
-        if (sourceList->item(i)->checkState() == Qt::Checked)
-            return sourceList->item(i)->text();
-    }
-    return QString();
-}
-
 QString RecordingDialog::formatTime(qint64 ms)
 {
     return QStringLiteral("%1:%2.%3")
@@ -266,6 +491,8 @@ void RecordingDialog::showIndicator(const QString& color, double opacity)
 
 void RecordingDialog::onRecordClicked()
 {
+    if (closeRequested)
+        return;
     if (state == Playing || state == PlaybackPaused)
         stopPlayback();
     if (state == Recording || state == RecordingPaused)
@@ -311,6 +538,14 @@ void RecordingDialog::startRecording()
         return;
     }
 
+    // The editor lets go of its recording (edits are written back): the
+    // waveform now shows the new one.
+    saveEditsIfModified();
+    releaseEditor();
+    ++loadGeneration;
+    loadPending = false;
+    playWhenLoaded = false;
+
     state = Recording;
     captureDevice = std::move(capture);
     captureChannels = PulseAudioCapture::kChannels;
@@ -325,10 +560,12 @@ void RecordingDialog::startRecording()
 
     waveform->clear();
     waveform->setRecording(true);
-    waveform->setInteractive(false);
+    updateWaveformInteractivity();
     waveform->setPlaybackPosition(-1);
     recordClock.start();
     timeLabel->setText(QStringLiteral("00:00.00"));
+    if (sourceRefreshTimer)
+        sourceRefreshTimer->stop();
 
     delete indicatorTimer;
     indicatorTimer = new QTimer(this);
@@ -342,7 +579,20 @@ void RecordingDialog::startRecording()
     waveformTimer->start();
 
     sourcePid = pid;
+    silenceMs = 0;
+    heardSound = false;
+    smtcStopRequested = false;
     smtcTrackChanged = false;
+    if (autoStopActive) {
+        smtcActive = autoStopModeFor(item->text()) == MediaSession;
+        if (smtcActive)
+            startMediaSessionWatcher(sourcePid);
+        delete autoStopTimer;
+        autoStopTimer = new QTimer(this);
+        autoStopTimer->setInterval(500);
+        connect(autoStopTimer, &QTimer::timeout, this, &RecordingDialog::checkAutoStop);
+        autoStopTimer->start();
+    }
     updateTransportButtons();
 }
 
@@ -421,75 +671,58 @@ double RecordingDialog::recentRms() const
     return RecordingPcm::rms(recent.constData(), recent.size());
 }
 
-void RecordingDialog::trimTrackChangeTail()
-{
-    QMutexLocker lock(&captureMutex);
-    const qint64 cut = RecordingPcm::trackChangeCutBytes(recordedPcm.constData(), recordedPcm.size(),
-                                                         captureSampleRate, captureChannels);
-    if (cut > 0)
-        recordedPcm.chop(cut);
-}
-
 void RecordingDialog::stopRecording()
 {
     if (state != Recording && state != RecordingPaused)
         return;
     if (captureDevice)
-        captureDevice->stop();
+        captureDevice->stop();  // returns once no callback runs any more
     captureDevice.reset();
     delete indicatorTimer;
     indicatorTimer = nullptr;
     delete waveformTimer;
     waveformTimer = nullptr;
+    delete autoStopTimer;
+    autoStopTimer = nullptr;
+    stopMediaSessionWatcher();
+    smtcActive = false;
+    silenceMs = 0;
 
     flushWaveform();
 
-    if (trimSilenceCheck->isChecked()) {
-        qint64 lead = 0;
-        qint64 trail = 0;
+    // The peaks are cut here (while still recording, so the duration report
+    // leaves the list alone); the audio is cut alike on the worker.
+    qint64 lead = 0;
+    qint64 trail = 0;
+    if (trimSilenceCheck->isChecked())
         waveform->trimSilence(kSilenceThreshold, &lead, &trail);
-        QMutexLocker lock(&captureMutex);
-        if (captureSampleRate > 0 && captureChannels > 0 && (lead > 0 || trail > 0))
-            recordedPcm = RecordingPcm::withoutLeadAndTrail(recordedPcm, lead, trail, captureSampleRate,
-                                                            captureChannels);
-    }
-    if (smtcTrackChanged.load()) {
-        trimTrackChangeTail();
-        smtcTrackChanged = false;
-    }
-
-    const QString path = saveRecording();
-    qint64 duration = 0;
+    UnsavedRecording recording;
     {
         QMutexLocker lock(&captureMutex);
-        duration = RecordingPcm::durationMs(recordedPcm.size(), captureSampleRate, captureChannels);
+        recording.pcm.swap(recordedPcm);
+        pendingPcm.clear();
     }
+    recording.channels = captureChannels;
+    recording.sampleRate = captureSampleRate;
+    recording.suffix = formatCombo->currentData().toString() == QLatin1String("mp3") ? QStringLiteral("mp3")
+                                                                                     : QStringLiteral("wav");
+    const bool trackChanged = smtcTrackChanged.exchange(false);
+    const bool captured = !recording.pcm.isEmpty();
+    if (captured)
+        queueSave(std::move(recording), lead, trail, trackChanged, recordingsFolder);
 
     state = Idle;
     capturePaused = false;
     waveform->setRecording(false);
-    waveform->setInteractive(true);
+    updateWaveformInteractivity();
     waveform->setPlaybackPosition(0);
     indicatorPhase = 0;
     showIndicator(QStringLiteral("#e74c3c"), 1.0);
-
-    if (!path.isEmpty()) {
-        addRecordingItem(path, duration);
-        timeLabel->setText(formatTime(duration));
-    } else {
-        // The waveform must show what the editor holds, or cuts would not match.
-        const QList<PeakPair> peaks = computePeaks(editPcm, editChannels);
-        if (peaks.isEmpty())
-            waveform->clear();
-        else
-            waveform->setPeaks(peaks);
-        timeLabel->setText(formatTime(editDurationMs));
-    }
-    {
-        QMutexLocker lock(&captureMutex);
-        recordedPcm.clear();
-        pendingPcm.clear();
-    }
+    if (sourceRefreshTimer)
+        sourceRefreshTimer->start();
+    timeLabel->setText(formatTime(waveform->durationMs()));
+    if (!captured && currentRecordingItem())
+        onRecordingSelected();  // nothing to save: back to the recording in the list
     updateTransportButtons();
 }
 
@@ -500,7 +733,53 @@ QString RecordingDialog::recordingsFolderPath() const
     return recordingsFolder.isEmpty() ? RecordingsFolder::resolve() : recordingsFolder;
 }
 
-QString RecordingDialog::writeRecordingFile(const QString& folder, const UnsavedRecording& recording, QString* error)
+bool RecordingDialog::isBusyWithFiles() const
+{
+    return !jobs->isIdle();
+}
+
+void RecordingDialog::queueSave(UnsavedRecording recording, qint64 leadMs, qint64 trailMs, bool trackChanged,
+                                const QString& folder)
+{
+    ++savesInFlight;
+    updateWaveformInteractivity();
+    const QString word = tr("录音");
+    const QDateTime time = QDateTime::currentDateTime();
+    jobs->enqueue(
+        [recording = std::move(recording), leadMs, trailMs, trackChanged, folder, word, time]() mutable {
+            return saveInBackground(std::move(recording), leadMs, trailMs, trackChanged, folder, word, time);
+        },
+        [this](const SaveOutcome& outcome) { onRecordingSaved(outcome); });
+}
+
+// Worker thread: touches nothing of the dialog.
+RecordingDialog::SaveOutcome RecordingDialog::saveInBackground(UnsavedRecording recording, qint64 leadMs,
+                                                               qint64 trailMs, bool trackChanged,
+                                                               const QString& folder, const QString& word,
+                                                               const QDateTime& time)
+{
+    SaveOutcome outcome;
+    if (recording.sampleRate > 0 && recording.channels > 0 && (leadMs > 0 || trailMs > 0))
+        recording.pcm = RecordingPcm::withoutLeadAndTrail(recording.pcm, leadMs, trailMs, recording.sampleRate,
+                                                          recording.channels);
+    if (trackChanged) {
+        // Cut the start of the next track that the title change caught.
+        const qint64 cut = RecordingPcm::trackChangeCutBytes(recording.pcm.constData(), recording.pcm.size(),
+                                                             recording.sampleRate, recording.channels);
+        if (cut > 0)
+            recording.pcm.chop(cut);
+    }
+    outcome.durationMs = RecordingPcm::durationMs(recording.pcm.size(), recording.sampleRate, recording.channels);
+    if (recording.pcm.isEmpty())
+        return outcome;
+    outcome.path = writeRecordingFile(folder, recording, word, time, &outcome.error);
+    if (outcome.path.isEmpty())
+        outcome.recording = std::move(recording);
+    return outcome;
+}
+
+QString RecordingDialog::writeRecordingFile(const QString& folder, const UnsavedRecording& recording,
+                                            const QString& word, const QDateTime& time, QString* error)
 {
     // Beside the program first, then the data folder (a full or read-only disk
     // there must not lose the recording).
@@ -514,8 +793,8 @@ QString RecordingDialog::writeRecordingFile(const QString& folder, const Unsaved
             *error = tr("无法写入文件夹 %1").arg(candidate);
             continue;
         }
-        const QString path = RecordingsFolder::uniqueFilePath(candidate, tr("录音"), QDateTime::currentDateTime(),
-                                                              recording.suffix);
+        // The worker writes one file at a time, so a free name stays free.
+        const QString path = RecordingsFolder::uniqueFilePath(candidate, word, time, recording.suffix);
         const auto fileFormat = recording.suffix == QLatin1String("mp3") ? RecordingFileWriter::Format::Mp3
                                                                          : RecordingFileWriter::Format::Wav;
         QString writeError;
@@ -527,58 +806,50 @@ QString RecordingDialog::writeRecordingFile(const QString& folder, const Unsaved
     return QString();
 }
 
-QString RecordingDialog::saveRecording()
+void RecordingDialog::onRecordingSaved(const SaveOutcome& outcome)
 {
-    UnsavedRecording recording;
-    {
-        QMutexLocker lock(&captureMutex);
-        recording.pcm = recordedPcm;
+    --savesInFlight;
+    const bool idle = state == Idle;
+    if (!outcome.path.isEmpty()) {
+        addRecordingItem(outcome.path, outcome.durationMs);
+        if (idle)
+            timeLabel->setText(formatTime(outcome.durationMs));
+    } else {
+        if (!outcome.error.isEmpty()) {
+            unsavedRecordings.append(outcome.recording);
+            reportSaveFailure(outcome.error);
+        }
+        playWhenLoaded = false;
+        // The waveform must show what the editor holds, or cuts would not match.
+        if (idle && savesInFlight == 0) {
+            if (currentRecordingItem()) {
+                onRecordingSelected();
+            } else {
+                waveform->clear();
+                timeLabel->setText(formatTime(0));
+            }
+        }
     }
-    if (recording.pcm.isEmpty())
-        return QString();
-    recording.channels = captureChannels;
-    recording.sampleRate = captureSampleRate;
-    recording.suffix = formatCombo->currentData().toString() == QLatin1String("mp3") ? QStringLiteral("mp3")
-                                                                                     : QStringLiteral("wav");
-    QString error;
-    const QString path = writeRecordingFile(recordingsFolder, recording, &error);
-    if (path.isEmpty()) {
-        unsavedRecordings.append(recording);
-        reportSaveFailure(error);
-    }
-    return path;
+    updateWaveformInteractivity();
+    updateTransportButtons();
 }
 
-bool RecordingDialog::retryUnsavedRecordings(const QString& folder)
+void RecordingDialog::retryUnsavedRecordings(const QString& folder)
 {
-    QString error;
-    for (qsizetype i = 0; i < unsavedRecordings.size();) {
-        const UnsavedRecording& recording = unsavedRecordings.at(i);
-        const QString path = writeRecordingFile(folder.isEmpty() ? recordingsFolder : folder, recording, &error);
-        if (path.isEmpty()) {
-            ++i;
-            continue;
-        }
-        const qint64 duration =
-            RecordingPcm::durationMs(recording.pcm.size(), recording.sampleRate, recording.channels);
-        unsavedRecordings.removeAt(i);
-        addRecordingItem(path, duration);
-    }
-    if (!unsavedRecordings.isEmpty()) {
-        reportSaveFailure(error);
-        return false;
-    }
-    if (saveFailureBox) {
-        // close() is refused by a message box without an escape button.
+    const QList<UnsavedRecording> retry = unsavedRecordings;
+    unsavedRecordings.clear();
+    // Shown again if this try fails too. (close() is refused by a message box
+    // without an escape button.)
+    if (saveFailureBox)
         saveFailureBox->hide();
-        saveFailureBox->deleteLater();
-    }
-    updateTransportButtons();
-    return true;
+    for (const UnsavedRecording& recording : retry)
+        queueSave(recording, 0, 0, false, folder.isEmpty() ? recordingsFolder : folder);
 }
 
 void RecordingDialog::discardUnsavedRecordings()
 {
+    if (!unsavedRecordings.isEmpty())
+        qWarning() << "[Recording] Unsaved recordings given up:" << unsavedRecordings.size();
     unsavedRecordings.clear();
 }
 
@@ -588,6 +859,7 @@ void RecordingDialog::reportSaveFailure(const QString& error)
     const QString text = tr("录音未能保存：%1\n录音仍保留在内存中，可以重试，或另选一个文件夹保存。").arg(error);
     if (saveFailureBox) {
         saveFailureBox->setText(text);
+        saveFailureBox->show();
         return;
     }
     // Not modal: a recording stopped by itself must not wait for a click.
@@ -615,25 +887,42 @@ void RecordingDialog::reportSaveFailure(const QString& error)
     box->open();
 }
 
-bool RecordingDialog::writeEditedFile(const QString& path)
+void RecordingDialog::writeEditedFile(const QString& path)
 {
-    if (editPcm.isEmpty())
-        return false;
-    QString error;
-    if (RecordingFileWriter::write(path, editPcm, editChannels, editSampleRate,
-                                   RecordingFileWriter::formatForPath(path), &error))
-        return true;
-    qWarning() << "[Recording] Failed to write edited recording:" << path << error;
-    auto* box = new QMessageBox(QMessageBox::Warning, tr("录音保存失败"),
-                                tr("剪辑后的录音未能写入：%1\n原文件保持不变。").arg(error), QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
-    return false;
+    if (editPcm.isEmpty() || path.isEmpty())
+        return;
+    writtenPcm = editPcm;
+    const QByteArray pcm = editPcm;
+    const int channels = editChannels;
+    const int rate = editSampleRate;
+    jobs->enqueue(
+        [path, pcm, channels, rate] {
+            QString error;
+            RecordingFileWriter::write(path, pcm, channels, rate, RecordingFileWriter::formatForPath(path), &error);
+            return error;
+        },
+        [this, path](const QString& error) {
+            if (error.isEmpty())
+                return;
+            qWarning() << "[Recording] Failed to write edited recording:" << path << error;
+            auto* box = new QMessageBox(QMessageBox::Warning, tr("录音保存失败"),
+                                        tr("剪辑后的录音未能写入：%1\n原文件保持不变。").arg(error), QMessageBox::Ok,
+                                        this);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        });
+}
+
+bool RecordingDialog::editModified() const
+{
+    // Undoing every edit gives back the very buffer that was loaded or written.
+    return !editPath.isEmpty() && !editPcm.isEmpty() && !editUndoStack.isEmpty()
+           && (editPcm.constData() != writtenPcm.constData() || editPcm.size() != writtenPcm.size());
 }
 
 void RecordingDialog::saveEditsIfModified()
 {
-    if (!editPath.isEmpty() && !editPcm.isEmpty() && !editUndoStack.isEmpty())
+    if (editModified())
         writeEditedFile(editPath);
 }
 
@@ -646,4 +935,24 @@ void RecordingDialog::addRecordingItem(const QString& path, qint64 durationMs)
     item->setCheckState(Qt::Unchecked);
     recordingsModel->appendRow(item);
     recordingsView->selectionModel()->setCurrentIndex(item->index(), QItemSelectionModel::ClearAndSelect);
+}
+
+void RecordingDialog::updateWaveformInteractivity()
+{
+    // Cuts are made on the editor's audio: only while it holds what is shown.
+    waveform->setInteractive(state != Recording && state != RecordingPaused && savesInFlight == 0 && !loadPending);
+}
+
+int RecordingDialog::showMessage(int icon, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Icon(icon), title, text, QMessageBox::Ok, this);
+    return box.exec();
+}
+
+void RecordingDialog::setWaitingForFiles(bool waiting)
+{
+    // Nothing may start while the dialog waits for its files before it
+    // confirms or closes.
+    setEnabled(!waiting);
+    titleLabel->setText(waiting ? tr("录音 - 正在保存…") : tr("录音"));
 }

@@ -1,43 +1,67 @@
 #pragma once
 
+#include "platform/PulseAudioSources.h"
+#include "recording/AutoStopMode.h"
 #include "recording/PeakPair.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QItemSelection>
 #include <QList>
 #include <QMutex>
+#include <QPersistentModelIndex>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class AudioOutputDevice;
+class MediaSessionWatcher;
 class PulseAudioCapture;
 class QCheckBox;
 class QComboBox;
+class QIcon;
 class QLabel;
 class QListView;
 class QListWidget;
+class QListWidgetItem;
 class QMessageBox;
 class QPushButton;
+class QShortcut;
 class QStandardItem;
 class QStandardItemModel;
 class QTimer;
+class RecordingItemDelegate;
+class RecordingJobQueue;
 class RecordingWaveformWidget;
+template <class T>
+class QFutureWatcher;
 
-// Records system, application or capture-device audio into files, and lets
-// the operator trim, audition and edit them before handing them on.
+// Records system, application or capture-device audio into files, lets the
+// operator trim, audition, edit, rename and export them, and hands the ones
+// kept to the main window (recordingsConfirmed) when confirmed.
 //
 // Capture: a PulseAudio stream delivers 16-bit stereo on its own thread into
 // recordedPcm (under captureMutex); a 50 ms timer turns new audio into peaks
-// for the waveform. On stop the silence is trimmed and the audio written as
-// WAV or MP3 into the recordings folder.
+// for the waveform. On stop the audio is trimmed and written as WAV or MP3
+// into the recordings folder.
+// Files: saving, writing edits back, loading a recording for the editor and
+// exporting run one after the other on a worker (RecordingJobQueue), never on
+// the GUI thread; results come back by queued calls. Confirming and closing
+// wait for that work, so no recording is lost or left behind.
 // Editing: the selected recording is decoded to 16-bit stereo 44100 Hz in
 // editPcm; cuts made in the waveform are made on editPcm too, and written
 // back when the operator moves on. The preview plays editPcm through SDL.
+// Sources: capture devices, the whole output and the programs playing sound,
+// read from the sound server on a worker every 2 s.
+// Smart end: the media session (MPRIS on the session bus) or the level
+// decides when a recorded track has ended.
 class RecordingDialog : public QDialog {
     Q_OBJECT
 
@@ -54,17 +78,17 @@ public:
     void toggleRecordingPause();
     void appendCapturedAudio(const char* data, int bytes);  // capture thread
     double recentRms() const;
-    void trimTrackChangeTail();
-    QString saveRecording();
-    bool writeEditedFile(const QString& path);
+    void writeEditedFile(const QString& path);
     void saveEditsIfModified();
     static QString formatTime(qint64 ms);
 
     // A recording that could not be saved stays in memory until it is saved
-    // here (folder empty: the recordings folder) or given up.
+    // again (folder empty: the recordings folder) or given up.
     int unsavedRecordingCount() const { return int(unsavedRecordings.size()); }
-    bool retryUnsavedRecordings(const QString& folder = QString());
+    void retryUnsavedRecordings(const QString& folder = QString());
     void discardUnsavedRecordings();
+    // File work under way (saving, writing edits, loading, exporting).
+    bool isBusyWithFiles() const;
 
     // Editor and preview.
     void loadForEditing(const QString& path, qint64 maxFrames);
@@ -77,20 +101,55 @@ public:
     void onStopClicked();
     void updateTransportButtons();
 
+    // Sources.
+    void populateSources(const RecordingSourceList& sources);
+    void refreshApplicationSources(const RecordingSourceList& sources);
+    void restoreLastSource();
+    void setLastSource(const QString& text);
+    QString checkedSourceText() const;
+
+    // Smart end.
+    static AutoStopMode defaultAutoStopMode(const QString& name);
+    AutoStopMode autoStopModeFor(const QString& name) const;
+    void loadSmtcOverrides();
+    void saveSmtcOverrides();
+    static QIcon makeModeIcon(QChar letter, const QColor& color);
+    void updateSourceItemIcon(QListWidgetItem* item);
+    void updateAllSourceItemIcons();
+    void updateAutoStopModeIcon();
+    void updateAutoStopWarning();
+    void toggleAutoStopMode();
+    void startMediaSessionWatcher(unsigned int pid);
+    void stopMediaSessionWatcher();
+
     // The folder new recordings go to; empty (the default) chooses beside
     // the program or in the data folder at each save.
     void setRecordingsFolder(const QString& folder) { recordingsFolder = folder; }
     QString recordingsFolderPath() const;
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+signals:
+    // The recordings the operator kept, in list order; emitted by the
+    // confirm while the dialog is still open.
+    void recordingsConfirmed(QStringList filePaths);
 
 public slots:
+    void onExport();
+    void onConfirm();
+    void onOpenRecordingDir();
     void onRecordingSelected();
     void stopPlayback();
+    void onRecordingDataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                                const QList<int>& roles);
     void onRangeDeleted(qint64 startMs, qint64 endMs);
     void onRangeKept(qint64 startMs, qint64 endMs);
     void onUndoPerformed();
+    void checkAutoStop();
+    void done(int result) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private slots:
     void flushWaveform();
@@ -100,6 +159,8 @@ private slots:
     void onWaveformSelectionRangeChanged(qlonglong startMs, qlonglong endMs);
     void onWaveformPlaybackPosChanged(qlonglong ms);
     void onWaveformDurationChanged(qlonglong ms);
+    void onSourceItemClicked(QListWidgetItem* item);
+    void requestSourceList();
 
 private:
     struct UnsavedRecording {
@@ -108,40 +169,91 @@ private:
         int sampleRate = 44100;
         QString suffix;
     };
+    struct SaveOutcome {
+        QString path;
+        qint64 durationMs = 0;
+        QString error;
+        UnsavedRecording recording;  // the audio, kept when it could not be written
+    };
+    struct LoadedAudio {
+        QByteArray pcm;
+        QList<PeakPair> peaks;
+    };
 
     void setupUi();
     static void captureDataCallback(void* userData, const char* data, int bytes);
     static void previewDataCallback(void* userData, float* out, int frames);
     void renderPreview(float* out, int frameCount);
-    QString checkedSourceText() const;
     void updatePlaybackPosition();
     void showIndicator(const QString& color, double opacity);
     void addRecordingItem(const QString& path, qint64 durationMs);
-    QString writeRecordingFile(const QString& folder, const UnsavedRecording& recording, QString* error);
+    void queueSave(UnsavedRecording recording, qint64 leadMs, qint64 trailMs, bool trackChanged,
+                   const QString& folder);
+    void onRecordingSaved(const SaveOutcome& outcome);
+    static SaveOutcome saveInBackground(UnsavedRecording recording, qint64 leadMs, qint64 trailMs,
+                                        bool trackChanged, const QString& folder, const QString& word,
+                                        const QDateTime& time);
+    static QString writeRecordingFile(const QString& folder, const UnsavedRecording& recording,
+                                      const QString& word, const QDateTime& time, QString* error);
     void reportSaveFailure(const QString& error);
+    void onRecordingLoaded(quint64 generation, const LoadedAudio& audio);
+    void releaseEditor();
+    bool editModified() const;
     void recomputeEditLength();
+    void updateWaveformInteractivity();
     bool openPreviewDevice();
     void closePreviewDevice();
     QStandardItem* currentRecordingItem() const;
+    QListWidgetItem* checkedApplicationItem() const;
+    QListWidgetItem* addSourceHeader(const QString& text);
+    QListWidgetItem* addAllSourceItem();
+    void addApplicationItems(const QList<AudioSessionProcess>& found, const QStringList& earlierOrder);
+    void onSourceListReady(const RecordingSourceList& sources);
+    void renameRecording(const QPersistentModelIndex& index);
+    bool refuseWhileUnsaved();
+    void finishConfirm();
+    void finishClosing(int result);
+    void setWaitingForFiles(bool waiting);
+    int showMessage(int icon, const QString& title, const QString& text);
 
     // Widgets (children of the dialog).
+    QWidget* titleBar = nullptr;
+    QLabel* titleLabel = nullptr;
+    QPushButton* closeButton = nullptr;
     QListWidget* sourceList = nullptr;
     QLabel* recordIndicator = nullptr;
     QPushButton* playPauseButton = nullptr;
     QPushButton* stopButton = nullptr;
+    QPushButton* exportButton = nullptr;
     QCheckBox* trimSilenceCheck = nullptr;
+    QCheckBox* autoStopCheck = nullptr;
+    QLabel* autoStopModeIcon = nullptr;
     QComboBox* formatCombo = nullptr;
     QComboBox* sampleRateCombo = nullptr;
+    QPushButton* confirmButton = nullptr;
+    QPushButton* openFolderButton = nullptr;
+    QLabel* autoStopWarningLabel = nullptr;
     QLabel* timeLabel = nullptr;
     QLabel* selectionLabel = nullptr;
     QListView* recordingsView = nullptr;
     QStandardItemModel* recordingsModel = nullptr;
     RecordingWaveformWidget* waveform = nullptr;
+    RecordingItemDelegate* itemDelegate = nullptr;
+    QPoint dragOffset;
+    bool dragging = false;
 
-    // Settings.
+    // Sources and settings.
+    QString lastSource;
+    QTimer* sourceRefreshTimer = nullptr;
     bool trimSilence = true;
+    bool autoStop = false;
     QString format = QStringLiteral("mp3");
     int sampleRate = 44100;
+    bool processLoopbackSupported = false;
+    bool sourcesPopulated = false;
+    // Reads the sources on a worker; tests put their own lists in its place.
+    std::function<RecordingSourceList()> listSources;
+    QFutureWatcher<RecordingSourceList>* sourceQuery = nullptr;
 
     // Capture.
     int state = Idle;
@@ -152,7 +264,6 @@ private:
     qint64 accumulatedMs = 0;
     std::atomic<bool> capturePaused{false};
     quint32 sourcePid = 0;
-    std::atomic<bool> smtcTrackChanged{false};
     std::unique_ptr<PulseAudioCapture> captureDevice;
     QByteArray pendingPcm;
     QByteArray recordedPcm;
@@ -162,6 +273,19 @@ private:
     QString recordingsFolder;
     QList<UnsavedRecording> unsavedRecordings;
     QPointer<QMessageBox> saveFailureBox;
+    int savesInFlight = 0;
+
+    // Smart end.
+    std::atomic<bool> autoStopActive{false};
+    QTimer* autoStopTimer = nullptr;
+    qint64 silenceMs = 0;
+    bool heardSound = false;
+    std::atomic<bool> smtcWatcherRunning{false};
+    std::atomic<bool> smtcStopRequested{false};
+    std::atomic<bool> smtcTrackChanged{false};
+    bool smtcActive = false;
+    MediaSessionWatcher* mediaSessionWatcher = nullptr;
+    QHash<QString, AutoStopMode> smtcOverrides;
 
     // Editor and preview. The preview callback reads editPcm; the GUI thread
     // replaces it only while the preview device is locked.
@@ -179,10 +303,30 @@ private:
     QString editPath;
     std::atomic<qint64> playByteOffset{0};
     QList<QByteArray> editUndoStack;
+    // The audio as last loaded or written: editPcm shares its buffer while
+    // the file holds what the editor holds.
+    QByteArray writtenPcm;
+    quint64 loadGeneration = 0;
+    bool loadPending = false;
+    bool playWhenLoaded = false;
     // Set by the preview callback at the end of the audio; the 50 ms tick
     // stops the preview (the callback itself posts nothing).
     std::atomic<bool> previewEnded{false};
 
+    // List, confirm and close.
+    bool updatingItem = false;
+    QShortcut* returnShortcut = nullptr;
+    bool confirmPending = false;
+    bool closeRequested = false;
+    RecordingJobQueue* jobs = nullptr;
+
     friend class RecordingDialogTest;
+    friend class RecordingWindowTest;
+    friend class RecordingListTest;
     friend class RecordingCaptureTest;
+    friend class RecordingSourcesTest;
+    friend class AutoStopTest;
+    friend class RecordingFlowTest;
+    friend class MediaSessionWatcherTest;
+    friend class RecordingBench;
 };

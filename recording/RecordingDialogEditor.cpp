@@ -4,6 +4,8 @@
 
 #include "audiofile/AudioFileDecoder.h"
 #include "playback/AudioOutputDevice.h"
+#include "recording/RecordingItemDelegate.h"
+#include "recording/RecordingJobQueue.h"
 #include "recording/RecordingPcm.h"
 #include "recording/RecordingWaveformWidget.h"
 
@@ -78,12 +80,17 @@ void RecordingDialog::onRecordingSelectionChanged(const QItemSelection& selected
     Q_UNUSED(deselected);
     if (selected.indexes().isEmpty())
         return;
+    // A click on a check box toggles it and loads nothing.
+    if (itemDelegate && itemDelegate->skipNextSelection) {
+        itemDelegate->skipNextSelection = false;
+        return;
+    }
     onRecordingSelected();
 }
 
 void RecordingDialog::onRecordingSelected()
 {
-    if (state == Recording || state == RecordingPaused)
+    if (state == Recording || state == RecordingPaused || closeRequested)
         return;
     if (state == Playing || state == PlaybackPaused)
         stopPlayback();
@@ -97,40 +104,95 @@ void RecordingDialog::onRecordingSelected()
         return;
 
     if (!QFileInfo::exists(path)) {
+        ++loadGeneration;
+        loadPending = false;
         waveform->setPeaks({});
         timeLabel->setText(QStringLiteral("00:00.00"));
-        editPcm.clear();
-        editPath.clear();
-        editUndoStack.clear();
-        recomputeEditLength();
+        releaseEditor();
+        updateWaveformInteractivity();
         return;
     }
 
     const qint64 stored = item->data(Qt::UserRole + 1).toLongLong();
     const qint64 maxFrames = stored > 0 ? qint64(editSampleRate) * stored / 1000 : -1;
     loadForEditing(path, maxFrames);
-    const QList<PeakPair> peaks = computePeaks(editPcm, editChannels);
-    if (peaks.isEmpty()) {
+}
+
+void RecordingDialog::releaseEditor()
+{
+    QByteArray none;
+    {
+        std::optional<AudioOutputDevice::Lock> lock;
+        if (previewDevice)
+            lock.emplace(*previewDevice);
+        editPcm.swap(none);
+    }
+    writtenPcm.clear();
+    editPath.clear();
+    editUndoStack.clear();
+    recomputeEditLength();
+}
+
+// The editor lets go of what it held at once; the file is decoded on the
+// worker (after any file work given before) and taken by onRecordingLoaded.
+void RecordingDialog::loadForEditing(const QString& path, qint64 maxFrames)
+{
+    releaseEditor();
+    editPath = path;
+    const quint64 generation = ++loadGeneration;
+    loadPending = !path.isEmpty();
+    updateWaveformInteractivity();
+    if (path.isEmpty())
+        return;
+    const int rate = editSampleRate;
+    jobs->enqueue(
+        [path, maxFrames, rate] {
+            LoadedAudio audio;
+            audio.pcm = decodeToS16(path, maxFrames);
+            audio.peaks = RecordingPcm::peaks(audio.pcm.constData(), audio.pcm.size(), kPreviewChannels, rate);
+            return audio;
+        },
+        [this, generation](const LoadedAudio& audio) { onRecordingLoaded(generation, audio); });
+}
+
+void RecordingDialog::onRecordingLoaded(quint64 generation, const LoadedAudio& audio)
+{
+    // A later selection, a recording or a close has taken the editor since.
+    if (generation != loadGeneration || state == Recording || state == RecordingPaused)
+        return;
+    loadPending = false;
+    {
+        QByteArray pcm = audio.pcm;
+        std::optional<AudioOutputDevice::Lock> lock;
+        if (previewDevice)
+            lock.emplace(*previewDevice);
+        editPcm.swap(pcm);
+    }
+    writtenPcm = editPcm;
+    editUndoStack.clear();
+    recomputeEditLength();
+    updateWaveformInteractivity();
+
+    if (audio.peaks.isEmpty()) {
         waveform->setPlaybackPosition(-1);
+        playWhenLoaded = false;
         return;
     }
-    waveform->setPeaks(peaks);
+    waveform->setPeaks(audio.peaks);
     const qint64 duration = editFrames * 1000 / editSampleRate;
     timeLabel->setText(formatTime(duration));
     waveform->setPlaybackPosition(0);
-    if (std::llabs(duration - stored) > 50)
-        item->setData(QVariant::fromValue<qint64>(duration), Qt::UserRole + 1);
-}
-
-void RecordingDialog::loadForEditing(const QString& path, qint64 maxFrames)
-{
-    // Only called with the preview closed: nothing else reads editPcm now.
-    editPcm.clear();
-    editUndoStack.clear();
-    editPath = path;
-    if (!path.isEmpty())
-        editPcm = decodeToS16(path, maxFrames);
-    recomputeEditLength();
+    QStandardItem* item = currentRecordingItem();
+    if (item && item->data(Qt::UserRole).toString() == editPath) {
+        const qint64 stored = item->data(Qt::UserRole + 1).toLongLong();
+        if (std::llabs(duration - stored) > 50)
+            item->setData(QVariant::fromValue<qint64>(duration), Qt::UserRole + 1);
+    }
+    if (playWhenLoaded) {
+        playWhenLoaded = false;
+        if (state == Idle)
+            startPlayback();
+    }
 }
 
 void RecordingDialog::recomputeEditLength()
@@ -187,7 +249,9 @@ void RecordingDialog::onPlayPauseClicked()
 {
     switch (state) {
     case Idle:
-        if (recordingsModel->rowCount() > 0)
+        if (savesInFlight > 0)
+            playWhenLoaded = true;  // plays the new recording once it is saved and loaded
+        else if (recordingsModel->rowCount() > 0)
             startPlayback();
         return;
     case Recording:
@@ -257,10 +321,18 @@ void RecordingDialog::startPlayback()
         return;
 
     closePreviewDevice();
-    if (editPcm.isEmpty() || editPath != path)
+    if (editPath != path || (editPcm.isEmpty() && !loadPending)) {
+        if (!QFileInfo::exists(path))
+            return;
         loadForEditing(path, -1);
+    }
     // Everything is decoded before the device starts; nothing decodes on the
-    // audio thread. Audio that cannot be decoded is not previewed.
+    // audio thread. The preview starts when the decoding is done.
+    if (loadPending) {
+        playWhenLoaded = true;
+        return;
+    }
+    // Audio that cannot be decoded is not previewed.
     if (editPcm.isEmpty())
         return;
     editSampleRate = kPreviewRate;
@@ -270,15 +342,6 @@ void RecordingDialog::startPlayback()
     playByteOffset = 0;
     previewEnded = false;
     previewPath = path;
-
-    if (waveform->peakList().isEmpty()) {
-        qint64 duration = item->data(Qt::UserRole + 1).toLongLong();
-        if (duration < 1)
-            duration = editDurationMs;
-        const QList<PeakPair> peaks = loadFilePeaks(path, &duration);
-        if (!peaks.isEmpty())
-            waveform->setPeaks(peaks);
-    }
 
     qint64 start = 0;
     if (waveform->hasSelection()) {
@@ -525,16 +588,10 @@ void RecordingDialog::deleteCurrentRecording()
     const QString path = item->data(Qt::UserRole).toString();
     if (!path.isEmpty())
         QFile::remove(path);
-    {
-        QByteArray none;
-        std::optional<AudioOutputDevice::Lock> lock;
-        if (previewDevice)
-            lock.emplace(*previewDevice);
-        editPcm.swap(none);
-    }
-    editPath.clear();
-    editUndoStack.clear();
-    recomputeEditLength();
+    ++loadGeneration;
+    loadPending = false;
+    releaseEditor();
+    updateWaveformInteractivity();
     recordingsModel->removeRow(row);
 
     const int rows = recordingsModel->rowCount();

@@ -148,6 +148,22 @@ bool RecordingFileWriter::writeMp3(QSaveFile& file, const QByteArray& pcm, int c
             written += result;
         }
     }
+    if (ok && written > 0) {
+        // The info frame (exact length, encoder delay) replaces the
+        // placeholder frame LAME wrote first; without it players and the
+        // cue's duration probe guess the length of a VBR file from its
+        // first frame.
+        unsigned char tag[2880];
+        const size_t tagSize = lame_get_lametag_frame(lame, tag, sizeof tag);
+        if (tagSize > 0 && tagSize <= sizeof tag && qint64(tagSize) <= written) {
+            const qint64 end = file.pos();
+            if (!file.seek(0) || file.write(reinterpret_cast<const char*>(tag), qint64(tagSize)) != qint64(tagSize)
+                || !file.seek(end)) {
+                setError(error, file.errorString());
+                ok = false;
+            }
+        }
+    }
     lame_close(lame);
     if (ok && written == 0) {
         setError(error, QStringLiteral("MP3 encoder produced no data"));

@@ -24,6 +24,8 @@ PACKAGES=(
   clang libclang-rt-14-dev
   # capture tests: a private sound server with a null sink
   pulseaudio pulseaudio-utils
+  # media-player tests: a private D-Bus session bus
+  dbus-daemon
 )
 
 missing=()

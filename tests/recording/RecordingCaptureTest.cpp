@@ -38,6 +38,8 @@ private:
 
     void setUp(RecordingDialog& d, const QString& kind, const QString& text, quint32 pid, bool trim)
     {
+        // Only the source given here: no list from the server in between.
+        d.listSources = nullptr;
         const QString folder = m_dir.filePath(QTest::currentTestFunction());
         QDir().mkpath(folder);
         d.setRecordingsFolder(folder);
@@ -49,8 +51,14 @@ private:
         item->setCheckState(Qt::Checked);
     }
 
+    static void settle(RecordingDialog& d)
+    {
+        QVERIFY(QTest::qWaitFor([&] { return !d.isBusyWithFiles(); }, 20000));
+    }
+
     QByteArray recordedFile(RecordingDialog& d)
     {
+        settle(d);
         if (d.recordingsModel->rowCount() != 1)
             return QByteArray();
         return wavData(d.recordingsModel->item(0)->data(Qt::UserRole).toString());
@@ -142,6 +150,8 @@ private slots:
         d.onStopClicked();
         const qint64 wallMs = wall.elapsed();
         tone->waitForFinished(10000);
+        settle(d);
+        QCOMPARE(d.recordingsModel->rowCount(), 1);
 
         const QString path = d.recordingsModel->item(0)->data(Qt::UserRole).toString();
         QCOMPARE(wavRate(path), 48000);

@@ -51,6 +51,13 @@ private:
         d.waveform->setPlaybackPosition(-1);
         d.appendCapturedAudio(pcm.constData(), int(pcm.size()));
         d.stopRecording();
+        settle(d);
+    }
+
+    // Waits until the saving, writing and loading given to the worker is done.
+    static void settle(RecordingDialog& d)
+    {
+        QVERIFY(QTest::qWaitFor([&] { return !d.isBusyWithFiles(); }, 20000));
     }
 
     QStandardItem* addItem(RecordingDialog& d, const QString& path, qint64 durationMs)
@@ -67,6 +74,7 @@ private:
     {
         d.recordingsView->selectionModel()->setCurrentIndex(d.recordingsModel->index(row, 0),
                                                              QItemSelectionModel::ClearAndSelect);
+        settle(d);
     }
 
     QString newFolder(const QString& name)
@@ -197,10 +205,21 @@ private slots:
         QVERIFY(d.editPcm.isEmpty());  // the editor did not take the failed recording's peaks
         QVERIFY(d.waveform->peakList().isEmpty());
 
-        QVERIFY(!d.retryUnsavedRecordings());  // still unwritable
+        // Nothing is handed on while a recording is only in memory.
+        QSignalSpy confirmed(&d, &RecordingDialog::recordingsConfirmed);
+        box->hide();
+        d.onConfirm();
+        settle(d);
+        QCOMPARE(confirmed.count(), 0);
+        QVERIFY(box->isVisible());
+
+        d.retryUnsavedRecordings();  // still unwritable
+        settle(d);
         QCOMPARE(d.unsavedRecordingCount(), 1);
+        QVERIFY(box && box->isVisible());
         const QString good = newFolder("failed-retry");
-        QVERIFY(d.retryUnsavedRecordings(good));
+        d.retryUnsavedRecordings(good);
+        settle(d);
         QCOMPARE(d.unsavedRecordingCount(), 0);
         QCOMPARE(d.recordingsModel->rowCount(), 1);
         const QString path = d.recordingsModel->item(0)->data(Qt::UserRole).toString();
@@ -208,6 +227,10 @@ private slots:
         QCOMPARE(wavData(path), tone);
         QCOMPARE(d.recordingsModel->item(0)->data(Qt::UserRole + 1).toLongLong(), qint64(700));
         QTRY_VERIFY(!box || !box->isVisible());
+        d.onConfirm();
+        settle(d);
+        QCOMPARE(confirmed.count(), 1);
+        QCOMPARE(confirmed.at(0).at(0).toStringList(), QStringList{path});
     }
 
     // The silence trim of a new recording reports its duration while the
@@ -370,6 +393,7 @@ private slots:
         d.waveform->setSelection(0, 300);
         d.waveform->deleteSelection();
         QTRY_COMPARE(d.recordingsModel->rowCount(), 1);
+        settle(d);
         QVERIFY(!QFile::exists(a));
         QCOMPARE(d.editPath, b);
         QCOMPARE(d.editPcm, counting(kRate, 200));
@@ -386,6 +410,7 @@ private slots:
         QVERIFY(writeWav(path, pcm, kRate));
         addItem(d, path, 600);
         d.onPlayPauseClicked();
+        settle(d);  // the preview starts once the recording is decoded
         QCOMPARE(d.state, int(RecordingDialog::Playing));
         QTRY_COMPARE_WITH_TIMEOUT(d.state, int(RecordingDialog::Idle), 5000);
         QCOMPARE(d.waveform->playbackPosition(), qint64(0));

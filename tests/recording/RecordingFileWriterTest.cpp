@@ -1,4 +1,5 @@
 #include "audiofile/AudioFileDecoder.h"
+#include "audiofile/AudioFileProbe.h"
 #include "recording/RecordingFileWriter.h"
 #include "recording/RecordingsFolder.h"
 
@@ -92,6 +93,20 @@ private slots:
         for (qint64 i = 0; i < frames * 2; ++i)
             peak = std::max(peak, double(std::fabs(out[size_t(i)])));
         QVERIFY2(std::fabs(peak - 12000.0 / 32768.0) < 0.05, qPrintable(QString::number(peak)));
+    }
+
+    // A VBR file whose first frames are silent: only the info frame tells
+    // its true length to a probe that does not decode (the cue's duration).
+    void mp3KnowsItsLength()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("take.mp3");
+        const QByteArray pcm = QByteArray(44100 * 4 * 2, '\0') + sinePcm(44100, 6.0);
+        QString error;
+        QVERIFY2(RecordingFileWriter::write(path, pcm, 2, 44100, RecordingFileWriter::Format::Mp3, &error),
+                 qPrintable(error));
+        const qint64 ms = probeDurationMs(path);
+        QVERIFY2(std::llabs(ms - 8000) < 60, qPrintable(QString::number(ms)));
     }
 
     void formatFollowsThePath_data()
