@@ -16,6 +16,7 @@
 #include "platform/PlatformShell.h"
 #include "playback/AudioEngine.h"
 #include "playback/CueManager.h"
+#include "recording/RecordingDialog.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsPanel.h"
 #include "ui_MainWindow.h"
@@ -34,6 +35,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -1667,10 +1669,76 @@ void MainWindow::updateCartButton()
 
 void MainWindow::openRecordingDialog()
 {
-    showStatus(QStringLiteral("录音功能尚未就绪"), 3000);
+    RecordingDialog dialog(this);
+    connect(&dialog, &RecordingDialog::recordingsConfirmed, this, &MainWindow::onRecordingsConfirmed);
+    dialog.move(geometry().center() - QPoint(449, 299));
+    dialog.exec();
 }
 
 void MainWindow::onRecordingsConfirmed(QStringList filePaths)
 {
-    Q_UNUSED(filePaths);
+    if (filePaths.isEmpty() || !playlistManager || !trackListManager)
+        return;
+    CueManager* cues = registry();
+    // The tree shows every playlist that is not a group header.
+    if (ui->playlistGroup->model()->rowCount() == 0
+        && playlistManager->addPlaylist(QStringLiteral("新播放列表")) < 0) {
+        QMessageBox::warning(this, QStringLiteral("提示"), QStringLiteral("创建播放列表失败"));
+        return;
+    }
+    const int playlistId = playlistManager->currentPlaylistId();
+    if (playlistId < 1) {
+        QMessageBox::warning(this, QStringLiteral("提示"), QStringLiteral("请先选中一个播放列表"));
+        return;
+    }
+
+    const QList<int> before = cues->getPlaylistCueIds(playlistId);
+    int insertAt = int(before.size());
+    if (selectedCue && before.contains(selectedCue->id()))
+        insertAt = int(before.indexOf(selectedCue->id())) + 1;
+
+    QList<int> newIds;
+    for (const QString& path : std::as_const(filePaths)) {
+        Cue* cue = cues->createCue(path);
+        if (cue && cues->addCueToPlaylist(cue, playlistId, -1))
+            newIds.append(cue->id());
+    }
+    if (newIds.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("提示"), QStringLiteral("录音文件导入失败"));
+        return;
+    }
+    if (insertAt < before.size()) {
+        QList<int> order = cues->getPlaylistCueIds(playlistId);
+        for (int id : std::as_const(newIds))
+            order.removeAll(id);
+        for (int i = 0; i < newIds.size(); ++i)
+            order.insert(insertAt + i, newIds[i]);
+        cues->setPlaylistOrder(playlistId, order);
+    }
+
+    trackListManager->loadPlaylist(playlistId);
+    prefillLufsGains();
+
+    // Sequencing goes on over the new content of the table.
+    const QList<Cue*> shown = tableCues();
+    if ((cues->isPlaying() || !cues->getPlaylist().isEmpty()) && !shown.isEmpty()) {
+        Cue* current = cues->getCurrentCue();
+        cues->setPlaylist(shown);
+        cues->setCurrentIndex(std::max<int>(0, current ? int(shown.indexOf(current)) : 0));
+    }
+
+    QItemSelectionModel* selection = trackListManager->tableView()->selectionModel();
+    selection->clearSelection();
+    Cue* last = nullptr;
+    for (int id : std::as_const(newIds)) {
+        Cue* cue = cues->getCue(id);
+        const int row = trackListManager->rowOfCue(cue);
+        if (row < 0)
+            continue;
+        selection->select(trackListManager->model()->index(row, 0),
+                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        last = cue;
+    }
+    selectedCue = last;
+    showStatus(QStringLiteral("已导入 %1 个录音到当前播放列表").arg(newIds.size()), 3000);
 }

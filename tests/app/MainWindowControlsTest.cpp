@@ -1,6 +1,7 @@
 #include "MainWindowFixture.h"
 
 #include "app/ControlStyleSheets.h"
+#include "recording/RecordingDialog.h"
 #include "settings/SettingsPanel.h"
 #include "waveform/LevelMeterScrollBar.h"
 
@@ -11,6 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QPointer>
+#include <QTimer>
 #include <QToolTip>
 #include <QtTest>
 
@@ -52,7 +55,9 @@ private Q_SLOTS:
     void panelToggle();
     void panelHiddenAtStart();
     void settingsWindowAppliesFontSizes();
-    void recordAndCartSayNotYet();
+    void cartSaysNotYet();
+    void recordButtonOpensTheRecordingDialog();
+    void confirmedRecordingsFollowTheSelectedCue();
     void settingsBarIsReadable();
     void panelToggleAndLocksAreVisible();
     void toolTipsAreDark();
@@ -426,11 +431,9 @@ void MainWindowControlsTest::settingsWindowAppliesFontSizes()
     panel->close();
 }
 
-void MainWindowControlsTest::recordAndCartSayNotYet()
+void MainWindowControlsTest::cartSaysNotYet()
 {
     f.open();
-    QTest::mouseClick(buttonWithToolTip(QStringLiteral("录音")), Qt::LeftButton);
-    QCOMPARE(f.status(), QStringLiteral("录音功能尚未就绪"));
     QPushButton* cart = nullptr;
     for (QPushButton* button : f.widget("topWidget")->findChildren<QPushButton*>()) {
         if (button->text() == QStringLiteral("卡片"))
@@ -440,6 +443,55 @@ void MainWindowControlsTest::recordAndCartSayNotYet()
     QTest::mouseClick(cart, Qt::LeftButton);
     QVERIFY(!cart->isChecked());
     QCOMPARE(f.status(), QStringLiteral("卡片模式尚未就绪"));
+}
+
+void MainWindowControlsTest::recordButtonOpensTheRecordingDialog()
+{
+    f.open();
+    QPointer<QWidget> seen;
+    QTimer::singleShot(0, this, [&seen] {
+        QTRY_VERIFY(QApplication::activeModalWidget());
+        seen = QApplication::activeModalWidget();
+        seen->close();
+    });
+    QTest::mouseClick(buttonWithToolTip(QStringLiteral("录音")), Qt::LeftButton);
+    QVERIFY(seen.isNull());  // gone once the click returned
+    QVERIFY(!f.window->findChild<RecordingDialog*>());
+}
+
+void MainWindowControlsTest::confirmedRecordingsFollowTheSelectedCue()
+{
+    f.open();
+    f.showPlaylist(f.secondPlaylist);
+    f.clickRow(0);
+    QStringList paths;
+    for (const char* name : {"take 1", "take 2"}) {
+        paths << f.dir.filePath(QString::fromLatin1(name) + QStringLiteral(".wav"));
+        TestAudio::WavSpec spec;
+        spec.seconds = 3.0;
+        QVERIFY(TestAudio::writeWav(paths.last(), spec));
+    }
+    QVERIFY(QMetaObject::invokeMethod(f.window.get(), "onRecordingsConfirmed", Q_ARG(QStringList, paths)));
+
+    QStringList names;
+    for (int row = 0; row < f.table()->model()->rowCount(); ++row)
+        names << f.table()->model()->index(row, SongTableModel::NameColumn).data(Qt::DisplayRole).toString();
+    QCOMPARE(names.size(), 4);
+    QVERIFY2(names[1].contains(QStringLiteral("take 1")) && names[2].contains(QStringLiteral("take 2")),
+             qPrintable(names.join(QLatin1Char('|'))));
+    QList<int> selected;
+    for (const QModelIndex& index : f.table()->selectionModel()->selectedRows())
+        selected << index.row();
+    std::sort(selected.begin(), selected.end());
+    QCOMPARE(selected, (QList<int>{1, 2}));
+    QCOMPARE(f.status(), QStringLiteral("已导入 2 个录音到当前播放列表"));
+    QCOMPARE(f.cues()->getPlaylistCueIds(f.secondPlaylist).size(), 4);
+
+    // Back to the stored two cues for the other tests.
+    auto* model = qobject_cast<SongTableModel*>(f.table()->model());
+    const QList<Cue*> added = {model->cueAt(1), model->cueAt(2)};
+    for (Cue* cue : added)
+        QVERIFY(f.cues()->deleteCue(cue));
 }
 
 void MainWindowControlsTest::settingsBarIsReadable()
