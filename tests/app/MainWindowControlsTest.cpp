@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTimer>
 #include <QToolTip>
 #include <QtTest>
@@ -39,6 +40,7 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
+    void windowFrame();
     void loudnessStartsFromTheStore_data();
     void loudnessStartsFromTheStore();
     void loudnessSwitchWritesAndReports();
@@ -144,6 +146,22 @@ QSet<QRgb> MainWindowControlsTest::foreground(QWidget* widget, const QRect& area
         }
     }
     return colors;
+}
+
+void MainWindowControlsTest::windowFrame()
+{
+    f.open();
+    QCOMPARE(f.window->windowTitle(), QStringLiteral("Corvelle"));
+    QCOMPARE(f.window->menuWidget(), nullptr);
+    // Keys reach the window, not the two lists.
+    QCOMPARE(f.table()->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(f.tree()->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(f.status(), QStringLiteral("就绪......"));
+    // The settings bar's ranges as the window narrows them.
+    QCOMPARE(f.widget<QSpinBox>("preDurationSpinBox")->maximum(), 60);
+    QCOMPARE(f.widget<QSpinBox>("loopCountSpinBox")->specialValueText(), QStringLiteral("∞"));
+    QCOMPARE(f.widget<QScrollBar>("volumeHorizontalScrollBar")->value(), 50);
+    QCOMPARE(f.widget<QScrollBar>("volumeHorizontalScrollBar_2")->value(), 50);
 }
 
 void MainWindowControlsTest::loudnessStartsFromTheStore_data()
