@@ -1284,8 +1284,11 @@ void MainWindow::onBatchSelectionChanged()
 
 void MainWindow::onCuesDroppedOnPlaylist(int playlistId, const QList<Cue*>& cues)
 {
-    Q_UNUSED(playlistId);
-    Q_UNUSED(cues);
+    if (!trackListManager)
+        return;
+    const int copied = trackListManager->pasteCues(cues, playlistId, -1, nullptr);
+    if (copied > 0)
+        showStatus(QStringLiteral("已复制 %1 个Cue到列表尾部").arg(copied), 2000);
 }
 
 // ---------------------------------------------------------------------------

@@ -8,7 +8,7 @@
 
 #include <cmath>
 
-BusyOverlay::BusyOverlay(QWidget* parent)
+BusyOverlay::BusyOverlay(QWidget* parent, const QString& text)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
     setFixedSize(200, 80);
@@ -20,10 +20,10 @@ BusyOverlay::BusyOverlay(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(5);
     layout->setContentsMargins(15, 10, 15, 10);
-    auto* text = new QLabel(QStringLiteral("正在打开文件夹选择器..."), this);
-    text->setAlignment(Qt::AlignCenter);
-    text->setStyleSheet(QStringLiteral("color: rgba(255, 255, 255, 0.7); font-size: 13px;"));
-    layout->addWidget(text);
+    auto* label = new QLabel(text, this);
+    label->setAlignment(Qt::AlignCenter);
+    label->setStyleSheet(QStringLiteral("color: rgba(255, 255, 255, 0.7); font-size: 13px;"));
+    layout->addWidget(label);
     m_bar = new QLabel(this);
     m_bar->setAlignment(Qt::AlignCenter);
     m_bar->setFixedHeight(4);

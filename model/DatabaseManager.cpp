@@ -1178,6 +1178,50 @@ bool DatabaseManager::updatePlaylistSongOrder(int playlistId, int songId, int so
     return true;
 }
 
+bool DatabaseManager::openPlaylistGap(int playlistId, int position, int count, int* firstOrder)
+{
+    QSqlQuery query = execute("SELECT song_id, song_order FROM playlist_songs WHERE playlist_id = ? "
+                              "ORDER BY song_order ASC",
+                              {playlistId});
+    if (query.lastError().isValid())
+        return false;
+    QList<int> ids;
+    QList<int> orders;
+    while (query.next()) {
+        ids.append(query.value(0).toInt());
+        orders.append(query.value(1).toInt());
+    }
+    query.finish();
+    const int n = int(orders.size());
+    if (position < 0 || position > n)
+        position = n;
+    if (position == n) {
+        *firstOrder = n == 0 ? 0 : orders.last() + 1;
+        return true;
+    }
+    // Two cues sharing an order have no defined sequence between them: the
+    // playlist is numbered afresh first, in the order it is shown.
+    if (position > 0 && orders[position - 1] >= orders[position]) {
+        DatabaseTransaction renumber(this);
+        if (!renumber.isActive() || !deleteAllPlaylistSongs(playlistId))
+            return false;
+        for (int i = 0; i < n; ++i) {
+            if (!insertPlaylistSong(playlistId, ids[i], i))
+                return false;
+        }
+        if (!renumber.commit())
+            return false;
+        for (int i = 0; i < n; ++i)
+            orders[i] = i;
+    }
+    *firstOrder = orders[position];
+    return count < 1
+        || !execute("UPDATE playlist_songs SET song_order = song_order + ? WHERE playlist_id = ? AND song_order >= ?",
+                    {count, playlistId, *firstOrder})
+                .lastError()
+                .isValid();
+}
+
 // ---------------------------------------------------------------------------
 // Waveforms
 

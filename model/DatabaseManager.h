@@ -91,6 +91,11 @@ public:
     bool deleteAllPlaylistSongs(int playlistId);
     bool updatePlaylistSongOrder(int playlistId, const QList<int>& songIds);
     bool updatePlaylistSongOrder(int playlistId, int songId, int songOrder);
+    // Makes room for count cues before the one at position (0-based in
+    // playlist order; negative or past the end: after the last) in one
+    // statement, however long the playlist. *firstOrder is the song_order of
+    // the first free place; the new cues take firstOrder, firstOrder + 1, ...
+    bool openPlaylistGap(int playlistId, int position, int count, int* firstOrder);
 
     // Waveforms
     bool saveWaveformDataCompressed(int songId, int targetPoints, const QList<float>& waveform);

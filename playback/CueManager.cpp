@@ -106,7 +106,7 @@ Cue* CueManager::getOrLoadCue(int cueId)
     return nullptr;
 }
 
-Cue* CueManager::createCue(const QString& filePath)
+Cue* CueManager::newCueFromTemplate(const QString& filePath) const
 {
     if (filePath.isEmpty() || !QFileInfo::exists(filePath)) {
         qWarning() << "CueManager::createCue - Invalid file path:" << filePath;
@@ -114,7 +114,7 @@ Cue* CueManager::createCue(const QString& filePath)
     }
 
     // A new cue already has no duration and an unset loop region (0..0).
-    auto* cue = new Cue(-1, QFileInfo(filePath).completeBaseName(), filePath, this);
+    auto* cue = new Cue(-1, QFileInfo(filePath).completeBaseName(), filePath);
     cue->setImporting(true);
 
     QSettings settings;
@@ -144,7 +144,15 @@ Cue* CueManager::createCue(const QString& filePath)
     if (forceVolumeA)
         cue->setVolumeChoose(0);
     cue->setImporting(false);
+    return cue;
+}
 
+Cue* CueManager::createCue(const QString& filePath)
+{
+    Cue* cue = newCueFromTemplate(filePath);
+    if (!cue)
+        return nullptr;
+    cue->setParent(this);
     if (!cue->saveToDatabase(false)) {
         qWarning() << "CueManager::createCue - Failed to save new cue to database";
         delete cue;

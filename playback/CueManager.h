@@ -47,6 +47,10 @@ public:
     // Every registered cue, in ascending id order.
     QList<Cue*> allCues() const { return m_cues.values(); }
     Cue* createCue(const QString& filePath);
+    // A cue for the file with the new-cue template applied, neither stored
+    // nor registered (the caller owns it; registerCue() once it is stored);
+    // null when the file does not exist. What createCue() starts from.
+    Cue* newCueFromTemplate(const QString& filePath) const;
     bool deleteCue(int cueId);
     bool deleteCue(Cue* cue);
     void registerCue(Cue* cue);

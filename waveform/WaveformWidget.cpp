@@ -2,6 +2,9 @@
 
 #include "model/Cue.h"
 #include "playback/CueManager.h"
+#include "waveform/EnvelopeEditor.h"
+#include "waveform/EnvelopeKind.h"
+#include "waveform/EnvelopeLayerPainter.h"
 
 #include <QDebug>
 #include <QFile>
@@ -25,8 +28,7 @@ namespace {
 
 constexpr int kHitRadius = 10;
 constexpr int kDeadZonePx = 6;
-constexpr qint64 kPointSpacingMs = 100;  // nearest two points of one envelope may come
-constexpr qint64 kPointAddGapMs = 99;    // no new point this close to another
+constexpr qint64 kNoCueFileEndMs = 10000;
 constexpr int kWheelNotch = 120;
 
 QPen solidPen(const QColor& color, qreal width)
@@ -43,14 +45,6 @@ QFont boldFont(const QFont& base, int pointSize = -1)
     return font;
 }
 
-// A small filled disc in the painter's brush, smoothed.
-void drawDisc(QPainter& painter, const QRectF& bounds)
-{
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.drawEllipse(bounds);
-    painter.setRenderHint(QPainter::Antialiasing, false);
-}
-
 QString twoDigits(qint64 value)
 {
     return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
@@ -64,24 +58,6 @@ bool sameCue(const Cue* a, const Cue* b)
     return a && b && (a == b || (a->id() > 0 && a->id() == b->id()));
 }
 
-QList<qint64> timesOf(const QList<EnvelopePoint>& points)
-{
-    QList<qint64> times;
-    times.reserve(points.size());
-    for (const EnvelopePoint& point : points)
-        times.append(point.timeMs);
-    return times;
-}
-
-QList<double> valuesOf(const QList<EnvelopePoint>& points)
-{
-    QList<double> values;
-    values.reserve(points.size());
-    for (const EnvelopePoint& point : points)
-        values.append(point.value);
-    return values;
-}
-
 // Truncated to whole ms, without the last bit of floating-point noise
 // turning 5000 into 4999.
 qint64 wholeMs(double ms)
@@ -89,24 +65,9 @@ qint64 wholeMs(double ms)
     return qint64(ms + (ms >= 0 ? 1e-6 : -1e-6));
 }
 
-bool pointNear(const QList<EnvelopePoint>& points, qint64 timeMs)
+const EnvelopeKind& kindOf(bool pan)
 {
-    return std::any_of(points.cbegin(), points.cend(), [timeMs](const EnvelopePoint& point) {
-        return std::abs(point.timeMs - timeMs) <= kPointAddGapMs;
-    });
-}
-
-// Sorted by time; the first point sits at the start of the file and the last
-// at its end.
-void sortPoints(QList<EnvelopePoint>& points, qint64 lastTimeMs)
-{
-    std::stable_sort(points.begin(), points.end(),
-                     [](const EnvelopePoint& a, const EnvelopePoint& b) { return a.timeMs < b.timeMs; });
-    if (points.isEmpty())
-        return;
-    points.first().timeMs = 0;
-    if (points.size() >= 2)
-        points.last().timeMs = lastTimeMs;
+    return pan ? EnvelopeKind::pan() : EnvelopeKind::volume();
 }
 
 }  // namespace
@@ -117,7 +78,7 @@ WaveformWidget::WaveformWidget(QWidget* parent)
     qRegisterMetaType<EnvelopePoint>("EnvelopePoint");
     qRegisterMetaType<QList<EnvelopePoint>>("QList<EnvelopePoint>");
 
-    m_volumePoints = {{0, 1.0, false}, {10000, 1.0, false}};
+    m_volumePoints = buildVolumePoints();
     setMinimumHeight(81);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -167,15 +128,10 @@ void WaveformWidget::setViewRange(qint64 startMs, qint64 endMs)
 {
     m_viewStartMs = std::max<qint64>(startMs, 0);
     m_viewEndMs = endMs;
-    markAllDirty();
-    update();
+    redrawAll();
 }
 
-void WaveformWidget::markBackgroundDirty()
-{
-    m_backgroundDirty = true;
-}
-
+// A layer marked dirty is drawn again at the next paint; update() asks for it.
 void WaveformWidget::markOverlayDirty()
 {
     m_overlayDirty = true;
@@ -187,12 +143,40 @@ void WaveformWidget::markAllDirty()
     m_overlayDirty = true;
 }
 
+void WaveformWidget::redrawBackground()
+{
+    m_backgroundDirty = true;
+    update();
+}
+
+void WaveformWidget::redrawOverlay()
+{
+    markOverlayDirty();
+    update();
+}
+
+void WaveformWidget::redrawAll()
+{
+    markAllDirty();
+    update();
+}
+
 void WaveformWidget::resetGesture()
 {
     m_pressed = false;
     m_dragMode = DragNone;
     m_viewPanning = false;
     setCursorShape(Qt::ArrowCursor);
+}
+
+// Ends whatever gesture was under way without committing it.
+void WaveformWidget::abandonGesture()
+{
+    resetGesture();
+    m_draggingVolumePoint = m_draggingPanPoint = false;
+    m_dragVolumeIndex = m_dragPanIndex = -1;
+    m_dragLoopStartMs = m_dragLoopEndMs = -1;
+    m_movedSincePress = false;
 }
 
 void WaveformWidget::setCursorShape(Qt::CursorShape shape)
@@ -219,36 +203,41 @@ double WaveformWidget::volumeAt(qint64 ms) const
 
 QList<EnvelopePoint> WaveformWidget::buildVolumePoints() const
 {
-    if (!m_cue)
-        return {{0, 1.0, false}, {10000, 1.0, false}};
-    const QList<qint64> times = m_cue->envelopeTimes();
-    const QList<double> gains = m_cue->envelopeGains();
-    if (!times.isEmpty() && !gains.isEmpty()) {
-        QList<EnvelopePoint> points;
-        const qsizetype n = std::min(times.size(), gains.size());
-        for (qsizetype i = 0; i < n; ++i)
-            points.append({times[i], gains[i], false});
-        return points;
-    }
-    const qint64 end = m_cue->durationMs() >= 1 ? m_cue->durationMs() : 10000;
-    return {{0, 1.0, false}, {end, 1.0, false}};
+    return EnvelopeKind::volume().pointsOf(m_cue.data());
 }
 
 QList<EnvelopePoint> WaveformWidget::buildPanPoints() const
 {
-    if (!m_cue)
-        return {{0, 0.0, false}, {10000, 0.0, false}};
-    const QList<qint64> times = m_cue->panEnvelopeTimes();
-    const QList<double> positions = m_cue->panEnvelopePositions();
-    if (!times.isEmpty() && !positions.isEmpty()) {
-        QList<EnvelopePoint> points;
-        const qsizetype n = std::min(times.size(), positions.size());
-        for (qsizetype i = 0; i < n; ++i)
-            points.append({times[i], positions[i], false});
-        return points;
-    }
-    const qint64 end = m_cue->durationMs() >= 1 ? m_cue->durationMs() : 10000;
-    return {{0, 0.0, false}, {end, 0.0, false}};
+    return EnvelopeKind::pan().pointsOf(m_cue.data());
+}
+
+const QList<EnvelopePoint>& WaveformWidget::pointsOf(bool pan) const
+{
+    return pan ? m_panPoints : m_volumePoints;
+}
+
+QList<EnvelopePoint>& WaveformWidget::pointsOf(bool pan)
+{
+    return pan ? m_panPoints : m_volumePoints;
+}
+
+EnvelopeEditor WaveformWidget::editorOf(bool pan)
+{
+    return EnvelopeEditor(kindOf(pan), pointsOf(pan), mapping(), m_cue ? m_cue->durationMs() : kNoCueFileEndMs);
+}
+
+// The mouse edits only an envelope that the cue has switched on.
+bool WaveformWidget::editedEnvelopeOn() const
+{
+    return m_cue && kindOf(m_editPan).isEnabled(*m_cue);
+}
+
+void WaveformWidget::switchEditedEnvelope(bool pan)
+{
+    m_editPan = pan;
+    // The envelope no longer edited keeps no selected point.
+    editorOf(!pan).select(-1);
+    redrawBackground();
 }
 
 void WaveformWidget::setCue(Cue* cue)
@@ -258,22 +247,14 @@ void WaveformWidget::setCue(Cue* cue)
         m_volumePoints = buildVolumePoints();
         m_panPoints = buildPanPoints();
         updateLoopValid();
-        markBackgroundDirty();
-        update();
+        redrawBackground();
         return;
     }
 
     if (shown)
         disconnect(shown, nullptr, this, nullptr);
     // A gesture that was under way belonged to the previous cue.
-    resetGesture();
-    m_draggingVolumePoint = false;
-    m_dragVolumeIndex = -1;
-    m_draggingPanPoint = false;
-    m_dragPanIndex = -1;
-    m_dragLoopStartMs = -1;
-    m_dragLoopEndMs = -1;
-    m_movedSincePress = false;
+    abandonGesture();
 
     if (!cue) {
         m_cue = nullptr;
@@ -282,8 +263,7 @@ void WaveformWidget::setCue(Cue* cue)
         m_hasWaveform = false;
         m_playingCue = nullptr;
         m_positionMs = 0;
-        markBackgroundDirty();
-        update();
+        redrawBackground();
         return;
     }
 
@@ -291,22 +271,8 @@ void WaveformWidget::setCue(Cue* cue)
     m_freeView = true;
     connect(cue, &Cue::dataUpdated, this, &WaveformWidget::onCueDataUpdated);
     connect(cue, &Cue::durationChanged, this, &WaveformWidget::onCueDataUpdated);
-    connect(cue, &Cue::envelopeEnabledChanged, this, [this](bool enabled) {
-        if (enabled)
-            m_editPan = false;
-        else if (m_cue && m_cue->panEnvelopeEnabled())
-            m_editPan = true;
-        markBackgroundDirty();
-        update();
-    });
-    connect(cue, &Cue::panEnvelopeEnabledChanged, this, [this](bool enabled) {
-        if (enabled)
-            m_editPan = true;
-        else if (m_cue && m_cue->envelopeEnabled())
-            m_editPan = false;
-        markBackgroundDirty();
-        update();
-    });
+    connect(cue, &Cue::envelopeEnabledChanged, this, [this](bool on) { onEnvelopeSwitched(false, on); });
+    connect(cue, &Cue::panEnvelopeEnabledChanged, this, [this](bool on) { onEnvelopeSwitched(true, on); });
 
     CueManager* registry = CueManager::instance();
     Cue* current = registry->getCurrentCue();
@@ -330,8 +296,7 @@ void WaveformWidget::setCue(Cue* cue)
     if (playingHere)
         setPlaybackPosition(current, registry->getCurrentPosition());
     updateLoopValid();
-    markAllDirty();
-    update();
+    redrawAll();
 }
 
 void WaveformWidget::onCueDataUpdated()
@@ -363,9 +328,19 @@ void WaveformWidget::onCueDataUpdated()
         m_peaks = waveform;
         m_hasWaveform = true;
     }
-    markAllDirty();
-    update();
+    redrawAll();
     m_updatingFromCue = false;
+}
+
+// An envelope switched on becomes the edited one; one switched off hands the
+// mouse to the other when that is on.
+void WaveformWidget::onEnvelopeSwitched(bool pan, bool on)
+{
+    if (on)
+        m_editPan = pan;
+    else if (m_cue && kindOf(!pan).isEnabled(*m_cue))
+        m_editPan = !pan;
+    redrawBackground();
 }
 
 void WaveformWidget::setAudioData(const QList<float>& waveform)
@@ -381,8 +356,7 @@ void WaveformWidget::setAudioData(const QList<float>& waveform)
             qWarning() << "⚠️ WaveformWidget::setAudioData - Found" << leadingZeros
                        << "leading zeros at the beginning!";
     }
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::clearWaveform()
@@ -392,8 +366,7 @@ void WaveformWidget::clearWaveform()
     if (Cue* shown = m_cue.data())
         disconnect(shown, nullptr, this, nullptr);
     m_cue = nullptr;
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::setPlaybackPosition(Cue* playingCue, qint64 positionMs)
@@ -414,16 +387,14 @@ void WaveformWidget::setPlaybackPosition(Cue* playingCue, qint64 positionMs)
         position = loopStartMs();
     }
     m_positionMs = position;
-    markOverlayDirty();
-    update();
+    redrawOverlay();
 }
 
 void WaveformWidget::setPosition(qint64 positionMs)
 {
     m_positionMs = positionMs;
     m_seekDragMs = positionMs;
-    markOverlayDirty();
-    update();
+    redrawOverlay();
 }
 
 void WaveformWidget::setShowMode(bool on)
@@ -438,8 +409,7 @@ void WaveformWidget::setShowMode(bool on)
         if (m_cue)
             showWholeFile();
     }
-    markAllDirty();
-    update();
+    redrawAll();
 }
 
 void WaveformWidget::updateLoopValid()
@@ -451,12 +421,7 @@ void WaveformWidget::setEnvelopeEditMode(bool panMode)
 {
     if (!m_cue || !m_cue->envelopeEnabled() || !m_cue->panEnvelopeEnabled())
         return;
-    m_editPan = panMode;
-    QList<EnvelopePoint>& other = panMode ? m_volumePoints : m_panPoints;
-    for (EnvelopePoint& point : other)
-        point.selected = false;
-    markBackgroundDirty();
-    update();
+    switchEditedEnvelope(panMode);
 }
 
 void WaveformWidget::setFadeEnabled(bool enabled)
@@ -477,43 +442,37 @@ void WaveformWidget::setEnvelopeEnabled(bool enabled)
 void WaveformWidget::setWaveformColor(const QColor& color)
 {
     m_waveformColor = color;
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::setBackgroundColor(const QColor& color)
 {
     m_backgroundColor = color;
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::setGridColor(const QColor& color)
 {
     m_gridColor = color;
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::setPlayheadColor(const QColor& color)
 {
     m_playheadColor = color;
-    markOverlayDirty();
-    update();
+    redrawOverlay();
 }
 
 void WaveformWidget::setDisplayMode(int mode)
 {
     m_displayMode = mode;
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::setAmplitudeScale(float scale)
 {
     m_amplitudeScale = std::clamp(scale, 0.3f, 2.5f);
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::setLevel(float level)
@@ -530,8 +489,7 @@ void WaveformWidget::zoomToFit()
     if (!m_cue)
         return;
     showWholeFile();
-    markAllDirty();
-    update();
+    redrawAll();
 }
 
 void WaveformWidget::zoomAt(float factor, qint64 anchorMs)
@@ -566,8 +524,7 @@ void WaveformWidget::showFullRange()
     if (m_freeView)
         return;
     m_freeView = true;
-    markAllDirty();
-    update();
+    redrawAll();
 }
 
 void WaveformWidget::toggleLoopView()
@@ -583,59 +540,15 @@ void WaveformWidget::toggleLoopView()
         showWholeFile();
         m_freeView = true;
     }
-    markAllDirty();
-    update();
+    redrawAll();
 }
 
 // ---------------------------------------------------------------------------
 // Coordinates
 
-float WaveformWidget::timeToX(qint64 ms) const
+WaveformMapping WaveformWidget::mapping() const
 {
-    const qint64 s = span();
-    if (s < 1 || width() < 1)
-        return 0.0f;
-    return float(ms - m_viewStartMs) / float(s) * float(width());
-}
-
-qint64 WaveformWidget::xToTime(float x) const
-{
-    const qint64 s = span();
-    if (s < 1 || width() < 1)
-        return 0;
-    return qint64(double(x) / double(width()) * double(s) + double(m_viewStartMs));
-}
-
-float WaveformWidget::gainToY(float gain) const
-{
-    const float bottom = float(height() - 14);
-    const float y = bottom - float(height() - 24) * gain;
-    return std::max(std::min(y, bottom), 10.0f);
-}
-
-float WaveformWidget::yToGain(float y) const
-{
-    const int band = height() - 24;
-    if (band < 1)
-        return 1.0f;
-    return std::clamp((float(height() - 14) - y) / float(band), 0.0f, 1.0f);
-}
-
-float WaveformWidget::panToY(double pan) const
-{
-    const float bottom = float(height() - 14);
-    const float band = float(height() - 24);
-    const float y = bottom - band * 0.5f + band * float(pan) * 0.5f;
-    return std::max(std::min(y, bottom), 10.0f);
-}
-
-float WaveformWidget::yToPan(float y) const
-{
-    if (height() - 24 < 1)
-        return 0.0f;
-    const float half = float(height() - 24) / 2.0f;
-    const float bottom = float(height() - 14);
-    return std::clamp((y - (bottom - half)) / half, -1.0f, 1.0f);
+    return WaveformMapping(m_viewStartMs, m_viewEndMs, width(), height());
 }
 
 qint64 WaveformWidget::fadeInFromX(float x) const
@@ -929,28 +842,46 @@ void WaveformWidget::drawNoPeaks(QPainter& painter)
 }
 
 // The loop region as drawn: the stored one, or the values of a drag under way.
-void WaveformWidget::displayedLoopRange(qint64* start, qint64* end) const
+// The stored loop region within a file of the given length; a stored end of
+// 0 runs to the end of the file.
+WaveformWidget::TimeRange WaveformWidget::storedLoopRange(qint64 duration) const
 {
-    const qint64 duration = durationMs();
-    *start = m_cue->loopStartMs();
-    *end = m_cue->loopEndMs() < 1 ? duration : std::min(duration, m_cue->loopEndMs());
+    const qint64 end = m_cue->loopEndMs() < 1 ? duration : std::min(duration, m_cue->loopEndMs());
+    return {m_cue->loopStartMs(), end};
+}
+
+// The fades span the loop region, or the file from its start when the
+// region is empty.
+WaveformWidget::TimeRange WaveformWidget::fadeRange(qint64 duration) const
+{
+    TimeRange range = storedLoopRange(duration);
+    if (range.endMs <= range.startMs)
+        range.startMs = 0;
+    return range;
+}
+
+// A loop drag under way shows its own values.
+WaveformWidget::TimeRange WaveformWidget::withLoopDrag(TimeRange range) const
+{
     if (m_dragMode == DragLoopStart && m_dragLoopStartMs >= 0)
-        *start = m_dragLoopStartMs;
+        range.startMs = m_dragLoopStartMs;
     else if (m_dragMode == DragLoopEnd && m_dragLoopEndMs >= 0)
-        *end = m_dragLoopEndMs;
-    else if (m_dragMode == DragLoopMove && m_dragLoopStartMs >= 0 && m_dragLoopEndMs >= 0) {
-        *start = m_dragLoopStartMs;
-        *end = m_dragLoopEndMs;
-    }
+        range.endMs = m_dragLoopEndMs;
+    else if (m_dragMode == DragLoopMove && m_dragLoopStartMs >= 0 && m_dragLoopEndMs >= 0)
+        range = {m_dragLoopStartMs, m_dragLoopEndMs};
+    return range;
+}
+
+WaveformWidget::TimeRange WaveformWidget::displayedLoopRange() const
+{
+    return withLoopDrag(storedLoopRange(durationMs()));
 }
 
 void WaveformWidget::drawLoopRegion(QPainter& painter)
 {
     if (durationMs() < 1)
         return;
-    qint64 start = 0;
-    qint64 end = 0;
-    displayedLoopRange(&start, &end);
+    const auto [start, end] = displayedLoopRange();
     const float xs = timeToX(start);
     const float xe = timeToX(end);
     const int w = width();
@@ -979,9 +910,7 @@ void WaveformWidget::drawLoopLabels(QPainter& painter)
 {
     if (durationMs() < 1)
         return;
-    qint64 start = 0;
-    qint64 end = 0;
-    displayedLoopRange(&start, &end);
+    const auto [start, end] = displayedLoopRange();
     const float xs = timeToX(start);
     const float xe = timeToX(end);
     const int w = width();
@@ -1061,151 +990,13 @@ void WaveformWidget::drawFadesAndEnvelopes(QPainter& painter)
     // width cost milliseconds at each rebuild. Only the small discs are smoothed.
     painter.setRenderHint(QPainter::Antialiasing, false);
 
-    qint64 end = m_cue->loopEndMs() < 1 ? duration : std::min(duration, m_cue->loopEndMs());
-    qint64 start = end > m_cue->loopStartMs() ? m_cue->loopStartMs() : 0;
-    if (m_dragMode == DragLoopStart && m_dragLoopStartMs >= 0)
-        start = m_dragLoopStartMs;
-    else if (m_dragMode == DragLoopEnd && m_dragLoopEndMs >= 0)
-        end = m_dragLoopEndMs;
-    else if (m_dragMode == DragLoopMove && m_dragLoopStartMs >= 0 && m_dragLoopEndMs >= 0) {
-        start = m_dragLoopStartMs;
-        end = m_dragLoopEndMs;
-    }
-
-    if (m_cue->fadeEnabled() && end > start) {
-        const qint64 fi = m_cue->fadeInMs();
-        const qint64 fo = m_cue->fadeOutMs();
-        const QPointF p0(timeToX(start), gainToY(0));
-        const QPointF p1(timeToX(std::min(start + fi, end)), gainToY(1));
-        const QPointF p2(timeToX(std::max(end - fo, start)), gainToY(1));
-        const QPointF p3(timeToX(end), gainToY(0));
-
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(0, 0, 0, 80));
-        if (fi > 0)
-            painter.drawPolygon(QPolygonF({QPointF(p0.x(), 0), QPointF(p1.x(), 0), p1, p0}));
-        if (fo > 0)
-            painter.drawPolygon(QPolygonF({QPointF(p2.x(), 0), QPointF(p3.x(), 0), p3, p2}));
-
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(solidPen(QColor(70, 120, 200, m_showMode ? 80 : 200), 2));
-        if (fi > 0)
-            painter.drawLine(p0, QPointF(p1.x(), 5));
-        if (fo > 0)
-            painter.drawLine(QPointF(p2.x(), 5), p3);
-
-        if (!m_showMode) {
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(QColor(70, 120, 200));
-            drawDisc(painter, QRectF(p1.x() - 5, 0, 10, 10));
-            drawDisc(painter, QRectF(p2.x() - 5, 0, 10, 10));
-            painter.setBrush(Qt::NoBrush);
-
-            painter.setFont(boldFont(font(), 9));
-            painter.setPen(solidPen(QColor(70, 120, 200, 220), 1));
-            const qreal ly = (height() - 24) * 0.3 + 3;
-            painter.drawText(QRectF(p1.x() + 5, ly, 60, 14), Qt::AlignLeft | Qt::AlignVCenter,
-                             QStringLiteral("in %1s").arg(QString::number(double(fi) / 1000.0, 'f', 1)));
-            painter.drawText(QRectF(p2.x() - 65, ly, 60, 14), Qt::AlignRight | Qt::AlignVCenter,
-                             QStringLiteral("out %1s").arg(QString::number(double(fo) / 1000.0, 'f', 1)));
-        }
-    }
-
-    drawVolumeEnvelope(painter);
-    drawPanEnvelope(painter);
-}
-
-void WaveformWidget::drawVolumeEnvelope(QPainter& painter)
-{
-    if (!m_cue->envelopeEnabled() || m_volumePoints.size() < 2)
-        return;
-    struct Screen {
-        QPointF pos;
-        qsizetype index;
-    };
-    QList<Screen> screen;
-    QPolygonF line;
-    for (qsizetype i = 0; i < m_volumePoints.size(); ++i) {
-        const QPointF pos(timeToX(m_volumePoints[i].timeMs), gainToY(float(m_volumePoints[i].value)));
-        if (!std::isfinite(pos.x()) || !std::isfinite(pos.y()))
-            continue;
-        screen.append({pos, i});
-        line.append(pos);
-    }
-    const bool edited = !m_showMode && !m_editPan;
-    if (!edited) {
-        painter.setPen(solidPen(QColor(255, 200, 100, 80), 1.5));
-        painter.drawPolyline(line);
-        return;
-    }
-    painter.setPen(solidPen(QColor(255, 200, 100, 220), 2));
-    painter.drawPolyline(line);
-
-    const qsizetype last = m_volumePoints.size() - 1;
-    const float lowerHalf = float(height() - 24) * 0.5f + 10.0f;
-    painter.setFont(boldFont(font(), 9));
-    for (const Screen& point : std::as_const(screen)) {
-        const qreal x = point.pos.x();
-        const qreal y = point.pos.y();
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(255, 200, 100));
-        drawDisc(painter, QRectF(x - 4, y - 4, 8, 8));
-        painter.setBrush(Qt::NoBrush);
-        const qreal ly = y >= lowerHalf ? y - 20 : y + 10;
-        const qreal lx = point.index == 0 ? x + 2 : (point.index == last ? x - 32 : x - 15);
-        painter.setPen(solidPen(QColor(255, 220, 150), 1));
-        painter.drawText(QRectF(lx, ly, 30, 14), Qt::AlignCenter,
-                         QString::number(int(100.0 * m_volumePoints[point.index].value)));
-    }
-}
-
-void WaveformWidget::drawPanEnvelope(QPainter& painter)
-{
-    if (!m_cue->panEnvelopeEnabled() || m_panPoints.size() < 2)
-        return;
-    struct Screen {
-        QPointF pos;
-        qsizetype index;
-    };
-    QList<Screen> screen;
-    QPolygonF line;
-    for (qsizetype i = 0; i < m_panPoints.size(); ++i) {
-        const QPointF pos(timeToX(m_panPoints[i].timeMs), panToY(m_panPoints[i].value));
-        if (!std::isfinite(pos.x()) || !std::isfinite(pos.y()))
-            continue;
-        screen.append({pos, i});
-        line.append(pos);
-    }
-    const bool edited = !m_showMode && m_editPan;
-    if (!edited) {
-        painter.setPen(solidPen(QColor(200, 100, 255, 80), 1.5));
-        painter.drawPolyline(line);
-        return;
-    }
-    painter.setPen(solidPen(QColor(200, 100, 255, 220), 2));
-    painter.drawPolyline(line);
-
-    const float y0 = panToY(0.0);
-    QPen centre(QBrush(QColor(200, 100, 255, 100)), 1, Qt::DashLine, Qt::SquareCap, Qt::BevelJoin);
-    painter.setPen(centre);
-    painter.drawLine(QPointF(0, int(y0)), QPointF(width(), int(y0)));
-
-    const qsizetype last = m_panPoints.size() - 1;
-    painter.setFont(boldFont(font(), 9));
-    for (const Screen& point : std::as_const(screen)) {
-        const qreal x = point.pos.x();
-        const qreal y = point.pos.y();
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(200, 100, 255));
-        drawDisc(painter, QRectF(x - 4, y - 4, 8, 8));
-        painter.setBrush(Qt::NoBrush);
-        const int v = int(100.0 * m_panPoints[point.index].value);
-        const QString side = v < 0 ? QStringLiteral("左") : (v == 0 ? QStringLiteral("中") : QStringLiteral("右"));
-        const qreal ly = y0 > y ? y + 10 : y - 20;
-        const qreal lx = point.index == 0 ? x + 2 : (point.index == last ? x - 52 : x - 25);
-        painter.setPen(solidPen(QColor(220, 160, 255), 1));
-        painter.drawText(QRectF(lx, ly, 50, 14), Qt::AlignCenter,
-                         QStringLiteral("%1:%2%").arg(side).arg(std::abs(v)));
+    EnvelopeLayerPainter layer(painter, mapping(), boldFont(font(), 9), m_showMode);
+    const auto [start, end] = withLoopDrag(fadeRange(duration));
+    if (m_cue->fadeEnabled() && end > start)
+        layer.paintFades(start, end, m_cue->fadeInMs(), m_cue->fadeOutMs());
+    for (const bool pan : {false, true}) {
+        if (kindOf(pan).isEnabled(*m_cue) && pointsOf(pan).size() >= 2)
+            layer.paintEnvelope(kindOf(pan), pointsOf(pan), !m_showMode && m_editPan == pan);
     }
 }
 
@@ -1233,33 +1024,24 @@ void WaveformWidget::drawLevelBar(QPainter* painter)
 
 int WaveformWidget::hitTestVolumePoint(const QPointF& pos, float radius) const
 {
-    for (qsizetype i = 0; i < m_volumePoints.size(); ++i) {
-        const float x = timeToX(m_volumePoints[i].timeMs);
-        const float y = gainToY(float(m_volumePoints[i].value));
-        if (std::abs(pos.x() - x) < radius && std::abs(pos.y() - y) < radius)
-            return int(i);
-    }
-    return -1;
+    return EnvelopeKind::volume().pointAt(m_volumePoints, mapping(), pos, radius);
 }
 
 int WaveformWidget::hitTestPanPoint(const QPointF& pos, float radius) const
 {
-    for (qsizetype i = 0; i < m_panPoints.size(); ++i) {
-        const float x = timeToX(m_panPoints[i].timeMs);
-        const float y = panToY(m_panPoints[i].value);
-        if (std::abs(pos.x() - x) < radius && std::abs(pos.y() - y) < radius)
-            return int(i);
-    }
-    return -1;
+    return EnvelopeKind::pan().pointAt(m_panPoints, mapping(), pos, radius);
+}
+
+int WaveformWidget::hitTestEditedPoint(const QPointF& pos) const
+{
+    return m_editPan ? hitTestPanPoint(pos, kHitRadius) : hitTestVolumePoint(pos, kHitRadius);
 }
 
 int WaveformWidget::hitTestFadeHandle(const QPointF& pos, float radius) const
 {
     if (!m_cue || !m_cue->fadeEnabled() || !m_loopValid || durationMs() < 1)
         return -1;
-    const qint64 duration = durationMs();
-    qint64 end = m_cue->loopEndMs() < 1 ? duration : std::min(duration, m_cue->loopEndMs());
-    qint64 start = end > m_cue->loopStartMs() ? m_cue->loopStartMs() : 0;
+    const auto [start, end] = fadeRange(durationMs());
     const float inX = timeToX(std::min(start + m_cue->fadeInMs(), end));
     const float outX = timeToX(std::max(end - m_cue->fadeOutMs(), start));
     if (std::abs(pos.y() - 5.0) >= radius)
@@ -1310,24 +1092,18 @@ bool WaveformWidget::onGripHoverZone(const QPoint& pos) const
 
 void WaveformWidget::sortVolumePoints()
 {
-    sortPoints(m_volumePoints, m_cue ? m_cue->durationMs() : 10000);
+    editorOf(false).sort();
 }
 
 void WaveformWidget::sortPanPoints()
 {
-    sortPoints(m_panPoints, m_cue ? m_cue->durationMs() : 10000);
+    editorOf(true).sort();
 }
 
-void WaveformWidget::writeVolumePoints()
+void WaveformWidget::writePoints(bool pan)
 {
     if (m_cue)
-        m_cue->setVolumeEnvelope(timesOf(m_volumePoints), valuesOf(m_volumePoints));
-}
-
-void WaveformWidget::writePanPoints()
-{
-    if (m_cue)
-        m_cue->setPanEnvelope(timesOf(m_panPoints), valuesOf(m_panPoints));
+        kindOf(pan).write(*m_cue, pointsOf(pan));
 }
 
 // Shrinks the fades in proportion until both fit into the loop region.
@@ -1366,12 +1142,29 @@ void WaveformWidget::fitFadesToCurrentLoop()
         fitFadesToLoop(m_cue->loopStartMs(), effectiveLoopEnd());
 }
 
+// The release sets the dragged region for good and fits the fades into it.
 // The drag's moves already gave the cue its region, unsaved; the cue ignores
 // the same region when the release sets it again, so the commit saves here.
-void WaveformWidget::commitLoopDrag()
+void WaveformWidget::commitLoopDrag(qint64 start, qint64 end)
 {
+    m_cue->setLoopRange(start, end, false);
+    fitFadesToCurrentLoop();
     if (m_cue)
         m_cue->saveToDatabase(false);
+}
+
+void WaveformWidget::reportCommittedLoop()
+{
+    if (m_cue)
+        Q_EMIT loopRangeDragging(m_cue->loopStartMs(), m_cue->loopEndMs());
+}
+
+// A loop drag pushes the playhead along with the bound it moves.
+void WaveformWidget::movePlayheadTo(qint64 positionMs)
+{
+    m_positionMs = positionMs;
+    markOverlayDirty();
+    Q_EMIT positionClicked(positionMs);
 }
 
 // ---------------------------------------------------------------------------
@@ -1391,28 +1184,13 @@ void WaveformWidget::mousePressEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton)
         return;
 
-    if (m_editPan && m_cue->panEnvelopeEnabled()) {
-        const int index = hitTestPanPoint(pos, kHitRadius);
+    if (editedEnvelopeOn()) {
+        const int index = hitTestEditedPoint(pos);
         if (index >= 0) {
-            for (qsizetype i = 0; i < m_panPoints.size(); ++i)
-                m_panPoints[i].selected = (i == index);
-            m_draggingPanPoint = true;
-            m_dragPanIndex = index;
+            editorOf(m_editPan).select(index);
+            startPointDrag(index);
             setCursorShape(Qt::ClosedHandCursor);
-            markBackgroundDirty();
-            update();
-            return;
-        }
-    } else if (!m_editPan && m_cue->envelopeEnabled()) {
-        const int index = hitTestVolumePoint(pos, kHitRadius);
-        if (index >= 0) {
-            for (qsizetype i = 0; i < m_volumePoints.size(); ++i)
-                m_volumePoints[i].selected = (i == index);
-            m_draggingVolumePoint = true;
-            m_dragVolumeIndex = index;
-            setCursorShape(Qt::ClosedHandCursor);
-            markBackgroundDirty();
-            update();
+            redrawBackground();
             return;
         }
     }
@@ -1441,8 +1219,7 @@ void WaveformWidget::mousePressEvent(QMouseEvent* event)
         m_pressPos = pos;
         m_movedSincePress = false;
         setCursorShape(Qt::SizeHorCursor);
-        markBackgroundDirty();
-        update();
+        redrawBackground();
         return;
     }
 
@@ -1455,8 +1232,7 @@ void WaveformWidget::mousePressEvent(QMouseEvent* event)
     } else {
         const qint64 t = std::min(std::max(xToTime(pos.x()), m_cue->loopStartMs()), effectiveLoopEnd());
         m_positionMs = m_seekDragMs = t;
-        markOverlayDirty();
-        update();
+        redrawOverlay();
         m_dragMode = DragSeek;
         m_pressed = true;
         return;
@@ -1465,46 +1241,23 @@ void WaveformWidget::mousePressEvent(QMouseEvent* event)
     m_movedSincePress = false;
     m_pressed = true;
     setCursorShape(Qt::SizeHorCursor);
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
 void WaveformWidget::handleRightPress(QMouseEvent* event, const QPoint& pos)
 {
-    if (event->modifiers() & Qt::ShiftModifier) {
+    // Shift: a point back to the neutral value, or a new neutral point where
+    // no other is near.
+    if ((event->modifiers() & Qt::ShiftModifier) && editedEnvelopeOn()) {
+        EnvelopeEditor editor = editorOf(m_editPan);
         const qint64 t = xToTime(pos.x());
-        if (m_editPan && m_cue->panEnvelopeEnabled()) {
-            const int index = hitTestPanPoint(pos, kHitRadius);
-            if (index >= 0) {
-                m_panPoints[index].value = 0.0;
-                writePanPoints();
-                markBackgroundDirty();
-                update();
-                return;
-            }
-            if (!pointNear(m_panPoints, t)) {
-                m_panPoints.append({t, 0.0, false});
-                sortPanPoints();
-                writePanPoints();
-                markBackgroundDirty();
-                update();
-                return;
-            }
-        } else if (!m_editPan && m_cue->envelopeEnabled()) {
-            const int index = hitTestVolumePoint(pos, kHitRadius);
-            if (index >= 0) {
-                m_volumePoints[index].value = 1.0;
-                writeVolumePoints();
-                return;
-            }
-            if (!pointNear(m_volumePoints, t)) {
-                m_volumePoints.append({t, 1.0, false});
-                sortVolumePoints();
-                writeVolumePoints();
-                markBackgroundDirty();
-                update();
-                return;
-            }
+        const int index = hitTestEditedPoint(pos);
+        if (index >= 0)
+            editor.resetValue(index);
+        if (index >= 0 || editor.add(t, kindOf(m_editPan).neutralValue())) {
+            writePoints(m_editPan);
+            redrawBackground();
+            return;
         }
     }
     m_pressed = true;
@@ -1513,28 +1266,55 @@ void WaveformWidget::handleRightPress(QMouseEvent* event, const QPoint& pos)
     m_viewPanning = false;
 }
 
+// A press on a point of the edited envelope holds it until the release.
+void WaveformWidget::startPointDrag(int index)
+{
+    if (m_editPan) {
+        m_draggingPanPoint = true;
+        m_dragPanIndex = index;
+    } else {
+        m_draggingVolumePoint = true;
+        m_dragVolumeIndex = index;
+    }
+}
+
+// The point of the edited envelope under drag, while that envelope is on;
+// -1 otherwise.
+int WaveformWidget::draggedPointIndex() const
+{
+    const bool dragging = m_editPan ? m_draggingPanPoint : m_draggingVolumePoint;
+    const int index = m_editPan ? m_dragPanIndex : m_dragVolumeIndex;
+    if (!dragging || !editedEnvelopeOn() || index < 0 || index >= pointsOf(m_editPan).size())
+        return -1;
+    return index;
+}
+
 // The held point follows the pointer; the first and the last point stay at
 // the ends of the file, and a middle point keeps 100 ms from its neighbours.
-void WaveformWidget::dragPoint(const QPoint& pos, bool keepValue)
+void WaveformWidget::dragPoint(int index, const QPoint& pos, bool keepValue)
 {
-    const bool pan = m_draggingPanPoint;
-    QList<EnvelopePoint>& points = pan ? m_panPoints : m_volumePoints;
-    const int index = pan ? m_dragPanIndex : m_dragVolumeIndex;
-    EnvelopePoint& point = points[index];
-    if (index > 0 && index < points.size() - 1) {
-        qint64 t = std::max<qint64>(std::min(xToTime(pos.x()), durationMs()), 0);
-        t = std::max(t, points[index - 1].timeMs + kPointSpacingMs);
-        t = std::min(t, points[index + 1].timeMs - kPointSpacingMs);
-        point.timeMs = t;
+    editorOf(m_editPan).dragTo(index, pos, keepValue);
+    writePoints(m_editPan);
+    redrawBackground();
+}
+
+// The release sorts the points, writes them and saves the cue.
+void WaveformWidget::endPointDrag(bool pan)
+{
+    if (pan) {
+        m_draggingPanPoint = false;
+        m_dragPanIndex = -1;
+        sortPanPoints();
+    } else {
+        m_draggingVolumePoint = false;
+        m_dragVolumeIndex = -1;
+        sortVolumePoints();
     }
-    if (!keepValue)
-        point.value = pan ? yToPan(pos.y()) : yToGain(pos.y());
-    if (pan)
-        writePanPoints();
-    else
-        writeVolumePoints();
-    markBackgroundDirty();
-    update();
+    setCursorShape(Qt::ArrowCursor);
+    writePoints(pan);
+    if (m_cue)
+        m_cue->saveToDatabase(false);
+    redrawBackground();
 }
 
 void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
@@ -1556,14 +1336,8 @@ void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
         setCursorShape(Qt::OpenHandCursor);
     }
 
-    if (m_draggingPanPoint && m_editPan && m_cue->panEnvelopeEnabled() && m_dragPanIndex >= 0
-        && m_dragPanIndex < m_panPoints.size()) {
-        dragPoint(pos, event->modifiers() & Qt::ShiftModifier);
-        return;
-    }
-    if (m_draggingVolumePoint && !m_editPan && m_cue->envelopeEnabled() && m_dragVolumeIndex >= 0
-        && m_dragVolumeIndex < m_volumePoints.size()) {
-        dragPoint(pos, event->modifiers() & Qt::ShiftModifier);
+    if (const int index = draggedPointIndex(); index >= 0) {
+        dragPoint(index, pos, event->modifiers() & Qt::ShiftModifier);
         return;
     }
 
@@ -1580,8 +1354,7 @@ void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
             const qint64 fadeOut = std::max<qint64>(std::min(fadeOutFromX(pos.x()), limit), 0);
             m_cue->setFadeDurations(m_cue->fadeInMs(), fadeOut);
         }
-        markBackgroundDirty();
-        update();
+        redrawBackground();
         return;
     }
 
@@ -1591,23 +1364,18 @@ void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
             qint64 t = std::clamp<qint64>(xToTime(pos.x()), 0, std::max<qint64>(duration, 0));
             t = std::max(std::min(t, effectiveLoopEnd()), m_cue->loopStartMs());
             m_seekDragMs = m_positionMs = t;
-            markOverlayDirty();
-            update();
+            redrawOverlay();
             break;
         }
         case DragLoopStart: {
             const qint64 t = std::clamp<qint64>(xToTime(pos.x()), 0, std::max<qint64>(duration, 0));
             const qint64 end = effectiveLoopEnd();
             const qint64 start = std::max<qint64>(std::min(end - kMinLoopMs, t), 0);
-            if (start >= m_positionMs) {
-                m_positionMs = start;
-                markOverlayDirty();
-                Q_EMIT positionClicked(start);
-            }
+            if (start >= m_positionMs)
+                movePlayheadTo(start);
             m_dragLoopStartMs = start;
             m_cue->setLoopRange(start, end, true);
-            markBackgroundDirty();
-            update();
+            redrawBackground();
             fitFadesToLoop(start, end);
             Q_EMIT loopRangeDragging(m_dragLoopStartMs, m_cue ? m_cue->loopEndMs() : end);
             break;
@@ -1616,15 +1384,11 @@ void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
             const qint64 start = m_cue->loopStartMs();
             qint64 end = std::clamp<qint64>(xToTime(pos.x()), 0, std::max<qint64>(duration, 0));
             end = std::min(std::max(end, start + kMinLoopMs), duration);
-            if (end <= m_positionMs) {
-                m_positionMs = end;
-                markOverlayDirty();
-                Q_EMIT positionClicked(end);
-            }
+            if (end <= m_positionMs)
+                movePlayheadTo(end);
             m_dragLoopEndMs = end;
             m_cue->setLoopRange(start, end, true);
-            markBackgroundDirty();
-            update();
+            redrawBackground();
             fitFadesToLoop(start, end);
             Q_EMIT loopRangeDragging(m_cue ? m_cue->loopStartMs() : start, m_dragLoopEndMs);
             break;
@@ -1660,17 +1424,11 @@ void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
             m_dragLoopStartMs = start;
             m_dragLoopEndMs = end;
             m_cue->setLoopRange(start, end, true);
-            if (start >= m_positionMs) {
-                m_positionMs = start;
-                markOverlayDirty();
-                Q_EMIT positionClicked(start);
-            } else if (end <= m_positionMs) {
-                m_positionMs = end;
-                markOverlayDirty();
-                Q_EMIT positionClicked(end);
-            }
-            markBackgroundDirty();
-            update();
+            if (start >= m_positionMs)
+                movePlayheadTo(start);
+            else if (end <= m_positionMs)
+                movePlayheadTo(end);
+            redrawBackground();
             setCursorShape(Qt::SizeHorCursor);
             fitFadesToLoop(start, end);
             Q_EMIT loopRangeDragging(m_dragLoopStartMs, m_dragLoopEndMs);
@@ -1690,62 +1448,24 @@ void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
 
 bool WaveformWidget::addPointAt(const QPoint& pos)
 {
-    const qint64 t = xToTime(pos.x());
-    if (m_editPan && m_cue->panEnvelopeEnabled()) {
-        if (pointNear(m_panPoints, t))
-            return false;
-        m_panPoints.append({t, yToPan(pos.y()), false});
-        sortPanPoints();
-        writePanPoints();
-        return true;
-    }
-    if (!m_editPan && m_cue->envelopeEnabled()) {
-        if (pointNear(m_volumePoints, t))
-            return false;
-        m_volumePoints.append({t, yToGain(pos.y()), false});
-        sortVolumePoints();
-        writeVolumePoints();
-        return true;
-    }
-    return false;
+    if (!editedEnvelopeOn() || !editorOf(m_editPan).addAt(pos))
+        return false;
+    writePoints(m_editPan);
+    return true;
 }
 
 void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
 {
     if (!m_cue) {
         // The cue went away during the gesture; nothing is left to commit.
-        m_draggingVolumePoint = m_draggingPanPoint = false;
-        m_dragVolumeIndex = m_dragPanIndex = -1;
-        m_dragLoopStartMs = m_dragLoopEndMs = -1;
-        m_movedSincePress = false;
-        resetGesture();
+        abandonGesture();
         QWidget::mouseReleaseEvent(event);
         return;
     }
     const QPoint pos = event->position().toPoint();
 
-    if (m_draggingPanPoint) {
-        m_draggingPanPoint = false;
-        m_dragPanIndex = -1;
-        setCursorShape(Qt::ArrowCursor);
-        sortPanPoints();
-        writePanPoints();
-        if (m_cue)
-            m_cue->saveToDatabase(false);
-        markBackgroundDirty();
-        update();
-        return;
-    }
-    if (m_draggingVolumePoint) {
-        m_draggingVolumePoint = false;
-        m_dragVolumeIndex = -1;
-        setCursorShape(Qt::ArrowCursor);
-        sortVolumePoints();
-        writeVolumePoints();
-        if (m_cue)
-            m_cue->saveToDatabase(false);
-        markBackgroundDirty();
-        update();
+    if (m_draggingPanPoint || m_draggingVolumePoint) {
+        endPointDrag(m_draggingPanPoint);
         return;
     }
     if (m_dragMode == DragFadeIn || m_dragMode == DragFadeOut) {
@@ -1767,16 +1487,14 @@ void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
         const qint64 duration = m_cue->durationMs();
         switch (m_dragMode) {
         case DragNone:
-            if (addPointAt(m_rightPressPos)) {
-                markBackgroundDirty();
-                update();
-            }
+            // A right click that stayed put adds a point.
+            if (addPointAt(m_rightPressPos))
+                redrawBackground();
             break;
         case DragSeek: {
             const qint64 t = std::max(std::min(xToTime(pos.x()), effectiveLoopEnd()), m_cue->loopStartMs());
-            markOverlayDirty();
             m_seekDragMs = m_positionMs = t;
-            update();
+            redrawOverlay();
             Q_EMIT positionClicked(t);
             break;
         }
@@ -1784,17 +1502,11 @@ void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
             if (m_dragLoopStartMs >= 0 && m_movedSincePress) {
                 const qint64 end = effectiveLoopEnd();
                 const qint64 start = std::max<qint64>(std::min(m_dragLoopStartMs, end - kMinLoopMs), 0);
-                m_cue->setLoopRange(start, end, false);
-                fitFadesToCurrentLoop();
-                commitLoopDrag();
-                if (std::abs(m_positionMs - start) < 51 || m_positionMs < start) {
-                    m_positionMs = start;
-                    Q_EMIT positionClicked(start);
-                }
-                markAllDirty();
-                update();
-                if (m_cue)
-                    Q_EMIT loopRangeDragging(m_cue->loopStartMs(), m_cue->loopEndMs());
+                commitLoopDrag(start, end);
+                if (std::abs(m_positionMs - start) < 51 || m_positionMs < start)
+                    movePlayheadTo(start);
+                redrawAll();
+                reportCommittedLoop();
             }
             m_dragLoopStartMs = -1;
             m_movedSincePress = false;
@@ -1803,17 +1515,11 @@ void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
             if (m_dragLoopEndMs >= 0 && m_movedSincePress) {
                 const qint64 start = m_cue->loopStartMs();
                 const qint64 end = std::min(std::max(m_dragLoopEndMs, start + kMinLoopMs), duration);
-                m_cue->setLoopRange(start, end, false);
-                fitFadesToCurrentLoop();
-                commitLoopDrag();
-                if (std::abs(m_positionMs - end) < 51 || m_positionMs > end) {
-                    m_positionMs = end;
-                    Q_EMIT positionClicked(end);
-                }
-                markAllDirty();
-                update();
-                if (m_cue)
-                    Q_EMIT loopRangeDragging(m_cue->loopStartMs(), m_cue->loopEndMs());
+                commitLoopDrag(start, end);
+                if (std::abs(m_positionMs - end) < 51 || m_positionMs > end)
+                    movePlayheadTo(end);
+                redrawAll();
+                reportCommittedLoop();
             }
             m_dragLoopEndMs = -1;
             m_movedSincePress = false;
@@ -1829,22 +1535,13 @@ void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
                         start = std::max<qint64>(duration - kMinLoopMs, 0);
                     }
                 }
-                m_cue->setLoopRange(start, end, false);
-                fitFadesToCurrentLoop();
-                commitLoopDrag();
-                if (m_positionMs < start) {
-                    m_positionMs = start;
-                    markOverlayDirty();
-                    Q_EMIT positionClicked(start);
-                } else if (m_positionMs > end) {
-                    m_positionMs = end;
-                    markOverlayDirty();
-                    Q_EMIT positionClicked(end);
-                }
-                markBackgroundDirty();
-                update();
-                if (m_cue)
-                    Q_EMIT loopRangeDragging(m_cue->loopStartMs(), m_cue->loopEndMs());
+                commitLoopDrag(start, end);
+                if (m_positionMs < start)
+                    movePlayheadTo(start);
+                else if (m_positionMs > end)
+                    movePlayheadTo(end);
+                redrawBackground();
+                reportCommittedLoop();
             }
             m_dragLoopStartMs = -1;
             m_dragLoopEndMs = -1;
@@ -1872,59 +1569,29 @@ void WaveformWidget::mouseDoubleClickEvent(QMouseEvent* event)
                 m_cue->setFadeDurations(0, m_cue->fadeOutMs());
             else
                 m_cue->setFadeDurations(m_cue->fadeInMs(), 0);
-            markBackgroundDirty();
-            update();
+            redrawBackground();
             return;
         }
     }
 
     if (event->modifiers() & Qt::ShiftModifier) {
-        int index = -1;
-        if (m_editPan) {
-            double nearest = kHitRadius;
-            for (qsizetype i = 0; i < m_panPoints.size(); ++i) {
-                const QPointF point(timeToX(m_panPoints[i].timeMs), panToY(m_panPoints[i].value));
-                const double distance = QLineF(point, QPointF(pos)).length();
-                if (distance < nearest) {
-                    nearest = distance;
-                    index = int(i);
-                }
-            }
-        } else {
-            index = hitTestVolumePoint(pos, kHitRadius);
-        }
+        // The pan dialog takes the nearest point, the volume dialog the first hit.
+        const int index = m_editPan ? EnvelopeKind::pan().nearestPoint(m_panPoints, mapping(), pos, kHitRadius)
+                                    : hitTestVolumePoint(pos, kHitRadius);
         if (index >= 0) {
             m_pressed = false;
             m_dragMode = DragNone;
             setCursorShape(Qt::ArrowCursor);
-            if (m_editPan)
-                editPanPointValue(index);
-            else
-                editVolumePointValue(index);
+            editPointValue(m_editPan, index);
             return;
         }
     }
 
-    if (event->button() == Qt::LeftButton) {
-        if (!m_editPan && m_cue->envelopeEnabled()) {
-            const int index = hitTestVolumePoint(pos, kHitRadius);
-            if (index > 0 && index < m_volumePoints.size() - 1) {
-                m_volumePoints.removeAt(index);
-                writeVolumePoints();
-                markBackgroundDirty();
-                update();
-                return;
-            }
-        } else if (m_editPan && m_cue->panEnvelopeEnabled()) {
-            const int index = hitTestPanPoint(pos, kHitRadius);
-            if (index > 0 && index < m_panPoints.size() - 1) {
-                m_panPoints.removeAt(index);
-                writePanPoints();
-                markBackgroundDirty();
-                update();
-                return;
-            }
-        }
+    if (event->button() == Qt::LeftButton && editedEnvelopeOn()
+        && editorOf(m_editPan).removeInner(hitTestEditedPoint(pos))) {
+        writePoints(m_editPan);
+        redrawBackground();
+        return;
     }
 
     const float xs = timeToX(m_cue->loopStartMs());
@@ -1935,66 +1602,34 @@ void WaveformWidget::mouseDoubleClickEvent(QMouseEvent* event)
     } else if (nearHandleRow && std::abs(float(pos.x()) - xe) < 12) {
         m_cue->setLoopRange(m_cue->loopStartMs(), m_cue->durationMs(), false);
     } else if (onGripPressZone(pos)) {
-        if (m_freeView) {
-            m_viewStartMs = m_cue->loopStartMs();
-            m_viewEndMs = effectiveLoopEnd();
-            m_freeView = false;
-        } else {
-            zoomToFit();
-            m_freeView = true;
-        }
-        markAllDirty();
-        update();
+        toggleLoopView();
         return;
     } else {
         return;
     }
     updateLoopValid();
-    markBackgroundDirty();
-    update();
+    redrawBackground();
 }
 
-void WaveformWidget::editVolumePointValue(int index)
+void WaveformWidget::editPointValue(bool pan, int index)
 {
-    const int current = int(100.0 * m_volumePoints[index].value);
+    const EnvelopeKind& kind = kindOf(pan);
+    QList<EnvelopePoint>& points = pointsOf(pan);
+    const int current = EnvelopeKind::percentOf(points[index].value);
     const QPointer<WaveformWidget> self(this);
     bool accepted = false;
-    const QString text = QInputDialog::getText(this, QStringLiteral("设置音量包络点"),
-                                               QStringLiteral("音量值 (0-100):\n当前: %1").arg(current),
-                                               QLineEdit::Normal, QString::number(current), &accepted);
+    const QString text = QInputDialog::getText(this, kind.dialogTitle(), kind.dialogLabel(current), QLineEdit::Normal,
+                                               QString::number(current), &accepted);
     // The dialog runs its own event loop: the view, the cue or the points may
     // have changed meanwhile.
-    if (!self || !m_cue || !accepted || text.isEmpty() || index >= m_volumePoints.size())
+    if (!self || !m_cue || !accepted || text.isEmpty() || index >= points.size())
         return;
-    bool isNumber = false;
-    const int value = text.toInt(&isNumber);
-    if (!isNumber || value < 0 || value > 100)
+    const std::optional<double> value = kind.valueFromPercentText(text);
+    if (!value)
         return;
-    m_volumePoints[index].value = value / 100.0;
-    writeVolumePoints();
-    markBackgroundDirty();
-    update();
-}
-
-void WaveformWidget::editPanPointValue(int index)
-{
-    const int current = int(100.0 * m_panPoints[index].value);
-    const QPointer<WaveformWidget> self(this);
-    bool accepted = false;
-    const QString text = QInputDialog::getText(
-        this, QStringLiteral("设置声像包络点"),
-        QStringLiteral("声像位置 (-100到+100):\n负数=左，正数=右，0=中间\n当前: %1%").arg(current),
-        QLineEdit::Normal, QString::number(current), &accepted);
-    if (!self || !m_cue || !accepted || text.isEmpty() || index >= m_panPoints.size())
-        return;
-    bool isNumber = false;
-    const int value = text.toInt(&isNumber);
-    if (!isNumber || value < -100 || value > 100)
-        return;
-    m_panPoints[index].value = value / 100.0;
-    writePanPoints();
-    markBackgroundDirty();
-    update();
+    points[index].value = *value;
+    writePoints(pan);
+    redrawBackground();
 }
 
 // ---------------------------------------------------------------------------
@@ -2012,12 +1647,7 @@ void WaveformWidget::keyPressEvent(QKeyEvent* event)
     const int key = event->key();
     if ((key == Qt::Key_Control || key == Qt::Key_Meta) && m_cue->envelopeEnabled()
         && m_cue->panEnvelopeEnabled()) {
-        m_editPan = !m_editPan;
-        QList<EnvelopePoint>& other = m_editPan ? m_volumePoints : m_panPoints;
-        for (EnvelopePoint& point : other)
-            point.selected = false;
-        markBackgroundDirty();
-        update();
+        switchEditedEnvelope(!m_editPan);
         event->accept();
         return;
     }
@@ -2035,16 +1665,14 @@ void WaveformWidget::keyPressEvent(QKeyEvent* event)
         const qint64 end = effectiveLoopEnd();
         if (end - kMinLoopMs > m_positionMs) {
             m_cue->setLoopRange(m_positionMs, end, false);
-            markBackgroundDirty();
-            update();
+            redrawBackground();
         }
         event->accept();
     } else if (plain && key == Qt::Key_O) {
         const qint64 start = m_cue->loopStartMs();
         if (start + kMinLoopMs < m_positionMs && m_positionMs <= duration) {
             m_cue->setLoopRange(start, m_positionMs, false);
-            markBackgroundDirty();
-            update();
+            redrawBackground();
         }
         event->accept();
     } else if (plain && key == Qt::Key_Space) {
@@ -2083,23 +1711,6 @@ void WaveformWidget::scrollBy(double delta)
     }
     m_freeView = true;
     setViewRange(start, end);
-}
-
-bool WaveformWidget::nudgeSelectedPoint(QList<EnvelopePoint>& points, double notches)
-{
-    const auto selected = std::find_if(points.begin(), points.end(),
-                                       [](const EnvelopePoint& point) { return point.selected; });
-    if (selected == points.end())
-        return false;
-    const qsizetype index = selected - points.begin();
-    qint64 t = points[index].timeMs + qint64(notches * 50.0);
-    if (index > 0)
-        t = std::max(t, points[index - 1].timeMs + kPointSpacingMs);
-    if (index < points.size() - 1)
-        t = std::min(t, points[index + 1].timeMs - kPointSpacingMs);
-    t = std::max<qint64>(std::min(t, durationMs()), 0);
-    points[index].timeMs = t;
-    return true;
 }
 
 void WaveformWidget::wheelEvent(QWheelEvent* event)
@@ -2166,18 +1777,11 @@ void WaveformWidget::wheelEvent(QWheelEvent* event)
         return;
     }
     const double notches = dy / 120.0;
-    if (ctrl && shift) {
-        QList<EnvelopePoint>& points = m_editPan ? m_panPoints : m_volumePoints;
-        if (nudgeSelectedPoint(points, notches)) {
-            if (m_editPan)
-                writePanPoints();
-            else
-                writeVolumePoints();
-            markBackgroundDirty();
-            update();
-            event->accept();
-            return;
-        }
+    if (ctrl && shift && editorOf(m_editPan).nudgeSelected(notches)) {
+        writePoints(m_editPan);
+        redrawBackground();
+        event->accept();
+        return;
     }
     if (shift && !ctrl) {
         float scale = m_amplitudeScale * (notches > 0 ? 1.1f : 0.9f);
@@ -2186,8 +1790,7 @@ void WaveformWidget::wheelEvent(QWheelEvent* event)
         if (scale <= 0.3f)
             scale = 0.3f;
         m_amplitudeScale = scale;
-        markBackgroundDirty();
-        update();
+        redrawBackground();
         event->accept();
         return;
     }

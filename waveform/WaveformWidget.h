@@ -1,6 +1,7 @@
 #pragma once
 
 #include "waveform/EnvelopePoint.h"
+#include "waveform/WaveformMapping.h"
 
 #include <QColor>
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 #include <QWidget>
 
 class Cue;
+class EnvelopeEditor;
 class QPainter;
 
 // The waveform view of the selected cue: peaks over time, the loop region
@@ -95,12 +97,12 @@ public:
     int overlayRebuildCount() const { return m_overlayRebuilds; }
 
     // Maps between time, value and pixels
-    float timeToX(qint64 ms) const;
-    qint64 xToTime(float x) const;
-    float gainToY(float gain) const;
-    float yToGain(float y) const;
-    float panToY(double pan) const;
-    float yToPan(float y) const;
+    float timeToX(qint64 ms) const { return mapping().timeToX(ms); }
+    qint64 xToTime(float x) const { return mapping().xToTime(x); }
+    float gainToY(float gain) const { return mapping().gainToY(gain); }
+    float yToGain(float y) const { return mapping().yToGain(y); }
+    float panToY(double pan) const { return mapping().panToY(pan); }
+    float yToPan(float y) const { return mapping().yToPan(y); }
     qint64 fadeInFromX(float x) const;
     qint64 fadeOutFromX(float x) const;
     QList<EnvelopePoint> buildVolumePoints() const;
@@ -139,14 +141,26 @@ private:
     qint64 loopStartMs() const;
     qint64 effectiveLoopEnd() const;
     qint64 span() const { return m_viewEndMs - m_viewStartMs; }
+    WaveformMapping mapping() const;
     void showWholeFile();
     void zoomBy(double factor, qint64 anchorMs);
     void setViewRange(qint64 startMs, qint64 endMs);
-    void markBackgroundDirty();
     void markOverlayDirty();
     void markAllDirty();
+    void redrawBackground();
+    void redrawOverlay();
+    void redrawAll();
     void resetGesture();
+    void abandonGesture();
     void setCursorShape(Qt::CursorShape shape);
+
+    // The two envelopes, told apart by pan (true) or volume (false)
+    const QList<EnvelopePoint>& pointsOf(bool pan) const;
+    QList<EnvelopePoint>& pointsOf(bool pan);
+    EnvelopeEditor editorOf(bool pan);
+    bool editedEnvelopeOn() const;
+    void switchEditedEnvelope(bool pan);
+    void onEnvelopeSwitched(bool pan, bool on);
 
     // Painting
     void rebuildBackground();
@@ -160,15 +174,23 @@ private:
     void drawLoopLabels(QPainter& painter);
     void drawPlayhead(QPainter& painter);
     void drawFadesAndEnvelopes(QPainter& painter);
-    void drawVolumeEnvelope(QPainter& painter);
-    void drawPanEnvelope(QPainter& painter);
     void drawLevelBar(QPainter* painter);
     QString displayName() const;
-    void displayedLoopRange(qint64* start, qint64* end) const;
+
+    // Loop regions as drawn
+    struct TimeRange {
+        qint64 startMs = 0;
+        qint64 endMs = 0;
+    };
+    TimeRange storedLoopRange(qint64 duration) const;
+    TimeRange fadeRange(qint64 duration) const;
+    TimeRange withLoopDrag(TimeRange range) const;
+    TimeRange displayedLoopRange() const;
 
     // Mouse editing
     int hitTestVolumePoint(const QPointF& pos, float radius) const;
     int hitTestPanPoint(const QPointF& pos, float radius) const;
+    int hitTestEditedPoint(const QPointF& pos) const;
     int hitTestFadeHandle(const QPointF& pos, float radius) const;
     bool onLoopStartHandle(const QPoint& pos) const;
     bool onLoopEndHandle(const QPoint& pos) const;
@@ -176,20 +198,22 @@ private:
     bool onGripHoverZone(const QPoint& pos) const;
     void sortVolumePoints();
     void sortPanPoints();
-    void writeVolumePoints();
-    void writePanPoints();
+    void writePoints(bool pan);
     void fitFadesToLoop(qint64 start, qint64 end);
     void fitFadesToCurrentLoop();
-    void commitLoopDrag();
+    void commitLoopDrag(qint64 start, qint64 end);
+    void reportCommittedLoop();
+    void movePlayheadTo(qint64 positionMs);
     void handleRightPress(QMouseEvent* event, const QPoint& pos);
     bool addPointAt(const QPoint& pos);
-    void dragPoint(const QPoint& pos, bool keepValue);
-    void editVolumePointValue(int index);
-    void editPanPointValue(int index);
+    void startPointDrag(int index);
+    int draggedPointIndex() const;
+    void dragPoint(int index, const QPoint& pos, bool keepValue);
+    void endPointDrag(bool pan);
+    void editPointValue(bool pan, int index);
 
     // Wheel
     void scrollBy(double delta);
-    bool nudgeSelectedPoint(QList<EnvelopePoint>& points, double notches);
 
     QPointer<Cue> m_cue;
     QList<float> m_peaks;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ScriptedTrackListUi.h"
 #include "lists/SongTableModel.h"
 #include "lists/TrackListManager.h"
 #include "lists/WaveformParseJob.h"
@@ -9,8 +10,12 @@
 #include "model/PlaylistGroup.h"
 #include "playback/CueManager.h"
 #include "playback/TransportFixture.h"
+#include "support/TestAudio.h"
 
+#include <QDir>
 #include <QFile>
+#include <QSignalSpy>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
@@ -28,6 +33,7 @@ public:
     std::unique_ptr<CueManager> registry;
     std::unique_ptr<QTableView> table;
     std::unique_ptr<TrackListManager> trackList;
+    ScriptedTrackListUi* ui = nullptr;  // owned by the track list
     std::shared_ptr<std::atomic<bool>> holdParses = std::make_shared<std::atomic<bool>>(false);
 
     bool initDatabase() { return TransportFixture::initDatabase(transport.dir); }
@@ -43,6 +49,9 @@ public:
         table = std::make_unique<QTableView>();
         table->resize(900, 400);
         trackList = std::make_unique<TrackListManager>(table.get(), nullptr, registry.get());
+        auto scripted = std::make_unique<ScriptedTrackListUi>();
+        ui = scripted.get();
+        trackList->setUi(std::move(scripted));
         holdParses->store(false);
         trackList->waveformParseQueue()->setParseFunction(
             [hold = holdParses](const QString&, WaveformParseJob& job) -> WaveformParser::Result {
@@ -57,6 +66,7 @@ public:
     void tearDown()
     {
         holdParses->store(false);
+        ui = nullptr;
         trackList.reset();
         table.reset();
         registry.reset();
@@ -83,6 +93,49 @@ public:
         cue->saveToDatabase(false);
         registry->addCueToPlaylist(cue, playlistId, registry->getPlaylistCueIds(playlistId).size());
         return cue;
+    }
+
+    // A real, decodable file: silence, mono at 8 kHz.
+    QString audio(const QString& relativePath, double seconds = 1.0)
+    {
+        const QString path = transport.dir.filePath(relativePath);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        TestAudio::WavSpec spec;
+        spec.sampleRate = 8000;
+        spec.channels = 1;
+        spec.seconds = seconds;
+        spec.signal = TestAudio::Signal::Silence;
+        return TestAudio::writeWav(path, spec) ? path : QString();
+    }
+
+    static void exec(const QString& sql) { DatabaseManager::instance()->execute(sql); }
+    static int count(const QString& sql)
+    {
+        QSqlQuery query = DatabaseManager::instance()->execute(sql);
+        return query.next() ? query.value(0).toInt() : -1;
+    }
+    // Stored cues that belong to no playlist.
+    static int orphans()
+    {
+        return count("SELECT COUNT(*) FROM songs WHERE id NOT IN (SELECT song_id FROM playlist_songs)");
+    }
+
+    // The texts of a spy on statusMessage.
+    static QStringList texts(const QSignalSpy& spy)
+    {
+        QStringList list;
+        for (const QList<QVariant>& arguments : spy)
+            list.append(arguments.at(0).toString());
+        return list;
+    }
+
+    QList<Cue*> shown() const { return trackList->cues(); }
+    QStringList shownNames() const
+    {
+        QStringList names;
+        for (Cue* cue : trackList->cues())
+            names.append(cue->name());
+        return names;
     }
 
     SongTableModel* model() const { return trackList->model(); }

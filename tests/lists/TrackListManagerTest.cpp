@@ -378,6 +378,10 @@ void TrackListManagerTest::doubleClickAsksToPlay()
     QCOMPARE(play.size(), plays ? 1 : 0);
     if (plays)
         QCOMPARE(play.first().at(0).toModelIndex(), index);
+    // A missing file is looked for instead of played.
+    const bool asksForTheFile = !showMode && !fileExists && column != SongTableModel::NameColumn
+        && column != SongTableModel::RemarkColumn;
+    QCOMPARE(f.ui->chooserTitles, asksForTheFile ? QStringList{"选择音频文件或文件夹"} : QStringList{});
 }
 
 void TrackListManagerTest::showModeLocksTheTable()

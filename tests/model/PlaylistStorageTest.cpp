@@ -58,6 +58,8 @@ private Q_SLOTS:
     void singleOrderUpdateNeedsTheRow();
     void deletingAPlaylistKeepsItsCues();
     void readersClearTheirOutputs();
+    void gapBeforeAPosition_data();
+    void gapBeforeAPosition();
 };
 
 void PlaylistStorageTest::init()
@@ -279,6 +281,56 @@ void PlaylistStorageTest::readersClearTheirOutputs()
     QVERIFY(db()->loadAllPlaylistSongs(all));
     QCOMPARE(all.size(), 1);
     QCOMPARE(all.value(playlist), (QList<int>{a->id(), b->id()}));
+}
+
+
+void PlaylistStorageTest::gapBeforeAPosition_data()
+{
+    QTest::addColumn<QList<int>>("stored");  // song_order of cues 0, 1, 2 (gaps and ties as old files hold them)
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("firstOrder");
+    QTest::addColumn<QList<int>>("after");  // their song_order afterwards
+
+    QTest::newRow("front") << QList<int>{0, 1, 2} << 0 << 0 << QList<int>{2, 3, 4};
+    QTest::newRow("middle") << QList<int>{0, 1, 2} << 1 << 1 << QList<int>{0, 3, 4};
+    QTest::newRow("end") << QList<int>{0, 1, 2} << 3 << 3 << QList<int>{0, 1, 2};
+    QTest::newRow("negative appends") << QList<int>{0, 1, 2} << -1 << 3 << QList<int>{0, 1, 2};
+    QTest::newRow("past the end appends") << QList<int>{0, 1, 2} << 9 << 3 << QList<int>{0, 1, 2};
+    QTest::newRow("gaps are kept") << QList<int>{0, 5, 9} << 2 << 9 << QList<int>{0, 5, 11};
+    QTest::newRow("a tie before the place: numbered afresh") << QList<int>{0, 1, 1} << 2 << 2
+                                                            << QList<int>{0, 1, 4};
+}
+
+void PlaylistStorageTest::gapBeforeAPosition()
+{
+    QFETCH(QList<int>, stored);
+    QFETCH(int, position);
+    QFETCH(int, firstOrder);
+    QFETCH(QList<int>, after);
+    const int playlist = newPlaylist("p");
+    QList<Cue*> cues;
+    for (int i = 0; i < stored.size(); ++i) {
+        cues.append(newCue());
+        QVERIFY(db()->insertPlaylistSong(playlist, cues[i]->id(), stored[i]));
+    }
+    int first = -1;
+    QVERIFY(db()->openPlaylistGap(playlist, position, 2, &first));
+    QCOMPARE(first, firstOrder);
+    for (int i = 0; i < cues.size(); ++i) {
+        QSqlQuery query = db()->execute("SELECT song_order FROM playlist_songs WHERE song_id = ?", {cues[i]->id()});
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toInt(), after[i]);
+    }
+    // Two new cues in the gap land where the position said.
+    Cue* a = newCue();
+    Cue* b = newCue();
+    QVERIFY(db()->insertPlaylistSong(playlist, a->id(), first));
+    QVERIFY(db()->insertPlaylistSong(playlist, b->id(), first + 1));
+    QList<int> ids;
+    QVERIFY(db()->getPlaylistSongIds(playlist, ids));
+    const int at = position < 0 || position > 3 ? 3 : position;
+    QCOMPARE(ids.indexOf(a->id()), at);
+    QCOMPARE(ids.indexOf(b->id()), at + 1);
 }
 
 QTEST_GUILESS_MAIN(PlaylistStorageTest)
