@@ -1,6 +1,7 @@
 #include "MainWindowFixture.h"
 
 #include "app/ControlStyleSheets.h"
+#include "lists/GroupedPlaylistManager.h"
 #include "recording/RecordingDialog.h"
 #include "settings/SettingsPanel.h"
 #include "waveform/LevelMeterScrollBar.h"
@@ -60,6 +61,7 @@ private Q_SLOTS:
     void cartSaysNotYet();
     void recordButtonOpensTheRecordingDialog();
     void confirmedRecordingsFollowTheSelectedCue();
+    void cuesDroppedOnAPlaylistAreCopiedToItsEnd();
     void settingsBarIsReadable();
     void panelToggleAndLocksAreVisible();
     void toolTipsAreDark();
@@ -510,6 +512,27 @@ void MainWindowControlsTest::confirmedRecordingsFollowTheSelectedCue()
     const QList<Cue*> added = {model->cueAt(1), model->cueAt(2)};
     for (Cue* cue : added)
         QVERIFY(f.cues()->deleteCue(cue));
+}
+
+void MainWindowControlsTest::cuesDroppedOnAPlaylistAreCopiedToItsEnd()
+{
+    f.open();
+    auto* tree = f.window->findChild<GroupedPlaylistManager*>();
+    QVERIFY(tree);
+    Q_EMIT tree->cueDroppedOnPlaylist(f.secondPlaylist, {});
+    QCOMPARE(f.status(), QStringLiteral("就绪......"));
+
+    Q_EMIT tree->cueDroppedOnPlaylist(f.secondPlaylist, {f.cue(f.firstPlaylist, 0), f.cue(f.firstPlaylist, 2)});
+    QCOMPARE(f.status(), QStringLiteral("已复制 2 个Cue到列表尾部"));
+    const QList<int> ids = f.cues()->getPlaylistCueIds(f.secondPlaylist);
+    QCOMPARE(ids.size(), 4);
+    QCOMPARE(ids.mid(0, 2), f.secondIds);
+    QCOMPARE(f.cues()->getCue(ids[2])->filePath(), f.cue(f.firstPlaylist, 0)->filePath());
+    QCOMPARE(f.cues()->getCue(ids[3])->filePath(), f.cue(f.firstPlaylist, 2)->filePath());
+    QCOMPARE(f.cues()->getPlaylistCueIds(f.firstPlaylist), f.firstIds);
+
+    for (int id : ids.mid(2))
+        QVERIFY(f.cues()->deleteCue(id));
 }
 
 void MainWindowControlsTest::settingsBarIsReadable()
