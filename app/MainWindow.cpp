@@ -1403,21 +1403,39 @@ void MainWindow::saveAllCues()
     savingAllCues = false;
 }
 
+// Not built yet: what the three loop locks do.
 void MainWindow::onLoopStartLockClicked() {}
 void MainWindow::onLoopDurationLockClicked() {}
 void MainWindow::onLoopEndLockClicked() {}
 
 void MainWindow::onEnvelopePointsChanged(QList<EnvelopePoint> points)
 {
-    Q_UNUSED(points);
+    if (!selectedCue)
+        return;
+    QList<qint64> times;
+    QList<double> values;
+    times.reserve(points.size());
+    values.reserve(points.size());
+    for (const EnvelopePoint& point : std::as_const(points)) {
+        times.append(point.timeMs);
+        values.append(point.value);
+    }
+    selectedCue->setVolumeEnvelope(times, values);
+    selectedCue->setEnvelopeEnabled(true);
 }
 
 void MainWindow::onEnvelopeEnabledChanged(bool enabled)
 {
-    Q_UNUSED(enabled);
+    if (selectedCue)
+        selectedCue->setEnvelopeEnabled(enabled);
 }
 
-void MainWindow::onDataSyncNeeded() {}
+void MainWindow::onDataSyncNeeded()
+{
+    if (trackListManager)
+        trackListManager->reloadCurrentPlaylist();
+    showStatus(QStringLiteral("数据同步完成"), 2000);
+}
 
 // ---------------------------------------------------------------------------
 // Show mode and volumes
@@ -1499,6 +1517,7 @@ void MainWindow::updateVolumeBarBStyle(bool gray)
     updateVolumeValueLabel(1);
 }
 
+// Not built yet: the A/B switch of the playing cue with its ramp.
 void MainWindow::onVolumeSwitchClicked() {}
 
 void MainWindow::onMainVolumeChanged(int value)
@@ -1553,6 +1572,8 @@ void MainWindow::applyLufsGain(Cue* cue)
     transport()->setLufsGain(0.0);
 }
 
+// Not built yet: measuring the table's cues in the background; until then
+// only cues measured before get a gain.
 void MainWindow::startLufsScan() {}
 
 void MainWindow::stopLufsScan()
@@ -1581,12 +1602,15 @@ void MainWindow::recomputeLufsGains(int target)
     }
 }
 
+// Not built yet: the maintenance tasks (nothing of the window runs them).
 void MainWindow::checkAndClearCorruptedWaveformData() {}
 void MainWindow::onFixAllDurations() {}
 
 // ---------------------------------------------------------------------------
 // Shortcuts and device input
 
+// Not built yet: key shortcuts, device buttons and show mode's global
+// hotkeys for the transport slots.
 void MainWindow::setupShortcuts() {}
 void MainWindow::onDeviceButtonPressed(const QString& identifier)
 {
@@ -1617,6 +1641,7 @@ void MainWindow::saveLastSelection()
     settings.setValue(SettingsKeys::kLastSelectedCueId, selectedCue ? selectedCue->id() : -1);
 }
 
+// Not built yet: the restore of the last playing cue and its position.
 void MainWindow::restoreLastPlayback() {}
 
 void MainWindow::restoreLastSelection()
