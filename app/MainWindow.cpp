@@ -1440,6 +1440,9 @@ void MainWindow::onDataSyncNeeded()
 // ---------------------------------------------------------------------------
 // Show mode and volumes
 
+// The views, the registry and the transport learn the mode here. Not built
+// yet: volume A forced for the show, the panels and the settings bar that
+// show mode hides or locks, and the global hotkeys.
 void MainWindow::onShowModeClicked()
 {
     showMode = true;
@@ -1675,7 +1678,7 @@ void MainWindow::setCartMode(bool on)
 {
     if (!on)
         return;
-    // The cart grid comes with its own switch-over; until then the table stays.
+    // Not built yet: the switch to the cart grid; the table stays and says so.
     const QSignalBlocker blocker(cartModeButton);
     cartModeButton->setChecked(false);
     showStatus(QStringLiteral("卡片模式尚未就绪"), 3000);
