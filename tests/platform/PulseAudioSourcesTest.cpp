@@ -38,6 +38,11 @@ private:
     }
 
     // Until the server lists what was started (or 5 s).
+    static int sinkInputCount()
+    {
+        return int(pactl({"list", "short", "sink-inputs"}).split('\n', Qt::SkipEmptyParts).size());
+    }
+
     static RecordingSourceList queryUntil(const std::function<bool(const RecordingSourceList&)>& done)
     {
         RecordingSourceList list;
@@ -89,10 +94,14 @@ private slots:
 
     void programsPlayingSound()
     {
+        // The second program starts only once the server holds the first's
+        // stream, so "first" is first in the server's order too.
         auto first = play();
         QVERIFY(first->waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(sinkInputCount(), 1, 5000);
         auto second = play();
         QVERIFY(second->waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(sinkInputCount(), 2, 5000);
         // paplay is pacat under another name; the server knows the executable.
         const RecordingSourceList list = queryUntil([](const RecordingSourceList& l) {
             return l.applications.size() == 1 && l.applications.first().name == "pacat";
