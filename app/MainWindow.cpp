@@ -1,11 +1,123 @@
 #include "app/MainWindow.h"
 
 #include "app/AppConstants.h"
+#include "app/AppIcons.h"
+#include "app/ControlStyleSheets.h"
+#include "app/LoudnessGain.h"
+#include "app/StatusBarControls.h"
 #include "app/UiStyleManager.h"
+#include "input/HidDeviceManager.h"
+#include "lists/CartWidget.h"
+#include "lists/GroupedPlaylistManager.h"
+#include "lists/SongTableModel.h"
+#include "lists/TrackListManager.h"
+#include "lists/WaveformParseQueue.h"
+#include "model/BatchCue.h"
 #include "platform/PlatformShell.h"
+#include "playback/AudioEngine.h"
+#include "playback/CueManager.h"
+#include "recording/RecordingDialog.h"
+#include "settings/SettingsKeys.h"
+#include "settings/SettingsPanel.h"
 #include "ui_MainWindow.h"
+#include "waveform/LevelMeterScrollBar.h"
+#include "waveform/WaveformWidget.h"
 
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDebug>
+#include <QDoubleSpinBox>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QSet>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTimer>
+
+namespace {
+
+constexpr int kPanelWidth = 261;
+constexpr int kPanelAnimationMs = 150;
+constexpr int kIndicatorIntervalMs = 50;
+constexpr double kIndicatorPhaseStep = 0.1;
+constexpr int kVolumeRampIntervalMs = 16;
+constexpr int kPositionRepaintGapMs = 49;
+constexpr int kEngineErrorTimeoutMs = 5000;
+
+CueManager* registry()
+{
+    return CueManager::instance();
+}
+
+AudioEngine* transport()
+{
+    return AudioEngine::instance();
+}
+
+QString playModeName(int mode)
+{
+    switch (mode) {
+    case CueManager::SingleLoop:
+        return QStringLiteral("单曲循环");
+    case CueManager::Random:
+        return QStringLiteral("随机播放");
+    case CueManager::Custom:
+        return QStringLiteral("自定义");
+    case CueManager::CustomListLoop:
+        return QStringLiteral("自定义列表循环");
+    case CueManager::CustomRandom:
+        return QStringLiteral("自定义随机");
+    default:
+        return QStringLiteral("列表循环");
+    }
+}
+
+// Removes every font-size rule from a sheet and appends the given rules.
+QString withFontSize(QString sheet, const QString& rules)
+{
+    static const QRegularExpression fontSize(QStringLiteral("font-size:\\s*\\d+px;"));
+    sheet.remove(fontSize);
+    return sheet + rules;
+}
+
+// Gives a number box of fixed width the largest font size (12 px at most)
+// at which text fits inside its frame and the line edit's margins. The face
+// is the one its sheet names ("monospace"), which fontconfig picks by the
+// interface's language.
+void fitNumberFont(QAbstractSpinBox* box, const QString& text)
+{
+    constexpr int kFrameAndMargins = 2 + 4;
+    const int available = box->width() - kFrameAndMargins;
+    QFont font(QStringLiteral("monospace"));
+    int pixels = 12;
+    for (; pixels > 8; --pixels) {
+        font.setPixelSize(pixels);
+        if (QFontMetrics(font).horizontalAdvance(text) <= available)
+            break;
+    }
+    QFont boxFont = box->font();
+    boxFont.setPixelSize(pixels);
+    box->setFont(boxFont);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
@@ -17,10 +129,75 @@ MainWindow::MainWindow(QWidget* parent)
     removeMenuBar();
     setWindowTitle(AppConstants::kApplicationName);
     PlatformShell::colorWindowCaption(this);
+
+    setupControls();
+
+    // Keys go to the window's own handlers, not to the two lists.
+    ui->trackList->setFocusPolicy(Qt::NoFocus);
+    ui->playlistGroup->setFocusPolicy(Qt::NoFocus);
+
+    connectCueManagerSignals();
+    connect(transport(), &AudioEngine::errorOccurred, this, &MainWindow::showEngineError);
+    connect(registry(), &CueManager::errorOccurred, this, [this](const QString& message) {
+        qWarning() << "[MainWindow] CueManager error:" << message;
+        showStatus(QStringLiteral("⚠ ") + message, kEngineErrorTimeoutMs);
+    });
+
+    trackListManager = new TrackListManager(ui->trackList, this);
+    transport()->setTrackListManager(trackListManager->waveformParseQueue());
+    connectTrackList();
+
+    playlistManager = new GroupedPlaylistManager(ui->playlistGroup, nullptr, this);
+    connectPlaylistTree();
+
+    buildTransportBar();
+    buildLoopControls();
+
+    installEventFilter(this);
+    ui->trackList->installEventFilter(this);
+    ui->waveformWidget->installEventFilter(this);
+    connectWaveformView();
+    applyFormRanges();
+
+    volumeRampTimer = new QTimer(this);
+    volumeRampTimer->setInterval(kVolumeRampIntervalMs);
+
+    if (WaveformWidget* view = waveformView()) {
+        view->setWaveformColor(QColor(0, 150, 255, 200));
+        view->setBackgroundColor(QColor(25, 25, 30));
+        view->setGridColor(QColor(50, 50, 60));
+        view->setPlayheadColor(QColor(255, 100, 100));
+        view->setDisplayMode(0);
+        view->setAmplitudeScale(1.0f);
+    }
+
+    restoreLastPlayback();
+    restoreLastSelection();
+    applyTrackListFontSize();
+    applyHeaderFontSize();
+    restorePanelVisibility();
+
+    if (QSettings().value(SettingsKeys::kCartMode, SettingsKeys::kCartModeDefault).toBool() && cartModeButton)
+        cartModeButton->setChecked(true);
 }
 
 MainWindow::~MainWindow()
 {
+    // Reports of the stop below must not reach a window being taken apart,
+    // and the registry must not take the stop for the end of a cue and start
+    // the next one.
+    registry()->disconnect(this);
+    transport()->disconnect(this);
+    registry()->stopPlaylist();
+    if (trackListManager) {
+        trackListManager->stopWaveformParsing();
+        trackListManager->clearParseQueue();
+    }
+    saveAllCues();
+    delete trackListManager;
+    trackListManager = nullptr;
+    delete playlistManager;
+    playlistManager = nullptr;
     delete ui;
     ui = nullptr;
 }
@@ -35,4 +212,1564 @@ void MainWindow::removeMenuBar()
         bar->hide();
         setMenuBar(nullptr);
     }
+}
+
+void MainWindow::connectTrackList()
+{
+    TrackListManager* list = trackListManager;
+    connect(list, &TrackListManager::cueSelected, this, &MainWindow::onCueSelected);
+    connect(list, &TrackListManager::batchModeChanged, this, &MainWindow::onBatchModeChanged);
+    connect(list, &TrackListManager::batchSelectionChanged, this, &MainWindow::onBatchSelectionChanged);
+    connect(list, &TrackListManager::waveformUpdated, this, &MainWindow::onWaveformUpdated);
+    connect(list, &TrackListManager::cuesImported, this, [this] { prefillLufsGains(); });
+    connect(list, &TrackListManager::statusMessage, this, &MainWindow::showStatus);
+    connect(list, &TrackListManager::itemClickPlay, this, &MainWindow::onTrackDoubleClicked);
+    connect(list, &TrackListManager::waveformParseStatus, this, &MainWindow::showStatus);
+}
+
+void MainWindow::connectPlaylistTree()
+{
+    GroupedPlaylistManager* tree = playlistManager;
+    TrackListManager* list = trackListManager;
+    connect(tree, &GroupedPlaylistManager::playlistSwitched, this, &MainWindow::onPlaylistSwitched);
+    connect(tree, &GroupedPlaylistManager::statusMessage, this, &MainWindow::showStatus);
+    connect(list, &TrackListManager::jumpToPlayingRequested, this, &MainWindow::onPlaybackIndicatorClicked);
+    connect(list, &TrackListManager::cueDragStarted, tree, &GroupedPlaylistManager::onExternalDragStarted);
+    connect(list, &TrackListManager::cueDragMoved, tree, &GroupedPlaylistManager::onExternalDragMoved);
+    connect(list, &TrackListManager::cueDragEnded, tree, &GroupedPlaylistManager::onExternalDragEnded);
+    connect(list, &TrackListManager::batchOperationStarted, this, [this] { batchOperationActive = true; });
+    connect(list, &TrackListManager::batchOperationFinished, this, [this] { batchOperationActive = false; });
+    connect(tree, &GroupedPlaylistManager::batchOperationStarted, this, [this] { batchOperationActive = true; });
+    connect(tree, &GroupedPlaylistManager::batchOperationFinished, this, [this] {
+        batchOperationActive = false;
+        saveAllCues();
+    });
+    connect(tree, &GroupedPlaylistManager::cueDroppedOnPlaylist, this, &MainWindow::onCuesDroppedOnPlaylist);
+}
+
+void MainWindow::connectWaveformView()
+{
+    WaveformWidget* view = waveformView();
+    if (!view)
+        return;
+    connect(view, &WaveformWidget::positionClicked, this, &MainWindow::onWaveformPositionClicked);
+    connect(view, &WaveformWidget::loopRangeDragging, this, [this](qlonglong start, qlonglong end) {
+        if (selectedCue && trackListManager)
+            trackListManager->model()->setDisplayRange(selectedCue, start, end);
+    });
+}
+
+void MainWindow::applyFormRanges()
+{
+    ui->volumeHorizontalScrollBar->setRange(0, 100);
+    ui->volumeHorizontalScrollBar_2->setRange(0, 100);
+    ui->volumeHorizontalScrollBar_2->setValue(50);
+    ui->loopCountSpinBox->setRange(0, 99);
+    ui->loopCountSpinBox->setSpecialValueText(QStringLiteral("∞"));
+    ui->loopCountSpinBox->setValue(1);
+    ui->preDurationSpinBox->setRange(0, 60);
+    ui->preDurationSpinBox->setSingleStep(1);
+    ui->preDurationSpinBox->setValue(0);
+    ui->volumeHorizontalScrollBar->setValue(50);
+}
+
+void MainWindow::restorePanelVisibility()
+{
+    const bool visible = QSettings().value(SettingsKeys::kLeftPanelVisible, SettingsKeys::kLeftPanelVisibleDefault).toBool();
+    if (visible || !panelVisible)
+        return;
+    ui->playlistGroup->hide();
+    ui->spacingWidget->hide();
+    ui->playlistGroup->setFixedWidth(0);
+    panelVisible = false;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    saveLastPlayback();
+    saveLastSelection();
+    saveAllCues();
+    event->accept();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    layoutTopRow();
+}
+
+void MainWindow::layoutTopRow()
+{
+    QWidget* top = ui ? ui->topWidget : nullptr;
+    QComboBox* selector = playlistManager ? playlistManager->playModeCombo() : nullptr;
+    if (!top || !selector || !playbackIndicator || !cartModeButton || !ui->togglePanelBtn)
+        return;
+    const int cartWidth = cartModeButton->sizeHint().width();
+    const int free = top->width() - 12 - selector->width() - playbackIndicator->width() - cartWidth
+        - ui->togglePanelBtn->width();
+    const int gap = free > 5 ? free / 3 : 2;
+    const int y = (top->height() - 18) / 2;
+    selector->move(6, y);
+    const int indicatorX = 6 + selector->width() + gap;
+    playbackIndicator->move(indicatorX, y);
+    const int cartX = indicatorX + playbackIndicator->width() + gap;
+    cartModeButton->move(cartX, y);
+    ui->togglePanelBtn->move(cartX + cartWidth + gap, y);
+}
+
+// ---------------------------------------------------------------------------
+// Controls
+
+void MainWindow::setupControls()
+{
+    UiStyleManager::styleLabels(this);
+    setStyleSheet(styleSheet() + ControlStyleSheets::windowAdditions());
+    UiStyleManager::styleTrackTable(ui->trackList);
+    UiStyleManager::stylePlaylistTree(ui->playlistGroup);
+    UiStyleManager::applySizes(ui->trackList, ui->playlistGroup, ui->playControlWidget, ui->waveformWidget);
+
+    // The number boxes of the settings bar keep the form's widths: their
+    // text gets the largest size at which the widest value fits.
+    for (QAbstractSpinBox* box : std::initializer_list<QAbstractSpinBox*>{ui->fadeInSpinBox, ui->fadeOutSpinBox})
+        fitNumberFont(box, QStringLiteral("20.00"));
+    for (QAbstractSpinBox* box : std::initializer_list<QAbstractSpinBox*>{ui->loopStartSpinBox,
+                                                                         ui->loopDurationSpinBox, ui->loopEndSpinBox})
+        fitNumberFont(box, QStringLiteral("00.00.00"));
+    for (QPushButton* lock : {ui->loopStartLockBtn, ui->loopDurationLockBtn, ui->loopEndLockBtn})
+        lock->setStyleSheet(ControlStyleSheets::loopLockButton());
+
+    // Transport buttons share the panel's width.
+    const QHBoxLayout* transportLayout = ui->playControlLayout;
+    const QMargins margins = transportLayout->contentsMargins();
+    const int buttonWidth =
+        (ui->playControlWidget->width() - margins.left() - margins.right() - 3 * transportLayout->spacing()) / 4;
+    for (QPushButton* button : {ui->prevButton, ui->playPasueButton, ui->nextButton, ui->stopButton})
+        button->setFixedSize(buttonWidth, 52);
+
+    UiStyleManager::styleScrollBars(ui->volumeHorizontalScrollBar);
+    UiStyleManager::styleScrollBars(ui->volumeHorizontalScrollBar_2);
+    buildVolumeValueLabels();
+
+    QScrollBar* barA = ui->volumeHorizontalScrollBar;
+    QScrollBar* barB = ui->volumeHorizontalScrollBar_2;
+    connect(barA, &QScrollBar::valueChanged, this, [this] { onVolumeBarChanged(0); });
+    connect(barB, &QScrollBar::valueChanged, this, [this] { onVolumeBarChanged(1); });
+    updateVolumeValueLabel(0);
+    updateVolumeValueLabel(1);
+    connect(barA, &QScrollBar::sliderReleased, this, [this] { onVolumeBarReleased(0); });
+    connect(barB, &QScrollBar::sliderReleased, this, [this] { onVolumeBarReleased(1); });
+    connect(barA, &QScrollBar::sliderMoved, this, [this] { onVolumeBarMoved(0); });
+    connect(barB, &QScrollBar::sliderMoved, this, [this] { onVolumeBarMoved(1); });
+    barA->installEventFilter(this);
+    barB->installEventFilter(this);
+
+    styleTransportControls();
+    buildStatusBarControls();
+    connectDeviceInput();
+
+    // Every plain spin box of the window looks alike; those of the settings
+    // bar keep the form's height.
+    for (QSpinBox* box : findChildren<QSpinBox*>()) {
+        if (box->metaObject() != &QSpinBox::staticMetaObject)
+            continue;
+        box->setStyleSheet(box->parentWidget() == ui->setWidget ? ControlStyleSheets::settingsBarSpinBox()
+                                                                : ControlStyleSheets::commonSpinBox());
+    }
+}
+
+void MainWindow::buildStatusBarControls()
+{
+    statusControls = new StatusBarControls(ui->statusbar, this);
+    StatusBarControls* controls = statusControls;
+    loudnessCheckBox = controls->loudnessCheckBox();
+    loudnessTargetCombo = controls->loudnessTargetCombo();
+    crossfadeButton = controls->crossfadeButton();
+    crossfadeDurationSpinBox = controls->crossfadeDurationSpinBox();
+    outputDeviceCombo = controls->outputDeviceCombo();
+    mainVolumeBar = controls->mainVolumeBar();
+    recordButton = controls->recordButton();
+    settingsButton = controls->settingsButton();
+    editModeButton = controls->editModeButton();
+    showModeButton = controls->showModeButton();
+    recordIcon = controls->recordIcon();
+    recordIconDimmed = controls->recordIconDimmed();
+    modeActiveIcon = controls->modeActiveIcon();
+    modeInactiveIcon = controls->modeInactiveIcon();
+    volumeSwitchSeconds = controls->volumeSwitchSeconds();
+
+    connect(controls, &StatusBarControls::statusMessage, this, &MainWindow::showStatus);
+    connect(controls, &StatusBarControls::loudnessSwitched, this, &MainWindow::onLoudnessSwitched);
+    connect(controls, &StatusBarControls::loudnessTargetChanged, this, &MainWindow::onLoudnessTargetChanged);
+    // The stored volume is in place before the handler is connected.
+    connect(mainVolumeBar, &QScrollBar::valueChanged, this, &MainWindow::onMainVolumeChanged);
+    applyLevelMeterSetting();
+    mainVolumeBar->installEventFilter(this);
+    connect(recordButton, &QPushButton::clicked, this, &MainWindow::openRecordingDialog);
+    connect(settingsButton, &QPushButton::clicked, this, &MainWindow::onSettingsClicked);
+    connect(editModeButton, &QPushButton::clicked, this, &MainWindow::onEditModeClicked);
+    connect(showModeButton, &QPushButton::clicked, this, &MainWindow::onShowModeClicked);
+
+    // The indicator is placed in the waveform strip by buildTransportBar.
+    playbackIndicator = new QLabel(this);
+    playbackIndicator->setFixedSize(18, 18);
+    playbackIndicator->setAlignment(Qt::AlignCenter);
+    playbackIndicator->setToolTip(QStringLiteral("点击跳转到正在播放/暂停的Cue"));
+    playbackIndicator->setCursor(Qt::PointingHandCursor);
+    playbackIndicator->setPixmap(AppIcons::renderSvg(AppIcons::indicatorSvg(AudioEngine::Stopped, 0.0)));
+    playbackIndicator->installEventFilter(this);
+    indicatorTimer = new QTimer(this);
+    indicatorTimer->setInterval(kIndicatorIntervalMs);
+    connect(indicatorTimer, &QTimer::timeout, this, [this] {
+        indicatorPhase += kIndicatorPhaseStep;
+        updatePlaybackIndicator();
+    });
+    connect(transport(), &AudioEngine::stateChanged, this, &MainWindow::updatePlaybackIndicator);
+}
+
+void MainWindow::buildVolumeValueLabels()
+{
+    auto makeLabel = [this](QScrollBar* bar) {
+        auto* label = new QLabel(bar);
+        label->setAlignment(Qt::AlignCenter);
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        QFont font = label->font();
+        font.setPixelSize(8);
+        font.setWeight(QFont::Bold);
+        label->setFont(font);
+        label->setStyleSheet(ControlStyleSheets::volumeValueLabel());
+        label->raise();
+        return label;
+    };
+    volumeValueLabelA = makeLabel(ui->volumeHorizontalScrollBar);
+    volumeValueLabelB = makeLabel(ui->volumeHorizontalScrollBar_2);
+    activeVolumeGroup = 0;
+    updateVolumeGroupLabels();
+}
+
+void MainWindow::styleTransportControls()
+{
+    const QString sheet = ControlStyleSheets::transportButtons();
+    for (QPushButton* button : {ui->prevButton, ui->playPasueButton, ui->nextButton, ui->stopButton})
+        button->setStyleSheet(sheet);
+}
+
+void MainWindow::connectDeviceInput()
+{
+    setupShortcuts();
+    HidDeviceManager* input = HidDeviceManager::instance();
+    input->ensureStarted();
+    connect(input, &HidDeviceManager::buttonPressed, this, &MainWindow::onDeviceButtonPressed);
+    connect(input, &HidDeviceManager::globalHotkeyTriggered, this, &MainWindow::onGlobalHotkeyTriggered);
+
+    QSettings settings;
+    QSet<QString> bound;
+    for (const SettingsKeys::HotkeyAction& action : SettingsKeys::kHotkeyActions) {
+        const QString identifier =
+            settings.value(SettingsKeys::shortcutDeviceKey(QLatin1String(action.id))).toString();
+        if (!identifier.isEmpty())
+            bound.insert(identifier);
+    }
+    input->setBoundIdentifiers(bound);
+    input->setGlobalMode(
+        settings.value(SettingsKeys::kDeviceGlobalEnabled, SettingsKeys::kDeviceGlobalEnabledDefault).toBool());
+}
+
+void MainWindow::buildTransportBar()
+{
+    connect(ui->prevButton, &QPushButton::clicked, this, &MainWindow::onPrevClicked);
+    connect(ui->playPasueButton, &QPushButton::clicked, this, &MainWindow::onPlayPauseClicked);
+    connect(ui->nextButton, &QPushButton::clicked, this, &MainWindow::onNextClicked);
+    connect(ui->stopButton, &QPushButton::clicked, this, &MainWindow::onStopClicked);
+
+    if (QComboBox* selector = playlistManager ? playlistManager->playModeCombo() : nullptr) {
+        connect(selector, &QComboBox::currentIndexChanged, this, &MainWindow::onPlayModeChanged);
+        selector->setFixedSize(68, 18);
+        selector->setStyleSheet(ControlStyleSheets::playModeSelector());
+        ui->topWidgetLayout->insertWidget(0, selector, 0, Qt::AlignVCenter);
+
+        cartModeButton = new QPushButton(QStringLiteral("卡片"), ui->topWidget);
+        cartModeButton->setFixedSize(50, 18);
+        cartModeButton->setCheckable(true);
+        cartModeButton->setCursor(Qt::PointingHandCursor);
+        updateCartButton();
+        connect(cartModeButton, &QPushButton::toggled, this, &MainWindow::setCartMode);
+
+        // The four widgets of the top row are placed by layoutTopRow.
+        ui->topWidgetLayout->removeWidget(ui->togglePanelBtn);
+        for (QWidget* widget : {static_cast<QWidget*>(playbackIndicator), static_cast<QWidget*>(ui->togglePanelBtn)}) {
+            widget->setParent(ui->topWidget);
+            widget->show();
+            widget->raise();
+        }
+        cartModeButton->raise();
+        layoutTopRow();
+    }
+
+    ui->togglePanelBtn->setText(QStringLiteral("☰"));
+    connect(ui->togglePanelBtn, &QPushButton::clicked, this, &MainWindow::onTogglePanelClicked);
+
+    panelAnimation = new QPropertyAnimation(ui->playlistGroup, "maximumWidth", this);
+    panelAnimation->setDuration(kPanelAnimationMs);
+    panelAnimation->setEasingCurve(QEasingCurve::InOutQuad);
+
+    ui->volumeHorizontalScrollBar->installEventFilter(this);
+    ui->label_A->installEventFilter(this);
+    ui->label_B->installEventFilter(this);
+
+    populateOutputDevices();
+}
+
+void MainWindow::populateOutputDevices()
+{
+    statusControls->populateOutputDevices();
+}
+
+void MainWindow::applyAudioSettings()
+{
+    statusControls->applyAudioSettings();
+}
+
+void MainWindow::updateCrossfadeButtonState(bool enabled)
+{
+    if (statusControls)
+        statusControls->updateCrossfadeButtonState(enabled);
+}
+
+void MainWindow::onOutputDeviceChanged(int index)
+{
+    // The list switches the device itself (StatusBarControls).
+    Q_UNUSED(index);
+}
+
+void MainWindow::onLoudnessSwitched(bool on)
+{
+    if (on) {
+        prefillLufsGains();
+        startLufsScan();
+        if (Cue* cue = registry()->getCurrentCue())
+            applyLufsGain(cue);
+        return;
+    }
+    stopLufsScan();
+    transport()->setLufsGain(0.0);
+}
+
+void MainWindow::onLoudnessTargetChanged(int target)
+{
+    recomputeLufsGains(target);
+    if (Cue* cue = registry()->getCurrentCue())
+        applyLufsGain(cue);
+}
+
+void MainWindow::onVolumeBarChanged(int group)
+{
+    if (activeVolumeGroup != group) {
+        activeVolumeGroup = group;
+        updateVolumeGroupLabels();
+    }
+    updateVolumeValueLabel(group);
+}
+
+void MainWindow::onVolumeBarMoved(int group)
+{
+    if (!batchMode)
+        return;
+    (group == 0 ? batchVolumeAUniform : batchVolumeBUniform) = true;
+    updateVolumeValueLabel(group);
+}
+
+void MainWindow::onVolumeBarReleased(int group)
+{
+    // The bar's value becomes the selected cue's volume of the group with the
+    // volume controls; here only the batch display follows.
+    if (!batchMode || !trackListManager)
+        return;
+    const QList<Cue*> cues = trackListManager->batchCues();
+    if (cues.isEmpty())
+        return;
+    auto volumeOf = [group](const Cue* cue) { return group == 0 ? cue->volumeA() : cue->volumeB(); };
+    const int first = volumeOf(cues.first());
+    bool uniform = true;
+    for (const Cue* cue : cues)
+        uniform = uniform && volumeOf(cue) == first;
+    (group == 0 ? batchVolumeAUniform : batchVolumeBUniform) = uniform;
+    updateVolumeValueLabel(group);
+}
+
+// ---------------------------------------------------------------------------
+// Settings window, playlist panel, fonts
+
+void MainWindow::onSettingsClicked()
+{
+    auto* panel = new SettingsPanel(this);
+    panel->setWindowFlag(Qt::Dialog);
+    panel->setWindowModality(Qt::WindowModal);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setWindowTitle(QStringLiteral("设置"));
+    connect(panel, &SettingsPanel::settingsChanged, this, [this] {
+        setupShortcuts();
+        applyAudioSettings();
+        applyTrackListFontSize();
+        applyHeaderFontSize();
+        applyLevelMeterSetting();
+        if (cartWidget) {
+            QSettings settings;
+            cartWidget->setColumnCount(
+                settings.value(SettingsKeys::kCartColumns, SettingsKeys::kCartColumnsDefault).toInt());
+            cartWidget->setItemHeight(
+                settings.value(SettingsKeys::kCartItemHeight, SettingsKeys::kCartItemHeightDefault).toInt());
+        }
+    });
+    connect(panel, &SettingsPanel::cacheCleared, this, [this] {
+        if (trackListManager)
+            trackListManager->clearWaveformCache();
+    });
+    panel->show();
+}
+
+void MainWindow::onTogglePanelClicked()
+{
+    if (!panelAnimation || panelAnimation->state() == QAbstractAnimation::Running)
+        return;
+    QWidget* tree = ui->playlistGroup;
+    if (panelVisible) {
+        // The fixed width would hold the panel open while its maximum shrinks.
+        tree->setMinimumWidth(0);
+        panelAnimation->setStartValue(kPanelWidth);
+        panelAnimation->setEndValue(0);
+        connect(
+            panelAnimation, &QPropertyAnimation::finished, this,
+            [this] {
+                ui->playlistGroup->hide();
+                ui->spacingWidget->hide();
+                panelVisible = false;
+                QSettings().setValue(SettingsKeys::kLeftPanelVisible, false);
+            },
+            Qt::SingleShotConnection);
+    } else {
+        tree->show();
+        ui->spacingWidget->show();
+        tree->setMinimumWidth(0);
+        tree->setMaximumWidth(0);
+        panelAnimation->setStartValue(0);
+        panelAnimation->setEndValue(kPanelWidth);
+        connect(
+            panelAnimation, &QPropertyAnimation::finished, this,
+            [this] {
+                ui->playlistGroup->setFixedWidth(kPanelWidth);
+                panelVisible = true;
+                QSettings().setValue(SettingsKeys::kLeftPanelVisible, true);
+            },
+            Qt::SingleShotConnection);
+    }
+    panelAnimation->start();
+}
+
+void MainWindow::applyTrackListFontSize()
+{
+    const int size = QSettings().value(SettingsKeys::kFontSize, SettingsKeys::kFontSizeDefault).toInt();
+    QTableView* table = ui->trackList;
+    table->setStyleSheet(withFontSize(table->styleSheet(),
+                                      QStringLiteral("\n#trackList { font-size: %1px; }\n"
+                                                     "\n#trackList::item { font-size: %1px; }\n")
+                                          .arg(size)));
+}
+
+void MainWindow::applyHeaderFontSize()
+{
+    const int size = QSettings().value(SettingsKeys::kHeaderFontSize, SettingsKeys::kHeaderFontSizeDefault).toInt();
+    const QString rule = QStringLiteral("\nQHeaderView::section { font-size: %1px; }\n").arg(size);
+    for (QHeaderView* header : {ui->trackList->horizontalHeader(), ui->trackList->verticalHeader()})
+        header->setStyleSheet(withFontSize(header->styleSheet(), rule));
+}
+
+void MainWindow::applyLevelMeterSetting()
+{
+    if (mainVolumeBar)
+        mainVolumeBar->setActive(
+            QSettings().value(SettingsKeys::kShowLevelMeter, SettingsKeys::kShowLevelMeterDefault).toBool());
+}
+
+// ---------------------------------------------------------------------------
+// Transport
+
+void MainWindow::connectCueManagerSignals()
+{
+    CueManager* cues = registry();
+    connect(cues, &CueManager::playbackStateChanged, this, &MainWindow::onPlaybackStateChanged);
+    connect(cues, &CueManager::currentCueChanged, this, &MainWindow::onCurrentCueChanged);
+    connect(cues, &CueManager::playlistFinished, this, &MainWindow::onPlaylistFinished);
+    connect(cues, &CueManager::playModeChanged, this, &MainWindow::onRegistryPlayModeChanged);
+    connect(cues, &CueManager::cueCreated, this, [this] { saveAllCues(); });
+    connect(cues, &CueManager::playbackPositionChanged, this, &MainWindow::followPlaybackPosition);
+    connect(cues, &CueManager::playbackDurationChanged, this, [this] {
+        if (selectedCue && trackListManager)
+            trackListManager->refreshCueRow(selectedCue);
+    });
+}
+
+void MainWindow::onRegistryPlayModeChanged(int mode)
+{
+    QComboBox* selector = playlistManager ? playlistManager->playModeCombo() : nullptr;
+    if (selector && selector->currentIndex() != mode)
+        selector->setCurrentIndex(mode);
+}
+
+QList<Cue*> MainWindow::tableCues() const
+{
+    QList<Cue*> cues;
+    if (!trackListManager)
+        return cues;
+    const int rows = trackListManager->rowCount();
+    cues.reserve(rows);
+    for (int row = 0; row < rows; ++row) {
+        if (Cue* cue = trackListManager->cueAt(row))
+            cues.append(cue);
+    }
+    return cues;
+}
+
+void MainWindow::playPlaylistFrom(int playlistId, int row, qint64 startPosMs)
+{
+    CueManager* cues = registry();
+    if (cues->isPaused())
+        cues->stopPlaylist();
+
+    const QList<Cue*> order = tableCues();
+    if (!order.isEmpty()) {
+        Cue* target = trackListManager->cueAt(row);
+        cues->setPlaylist(order);
+        cues->setCurrentIndex(std::max<int>(0, target ? int(order.indexOf(target)) : 0));
+        cues->playPlaylist();
+        if (startPosMs > 0)
+            cues->seek(startPosMs);
+        if (playlistManager)
+            playlistManager->setPlayingPlaylistId(playlistId);
+        if (Cue* current = cues->getCurrentCue()) {
+            trackListManager->setCurrentCue(current, true);
+            trackListManager->selectCue(current);
+            if (cartMode && cartWidget) {
+                cartWidget->setCurrentCue(current, true);
+                cartWidget->setPlayingCue(current);
+            }
+        }
+        showStatus(QStringLiteral("正在播放，共 %1 首").arg(order.size()), 3000);
+        return;
+    }
+
+    // The table shows nothing: the stored playlist itself.
+    const QList<int> ids = cues->getPlaylistCueIds(playlistId);
+    if (ids.isEmpty()) {
+        showStatus(QStringLiteral("歌单为空或加载失败"), 3000);
+        return;
+    }
+    QList<Cue*> stored;
+    for (int id : ids) {
+        Cue* cue = cues->getCue(id);
+        if (!cue)
+            cue = cues->getOrLoadCue(id);
+        if (cue)
+            stored.append(cue);
+    }
+    if (stored.isEmpty()) {
+        showStatus(QStringLiteral("歌单为空或加载失败"), 3000);
+        return;
+    }
+    Cue* target = trackListManager ? trackListManager->cueAt(row) : nullptr;
+    cues->setPlaylist(stored);
+    cues->setCurrentIndex(std::max<int>(0, target ? int(stored.indexOf(target)) : 0));
+    cues->playPlaylist();
+    showStatus(QStringLiteral("正在播放，共 %1 首").arg(stored.size()), 3000);
+}
+
+void MainWindow::playCueInPlaylist(int playlistId, Cue* cue, qint64 startPosMs)
+{
+    if (!cue || !trackListManager)
+        return;
+    const int row = trackListManager->rowOfCue(cue);
+    playPlaylistFrom(playlistId, row >= 0 ? row : 0, startPosMs);
+}
+
+void MainWindow::onPlayPauseClicked()
+{
+    CueManager* cues = registry();
+    if (cues->isPlaying()) {
+        cues->pausePlaylist();
+        return;
+    }
+    if (cues->isPaused()) {
+        cues->playPlaylist();
+        return;
+    }
+    const WaveformWidget* view = waveformView();
+    const qint64 start = view ? view->playheadMs() : 0;
+    if (currentPlaylistId == -1) {
+        if (selectedCue)
+            cues->playCue(selectedCue, start);
+        return;
+    }
+    playPlaylistFrom(currentPlaylistId, trackListManager->selectedRow(), start);
+}
+
+void MainWindow::onNextClicked()
+{
+    CueManager* cues = registry();
+    if (cues->getPlaylist().isEmpty() && currentPlaylistId != -1) {
+        const int row = trackListManager->selectedRow();
+        playPlaylistFrom(currentPlaylistId, row < trackListManager->rowCount() - 1 ? row + 1 : 0, 0);
+        return;
+    }
+    cues->playNext();
+    selectPlayingCue(true);
+    if (!cues->isPlaying() && !cues->isPaused())
+        cues->playPlaylist();
+}
+
+void MainWindow::onPrevClicked()
+{
+    CueManager* cues = registry();
+    if (cues->getPlaylist().isEmpty() && currentPlaylistId != -1) {
+        const int row = trackListManager->selectedRow();
+        playPlaylistFrom(currentPlaylistId, row < 1 ? trackListManager->rowCount() - 1 : row - 1, 0);
+        return;
+    }
+    cues->playPrevious();
+    selectPlayingCue(false);
+    if (!cues->isPlaying() && !cues->isPaused())
+        cues->playPlaylist();
+}
+
+void MainWindow::selectPlayingCue(bool touchCart)
+{
+    // The row of the cue the play order is at; the table may show another
+    // playlist, where the same row number holds another cue.
+    const CueManager* cues = registry();
+    const QList<Cue*> order = cues->getPlaylist();
+    const int index = cues->getCurrentIndex();
+    if (!trackListManager || index < 0 || index >= order.size())
+        return;
+    Cue* cue = order.at(index);
+    if (!cue || trackListManager->rowOfCue(cue) < 0)
+        return;
+    trackListManager->selectCue(cue);
+    if (cue != selectedCue)
+        onCueSelected(cue);
+    if (touchCart && cartMode && cartWidget) {
+        cartWidget->clearSelection();
+        cartWidget->setCurrentCue(cue, true);
+        cartWidget->setPlayingCue(cue);
+    }
+}
+
+void MainWindow::onStopClicked()
+{
+    registry()->stopPlaylist();
+    if (trackListManager)
+        trackListManager->clearCurrentCue();
+    if (cartWidget)
+        cartWidget->clearPlayingCue();
+    updatePlayButtonIcon(false);
+    showStatus(QStringLiteral("已停止播放"), 2000);
+}
+
+void MainWindow::onTrackDoubleClicked(QModelIndex index)
+{
+    if (!index.isValid() || index.row() < 0 || index.column() < 0 || !index.model() || currentPlaylistId == -1
+        || !trackListManager)
+        return;
+    const int row = index.row();
+    Cue* cue = trackListManager->cueAt(row);
+    if (!cue)
+        return;
+    if (cue->filePath().isEmpty() || !QFileInfo::exists(cue->filePath())) {
+        showStatus(QStringLiteral("歌曲文件不存在: ") + cue->name(), 3000);
+        return;
+    }
+    playPlaylistFrom(currentPlaylistId, row, 0);
+    if (WaveformWidget* view = waveformView()) {
+        view->setCue(cue);
+        QList<float> peaks = cue->waveform();
+        if (peaks.isEmpty())
+            peaks = trackListManager->cachedWaveform(cue);
+        if (!peaks.isEmpty())
+            view->setAudioData(peaks);
+    }
+    trackListManager->selectCue(cue);
+}
+
+void MainWindow::onPlayModeChanged(int index)
+{
+    // The selector's index is a play mode; anything else plays as ListLoop
+    // and is stored as such.
+    const int mode = index >= CueManager::SingleLoop && index <= CueManager::CustomRandom ? index
+                                                                                         : int(CueManager::ListLoop);
+    registry()->setPlayMode(CueManager::PlayMode(mode));
+    registry()->rebuildLoopCountMemory();
+    if (!suppressPlayModeSave && currentPlaylistId != -1 && playlistManager)
+        playlistManager->setPlaylistPlayMode(currentPlaylistId, mode);
+    showStatus(QStringLiteral("播放模式已切换: %1").arg(playModeName(mode)), 2000);
+}
+
+void MainWindow::onPlaylistSwitched(int playlistId)
+{
+    currentPlaylistId = playlistId;
+    QSettings().setValue(SettingsKeys::kLastSelectedPlaylistId, playlistId);
+
+    const int mode = playlistManager ? playlistManager->playModeOf(playlistId) : -1;
+    if (mode >= CueManager::SingleLoop && mode <= CueManager::CustomRandom) {
+        suppressPlayModeSave = true;
+        if (QComboBox* selector = playlistManager->playModeCombo())
+            selector->setCurrentIndex(mode);
+        registry()->setPlayMode(CueManager::PlayMode(mode));
+        suppressPlayModeSave = false;
+    }
+
+    if (playlistId >= 0) {
+        trackListManager->loadPlaylist(playlistId);
+        prefillLufsGains();
+    } else {
+        trackListManager->loadPlaylist(-1);
+    }
+    selectedCue = nullptr;
+    if (cartMode && cartWidget) {
+        cartWidget->clearSelection();
+        cartWidget->setCues(trackListManager->cues());
+    }
+}
+
+void MainWindow::followPlaybackPosition(qlonglong positionMs)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now - lastPositionRepaintMs <= kPositionRepaintGapMs)
+        return;
+    lastPositionRepaintMs = now;
+    WaveformWidget* view = waveformView();
+    Cue* current = registry()->getCurrentCue();
+    if (!current) {
+        if (view)
+            view->setPlaybackPosition(nullptr, positionMs);
+        return;
+    }
+    if (view)
+        view->setPlaybackPosition(current, positionMs);
+    if (view && view->isMousePressed())
+        return;
+    if (trackListManager)
+        trackListManager->model()->setPosition(current, positionMs);
+    if (cartMode && cartWidget)
+        cartWidget->updateCueProgress(current, positionMs);
+}
+
+void MainWindow::onCurrentCueChanged(Cue* cue)
+{
+    if (trackListManager && cue) {
+        trackListManager->setCurrentCue(cue, registry()->isPlaying());
+        if (showMode) {
+            trackListManager->selectCue(cue);
+            if (cartMode && cartWidget) {
+                cartWidget->clearSelection();
+                cartWidget->setCurrentCue(cue, true);
+                cartWidget->setPlayingCue(cue);
+            }
+        }
+        showStatus(QStringLiteral("正在播放: %1").arg(cue->name()), 3000);
+        showCueInWaveformIfNeeded(cue);
+    }
+    applyLufsGain(cue);
+}
+
+void MainWindow::showCueInWaveformIfNeeded(Cue* cue)
+{
+    // In edit mode the cue the operator looks at stays in the view while
+    // another cue starts.
+    WaveformWidget* view = waveformView();
+    if (!view || view->cue() == cue)
+        return;
+    if (!transport()->isCrossfading() && !showMode && view->cue())
+        return;
+    view->setCue(cue);
+    if (showMode)
+        view->setShowMode(true);
+    QList<float> peaks = cue->waveform();
+    if (peaks.isEmpty())
+        peaks = trackListManager->cachedWaveform(cue);
+    if (!peaks.isEmpty())
+        view->setAudioData(peaks);
+    else
+        trackListManager->enqueueWaveformParse(cue, false);
+    view->setPlaybackPosition(cue, registry()->getCurrentPosition());
+}
+
+void MainWindow::onPlaybackStateChanged(bool isPlaying)
+{
+    updatePlayButtonIcon(isPlaying);
+    Cue* current = registry()->getCurrentCue();
+    WaveformWidget* view = waveformView();
+    // Not playing and not paused is a stop, also where the transport keeps
+    // the cue it could not go on with (a device that failed to come back).
+    const bool stopped = !isPlaying && !registry()->isPaused();
+    if (current && !stopped) {
+        if (trackListManager)
+            trackListManager->setCurrentCue(current, isPlaying);
+        if (view)
+            view->setPlaybackPosition(current, registry()->getCurrentPosition());
+        if (cartWidget) {
+            cartWidget->setPlayingCue(current);
+            cartWidget->setCuePaused(current, !isPlaying);
+        }
+        return;
+    }
+    if (trackListManager && !isPlaying)
+        trackListManager->setCurrentCue(nullptr, false);
+    if (view)
+        view->setPlaybackPosition(nullptr, 0);
+    if (cartWidget)
+        cartWidget->clearPlayingCue();
+}
+
+void MainWindow::updatePlayButtonIcon(bool isPlaying)
+{
+    ui->playPasueButton->setText(isPlaying ? QStringLiteral("||") : QStringLiteral("▶"));
+    ui->playPasueButton->setToolTip(isPlaying ? QStringLiteral("暂停") : QStringLiteral("播放"));
+}
+
+void MainWindow::onPlaylistFinished()
+{
+    updatePlayButtonIcon(false);
+    if (cartWidget)
+        cartWidget->clearPlayingCue();
+    if (trackListManager)
+        trackListManager->clearCurrentCue();
+    showStatus(QStringLiteral("播放完成（已暂停）"), 2000);
+}
+
+void MainWindow::updatePlaybackIndicator()
+{
+    if (!playbackIndicator)
+        return;
+    if (const WaveformWidget* view = waveformView(); view && view->isMousePressed())
+        return;
+    const AudioEngine::State state = transport()->getState();
+    playbackIndicator->setPixmap(AppIcons::renderSvg(AppIcons::indicatorSvg(state, indicatorPhase)));
+    if (!indicatorTimer)
+        return;
+    if (state == AudioEngine::Stopped)
+        indicatorTimer->stop();
+    else if (!indicatorTimer->isActive())
+        indicatorTimer->start();
+}
+
+void MainWindow::onPlaybackIndicatorClicked()
+{
+    Cue* cue = transport()->getCurrentCue();
+    if (!cue) {
+        showStatus(QStringLiteral("没有正在播放或暂停的Cue"), 2000);
+        return;
+    }
+    const QList<int> playlists = cue->getPlaylistIds();
+    if (playlists.isEmpty()) {
+        showStatus(QStringLiteral("该Cue不属于任何播放列表"), 2000);
+        return;
+    }
+    if (playlists.first() != currentPlaylistId && playlistManager)
+        playlistManager->selectPlaylist(playlists.first());
+    if (trackListManager) {
+        const int row = trackListManager->model()->rowOfCue(cue);
+        if (row >= 0) {
+            QTableView* table = trackListManager->tableView();
+            const QModelIndex index = trackListManager->model()->index(row, 0);
+            table->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            table->scrollTo(index);
+        }
+    }
+    if (cartMode && cartWidget) {
+        cartWidget->clearSelection();
+        cartWidget->setCurrentCue(cue, true);
+        cartWidget->setPlayingCue(cue);
+    }
+    if (selectedCue) {
+        disconnect(selectedCue, &Cue::loopRangeChanged, this, nullptr);
+        disconnect(selectedCue, &Cue::dataUpdated, this, nullptr);
+        if (selectedCue->isDirty())
+            selectedCue->saveToDatabase(false);
+        selectedCue = nullptr;
+    }
+    onCueSelected(cue);
+    showStatus(QStringLiteral("已跳转到: %1").arg(cue->alias().isEmpty() ? cue->name() : cue->alias()), 2000);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_PageUp:
+        onPrevClicked();
+        return;
+    case Qt::Key_Right:
+    case Qt::Key_PageDown:
+        onNextClicked();
+        return;
+    case Qt::Key_F5:
+        onPlayPauseClicked();
+        return;
+    default:
+        QMainWindow::keyPressEvent(event);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Loop-position commands
+
+Cue* MainWindow::loopCommandCue() const
+{
+    return selectedCue ? selectedCue.data() : registry()->getCurrentCue();
+}
+
+namespace {
+
+qint64 effectiveLoopEnd(const Cue* cue)
+{
+    const qint64 end = cue->loopEndMs();
+    return end >= 1 && end < cue->durationMs() ? end : cue->durationMs();
+}
+
+}  // namespace
+
+void MainWindow::seekToLoopStart()
+{
+    Cue* cue = loopCommandCue();
+    if (!cue || cue->loopStartMs() < 0 || effectiveLoopEnd(cue) <= cue->loopStartMs())
+        return;
+    registry()->seek(cue->loopStartMs());
+    if (WaveformWidget* view = waveformView())
+        view->setPosition(cue->loopStartMs());
+    showStatus(QStringLiteral("跳转到音频起点"), 1500);
+}
+
+void MainWindow::seekToLoopEnd()
+{
+    Cue* cue = loopCommandCue();
+    if (!cue)
+        return;
+    const qint64 end = effectiveLoopEnd(cue);
+    registry()->seek(end);
+    if (WaveformWidget* view = waveformView())
+        view->setPosition(end);
+    showStatus(QStringLiteral("跳转到音频终点"), 1500);
+}
+
+void MainWindow::setLoopStartAtCurrentPosition()
+{
+    Cue* cue = loopCommandCue();
+    WaveformWidget* view = waveformView();
+    if (!cue || !view)
+        return;
+    const qint64 position = view->playheadMs();
+    if (effectiveLoopEnd(cue) <= position) {
+        showStatus(QStringLiteral("音频起点必须小于终点"), 1500);
+        return;
+    }
+    cue->setLoopRange(position, effectiveLoopEnd(cue), false);
+    cue->saveToDatabase(false);
+    showStatus(QStringLiteral("设置音频起点"), 1500);
+    view->update();
+    showLoopRangeInBoxes(cue);
+}
+
+void MainWindow::setLoopEndAtCurrentPosition()
+{
+    Cue* cue = loopCommandCue();
+    WaveformWidget* view = waveformView();
+    if (!cue || !view)
+        return;
+    const qint64 position = view->playheadMs();
+    if (position <= cue->loopStartMs()) {
+        showStatus(QStringLiteral("音频终点必须大于起点"), 1500);
+        return;
+    }
+    cue->setLoopRange(cue->loopStartMs(), position, false);
+    cue->saveToDatabase(false);
+    showStatus(QStringLiteral("设置音频终点 %1 ms").arg(position), 1500);
+    view->update();
+    showLoopRangeInBoxes(cue);
+}
+
+void MainWindow::showLoopRangeInBoxes(Cue* cue)
+{
+    const QList<std::pair<QDoubleSpinBox*, qint64>> boxes = {
+        {loopStartSpin, cue->loopStartMs()},
+        {loopEndSpin, cue->loopEndMs()},
+        {loopDurationSpin, cue->loopEndMs() - cue->loopStartMs()},
+    };
+    for (const auto& [box, ms] : boxes) {
+        if (!box)
+            continue;
+        const QSignalBlocker blocker(box);
+        box->setValue(double(ms) / 1000.0);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Connections of the constructor
+
+void MainWindow::showStatus(const QString& message, int timeoutMs)
+{
+    ui->statusbar->showMessage(message, timeoutMs);
+}
+
+void MainWindow::showEngineError(const QString& message)
+{
+    qWarning() << "[MainWindow] AudioEngine error:" << message;
+    showStatus(QStringLiteral("⚠ ") + message, kEngineErrorTimeoutMs);
+}
+
+WaveformWidget* MainWindow::waveformView() const
+{
+    return ui ? qobject_cast<WaveformWidget*>(ui->waveformWidget) : nullptr;
+}
+
+int MainWindow::loudnessTarget() const
+{
+    return statusControls ? statusControls->loudnessTarget() : SettingsKeys::kLoudnessTargetDefault;
+}
+
+void MainWindow::onWaveformPositionClicked(qlonglong positionMs)
+{
+    if (!selectedCue)
+        return;
+    Cue* current = registry()->getCurrentCue();
+    if (!current) {
+        registry()->seek(positionMs);
+        trackListManager->refreshCueRow(selectedCue);
+        return;
+    }
+    if (current->id() != selectedCue->id()) {
+        trackListManager->refreshCueRow(selectedCue);
+        return;
+    }
+    registry()->seek(positionMs);
+    trackListManager->model()->setPosition(selectedCue, positionMs);
+    trackListManager->refreshCueRow(selectedCue);
+    if (cartMode && cartWidget)
+        cartWidget->updateCueProgress(selectedCue, positionMs);
+}
+
+void MainWindow::onBatchSelectionChanged()
+{
+    if (!batchCue || !trackListManager)
+        return;
+    const QList<Cue*> cues = trackListManager->batchCues();
+    if (cues.isEmpty())
+        return;
+    batchCue->applyTo(cues);
+    auto uniformVolume = [&cues](bool edited, auto volumeOf, int* value) {
+        if (edited)
+            return true;
+        for (const Cue* cue : cues) {
+            if (volumeOf(cue) != volumeOf(cues.first()))
+                return false;
+        }
+        *value = volumeOf(cues.first());
+        return true;
+    };
+    int volumeA = batchCue->volumeA;
+    int volumeB = batchCue->volumeB;
+    batchVolumeAUniform = uniformVolume(batchCue->volumeAModified, [](const Cue* c) { return c->volumeA(); }, &volumeA);
+    batchVolumeBUniform = uniformVolume(batchCue->volumeBModified, [](const Cue* c) { return c->volumeB(); }, &volumeB);
+    batchCue->volumeA = volumeA;
+    batchCue->volumeB = volumeB;
+    updateVolumeValueLabel(0);
+    updateVolumeValueLabel(1);
+}
+
+void MainWindow::onCuesDroppedOnPlaylist(int playlistId, const QList<Cue*>& cues)
+{
+    if (!trackListManager)
+        return;
+    const int copied = trackListManager->pasteCues(cues, playlistId, -1, nullptr);
+    if (copied > 0)
+        showStatus(QStringLiteral("已复制 %1 个Cue到列表尾部").arg(copied), 2000);
+}
+
+// ---------------------------------------------------------------------------
+// Cue editing
+
+void MainWindow::buildLoopControls()
+{
+    fadeInSpin = ui->fadeInSpinBox;
+    fadeOutSpin = ui->fadeOutSpinBox;
+    loopDurationSpin = ui->loopDurationSpinBox;
+    loopStartSpin = ui->loopStartSpinBox;
+    loopEndSpin = ui->loopEndSpinBox;
+    loopRangeLabel = ui->loopDurationLabel;
+    loopStartLockButton = ui->loopStartLockBtn;
+    loopDurationLockButton = ui->loopDurationLockBtn;
+    loopEndLockButton = ui->loopEndLockBtn;
+}
+
+void MainWindow::onCueSelected(Cue* cue)
+{
+    if (!cue) {
+        if (selectedCue) {
+            disconnect(selectedCue, &Cue::loopRangeChanged, this, nullptr);
+            disconnect(selectedCue, &Cue::dataUpdated, this, nullptr);
+        }
+        selectedCue = nullptr;
+        if (WaveformWidget* view = waveformView())
+            view->setCue(nullptr);
+        return;
+    }
+    if (selectedCue == cue)
+        return;
+    if (selectedCue) {
+        disconnect(selectedCue, &Cue::loopRangeChanged, this, nullptr);
+        disconnect(selectedCue, &Cue::dataUpdated, this, nullptr);
+        // Edits reach the database when the operator moves on.
+        if (selectedCue->isDirty())
+            selectedCue->saveToDatabase(false);
+    }
+    selectedCue = cue;
+    loadCueControls(cue);
+    QSettings().setValue(SettingsKeys::kLastSelectedCueId, cue->id());
+}
+
+void MainWindow::loadCueControls(Cue* cue)
+{
+    if (!cue)
+        return;
+    activeVolumeGroup = cue->volumeChoose();
+    updateVolumeGroupLabels();
+    {
+        const QSignalBlocker blockA(ui->volumeHorizontalScrollBar);
+        const QSignalBlocker blockB(ui->volumeHorizontalScrollBar_2);
+        ui->volumeHorizontalScrollBar->setValue(cue->volumeA());
+        ui->volumeHorizontalScrollBar_2->setValue(cue->volumeB());
+    }
+    updateVolumeValueLabel(0);
+    updateVolumeValueLabel(1);
+
+    rampActive = false;
+    appliedCueVolume = cue->volumeChoose() == 1 ? cue->volumeB() : cue->volumeA();
+    volumeRampTimer->stop();
+    if (transport()->getCurrentCue() == cue)
+        transport()->setCueVolume(appliedCueVolume);
+
+    showCueInWaveform(cue);
+    if (trackListManager)
+        trackListManager->refreshCueRow(cue);
+    showLoopRangeInBoxes(cue);
+}
+
+void MainWindow::showCueInWaveform(Cue* cue)
+{
+    WaveformWidget* view = waveformView();
+    if (!view || !cue)
+        return;
+    view->setCue(cue);
+    if (showMode)
+        view->setShowMode(true);
+    QList<float> peaks = trackListManager ? trackListManager->cachedWaveform(cue) : QList<float>();
+    if (peaks.isEmpty())
+        peaks = cue->waveform();
+    if (!peaks.isEmpty())
+        view->setAudioData(peaks);
+}
+
+void MainWindow::onWaveformUpdated(Cue* cue)
+{
+    WaveformWidget* view = waveformView();
+    if (!cue || !view || (view->cue() != cue && selectedCue != cue))
+        return;
+    QList<float> peaks = trackListManager ? trackListManager->cachedWaveform(cue) : QList<float>();
+    if (peaks.isEmpty())
+        peaks = cue->waveform();
+    if (!peaks.isEmpty())
+        view->setAudioData(peaks);
+}
+
+void MainWindow::onBatchModeChanged(bool isBatch)
+{
+    batchMode = isBatch;
+}
+
+void MainWindow::saveAllCues()
+{
+    if (savingAllCues || batchOperationActive)
+        return;
+    savingAllCues = true;
+    const QList<Cue*> cues = registry()->allCues();
+    for (Cue* cue : cues)
+        cue->saveToDatabase(true);
+    savingAllCues = false;
+}
+
+// Not built yet: what the three loop locks do.
+void MainWindow::onLoopStartLockClicked() {}
+void MainWindow::onLoopDurationLockClicked() {}
+void MainWindow::onLoopEndLockClicked() {}
+
+void MainWindow::onEnvelopePointsChanged(QList<EnvelopePoint> points)
+{
+    if (!selectedCue)
+        return;
+    QList<qint64> times;
+    QList<double> values;
+    times.reserve(points.size());
+    values.reserve(points.size());
+    for (const EnvelopePoint& point : std::as_const(points)) {
+        times.append(point.timeMs);
+        values.append(point.value);
+    }
+    selectedCue->setVolumeEnvelope(times, values);
+    selectedCue->setEnvelopeEnabled(true);
+}
+
+void MainWindow::onEnvelopeEnabledChanged(bool enabled)
+{
+    if (selectedCue)
+        selectedCue->setEnvelopeEnabled(enabled);
+}
+
+void MainWindow::onDataSyncNeeded()
+{
+    if (trackListManager)
+        trackListManager->reloadCurrentPlaylist();
+    showStatus(QStringLiteral("数据同步完成"), 2000);
+}
+
+// ---------------------------------------------------------------------------
+// Show mode and volumes
+
+// The views, the registry and the transport learn the mode here. Not built
+// yet: volume A forced for the show, the panels and the settings bar that
+// show mode hides or locks, and the global hotkeys.
+void MainWindow::onShowModeClicked()
+{
+    showMode = true;
+    statusControls->showMode(true);
+    trackListManager->setShowMode(true);
+    if (cartWidget)
+        cartWidget->setShowMode(true);
+    playlistManager->setShowMode(true);
+    registry()->setShowMode(true);
+    transport()->setShowMode(true);
+    if (WaveformWidget* view = waveformView())
+        view->setShowMode(true);
+}
+
+void MainWindow::onEditModeClicked()
+{
+    showMode = false;
+    statusControls->showMode(false);
+    trackListManager->setShowMode(false);
+    if (cartWidget)
+        cartWidget->setShowMode(false);
+    playlistManager->setShowMode(false);
+    registry()->setShowMode(false);
+    transport()->setShowMode(false);
+    if (WaveformWidget* view = waveformView())
+        view->setShowMode(false);
+}
+
+void MainWindow::updateVolumeGroupLabels()
+{
+    ui->label_A->setStyleSheet(activeVolumeGroup == 0 ? ControlStyleSheets::activeVolumeGroupLabel()
+                                                      : ControlStyleSheets::inactiveVolumeGroupLabel());
+    ui->label_B->setStyleSheet(activeVolumeGroup == 1 ? ControlStyleSheets::activeVolumeGroupLabel()
+                                                      : ControlStyleSheets::inactiveVolumeGroupLabel());
+}
+
+void MainWindow::updateVolumeValueLabel(int group)
+{
+    QScrollBar* bar = group == 0 ? ui->volumeHorizontalScrollBar : ui->volumeHorizontalScrollBar_2;
+    QLabel* label = group == 0 ? volumeValueLabelA : volumeValueLabelB;
+    if (!bar || !label)
+        return;
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = bar->sliderPosition();
+    option.sliderValue = bar->value();
+    option.pageStep = bar->pageStep();
+    option.singleStep = bar->singleStep();
+    option.orientation = Qt::Horizontal;
+    option.subControls = QStyle::SC_All;
+    const QRect handle = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+    if (!handle.isValid()) {
+        label->hide();
+        return;
+    }
+    label->setGeometry(handle);
+    const bool uniform = group == 0 ? batchVolumeAUniform : batchVolumeBUniform;
+    label->setText(batchMode && !uniform ? QStringLiteral("∅") : QString::number(bar->value()));
+    label->show();
+    label->raise();
+}
+
+void MainWindow::updateVolumeValueLabels()
+{
+    updateVolumeValueLabel(0);
+    updateVolumeValueLabel(1);
+}
+
+void MainWindow::updateVolumeBarBStyle(bool gray)
+{
+    ui->volumeHorizontalScrollBar_2->setEnabled(!gray);
+    ui->volumeHorizontalScrollBar_2->setStyleSheet(ControlStyleSheets::cueVolumeBar(gray));
+    updateVolumeValueLabel(1);
+}
+
+// Not built yet: the A/B switch of the playing cue with its ramp.
+void MainWindow::onVolumeSwitchClicked() {}
+
+void MainWindow::onMainVolumeChanged(int value)
+{
+    if (mainVolumeResetting)
+        return;
+    registry()->setMainVolume(value);
+    QSettings().setValue(SettingsKeys::kMainVolume, value);
+    showStatus(QStringLiteral("主音量: %1").arg(value), 2000);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == playbackIndicator && event->type() == QEvent::MouseButtonPress) {
+        onPlaybackIndicatorClicked();
+        return true;
+    }
+    if (event->type() == QEvent::Resize) {
+        if (watched == ui->volumeHorizontalScrollBar)
+            updateVolumeValueLabel(0);
+        else if (watched == ui->volumeHorizontalScrollBar_2)
+            updateVolumeValueLabel(1);
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------
+// Loudness normalisation
+
+void MainWindow::applyLufsGain(Cue* cue)
+{
+    if (!cue)
+        return;
+    if (!loudnessCheckBox || !loudnessCheckBox->isChecked()) {
+        transport()->setLufsGain(0.0);
+        lufsPendingCueId = -1;
+        return;
+    }
+    if (const auto cached = lufsGainCache.constFind(cue->id()); cached != lufsGainCache.constEnd()) {
+        lufsPendingCueId = -1;
+        transport()->setLufsGain(cached.value());
+        return;
+    }
+    if (LoudnessGain::isMeasured(cue->lufs())) {
+        const double gain = LoudnessGain::gainDb(loudnessTarget(), cue->lufs());
+        lufsGainCache.insert(cue->id(), gain);
+        lufsPendingCueId = -1;
+        transport()->setLufsGain(gain);
+        return;
+    }
+    // Not measured yet: played as it is until its measurement is in.
+    transport()->setLufsGain(0.0);
+}
+
+// Not built yet: measuring the table's cues in the background; until then
+// only cues measured before get a gain.
+void MainWindow::startLufsScan() {}
+
+void MainWindow::stopLufsScan()
+{
+    lufsGainCache.clear();
+}
+
+void MainWindow::prefillLufsGains()
+{
+    if (!loudnessCheckBox || !loudnessCheckBox->isChecked() || !trackListManager)
+        return;
+    const int target = loudnessTarget();
+    for (Cue* cue : trackListManager->cues()) {
+        if (cue && !lufsGainCache.contains(cue->id()) && LoudnessGain::isMeasured(cue->lufs()))
+            lufsGainCache.insert(cue->id(), LoudnessGain::gainDb(target, cue->lufs()));
+    }
+}
+
+void MainWindow::recomputeLufsGains(int target)
+{
+    if (!trackListManager)
+        return;
+    for (Cue* cue : trackListManager->cues()) {
+        if (cue && LoudnessGain::isMeasured(cue->lufs()))
+            lufsGainCache.insert(cue->id(), LoudnessGain::gainDb(target, cue->lufs()));
+    }
+}
+
+// Not built yet: the maintenance tasks (nothing of the window runs them).
+void MainWindow::checkAndClearCorruptedWaveformData() {}
+void MainWindow::onFixAllDurations() {}
+
+// ---------------------------------------------------------------------------
+// Shortcuts and device input
+
+// Not built yet: key shortcuts, device buttons and show mode's global
+// hotkeys for the transport slots.
+void MainWindow::setupShortcuts() {}
+void MainWindow::onDeviceButtonPressed(const QString& identifier)
+{
+    Q_UNUSED(identifier);
+}
+void MainWindow::registerShowModeGlobalHotkeys() {}
+void MainWindow::onGlobalHotkeyTriggered(QString id)
+{
+    Q_UNUSED(id);
+}
+
+// ---------------------------------------------------------------------------
+// Last state, cart mode and recordings
+
+void MainWindow::saveLastPlayback()
+{
+    QSettings settings;
+    Cue* current = registry()->getCurrentCue();
+    settings.setValue(SettingsKeys::kLastPlaylistId, currentPlaylistId);
+    settings.setValue(SettingsKeys::kLastCueId, current ? current->id() : -1);
+    settings.setValue(SettingsKeys::kLastPosition, registry()->getCurrentPosition());
+}
+
+void MainWindow::saveLastSelection()
+{
+    QSettings settings;
+    settings.setValue(SettingsKeys::kLastSelectedPlaylistId, currentPlaylistId);
+    settings.setValue(SettingsKeys::kLastSelectedCueId, selectedCue ? selectedCue->id() : -1);
+}
+
+// Not built yet: the restore of the last playing cue and its position.
+void MainWindow::restoreLastPlayback() {}
+
+void MainWindow::restoreLastSelection()
+{
+    QSettings settings;
+    const int playlistId =
+        settings.value(SettingsKeys::kLastSelectedPlaylistId, SettingsKeys::kLastSelectedPlaylistIdDefault).toInt();
+    const int cueId = settings.value(SettingsKeys::kLastSelectedCueId, SettingsKeys::kLastSelectedCueIdDefault).toInt();
+    if (playlistId == -1 || !playlistManager)
+        return;
+    if (!playlistManager->hasPlaylist(playlistId)) {
+        // The first playlist the tree shows (it shows no group headers).
+        const QAbstractItemModel* model = ui->playlistGroup->model();
+        if (model && model->rowCount() > 0)
+            playlistManager->selectPlaylist(
+                model->index(0, 0).data(GroupedPlaylistManager::PlaylistIdRole).toInt());
+        return;
+    }
+    playlistManager->selectPlaylist(playlistId);
+    QTimer::singleShot(500, this, [this, cueId] {
+        if (!trackListManager || trackListManager->rowCount() == 0)
+            return;
+        Cue* cue = registry()->getCue(cueId);
+        if (!cue || trackListManager->rowOfCue(cue) < 0)
+            cue = trackListManager->cueAt(0);
+        trackListManager->selectCue(cue);
+    });
+}
+
+void MainWindow::setCartMode(bool on)
+{
+    if (!on)
+        return;
+    // Not built yet: the switch to the cart grid; the table stays and says so.
+    const QSignalBlocker blocker(cartModeButton);
+    cartModeButton->setChecked(false);
+    showStatus(QStringLiteral("卡片模式尚未就绪"), 3000);
+}
+
+void MainWindow::updateCartButton()
+{
+    if (!cartModeButton)
+        return;
+    cartModeButton->setText(cartMode ? QStringLiteral("列表") : QStringLiteral("卡片"));
+    cartModeButton->setStyleSheet(
+        cartMode ? QStringLiteral("QPushButton { background-color: #1a6cb8; color: #90c0e8; border: none;"
+                                  " border-radius: 3px; padding: 0px 8px; font-size: 12px; font-weight: bold; }")
+                 : QStringLiteral("QPushButton { background-color: #3a3a3a; color: #999999;"
+                                  " border: 1px solid #444444; border-radius: 3px; padding: 0px 8px;"
+                                  " font-size: 12px; }\n"
+                                  "QPushButton:hover { background-color: #444444; color: #cccccc; }"));
+}
+
+void MainWindow::openRecordingDialog()
+{
+    RecordingDialog dialog(this);
+    connect(&dialog, &RecordingDialog::recordingsConfirmed, this, &MainWindow::onRecordingsConfirmed);
+    dialog.move(geometry().center() - QPoint(449, 299));
+    dialog.exec();
+}
+
+void MainWindow::onRecordingsConfirmed(QStringList filePaths)
+{
+    if (filePaths.isEmpty() || !playlistManager || !trackListManager)
+        return;
+    CueManager* cues = registry();
+    // The tree shows every playlist that is not a group header.
+    if (ui->playlistGroup->model()->rowCount() == 0
+        && playlistManager->addPlaylist(QStringLiteral("新播放列表")) < 0) {
+        QMessageBox::warning(this, QStringLiteral("提示"), QStringLiteral("创建播放列表失败"));
+        return;
+    }
+    const int playlistId = playlistManager->currentPlaylistId();
+    if (playlistId < 1) {
+        QMessageBox::warning(this, QStringLiteral("提示"), QStringLiteral("请先选中一个播放列表"));
+        return;
+    }
+
+    const QList<int> before = cues->getPlaylistCueIds(playlistId);
+    int insertAt = int(before.size());
+    if (selectedCue && before.contains(selectedCue->id()))
+        insertAt = int(before.indexOf(selectedCue->id())) + 1;
+
+    QList<int> newIds;
+    for (const QString& path : std::as_const(filePaths)) {
+        Cue* cue = cues->createCue(path);
+        if (cue && cues->addCueToPlaylist(cue, playlistId, -1))
+            newIds.append(cue->id());
+    }
+    if (newIds.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("提示"), QStringLiteral("录音文件导入失败"));
+        return;
+    }
+    if (insertAt < before.size()) {
+        QList<int> order = cues->getPlaylistCueIds(playlistId);
+        for (int id : std::as_const(newIds))
+            order.removeAll(id);
+        for (int i = 0; i < newIds.size(); ++i)
+            order.insert(insertAt + i, newIds[i]);
+        cues->setPlaylistOrder(playlistId, order);
+    }
+
+    trackListManager->loadPlaylist(playlistId);
+    prefillLufsGains();
+
+    // Sequencing goes on over the new content of the table.
+    const QList<Cue*> shown = tableCues();
+    if ((cues->isPlaying() || !cues->getPlaylist().isEmpty()) && !shown.isEmpty()) {
+        Cue* current = cues->getCurrentCue();
+        cues->setPlaylist(shown);
+        cues->setCurrentIndex(std::max<int>(0, current ? int(shown.indexOf(current)) : 0));
+    }
+
+    QItemSelectionModel* selection = trackListManager->tableView()->selectionModel();
+    selection->clearSelection();
+    Cue* last = nullptr;
+    for (int id : std::as_const(newIds)) {
+        Cue* cue = cues->getCue(id);
+        const int row = trackListManager->rowOfCue(cue);
+        if (row < 0)
+            continue;
+        selection->select(trackListManager->model()->index(row, 0),
+                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        last = cue;
+    }
+    selectedCue = last;
+    showStatus(QStringLiteral("已导入 %1 个录音到当前播放列表").arg(newIds.size()), 3000);
 }
