@@ -1,6 +1,7 @@
 #include "app/SettingsWidget.h"
 
 #include "app/AppConstants.h"
+#include "app/ControlStyleSheets.h"
 #include "model/BatchCue.h"
 #include "model/Cue.h"
 
@@ -84,6 +85,14 @@ void showValue(QDoubleSpinBox* box, double value)
         box->setValue(value);
 }
 
+// The look a box was handed over with; the plain one of the bar for a box
+// that came without one.
+QString normalStyleSheet(const QWidget* box)
+{
+    const QString sheet = box->property("normalStyleSheet").toString();
+    return sheet.isEmpty() ? kSpinBoxNormalStyle : sheet;
+}
+
 template <typename Widget>
 void setStyle(const QPointer<Widget>& widget, const QString& sheet)
 {
@@ -115,18 +124,6 @@ Cue* SettingsWidget::boundCue() const
 QMenu* SettingsWidget::colorMenuWidget() const
 {
     return colorMenu;
-}
-
-QString SettingsWidget::volumeBarStyleSheet(bool dimmed)
-{
-    return QStringLiteral(
-               "QScrollBar:horizontal { border: none; background: #444444; height: 8px; border-radius: 4px;"
-               " margin: 0px; }"
-               "QScrollBar::handle:horizontal { background: %1; border: none; border-radius: 4px;"
-               " min-width: 16px; }"
-               "QScrollBar::sub-line:horizontal, QScrollBar::add-line:horizontal { border: none;"
-               " background: none; width: 0px; }")
-        .arg(dimmed ? QStringLiteral("#666666") : QStringLiteral("#2196F3"));
 }
 
 qint64 SettingsWidget::fadeRoomMs(const Cue& cue)
@@ -678,7 +675,7 @@ void SettingsWidget::setReadOnly(bool readOnly)
         if (!box)
             continue;
         box->setEnabled(enabled);
-        box->setStyleSheet(readOnly ? kSpinBoxDimStyle : box->property("normalStyleSheet").toString());
+        box->setStyleSheet(readOnly ? kSpinBoxDimStyle : normalStyleSheet(box));
     }
 
     for (const QPointer<QCheckBox>& box : {fadeCheckBox, volumeEnvelopeCheckBox, panCheckBox}) {
@@ -692,7 +689,7 @@ void SettingsWidget::setReadOnly(bool readOnly)
         if (!bar)
             continue;
         bar->setEnabled(enabled);
-        bar->setStyleSheet(volumeBarStyleSheet(readOnly));
+        bar->setStyleSheet(ControlStyleSheets::cueVolumeBar(readOnly));
     }
 
     setEnabled(colorButton, enabled);
@@ -704,8 +701,7 @@ void SettingsWidget::setReadOnly(bool readOnly)
         if (!box)
             continue;
         box->setEnabled(fadeBoxesEnabled);
-        box->setStyleSheet(fadeBoxesEnabled ? box->property("normalStyleSheet").toString()
-                                            : kDoubleSpinBoxDimStyle);
+        box->setStyleSheet(fadeBoxesEnabled ? normalStyleSheet(box) : kDoubleSpinBoxDimStyle);
     }
 
     for (const QPointer<QLabel>& label : {fadeInLabel, fadeOutLabel, loopDurationLabel, label_3, label_5,
@@ -717,13 +713,13 @@ void SettingsWidget::applyControlStyles(bool dimmed)
 {
     if (preDurationSpinBox) {
         preDurationSpinBox->setEnabled(!dimmed);
-        preDurationSpinBox->setStyleSheet(dimmed ? kSpinBoxDimStyle : kSpinBoxNormalStyle);
+        preDurationSpinBox->setStyleSheet(dimmed ? kSpinBoxDimStyle : normalStyleSheet(preDurationSpinBox));
     }
     setStyle(label_3, dimmed ? kLabelDimStyle : kLabelNormalStyle);
     setStyle(label_5, dimmed ? kLabelDimStyle : kLabelNormalStyle);
     if (volumeHorizontalScrollBar_2) {
         volumeHorizontalScrollBar_2->setEnabled(!dimmed);
-        volumeHorizontalScrollBar_2->setStyleSheet(volumeBarStyleSheet(dimmed));
+        volumeHorizontalScrollBar_2->setStyleSheet(ControlStyleSheets::cueVolumeBar(dimmed));
     }
 }
 

@@ -54,8 +54,6 @@ public:
     // The two envelope switches with their captions.
     void applyEnvelopeStyles(bool dimmed);
 
-    // Style sheet of a cue volume bar: a blue handle, or a grey one when dimmed.
-    static QString volumeBarStyleSheet(bool dimmed);
     // Fade times are limited to what fits into the part of the file that
     // plays; -1 when that part is not known yet (no duration).
     static qint64 fadeRoomMs(const Cue& cue);
