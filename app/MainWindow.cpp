@@ -16,7 +16,6 @@
 #include "lists/SongTableModel.h"
 #include "lists/TrackListManager.h"
 #include "lists/WaveformParseQueue.h"
-#include "model/BatchCue.h"
 #include "model/DatabaseManager.h"
 #include "model/DatabaseTransaction.h"
 #include "platform/PlatformShell.h"
@@ -2005,6 +2004,9 @@ void MainWindow::updateVolumeValueLabel(int group)
     option.pageStep = bar->pageStep();
     option.singleStep = bar->singleStep();
     option.orientation = Qt::Horizontal;
+    // The bars' style sheet is for horizontal bars: without this state the
+    // style measures a handle of another size than the one drawn.
+    option.state |= QStyle::State_Horizontal;
     option.subControls = QStyle::SC_All;
     const QRect handle = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
     if (!handle.isValid()) {
