@@ -951,7 +951,9 @@ void MainWindow::onPlaylistSwitched(int playlistId)
     } else {
         trackListManager->loadPlaylist(-1);
     }
-    selectedCue = nullptr;
+    // The bar lets go of the cue too: it is not in the table any more. The
+    // waveform view keeps what it shows (in show mode, the playing cue).
+    releaseSelectedCue();
     if (cartMode && cartWidget) {
         cartWidget->clearSelection();
         cartWidget->setCues(trackListManager->cues());
@@ -1398,19 +1400,26 @@ void MainWindow::onCueSelected(Cue* cue)
 
 void MainWindow::clearSelectedCue()
 {
+    releaseSelectedCue();
+    if (WaveformWidget* view = waveformView())
+        view->setCue(nullptr);
+}
+
+void MainWindow::releaseSelectedCue()
+{
     // The cue left is not saved here: an empty selection is often only the
     // table being reloaded.
     if (selectedCue)
         disconnectCueSignals(selectedCue);
     selectedCue = nullptr;
+    if (batchMode)
+        return;  // the bar edits the batch
     settingsWidget->setCue(nullptr);
     ui->setWidget->setEnabled(false);
     settingsWidget->setReadOnly(true);
     settingsWidget->applyControlStyles(false);
     updateVolumeBarBStyle(true);
     setLoopBoxesUsable(false);
-    if (WaveformWidget* view = waveformView())
-        view->setCue(nullptr);
 }
 
 void MainWindow::setLoopBoxesUsable(bool usable)

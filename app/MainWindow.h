@@ -158,7 +158,10 @@ private:
 
     // Cue editing: the settings bar, the loop boxes and batch edits
     void buildLoopControls();
+    // No cue selected: the bar and the loop boxes let go of it; clearing
+    // also empties the waveform view.
     void clearSelectedCue();
+    void releaseSelectedCue();
     void loadCueControls(Cue* cue);
     void connectCueSignals(Cue* cue);
     void disconnectCueSignals(Cue* cue);
