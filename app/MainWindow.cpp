@@ -1608,9 +1608,9 @@ void MainWindow::enterBatchMode()
     delete batchSession;
     batchSession = new BatchEditSession(trackListManager ? trackListManager->batchCues() : QList<Cue*>(), this);
 
-    ui->setWidget->setEnabled(true);
+    // Show mode keeps the bar read-only, for a multi-selection too.
+    ui->setWidget->setEnabled(!showMode);
     settingsWidget->setBatchSource(batchSession->batch());
-    // Show mode keeps the bar read-only, a multi-selection too.
     settingsWidget->setReadOnly(showMode);
     updateVolumeBarBStyle(showMode);
     updateVolumeValueLabels();

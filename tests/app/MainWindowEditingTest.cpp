@@ -56,8 +56,10 @@ private Q_SLOTS:
     void showModeForcesVolumeA();
     void restartInShowModeKeepsTheChoices();
     void showModeLocksTheBar();
+    void aBatchInShowModeIsReadOnly();
     void switchRampsThePlayingCue();
     void switchWithoutAPlayingCue();
+    void aRampEndsWhenAnotherCueStarts();
     void doubleClicksResetTheVolumes();
     void doubleClickInBatchModeReachesTheBatch();
 };
@@ -398,6 +400,18 @@ void MainWindowEditingTest::showModeLocksTheBar()
     QVERIFY(statusButton(QStringLiteral("设置"))->isEnabled());
 }
 
+void MainWindowEditingTest::aBatchInShowModeIsReadOnly()
+{
+    QTest::mouseClick(statusButton(QStringLiteral("演出")), Qt::LeftButton);
+    selectRows(0, 2);
+    QVERIFY(!f.widget<QWidget>("setWidget")->isEnabled());
+    QVERIFY(!f.widget<QWidget>("preDurationSpinBox")->isEnabled());
+    QVERIFY(!bar(0)->isEnabled());
+    f.clickRow(0);
+    QVERIFY(!f.widget<QWidget>("setWidget")->isEnabled());
+    QVERIFY(!f.widget<QWidget>("loopStartSpinBox")->isEnabled());
+}
+
 void MainWindowEditingTest::switchRampsThePlayingCue()
 {
     setCueVolumes({{80, 20, 0}, {30, 60, 0}, {80, 20, 0}});
@@ -435,6 +449,23 @@ void MainWindowEditingTest::switchRampsThePlayingCue()
     QVERIFY(reached > 20 && reached < 80);
     QTRY_COMPARE(f.transport()->cueVolume(), 20);
     QCOMPARE(a()->volumeChoose(), 1);
+}
+
+void MainWindowEditingTest::aRampEndsWhenAnotherCueStarts()
+{
+    QSettings().setValue(SettingsKeys::kVolumeSwitchDuration, 1.0);
+    f.close();
+    f.open();
+    f.showPlaylist(f.firstPlaylist);
+    setCueVolumes({{80, 20, 0}, {30, 60, 0}, {80, 20, 0}});
+    f.clickRow(0);
+    play();
+    pressSwitch();
+    QTest::mouseClick(f.button("nextButton"), Qt::LeftButton);
+    QTRY_COMPARE(f.playingCue(), b());
+    // B plays at its own level, not at the end of A's ramp.
+    QTest::qWait(1200);
+    QCOMPARE(f.transport()->cueVolume(), 30);
 }
 
 void MainWindowEditingTest::switchWithoutAPlayingCue()
