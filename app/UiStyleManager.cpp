@@ -7,6 +7,7 @@
 #include <QPalette>
 #include <QScrollBar>
 #include <QTableView>
+#include <QToolTip>
 #include <QTreeView>
 
 namespace {
@@ -44,6 +45,9 @@ void UiStyleManager::applyApplicationStyle()
     palette.setColor(QPalette::Button, QColor(0x3c, 0x3c, 0x3c));
     palette.setColor(QPalette::Link, QColor(0x00, 0x96, 0xff));
     palette.setColor(QPalette::LinkVisited, QColor(0x00, 0x78, 0xc8));
+    // Tool tips would otherwise keep the light yellow of the standard palette.
+    palette.setColor(QPalette::ToolTipBase, QColor(0x2b, 0x2b, 0x2b));
+    palette.setColor(QPalette::ToolTipText, QColor(0xdd, 0xdd, 0xdd));
 
     const QColor disabledText(0x64, 0x64, 0x64);
     palette.setColor(QPalette::Disabled, QPalette::WindowText, disabledText);
@@ -52,6 +56,7 @@ void UiStyleManager::applyApplicationStyle()
     palette.setColor(QPalette::Disabled, QPalette::PlaceholderText, disabledText);
 
     QApplication::setPalette(palette);
+    QToolTip::setPalette(palette);
     QApplication::setStyle(QStringLiteral("Fusion"));
 }
 

@@ -170,10 +170,21 @@ void AudioEngine::resetForNewCue(bool finishAtEndArg)
     m_loopJustApplied = false;
     m_passCounted = false;
     m_endedWithoutSound = false;
+    m_outputFailed = false;
     m_stuckTicks = 0;
     loopCounter = 0;
     finishAtEnd = finishAtEndArg;
     m_handoverPending = false;
+}
+
+void AudioEngine::followPlayMode(bool finishAtEndArg, bool autoAdvanceArg)
+{
+    if (m_currentCue) {
+        loopCounter = 0;
+        finishAtEnd = finishAtEndArg;
+    }
+    autoAdvance = autoAdvanceArg;
+    m_queuedFinishAtEnd = finishAtEndArg;
 }
 
 void AudioEngine::enterCrossfadedCue(Cue* cue)
@@ -434,6 +445,7 @@ void AudioEngine::stop()
     m_queuedCue = nullptr;
     m_crossfadeSeen = false;
     m_endedWithoutSound = false;
+    m_outputFailed = false;
     Q_EMIT stateChanged(Stopped);
     Q_EMIT playbackFinished();
 }
@@ -689,6 +701,7 @@ void AudioEngine::recoverStalledDevice(qint64 positionMs)
 
 void AudioEngine::outputFailed()
 {
+    m_outputFailed = true;
     m_state = Stopped;
     m_loopCheckTimer->stop();
     cancelPauseFade();

@@ -52,6 +52,8 @@ public:
     // Volume: output gain = (main/100)^1.5 x (cue/100)^1.5 x 10^(dB/20), 0..2
     void setMainVolume(int volume);
     void setCueVolume(int volume);
+    // The volume (0..100) of the current cue in force now.
+    int cueVolume() const { return m_cueVolume; }
     void setLufsGain(double gainDb);
     void applyVolume();
 
@@ -96,6 +98,14 @@ public:
     // The cue that ended last could not produce any sound: nothing of it
     // could be decoded (or nothing where it starts), or it failed to start.
     bool endedWithoutSound() const { return m_endedWithoutSound; }
+    // The output could not be (re)started: the transport is Stopped and keeps
+    // its cue until it is started again.
+    bool hasOutputFailed() const { return m_outputFailed; }
+
+    // The play mode changed: the cue being played (or paused) and the one
+    // queued behind a running crossfade follow the new rules. finishAtEnd
+    // ends after one pass; autoAdvance hands over to the next cue.
+    void followPlayMode(bool finishAtEndArg, bool autoAdvanceArg);
 
     // Written by CueManager before every start and when the play mode changes.
     int loopCounter = 0;       // passes of the loop region completed (custom modes)
@@ -171,6 +181,7 @@ private:
     bool m_handoverPending = false;
     bool m_crossfadeSeen = false;
     bool m_endedWithoutSound = false;
+    bool m_outputFailed = false;
     // The crossfade window of the running pass has been dealt with (the pass
     // is counted); later ticks of the same pass leave it alone.
     bool m_passCounted = false;

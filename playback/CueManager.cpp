@@ -666,12 +666,13 @@ void CueManager::setPlayMode(PlayMode mode)
     if (mode == m_playMode)
         return;
     m_playMode = mode;
-    if (m_audioEngine->getState() == AudioEngine::Playing) {
-        // The running cue follows the new mode at once.
-        m_audioEngine->loopCounter = 0;
-        m_audioEngine->autoAdvance = mode != Custom;
-        m_audioEngine->finishAtEnd = mode < Custom;
-    }
+    // The running (or paused) cue, and one queued behind a crossfade, follow
+    // the new mode at once.
+    m_audioEngine->followPlayMode(mode < Custom, mode != Custom);
+    // The cue decoded ahead is the one that follows under the new mode.
+    Cue* following = followingCue();
+    if (following && following != m_audioEngine->getCurrentCue())
+        m_audioEngine->prioritizePreload(following);
     Q_EMIT playModeChanged(mode);
 }
 
@@ -757,8 +758,9 @@ void CueManager::onAudioEngineStateChanged(AudioEngine::State state)
         break;
     case AudioEngine::Stopped:
         // The end of one cue inside a running playlist is not a stop; the end
-        // report decides what follows.
-        if (m_stopRequested || m_playOrder.isEmpty()) {
+        // report decides what follows. An output that could not be brought
+        // back is: nothing sounds until the operator starts again.
+        if (m_stopRequested || m_playOrder.isEmpty() || m_audioEngine->hasOutputFailed()) {
             m_playing = false;
             Q_EMIT playbackStateChanged(false);
         }

@@ -44,6 +44,8 @@ public:
     // Registry
     Cue* getCue(int cueId) const;
     Cue* getOrLoadCue(int cueId);
+    // Every registered cue, in ascending id order.
+    QList<Cue*> allCues() const { return m_cues.values(); }
     Cue* createCue(const QString& filePath);
     // A cue for the file with the new-cue template applied, neither stored
     // nor registered (the caller owns it; registerCue() once it is stored);

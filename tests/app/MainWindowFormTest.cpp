@@ -1,5 +1,7 @@
-#include "app/MainWindow.h"
+#include "ui_MainWindow.h"
+
 #include "app/MinSecSpinBox.h"
+#include "app/UiStyleManager.h"
 #include "waveform/WaveformWidget.h"
 
 #include <QAbstractItemView>
@@ -100,7 +102,8 @@ class MainWindowFormTest : public QObject {
     Q_OBJECT
 
 private:
-    MainWindow* m_window = nullptr;
+    QMainWindow* m_window = nullptr;
+    Ui_MainWindow m_form;
 
     template <typename T = QWidget>
     T* widget(const QString& name) const
@@ -130,7 +133,11 @@ private Q_SLOTS:
 
 void MainWindowFormTest::initTestCase()
 {
-    m_window = new MainWindow;
+    // The form on its own, as the window's constructor builds it first; the
+    // window's own changes are tested with the window.
+    UiStyleManager::applyApplicationStyle();
+    m_window = new QMainWindow;
+    m_form.setupUi(m_window);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
 }
@@ -143,7 +150,7 @@ void MainWindowFormTest::cleanupTestCase()
 void MainWindowFormTest::windowFrame()
 {
     QCOMPARE(m_window->objectName(), QStringLiteral("MainWindow"));
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("Corvelle"));
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("一款面向婚礼、剧场、晚会、话剧的音频实时处理播放软件"));
     QCOMPARE(m_window->size(), QSize(1171, 672));
     QCOMPARE(m_window->minimumWidth(), 1171);
     QCOMPARE(m_window->menuWidget(), nullptr);

@@ -44,6 +44,10 @@ private Q_SLOTS:
     void playCueOfThePlayingCueRestartsIt();
     void showModeStartsAtTheLoopStart();
     void modeChangeAppliesToTheRunningCue();
+    void modeChangeWhilePausedAppliesOnResume();
+    void modeChangeDecodesTheCueThatNowFollows_data();
+    void modeChangeDecodesTheCueThatNowFollows();
+    void failedDeviceRecoveryStopsTheRegistry();
     void emptyPlaylistStartsNothing();
     void nullEntriesDoNotSkipForever();
 };
@@ -385,6 +389,84 @@ void PlayModesTest::modeChangeAppliesToTheRunningCue()
     QCOMPARE(runFirstCue(false), 2);
     QCOMPARE(finished, 1);
     QCOMPARE(starts.size(), 1);
+}
+
+void PlayModesTest::modeChangeWhilePausedAppliesOnResume()
+{
+    // A cue paused in ListLoop (once to its end), resumed in Custom: it
+    // plays its region twice, as its loop count says, and the list stops.
+    const QList<Cue*> cues = threeCues(1000, 8000, 2);
+    f.transport->setPauseFadeEnabled(false);
+    manager->setPlaylist(cues);
+    manager->playPlaylist();
+    f.run();
+    manager->pausePlaylist();
+    QCOMPARE(f.transport->getState(), AudioEngine::Paused);
+    manager->setPlayMode(CueManager::Custom);
+    manager->playPlaylist();
+    QCOMPARE(f.transport->getState(), AudioEngine::Playing);
+    QCOMPARE(runFirstCue(false), 2);
+    QCOMPARE(finished, 1);
+    QCOMPARE(starts.size(), 1);
+}
+
+void PlayModesTest::modeChangeDecodesTheCueThatNowFollows_data()
+{
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<int>("decodedAhead");  // index into the order; -1: none
+
+    QTest::newRow("random to list loop") << int(CueManager::Random) << int(CueManager::ListLoop) << 1;
+    QTest::newRow("custom to custom list loop") << int(CueManager::Custom) << int(CueManager::CustomListLoop) << 1;
+    QTest::newRow("list loop to single loop") << int(CueManager::ListLoop) << int(CueManager::SingleLoop) << -1;
+}
+
+void PlayModesTest::modeChangeDecodesTheCueThatNowFollows()
+{
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(int, decodedAhead);
+
+    const QList<Cue*> cues = threeCues(0, 0, 1);
+    manager->setPlayMode(CueManager::PlayMode(from));
+    manager->setPlaylist(cues);
+    manager->playPlaylist();
+    f.run();
+    f.fake->prioritized.clear();
+    manager->setPlayMode(CueManager::PlayMode(to));
+    if (decodedAhead < 0)
+        QVERIFY(f.fake->prioritized.isEmpty());
+    else
+        QCOMPARE(f.fake->prioritized, (QList<Cue*>{cues[decodedAhead]}));
+}
+
+void PlayModesTest::failedDeviceRecoveryStopsTheRegistry()
+{
+    const QList<Cue*> cues = threeCues(0, 0, 1);
+    manager->setPlaylist(cues);
+    manager->playPlaylist();
+    f.run();
+    QVERIFY(manager->isPlaying());
+    QSignalSpy states(manager.get(), &CueManager::playbackStateChanged);
+    f.fake->reinitSucceeds = false;
+    f.fake->deviceStalled = true;
+    for (int i = 0; i <= AudioEngine::kStuckTickLimit; ++i)
+        f.tick();
+    QCOMPARE(f.fake->reinitCalls, 1);
+    QCOMPARE(f.transport->getState(), AudioEngine::Stopped);
+    QVERIFY(!manager->isPlaying());
+    QVERIFY(!manager->isPaused());
+    QCOMPARE(states.size(), 1);
+    QCOMPARE(states.first().first().toBool(), false);
+    QCOMPARE(finished, 0);
+    QCOMPARE(starts.size(), 1);
+
+    // The next start plays again.
+    f.fake->reinitSucceeds = true;
+    f.fake->deviceStalled = false;
+    manager->playPlaylist();
+    QVERIFY(manager->isPlaying());
+    QCOMPARE(f.transport->getState(), AudioEngine::Playing);
 }
 
 void PlayModesTest::emptyPlaylistStartsNothing()

@@ -1,0 +1,254 @@
+// Press to sound through the main window, as the operator gets it: from a
+// real click on the play button (QTest::mouseClick, press and release) to
+// the first block with sound that the device callback renders.
+//   1. a cue whose file the preload cache holds, on a running device;
+//   2. a 10-minute MP3 that nothing has decoded yet.
+// The baseline, measured in the same run on the same device, is the
+// transport's own start of the same cue (AudioEngine::play), without the
+// window. The SDL audio driver comes from SDL_AUDIODRIVER: "disk" paces
+// itself like a device with a 512-frame period, a PulseAudio null sink
+// measures the real path.
+#include "BenchAudio.h"
+#include "app/MainWindow.h"
+#include "app/Startup.h"
+#include "model/Cue.h"
+#include "model/DatabaseManager.h"
+#include "model/PlaylistGroup.h"
+#include "playback/AudioEngine.h"
+#include "playback/AudioOutputDevice.h"
+#include "playback/CueManager.h"
+#include "playback/PlaybackEngine.h"
+#include "settings/SettingsKeys.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTreeView>
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr double kPeriodMs = AudioOutputDevice::kPeriodFrames * 1000.0 / AudioOutputDevice::kSampleRate;
+
+void settle(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        QCoreApplication::processEvents();
+        QThread::msleep(1);
+    }
+}
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        settle(5);
+    }
+    return true;
+}
+
+// Runs start() and spins until a rendered block has sound: ms, or -1.
+double toSoundMs(PlaybackEngine& engine, const std::function<void()>& start)
+{
+    QElapsedTimer timer;
+    timer.start();
+    start();
+    while (engine.getPeakLevel() <= 0.0f) {
+        if (timer.elapsed() > 5000)
+            return -1.0;
+    }
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void report(const char* what, std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    double sum = 0.0;
+    for (double v : ms)
+        sum += v;
+    std::printf("  %-46s min %6.2f  median %6.2f  mean %6.2f  max %6.2f ms  (%zu runs)\n", what, ms.front(),
+                ms[ms.size() / 2], sum / double(ms.size()), ms.back(), ms.size());
+}
+
+int storePlaylist(const QString& name, const QString& file, qint64 durationMs)
+{
+    PlaylistGroup group;
+    group.name = name;
+    int sortOrder = 0;
+    DatabaseManager* db = DatabaseManager::instance();
+    db->getNextGroupSortOrder(sortOrder);
+    if (!db->insertPlaylistGroup(group, sortOrder))
+        return -1;
+    Cue cue(-1, name, file);
+    cue.setDuration(durationMs);
+    cue.setLoopRange(0, durationMs, true);
+    cue.setWaveform(QList<float>(Cue::kWaveformTargetPoints, 0.5f));
+    if (!cue.saveToDatabase(true) || !db->insertPlaylistSong(group.id, cue.id(), 0))
+        return -1;
+    return group.id;
+}
+
+void clickTreeRow(QTreeView* tree, int playlistId)
+{
+    QAbstractItemModel* model = tree->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const QModelIndex index = model->index(row, 0);
+        if (index.data(Qt::UserRole).toInt() == playlistId)
+            QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(index).center());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (!qEnvironmentVariableIsSet("SDL_DISKAUDIOFILE"))
+        qputenv("SDL_DISKAUDIOFILE", "/dev/null");  // only the disk driver reads it
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir dir;
+    // Private settings and data: the bench must not touch the user's.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
+    QApplication app(argc, argv);
+    Startup::setApplicationNames();
+    Startup::limitGlobalThreadPool();
+
+    const QString shortFile = dir.filePath("short.flac");
+    const QString longFile = dir.filePath("ten-minutes.mp3");
+    std::printf("Making test files...\n");
+    std::fflush(stdout);
+    if (!BenchAudio::makeNoiseFile(shortFile, 30, {"-c:a", "flac"})
+        || !BenchAudio::makeNoiseFile(longFile, 600, {"-c:a", "libmp3lame", "-b:a", "192k"})) {
+        std::fprintf(stderr, "ffmpeg failed\n");
+        return 1;
+    }
+    if (!DatabaseManager::instance()->initialize(dir.filePath("bench.db"))) {
+        std::fprintf(stderr, "database could not be opened\n");
+        return 1;
+    }
+    const int shortList = storePlaylist(QStringLiteral("preloaded"), shortFile, 30000);
+    const int longList = storePlaylist(QStringLiteral("cold"), longFile, 600000);
+    {
+        QSettings settings;
+        settings.setValue(SettingsKeys::kLastSelectedPlaylistId, shortList);
+        settings.setValue(SettingsKeys::kMainVolume, 100);
+    }
+
+    MainWindow window;
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        std::fprintf(stderr, "the window was not shown\n");
+        return 1;
+    }
+    auto* play = window.findChild<QPushButton*>(QStringLiteral("playPasueButton"));
+    auto* stop = window.findChild<QPushButton*>(QStringLiteral("stopButton"));
+    auto* tree = window.findChild<QTreeView*>(QStringLiteral("playlistGroup"));
+    auto* table = window.findChild<QTableView*>(QStringLiteral("trackList"));
+    AudioEngine* transport = AudioEngine::instance();
+    auto* engine = transport->findChild<PlaybackEngine*>();
+    if (!play || !stop || !tree || !table || !engine) {
+        std::fprintf(stderr, "the window's controls were not found\n");
+        return 1;
+    }
+
+    // The shown playlist's file is decoded ahead; the first click opens the
+    // device, which then keeps running.
+    if (!waitFor([&] { return table->model()->rowCount() == 1 && engine->isCached(shortFile); }, 10000)) {
+        std::fprintf(stderr, "the short file was not preloaded\n");
+        return 1;
+    }
+    QTest::mouseClick(play, Qt::LeftButton);
+    settle(300);
+    if (engine->getPeakLevel() <= 0.0f) {
+        std::fprintf(stderr, "No sound from the output. Choose the SDL driver with SDL_AUDIODRIVER: "
+                             "disk (a file, paced like a device) or pulseaudio (e.g. into a null sink).\n");
+        return 1;
+    }
+    std::printf("Audio driver: %s (%s); device period: %d frames (%.1f ms); Qt platform: %s\n",
+                SDL_GetCurrentAudioDriver() ? SDL_GetCurrentAudioDriver() : "none",
+                qEnvironmentVariableIsSet("SDL_AUDIODRIVER") ? "from SDL_AUDIODRIVER" : "SDL's default",
+                AudioOutputDevice::kPeriodFrames, kPeriodMs, qPrintable(QGuiApplication::platformName()));
+
+    Cue* shortCue = CueManager::instance()->getCue(CueManager::instance()->getPlaylistCueIds(shortList).value(0));
+    Cue* longCue = CueManager::instance()->getCue(CueManager::instance()->getPlaylistCueIds(longList).value(0));
+    QRandomGenerator rng(7);
+    auto stopAndSettle = [&](bool dropCache) {
+        QTest::mouseClick(stop, Qt::LeftButton);
+        if (dropCache)
+            engine->clearPreloadCache();
+        settle(20 + int(rng.bounded(12)));  // any phase of the device period
+    };
+
+    std::vector<double> preloadedWindow;
+    std::vector<double> preloadedTransport;
+    for (int run = 0; run < 30; ++run) {
+        stopAndSettle(false);
+        preloadedWindow.push_back(toSoundMs(*engine, [&] { QTest::mouseClick(play, Qt::LeftButton); }));
+        stopAndSettle(false);
+        preloadedTransport.push_back(toSoundMs(*engine, [&] { transport->play(shortCue, true, 0); }));
+    }
+
+    // The cold file's playlist: shown once (which decodes it ahead), then
+    // every start finds the cache empty.
+    stopAndSettle(false);
+    clickTreeRow(tree, longList);
+    if (!waitFor([&] { return engine->isCached(longFile); }, 20000)) {
+        std::fprintf(stderr, "the long file was not preloaded\n");
+        return 1;
+    }
+    std::vector<double> coldWindow;
+    std::vector<double> coldTransport;
+    for (int run = 0; run < 15; ++run) {
+        stopAndSettle(true);
+        coldWindow.push_back(toSoundMs(*engine, [&] { QTest::mouseClick(play, Qt::LeftButton); }));
+        settle(200);
+        stopAndSettle(true);
+        coldTransport.push_back(toSoundMs(*engine, [&] { transport->play(longCue, true, 0); }));
+        settle(200);
+    }
+    stopAndSettle(false);
+
+    for (const std::vector<double>* runs : {&preloadedWindow, &preloadedTransport, &coldWindow, &coldTransport}) {
+        if (std::find(runs->begin(), runs->end(), -1.0) != runs->end()) {
+            std::fprintf(stderr, "a start produced no sound within 5 s\n");
+            return 1;
+        }
+    }
+    std::printf("Press to sound (click on the play button until the callback renders sound):\n");
+    report("preloaded cue, click:", preloadedWindow);
+    report("preloaded cue, transport alone (baseline):", preloadedTransport);
+    report("10-minute MP3 not decoded, click:", coldWindow);
+    report("10-minute MP3 not decoded, transport alone:", coldTransport);
+    std::printf("press-to-sound preloaded: %.2f ms (target ≤ %.1f ms, one device period + 2 ms)\n",
+                median(preloadedWindow), kPeriodMs + 2.0);
+    std::printf("press-to-sound preloaded over the transport alone: %.2f ms\n",
+                median(preloadedWindow) - median(preloadedTransport));
+    std::printf("press-to-sound cold 10-minute MP3: %.2f ms (target ≤ 50 ms)\n", median(coldWindow));
+    std::printf("press-to-sound cold over the transport alone: %.2f ms\n",
+                median(coldWindow) - median(coldTransport));
+    return 0;
+}
