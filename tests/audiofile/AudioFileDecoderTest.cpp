@@ -2,6 +2,7 @@
 #include "audiofile/AudioFileProbe.h"
 #include "audiofile/PcmBuffer.h"
 #include "audiofile/PcmDecoding.h"
+#include "platform/PoolTask.h"
 #include "support/LogCapture.h"
 #include "support/TestAudio.h"
 
@@ -10,7 +11,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QtConcurrent>
+#include <QThreadPool>
 #include <QtTest>
 
 #include <algorithm>
@@ -400,12 +401,21 @@ void AudioFileDecoderTest::decodesAtTheSameTimeOnSeveralThreads()
         QVERIFY(TestAudio::makeFile(file, spec));
         files << file;
     }
-    const QList<qint64> lengths = QtConcurrent::blockingMapped(files, [](const QString& file) {
-        return qint64(decodeAll(file).size() / 2) * 1000 / 44100;
-    });
-    const QList<qint64> probes = QtConcurrent::blockingMapped(files, [](const QString& file) {
-        return probeDurationMs(file);
-    });
+    // Every file at once on the global pool, then every probe at once.
+    QList<QFuture<qint64>> decoded;
+    for (const QString& file : std::as_const(files)) {
+        decoded << PoolTask::run(QThreadPool::globalInstance(),
+                                 [file] { return qint64(decodeAll(file).size() / 2) * 1000 / 44100; });
+    }
+    QList<qint64> lengths;
+    for (const QFuture<qint64>& future : std::as_const(decoded))
+        lengths << future.result();
+    QList<QFuture<qint64>> probed;
+    for (const QString& file : std::as_const(files))
+        probed << PoolTask::run(QThreadPool::globalInstance(), [file] { return probeDurationMs(file); });
+    QList<qint64> probes;
+    for (const QFuture<qint64>& future : std::as_const(probed))
+        probes << future.result();
     for (int i = 0; i < 4; ++i) {
         QVERIFY(std::llabs(lengths[i] - (1000 + 1000 * i)) <= 2);
         QVERIFY(std::llabs(probes[i] - (1000 + 1000 * i)) <= 2);

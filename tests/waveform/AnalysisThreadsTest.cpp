@@ -1,6 +1,7 @@
 #include "waveform/LoudnessMeasurement.h"
 #include "waveform/WaveformParser.h"
 
+#include "platform/PoolTask.h"
 #include "support/TestAudio.h"
 
 #include <QFile>
@@ -8,7 +9,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QThreadPool>
-#include <QtConcurrent>
 #include <QtTest>
 
 #include <functional>
@@ -38,7 +38,7 @@ Watched runWatched(const std::function<void()>& work)
 {
     QThreadPool* pool = QThreadPool::globalInstance();
     Watched seen;
-    QFuture<void> future = QtConcurrent::run(pool, work);
+    QFuture<void> future = PoolTask::run(pool, work);
     while (!future.isFinished()) {
         seen.mostThreads = std::max(seen.mostThreads, processThreads());
         seen.mostActivePoolThreads = std::max(seen.mostActivePoolThreads, pool->activeThreadCount());
@@ -97,7 +97,7 @@ void AnalysisThreadsTest::startsNoThreadsWhenThePoolIsBusy()
         otherWorkMayEnd.acquire();
     });
     otherWorkStarted.acquire();
-    QtConcurrent::run(pool, [] {}).waitForFinished();
+    PoolTask::run(pool, [] {}).waitForFinished();
     const int before = processThreads();
 
     bool measured = false;
