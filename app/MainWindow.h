@@ -14,8 +14,10 @@
 
 class BatchCue;
 class CartWidget;
+class DurationRepair;
 class GroupedPlaylistManager;
 class LevelMeterScrollBar;
+class LoudnessScan;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
@@ -162,11 +164,19 @@ private:
     void stopLufsScan();
     void prefillLufsGains();
     void recomputeLufsGains(int target);
+    bool loudnessEnabled() const;
+    void measureCueLoudness(Cue* cue);
+    void onLufsMeasured(int scanId, int cueId, const QString& filePath, double lufs);
+
+    // Maintenance
+    void onDurationRepaired(int cueId, qint64 durationMs);
 
     // Shortcuts and device input
     void setupShortcuts();
     void connectDeviceInput();
     void onDeviceButtonPressed(const QString& identifier);
+    // Runs the slot of a hotkey action id; false for an id without one.
+    bool runAction(const QString& actionId);
 
     // Last state, cart mode and recordings
     void saveLastPlayback();
@@ -176,6 +186,10 @@ private:
     void setCartMode(bool on);
     void updateCartButton();
     void openRecordingDialog();
+    void createCartWidget();
+    void onCartPlayRequested(Cue* cue);
+    void onCartCueSelected(Cue* cue);
+    void onCartSelectionChanged(const QList<Cue*>& selected);
 
     Ui_MainWindow* ui = nullptr;
     QPushButton* editModeButton = nullptr;
@@ -237,5 +251,10 @@ private:
     QList<QShortcut*> shortcuts;
     StatusBarControls* statusControls = nullptr;
     QMap<int, double> lufsGainCache;
+    // The running scan of the table's cues, null when none.
+    LoudnessScan* lufsScanWatcher = nullptr;
     int lufsPendingCueId = -1;
+    int lufsScanCount = 0;
+    // Cues with a measurement of their own on the pool.
+    QSet<int> lufsMeasuringIds;
 };
