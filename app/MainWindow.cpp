@@ -182,13 +182,20 @@ MainWindow::MainWindow(QWidget* parent)
         view->setAmplitudeScale(1.0f);
     }
 
+    // The selection is read before the playback restore switches playlists:
+    // a switch stores the playlist it shows as the last selected one.
+    QSettings settings;
+    const int lastSelectedPlaylist =
+        settings.value(SettingsKeys::kLastSelectedPlaylistId, SettingsKeys::kLastSelectedPlaylistIdDefault).toInt();
+    const int lastSelectedCue =
+        settings.value(SettingsKeys::kLastSelectedCueId, SettingsKeys::kLastSelectedCueIdDefault).toInt();
     restoreLastPlayback();
-    restoreLastSelection();
+    restoreLastSelection(lastSelectedPlaylist, lastSelectedCue);
     applyTrackListFontSize();
     applyHeaderFontSize();
     restorePanelVisibility();
 
-    if (QSettings().value(SettingsKeys::kCartMode, SettingsKeys::kCartModeDefault).toBool() && cartModeButton)
+    if (settings.value(SettingsKeys::kCartMode, SettingsKeys::kCartModeDefault).toBool() && cartModeButton)
         cartModeButton->setChecked(true);
 }
 
@@ -2019,12 +2026,8 @@ void MainWindow::restoreLastPlayback()
     timer->start();
 }
 
-void MainWindow::restoreLastSelection()
+void MainWindow::restoreLastSelection(int playlistId, int cueId)
 {
-    QSettings settings;
-    const int playlistId =
-        settings.value(SettingsKeys::kLastSelectedPlaylistId, SettingsKeys::kLastSelectedPlaylistIdDefault).toInt();
-    const int cueId = settings.value(SettingsKeys::kLastSelectedCueId, SettingsKeys::kLastSelectedCueIdDefault).toInt();
     if (playlistId == -1 || !playlistManager)
         return;
     if (!playlistManager->hasPlaylist(playlistId)) {

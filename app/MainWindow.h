@@ -182,7 +182,8 @@ private:
     void saveLastPlayback();
     void saveLastSelection();
     void restoreLastPlayback();
-    void restoreLastSelection();
+    // The last selected playlist and cue as stored when the window started.
+    void restoreLastSelection(int playlistId, int cueId);
     void setCartMode(bool on);
     void updateCartButton();
     void openRecordingDialog();
