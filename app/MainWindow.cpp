@@ -1577,8 +1577,8 @@ namespace {
 
 // The gain of a cue whose loudness is being measured.
 constexpr double kProvisionalGainDb = -6.0;
-// Pool priorities: the playing cue's measurement goes before everything else,
-// the selected cue's waveform before the scan of the table.
+// Priorities: the playing cue's measurement goes before the scan of the
+// table, and on the pool the selected cue's waveform before the scan.
 constexpr int kCurrentCueMeasurePriority = 1;
 constexpr int kScanPriority = -1;
 // A measurement at or below this is a failure.
@@ -1627,10 +1627,10 @@ void MainWindow::measureCueLoudness(Cue* cue)
     if (lufsMeasuringIds.contains(id) || (lufsScanWatcher && lufsScanWatcher->isMeasuring(id)))
         return;
     lufsMeasuringIds.insert(id);
-    auto* task = new LoudnessScan(0, this);
+    auto* task = new LoudnessScan(0, kCurrentCueMeasurePriority, this);
     connect(task, &LoudnessScan::cueMeasured, this, &MainWindow::onLufsMeasured);
     connect(task, &LoudnessScan::finished, task, &QObject::deleteLater);
-    task->start({{id, cue->filePath()}}, kCurrentCueMeasurePriority);
+    task->start({{id, cue->filePath()}});
 }
 
 void MainWindow::startLufsScan()
@@ -1666,7 +1666,7 @@ void MainWindow::startLufsScan()
 
     // Each scan has its own id: a report of a scan that was stopped or
     // replaced is dropped.
-    auto* scan = new LoudnessScan(++lufsScanCount, this);
+    auto* scan = new LoudnessScan(++lufsScanCount, kScanPriority, this);
     lufsScanWatcher = scan;
     connect(scan, &LoudnessScan::cueMeasured, this, &MainWindow::onLufsMeasured);
     connect(scan, &LoudnessScan::finished, this, [this, scan] {
@@ -1674,7 +1674,7 @@ void MainWindow::startLufsScan()
             lufsScanWatcher = nullptr;
         scan->deleteLater();
     });
-    scan->start(items, kScanPriority);
+    scan->start(items);
 }
 
 void MainWindow::stopLufsScan()
