@@ -2,21 +2,25 @@
 
 #include "app/AppConstants.h"
 #include "app/AppIcons.h"
+#include "app/BatchEditSession.h"
 #include "app/ControlStyleSheets.h"
 #include "app/DurationRepair.h"
 #include "app/HotkeyBindings.h"
 #include "app/LoudnessGain.h"
 #include "app/LoudnessScan.h"
+#include "app/SelectAllOnFocusFilter.h"
+#include "app/SettingsWidget.h"
 #include "app/StatusBarControls.h"
 #include "app/UiStyleManager.h"
+#include "app/VolumeRamp.h"
 #include "input/HidDeviceManager.h"
 #include "lists/CartWidget.h"
 #include "lists/GroupedPlaylistManager.h"
 #include "lists/SongTableModel.h"
 #include "lists/TrackListManager.h"
 #include "lists/WaveformParseQueue.h"
-#include "model/BatchCue.h"
 #include "model/DatabaseManager.h"
+#include "model/DatabaseTransaction.h"
 #include "platform/PlatformShell.h"
 #include "playback/AudioEngine.h"
 #include "playback/CueManager.h"
@@ -37,6 +41,7 @@
 #include <QHBoxLayout>
 #include <QHash>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -55,6 +60,7 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <memory>
@@ -65,9 +71,20 @@ constexpr int kPanelWidth = 261;
 constexpr int kPanelAnimationMs = 150;
 constexpr int kIndicatorIntervalMs = 50;
 constexpr double kIndicatorPhaseStep = 0.1;
-constexpr int kVolumeRampIntervalMs = 16;
 constexpr int kPositionRepaintGapMs = 49;
 constexpr int kEngineErrorTimeoutMs = 5000;
+
+// The loop-range boxes, usable and off limits.
+const QString kLoopBoxStyle = QStringLiteral(
+    "QDoubleSpinBox, MinSecSpinBox { background-color: #2a2a2a; color: #cccccc; border: 1px solid #555555;"
+    " border-radius: 2px; padding: 0px; font-family: monospace; }"
+    "QDoubleSpinBox::up-button, QDoubleSpinBox::down-button, MinSecSpinBox::up-button,"
+    " MinSecSpinBox::down-button { width: 0px; height: 0px; }");
+const QString kLoopBoxDimStyle = QStringLiteral(
+    "QDoubleSpinBox, MinSecSpinBox { color: #888; background-color: #2a2a2a; border: 1px solid #333333;"
+    " border-radius: 2px; padding: 0px; font-family: monospace; }"
+    "QDoubleSpinBox::up-button, QDoubleSpinBox::down-button, MinSecSpinBox::up-button,"
+    " MinSecSpinBox::down-button { width: 0px; height: 0px; }");
 
 CueManager* registry()
 {
@@ -170,8 +187,10 @@ MainWindow::MainWindow(QWidget* parent)
     connectWaveformView();
     applyFormRanges();
 
-    volumeRampTimer = new QTimer(this);
-    volumeRampTimer->setInterval(kVolumeRampIntervalMs);
+    volumeRamp = new VolumeRamp(this);
+    volumeRamp->setDurationMs(qint64(volumeSwitchSeconds * 1000.0));
+    connect(volumeRamp, &VolumeRamp::volumeStepped, this, &MainWindow::onVolumeRampStep);
+    connect(volumeRamp, &VolumeRamp::finished, this, &MainWindow::onVolumeRampFinished);
 
     if (WaveformWidget* view = waveformView()) {
         view->setWaveformColor(QColor(0, 150, 255, 200));
@@ -211,11 +230,18 @@ MainWindow::~MainWindow()
         trackListManager->stopWaveformParsing();
         trackListManager->clearParseQueue();
     }
+    // The cues outlive the window: they get their own volume choice back
+    // (the database never held the forced one).
+    forcedVolumes.restore();
+    delete batchSession;
+    batchSession = nullptr;
     saveAllCues();
     delete trackListManager;
     trackListManager = nullptr;
     delete playlistManager;
     playlistManager = nullptr;
+    delete settingsWidget;
+    settingsWidget = nullptr;
     delete ui;
     ui = nullptr;
 }
@@ -590,27 +616,21 @@ void MainWindow::onVolumeBarChanged(int group)
 
 void MainWindow::onVolumeBarMoved(int group)
 {
-    if (!batchMode)
+    if (!batchMode || !batchSession)
         return;
-    (group == 0 ? batchVolumeAUniform : batchVolumeBUniform) = true;
+    // Dragged over the selection: every cue gets this value.
+    batchSession->setVolumeUniform(group, true);
     updateVolumeValueLabel(group);
 }
 
 void MainWindow::onVolumeBarReleased(int group)
 {
-    // The bar's value becomes the selected cue's volume of the group with the
-    // volume controls; here only the batch display follows.
-    if (!batchMode || !trackListManager)
+    // The bar's value and its group become the selected cue's, or in batch
+    // mode the choice of every cue of the batch.
+    selectVolumeGroup(group);
+    if (!batchMode || !batchSession || !trackListManager || trackListManager->batchCues().isEmpty())
         return;
-    const QList<Cue*> cues = trackListManager->batchCues();
-    if (cues.isEmpty())
-        return;
-    auto volumeOf = [group](const Cue* cue) { return group == 0 ? cue->volumeA() : cue->volumeB(); };
-    const int first = volumeOf(cues.first());
-    bool uniform = true;
-    for (const Cue* cue : cues)
-        uniform = uniform && volumeOf(cue) == first;
-    (group == 0 ? batchVolumeAUniform : batchVolumeBUniform) = uniform;
+    batchSession->recheckVolumeUniform(group);
     updateVolumeValueLabel(group);
 }
 
@@ -948,7 +968,9 @@ void MainWindow::onPlaylistSwitched(int playlistId)
     } else {
         trackListManager->loadPlaylist(-1);
     }
-    selectedCue = nullptr;
+    // The bar lets go of the cue too: it is not in the table any more. The
+    // waveform view keeps what it shows (in show mode, the playing cue).
+    releaseSelectedCue();
     if (cartMode && cartWidget) {
         cartWidget->clearSelection();
         cartWidget->setCues(trackListManager->cues());
@@ -1214,10 +1236,15 @@ void MainWindow::setLoopEndAtCurrentPosition()
 
 void MainWindow::showLoopRangeInBoxes(Cue* cue)
 {
+    showLoopRangeInBoxes(cue->loopStartMs(), cue->loopEndMs());
+}
+
+void MainWindow::showLoopRangeInBoxes(qint64 startMs, qint64 endMs)
+{
     const QList<std::pair<QDoubleSpinBox*, qint64>> boxes = {
-        {loopStartSpin, cue->loopStartMs()},
-        {loopEndSpin, cue->loopEndMs()},
-        {loopDurationSpin, cue->loopEndMs() - cue->loopStartMs()},
+        {loopStartSpin, startMs},
+        {loopEndSpin, endMs},
+        {loopDurationSpin, endMs - startMs},
     };
     for (const auto& [box, ms] : boxes) {
         if (!box)
@@ -1272,34 +1299,6 @@ void MainWindow::onWaveformPositionClicked(qlonglong positionMs)
         cartWidget->updateCueProgress(selectedCue, positionMs);
 }
 
-void MainWindow::onBatchSelectionChanged()
-{
-    if (!batchCue || !trackListManager)
-        return;
-    const QList<Cue*> cues = trackListManager->batchCues();
-    if (cues.isEmpty())
-        return;
-    batchCue->applyTo(cues);
-    auto uniformVolume = [&cues](bool edited, auto volumeOf, int* value) {
-        if (edited)
-            return true;
-        for (const Cue* cue : cues) {
-            if (volumeOf(cue) != volumeOf(cues.first()))
-                return false;
-        }
-        *value = volumeOf(cues.first());
-        return true;
-    };
-    int volumeA = batchCue->volumeA;
-    int volumeB = batchCue->volumeB;
-    batchVolumeAUniform = uniformVolume(batchCue->volumeAModified, [](const Cue* c) { return c->volumeA(); }, &volumeA);
-    batchVolumeBUniform = uniformVolume(batchCue->volumeBModified, [](const Cue* c) { return c->volumeB(); }, &volumeB);
-    batchCue->volumeA = volumeA;
-    batchCue->volumeB = volumeB;
-    updateVolumeValueLabel(0);
-    updateVolumeValueLabel(1);
-}
-
 void MainWindow::onCuesDroppedOnPlaylist(int playlistId, const QList<Cue*>& cues)
 {
     if (!trackListManager)
@@ -1316,6 +1315,8 @@ void MainWindow::buildLoopControls()
 {
     fadeInSpin = ui->fadeInSpinBox;
     fadeOutSpin = ui->fadeOutSpinBox;
+    fadeInSpin->setSuffix(QString());
+    fadeOutSpin->setSuffix(QString());
     loopDurationSpin = ui->loopDurationSpinBox;
     loopStartSpin = ui->loopStartSpinBox;
     loopEndSpin = ui->loopEndSpinBox;
@@ -1323,32 +1324,129 @@ void MainWindow::buildLoopControls()
     loopStartLockButton = ui->loopStartLockBtn;
     loopDurationLockButton = ui->loopDurationLockBtn;
     loopEndLockButton = ui->loopEndLockBtn;
+
+    auto* selectAll = new SelectAllOnFocusFilter(this);
+    for (QWidget* box : {static_cast<QWidget*>(ui->fadeInSpinBox), static_cast<QWidget*>(ui->fadeOutSpinBox),
+                         static_cast<QWidget*>(ui->loopDurationSpinBox), static_cast<QWidget*>(ui->loopStartSpinBox),
+                         static_cast<QWidget*>(ui->loopEndSpinBox), static_cast<QWidget*>(ui->preDurationSpinBox),
+                         static_cast<QWidget*>(ui->loopCountSpinBox)})
+        box->installEventFilter(selectAll);
+    for (QWidget* widget : {static_cast<QWidget*>(ui->loopDurationSpinBox), static_cast<QWidget*>(ui->loopStartSpinBox),
+                            static_cast<QWidget*>(ui->loopEndSpinBox), static_cast<QWidget*>(ui->loopDurationLabel)})
+        widget->installEventFilter(this);
+
+    settingsWidget = new SettingsWidget(this);
+    settingsWidget->setWidgets(ui->infiniteLoopBtn, ui->loopLabel, ui->loopCountSuffix, ui->loopCountSpinBox,
+                               ui->fadeCheckBox, ui->preDurationSpinBox, ui->volumeHorizontalScrollBar,
+                               ui->volumeEnvelopeCheckBox, ui->panCheckBox, ui->colorButton, ui->fadeInSpinBox,
+                               ui->fadeOutSpinBox, ui->fadeInLabel, ui->fadeOutLabel, ui->loopDurationLabel,
+                               ui->label_3, ui->label_5, ui->label_4, ui->panEnvelopeLabel, ui->volumeEnvelopeLabel,
+                               ui->volumeHorizontalScrollBar_2);
+    connect(settingsWidget, &SettingsWidget::statusMessage, this, &MainWindow::showStatus);
+    connect(settingsWidget, &SettingsWidget::loopSettingsChanged, this, [this](bool infinite, int count) {
+        if (trackListManager && selectedCue)
+            trackListManager->setCueLoopCount(selectedCue, infinite, count);
+    });
+    connect(settingsWidget, &SettingsWidget::volumeChanged, this, [this] {
+        if (selectedCue)
+            selectedCue->saveToDatabase(false);
+    });
+    connect(settingsWidget, &SettingsWidget::cueColorChanged, this, &MainWindow::refreshTableKeepingSelection);
+    connect(settingsWidget, &SettingsWidget::switchEnvelopeEditMode, this, [this](bool panEditMode) {
+        if (WaveformWidget* view = waveformView())
+            view->setEnvelopeEditMode(panEditMode);
+    });
+
+    using Box = LoopBoxRules::Box;
+    connect(loopDurationSpin, &QAbstractSpinBox::editingFinished, this, [this] { onLoopBoxEdited(Box::Length); });
+    connect(loopStartSpin, &QAbstractSpinBox::editingFinished, this, [this] { onLoopBoxEdited(Box::Start); });
+    connect(loopEndSpin, &QAbstractSpinBox::editingFinished, this, [this] { onLoopBoxEdited(Box::End); });
+    if (WaveformWidget* view = waveformView())
+        connect(view, &WaveformWidget::loopRangeDragging, this, &MainWindow::followLoopDrag);
+
+    connect(loopStartLockButton, &QPushButton::clicked, this, &MainWindow::onLoopStartLockClicked);
+    connect(loopDurationLockButton, &QPushButton::clicked, this, &MainWindow::onLoopDurationLockClicked);
+    connect(loopEndLockButton, &QPushButton::clicked, this, &MainWindow::onLoopEndLockClicked);
+}
+
+void MainWindow::refreshTableKeepingSelection()
+{
+    if (!trackListManager || !trackListManager->model())
+        return;
+    QItemSelectionModel* selection = ui->trackList->selectionModel();
+    QList<int> rows;
+    for (const QModelIndex& index : selection->selectedRows(0)) {
+        if (index.isValid())
+            rows << index.row();
+    }
+    trackListManager->refreshTable();
+    selection->clearSelection();
+    for (int row : std::as_const(rows)) {
+        selection->select(trackListManager->model()->index(row, 0),
+                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
 }
 
 void MainWindow::onCueSelected(Cue* cue)
 {
     if (!cue) {
-        if (selectedCue) {
-            disconnect(selectedCue, &Cue::loopRangeChanged, this, nullptr);
-            disconnect(selectedCue, &Cue::dataUpdated, this, nullptr);
-        }
-        selectedCue = nullptr;
-        if (WaveformWidget* view = waveformView())
-            view->setCue(nullptr);
+        clearSelectedCue();
         return;
     }
     if (selectedCue == cue)
         return;
     if (selectedCue) {
-        disconnect(selectedCue, &Cue::loopRangeChanged, this, nullptr);
-        disconnect(selectedCue, &Cue::dataUpdated, this, nullptr);
-        // Edits reach the database when the operator moves on.
+        disconnectCueSignals(selectedCue);
+        // Edits of the settings bar reach the database when the operator moves on.
         if (selectedCue->isDirty())
             selectedCue->saveToDatabase(false);
     }
     selectedCue = cue;
+    settingsWidget->setCue(cue);
+    if (!showMode) {
+        ui->setWidget->setEnabled(true);
+        settingsWidget->setReadOnly(false);
+        updateVolumeBarBStyle(false);
+        settingsWidget->applyControlStyles(false);
+        setLoopBoxesUsable(true);
+    }
     loadCueControls(cue);
+    connectCueSignals(cue);
     QSettings().setValue(SettingsKeys::kLastSelectedCueId, cue->id());
+}
+
+void MainWindow::clearSelectedCue()
+{
+    releaseSelectedCue();
+    if (WaveformWidget* view = waveformView())
+        view->setCue(nullptr);
+}
+
+void MainWindow::releaseSelectedCue()
+{
+    // The cue left is not saved here: an empty selection is often only the
+    // table being reloaded.
+    if (selectedCue)
+        disconnectCueSignals(selectedCue);
+    selectedCue = nullptr;
+    if (batchMode)
+        return;  // the bar edits the batch
+    settingsWidget->setCue(nullptr);
+    ui->setWidget->setEnabled(false);
+    settingsWidget->setReadOnly(true);
+    settingsWidget->applyControlStyles(false);
+    updateVolumeBarBStyle(true);
+    setLoopBoxesUsable(false);
+}
+
+void MainWindow::setLoopBoxesUsable(bool usable)
+{
+    for (QDoubleSpinBox* box : {loopDurationSpin, loopStartSpin, loopEndSpin}) {
+        if (!box)
+            continue;
+        box->setStyleSheet(usable ? kLoopBoxStyle : kLoopBoxDimStyle);
+        box->setEnabled(usable);
+    }
 }
 
 void MainWindow::loadCueControls(Cue* cue)
@@ -1366,9 +1464,9 @@ void MainWindow::loadCueControls(Cue* cue)
     updateVolumeValueLabel(0);
     updateVolumeValueLabel(1);
 
-    rampActive = false;
+    // A ramp of another cue ends where it is.
+    volumeRamp->stop();
     appliedCueVolume = cue->volumeChoose() == 1 ? cue->volumeB() : cue->volumeA();
-    volumeRampTimer->stop();
     if (transport()->getCurrentCue() == cue)
         transport()->setCueVolume(appliedCueVolume);
 
@@ -1376,6 +1474,40 @@ void MainWindow::loadCueControls(Cue* cue)
     if (trackListManager)
         trackListManager->refreshCueRow(cue);
     showLoopRangeInBoxes(cue);
+}
+
+void MainWindow::connectCueSignals(Cue* cue)
+{
+    if (!cue)
+        return;
+    // Never twice for one cue.
+    disconnectCueSignals(cue);
+    connect(cue, &Cue::dataUpdated, this, [this] {
+        if (!selectedCue)
+            return;
+        if (trackListManager)
+            trackListManager->refreshCueRow(selectedCue);
+        if (cartMode && cartWidget)
+            cartWidget->refreshCue(selectedCue);
+    });
+    connect(cue, &Cue::loopRangeChanged, this, [this](qlonglong start, qlonglong end) {
+        if (!selectedCue || !trackListManager)
+            return;
+        trackListManager->refreshCueRow(selectedCue);
+        if (trackListManager->model() && registry()->isCurrentCue(selectedCue))
+            trackListManager->model()->setPosition(selectedCue, registry()->getCurrentPosition());
+        showLoopRangeInBoxes(start, end);
+        if (cartMode && cartWidget)
+            cartWidget->refreshCue(selectedCue);
+    });
+}
+
+void MainWindow::disconnectCueSignals(Cue* cue)
+{
+    if (!cue)
+        return;
+    disconnect(cue, &Cue::dataUpdated, this, nullptr);
+    disconnect(cue, &Cue::loopRangeChanged, this, nullptr);
 }
 
 void MainWindow::showCueInWaveform(Cue* cue)
@@ -1386,11 +1518,17 @@ void MainWindow::showCueInWaveform(Cue* cue)
     view->setCue(cue);
     if (showMode)
         view->setShowMode(true);
+    const QList<float> peaks = peaksOf(cue);
+    if (!peaks.isEmpty())
+        view->setAudioData(peaks);
+}
+
+QList<float> MainWindow::peaksOf(Cue* cue) const
+{
     QList<float> peaks = trackListManager ? trackListManager->cachedWaveform(cue) : QList<float>();
     if (peaks.isEmpty())
         peaks = cue->waveform();
-    if (!peaks.isEmpty())
-        view->setAudioData(peaks);
+    return peaks;
 }
 
 void MainWindow::onWaveformUpdated(Cue* cue)
@@ -1398,16 +1536,146 @@ void MainWindow::onWaveformUpdated(Cue* cue)
     WaveformWidget* view = waveformView();
     if (!cue || !view || (view->cue() != cue && selectedCue != cue))
         return;
-    QList<float> peaks = trackListManager ? trackListManager->cachedWaveform(cue) : QList<float>();
-    if (peaks.isEmpty())
-        peaks = cue->waveform();
+    const QList<float> peaks = peaksOf(cue);
     if (!peaks.isEmpty())
         view->setAudioData(peaks);
 }
 
+void MainWindow::selectCueInTable(Cue* cue)
+{
+    if (!trackListManager)
+        return;
+    const int row = cue ? trackListManager->rowOfCue(cue) : -1;
+    if (row >= 0) {
+        trackListManager->selectRow(row);
+        trackListManager->selectCue(cue);
+        selectedCue = cue;
+        loadCueControls(cue);
+        return;
+    }
+    if (trackListManager->rowCount() == 0)
+        return;
+    Cue* first = trackListManager->cueAt(0);
+    trackListManager->selectRow(0);
+    trackListManager->selectCue(first);
+    selectedCue = first;
+    loadCueControls(first);
+}
+
+void MainWindow::onLoopBoxEdited(LoopBoxRules::Box box)
+{
+    QDoubleSpinBox* spin = loopBox(box);
+    if (!selectedCue || !waveformView() || !spin)
+        return;
+    const bool accepted = LoopBoxRules::applyTyped(selectedCue, box, LoopBoxRules::secondsToMs(spin->value()));
+    // A refused value goes back to the stored one; an accepted one shows
+    // what the cue made of it.
+    showLoopRangeInBoxes(selectedCue);
+    if (accepted)
+        refreshLoopView();
+}
+
+QDoubleSpinBox* MainWindow::loopBox(LoopBoxRules::Box box) const
+{
+    switch (box) {
+    case LoopBoxRules::Box::Start:
+        return loopStartSpin;
+    case LoopBoxRules::Box::Length:
+        return loopDurationSpin;
+    case LoopBoxRules::Box::End:
+        return loopEndSpin;
+    }
+    return nullptr;
+}
+
+void MainWindow::refreshLoopView()
+{
+    if (WaveformWidget* view = waveformView()) {
+        view->showFullRange();
+        view->updateLoopValid();
+        view->update();
+    }
+}
+
+void MainWindow::followLoopDrag(qlonglong start, qlonglong end)
+{
+    if (!loopStartSpin || !loopDurationSpin || !loopEndSpin)
+        return;
+    showLoopRangeInBoxes(start, end);
+    if (!selectedCue)
+        return;
+    for (const auto& [box, ms] : {std::pair{fadeInSpin, selectedCue->fadeInMs()},
+                                  std::pair{fadeOutSpin, selectedCue->fadeOutMs()}}) {
+        const QSignalBlocker blocker(box);
+        box->setValue(double(ms) / 1000.0);
+    }
+}
+
 void MainWindow::onBatchModeChanged(bool isBatch)
 {
-    batchMode = isBatch;
+    if (isBatch)
+        enterBatchMode();
+    else
+        leaveBatchMode();
+}
+
+void MainWindow::enterBatchMode()
+{
+    batchMode = true;
+    delete batchSession;
+    batchSession = new BatchEditSession(trackListManager ? trackListManager->batchCues() : QList<Cue*>(), this);
+
+    // Show mode keeps the bar read-only, for a multi-selection too.
+    ui->setWidget->setEnabled(!showMode);
+    settingsWidget->setBatchSource(batchSession->batch());
+    settingsWidget->setReadOnly(showMode);
+    updateVolumeBarBStyle(showMode);
+    updateVolumeValueLabels();
+    settingsWidget->applyEnvelopeStyles(true);
+    setLoopBoxesUsable(false);
+    ui->waveformWidget->hide();
+    showStatus(QStringLiteral("批量模式：修改实时应用到所有选中的 Cue"), 3000);
+}
+
+void MainWindow::leaveBatchMode()
+{
+    if (!batchSession) {
+        batchMode = false;
+        return;
+    }
+    // Every edit already reached the cues of the batch; this stores them
+    // and gives the count. A cue selected now and never in the batch is
+    // not touched.
+    const int handled = batchSession->finish();
+    settingsWidget->setCue(selectedCue);
+    delete batchSession;
+    batchSession = nullptr;
+    batchMode = false;
+    if (selectedCue) {
+        // Showing the cue's volumes moved the bars; the cue's own choice is
+        // the group in use.
+        activeVolumeGroup = selectedCue->volumeChoose();
+        updateVolumeGroupLabels();
+    }
+    updateVolumeValueLabels();
+
+    ui->waveformWidget->show();
+    setLoopBoxesUsable(selectedCue && !showMode);
+    settingsWidget->applyEnvelopeStyles(false);
+    showStatus(QStringLiteral("批量设置已应用到 %1 条 Cue").arg(handled), 3000);
+}
+
+void MainWindow::onBatchSelectionChanged()
+{
+    if (!batchSession || !trackListManager)
+        return;
+    const QList<Cue*> cues = trackListManager->batchCues();
+    if (cues.isEmpty())
+        return;
+    batchSession->setSelection(cues);
+    // The shared volumes of the new selection are the batch's now.
+    settingsWidget->setBatchSource(batchSession->batch());
+    updateVolumeValueLabels();
 }
 
 void MainWindow::saveAllCues()
@@ -1415,16 +1683,43 @@ void MainWindow::saveAllCues()
     if (savingAllCues || batchOperationActive)
         return;
     savingAllCues = true;
+    // Cues with unsaved changes, in one transaction: a cue the database
+    // already holds as it is needs no second write.
+    DatabaseTransaction transaction(DatabaseManager::instance());
     const QList<Cue*> cues = registry()->allCues();
-    for (Cue* cue : cues)
-        cue->saveToDatabase(true);
+    for (Cue* cue : cues) {
+        if (cue->isDirty())
+            cue->saveToDatabase(false);
+    }
+    transaction.commit();
     savingAllCues = false;
 }
 
-// Not built yet: what the three loop locks do.
-void MainWindow::onLoopStartLockClicked() {}
-void MainWindow::onLoopDurationLockClicked() {}
-void MainWindow::onLoopEndLockClicked() {}
+// What a lock does is not settled: the box keeps its state and nothing else
+// looks at the locks.
+void MainWindow::onLoopStartLockClicked()
+{
+    keepLoopBoxState(loopStartSpin, loopStartLockButton);
+}
+
+void MainWindow::onLoopDurationLockClicked()
+{
+    keepLoopBoxState(loopDurationSpin, loopDurationLockButton);
+}
+
+void MainWindow::onLoopEndLockClicked()
+{
+    keepLoopBoxState(loopEndSpin, loopEndLockButton);
+}
+
+void MainWindow::keepLoopBoxState(QDoubleSpinBox* box, QPushButton* lock)
+{
+    if (!box || !lock)
+        return;
+    const bool enabled = box->isEnabled();
+    box->setEnabled(enabled);
+    lock->setChecked(!enabled);
+}
 
 void MainWindow::onEnvelopePointsChanged(QList<EnvelopePoint> points)
 {
@@ -1432,11 +1727,9 @@ void MainWindow::onEnvelopePointsChanged(QList<EnvelopePoint> points)
         return;
     QList<qint64> times;
     QList<double> values;
-    times.reserve(points.size());
-    values.reserve(points.size());
-    for (const EnvelopePoint& point : std::as_const(points)) {
-        times.append(point.timeMs);
-        values.append(point.value);
+    for (const EnvelopePoint& point : points) {
+        times << point.timeMs;
+        values << point.value;
     }
     selectedCue->setVolumeEnvelope(times, values);
     selectedCue->setEnvelopeEnabled(true);
@@ -1458,21 +1751,20 @@ void MainWindow::onDataSyncNeeded()
 // ---------------------------------------------------------------------------
 // Show mode and volumes
 
-// The views, the registry and the transport learn the mode here, and the
-// global hotkeys follow it. Not built yet: volume A forced for the show, the
-// panels and the settings bar that show mode hides or locks.
 void MainWindow::onShowModeClicked()
 {
+    if (showMode) {
+        // A second click keeps the choices held since the show began.
+        applyModeAppearance(true);
+        return;
+    }
     showMode = true;
-    statusControls->showMode(true);
-    trackListManager->setShowMode(true);
-    if (cartWidget)
-        cartWidget->setShowMode(true);
-    playlistManager->setShowMode(true);
-    registry()->setShowMode(true);
-    transport()->setShowMode(true);
-    if (WaveformWidget* view = waveformView())
-        view->setShowMode(true);
+    if (QSettings().value(SettingsKeys::kTemplateForceVolumeA, SettingsKeys::kTemplateForceVolumeADefault).toBool()) {
+        forcedVolumes.force(registry()->allCues());
+        if (selectedCue)
+            showVolumesOf(selectedCue, 0);
+    }
+    applyModeAppearance(true);
     registerShowModeGlobalHotkeys();
     HidDeviceManager::instance()->setGlobalMode(true);
 }
@@ -1480,18 +1772,234 @@ void MainWindow::onShowModeClicked()
 void MainWindow::onEditModeClicked()
 {
     showMode = false;
-    statusControls->showMode(false);
-    trackListManager->setShowMode(false);
-    if (cartWidget)
-        cartWidget->setShowMode(false);
-    playlistManager->setShowMode(false);
-    registry()->setShowMode(false);
-    transport()->setShowMode(false);
-    if (WaveformWidget* view = waveformView())
-        view->setShowMode(false);
-    HidDeviceManager::instance()->unregisterAllHotkeys();
-    HidDeviceManager::instance()->setGlobalMode(
+    // Given back whenever cues were forced, also if the setting changed since.
+    if (forcedVolumes.isActive()) {
+        forcedVolumes.restore();
+        if (selectedCue)
+            showVolumesOf(selectedCue, selectedCue->volumeChoose());
+    }
+    applyModeAppearance(false);
+    HidDeviceManager* input = HidDeviceManager::instance();
+    input->unregisterAllHotkeys();
+    input->setGlobalMode(
         QSettings().value(SettingsKeys::kDeviceGlobalEnabled, SettingsKeys::kDeviceGlobalEnabledDefault).toBool());
+}
+
+void MainWindow::showVolumesOf(Cue* cue, int group)
+{
+    activeVolumeGroup = group;
+    appliedCueVolume = group == 1 ? cue->volumeB() : cue->volumeA();
+    {
+        const QSignalBlocker blockA(ui->volumeHorizontalScrollBar);
+        const QSignalBlocker blockB(ui->volumeHorizontalScrollBar_2);
+        ui->volumeHorizontalScrollBar->setValue(cue->volumeA());
+        ui->volumeHorizontalScrollBar_2->setValue(cue->volumeB());
+    }
+    updateVolumeValueLabels();
+    updateVolumeGroupLabels();
+    if (registry()->getCurrentCue() == cue)
+        transport()->setCueVolume(appliedCueVolume);
+}
+
+void MainWindow::applyModeAppearance(bool show)
+{
+    const QSettings settings;
+    WaveformWidget* view = waveformView();
+    if (show) {
+        ui->setWidget->setVisible(
+            settings.value(SettingsKeys::kShowSettingsPanelInShowMode, SettingsKeys::kShowSettingsPanelInShowModeDefault)
+                .toBool());
+        ui->setWidget->setEnabled(false);
+        ui->waveformWidget->setVisible(
+            !batchMode
+            && settings.value(SettingsKeys::kShowWaveformInShowMode, SettingsKeys::kShowWaveformInShowModeDefault).toBool());
+        ui->waveformWidget->setEnabled(false);
+        settingsWidget->setReadOnly(true);
+        updateVolumeBarBStyle(true);
+        setLoopBoxesUsable(false);
+        settingsButton->setStyleSheet(QStringLiteral("QPushButton { color: #666; }"));
+        settingsButton->setEnabled(false);
+        recordButton->setEnabled(false);
+        recordButton->setIcon(recordIconDimmed);
+        ui->infiniteLoopBtn->hide();
+        if (!settings.value(SettingsKeys::kShowModeCloseList, SettingsKeys::kShowModeCloseListDefault).toBool()
+            && panelVisible) {
+            ui->playlistGroup->hide();
+            ui->spacingWidget->hide();
+            panelVisible = false;
+            panelHiddenByShowMode = true;
+        }
+    } else {
+        // A multi-selection is edited through the batch, one cue directly.
+        const bool editable = batchMode || selectedCue;
+        ui->setWidget->show();
+        ui->setWidget->setEnabled(editable);
+        ui->waveformWidget->setVisible(!batchMode);
+        ui->waveformWidget->setEnabled(!batchMode);
+        settingsWidget->setReadOnly(!editable);
+        updateVolumeBarBStyle(!editable);
+        setLoopBoxesUsable(selectedCue && !batchMode);
+        settingsButton->setStyleSheet(QString());
+        settingsButton->setEnabled(true);
+        recordButton->setEnabled(!cartMode);
+        recordButton->setIcon(cartMode ? recordIconDimmed : recordIcon);
+        ui->infiniteLoopBtn->show();
+        if (panelHiddenByShowMode) {
+            ui->playlistGroup->show();
+            ui->spacingWidget->show();
+            ui->playlistGroup->setFixedWidth(kPanelWidth);
+            panelVisible = true;
+            panelHiddenByShowMode = false;
+        }
+        if (cartModeButton)
+            cartModeButton->show();
+    }
+    if (view)
+        view->setShowMode(show);
+    statusControls->showMode(show);
+    trackListManager->setShowMode(show);
+    if (cartWidget)
+        cartWidget->setShowMode(show);
+    playlistManager->setShowMode(show);
+    registry()->setShowMode(show);
+    transport()->setShowMode(show);
+}
+
+void MainWindow::onVolumeSwitchClicked()
+{
+    Cue* cue = registry()->getCurrentCue();
+    if (!cue) {
+        showStatus(QStringLiteral("没有正在播放或暂停的Cue"), 2000);
+        return;
+    }
+    const int choice = 1 - cue->volumeChoose();
+    const int target = choice == 1 ? cue->volumeB() : cue->volumeA();
+    cue->setVolumeChoose(choice);
+    cue->saveToDatabase(false);
+    if (cue == selectedCue) {
+        activeVolumeGroup = choice;
+        QScrollBar* bar = volumeBar(choice);
+        const QSignalBlocker blocker(bar);
+        bar->setValue(target);
+    }
+    updateVolumeValueLabels();
+    updateVolumeGroupLabels();
+    const int from = levelInForce(cue);
+    if (from != target)
+        startVolumeRamp(cue, from, target);
+    showStatus(QStringLiteral("已切换到%1音量: %2").arg(choice == 1 ? QStringLiteral("B") : QStringLiteral("A")).arg(target),
+               2000);
+}
+
+int MainWindow::levelInForce(Cue* cue) const
+{
+    // A running ramp of this cue knows where it is; otherwise the transport
+    // holds the level the cue plays at (it may not be the selected cue, and
+    // a ramp must not jump to another cue's level first).
+    if (volumeRamp->isActive() && rampCue == cue)
+        return appliedCueVolume;
+    return transport()->cueVolume();
+}
+
+QScrollBar* MainWindow::volumeBar(int group) const
+{
+    return group == 1 ? ui->volumeHorizontalScrollBar_2 : ui->volumeHorizontalScrollBar;
+}
+
+void MainWindow::startVolumeRamp(Cue* cue, int from, int to)
+{
+    rampCue = cue;
+    appliedCueVolume = from;
+    volumeRamp->start(from, to);
+}
+
+void MainWindow::onVolumeRampStep(int volume)
+{
+    // The ramp belongs to the cue it began for: a cue started meanwhile
+    // plays at its own level.
+    if (!rampCue || registry()->getCurrentCue() != rampCue) {
+        volumeRamp->stop();
+        return;
+    }
+    appliedCueVolume = volume;
+    transport()->setCueVolume(volume);
+}
+
+void MainWindow::onVolumeRampFinished()
+{
+    if (selectedCue)
+        selectedCue->saveToDatabase(false);
+}
+
+void MainWindow::selectVolumeGroup(int group)
+{
+    if (batchMode) {
+        // The choice reaches every cue of the batch, never the single cue
+        // that was selected before.
+        if (!batchSession)
+            return;
+        batchSession->chooseVolumeGroup(group);
+        Cue* current = registry()->getCurrentCue();
+        if (current && batchSession->cues().contains(current)) {
+            const int target = group == 1 ? current->volumeB() : current->volumeA();
+            const int from = levelInForce(current);
+            if (from != target)
+                startVolumeRamp(current, from, target);
+        }
+        return;
+    }
+    if (!selectedCue)
+        return;
+    const int value = volumeBar(group)->value();
+    const int oldChoice = selectedCue->volumeChoose();
+    {
+        const QSignalBlocker blocker(selectedCue.data());
+        if (group == 1)
+            selectedCue->setVolumeB(value);
+        else
+            selectedCue->setVolumeA(value);
+        selectedCue->setVolumeChoose(group);
+    }
+    selectedCue->saveToDatabase(false);
+    if (trackListManager)
+        trackListManager->refreshCueRow(selectedCue);
+
+    if (transport()->getCurrentCue() != selectedCue)
+        return;
+    const int from = levelInForce(selectedCue);
+    if (from == value)
+        return;
+    if (volumeRamp->isActive() && rampCue == selectedCue && group == oldChoice)
+        volumeRamp->retarget(from, value);
+    else
+        startVolumeRamp(selectedCue, from, value);
+}
+
+void MainWindow::resetCueVolumeToTemplate(int group)
+{
+    if (!selectedCue && !(batchMode && batchSession))
+        return;
+    const QSettings settings;
+    const int value = group == 1
+        ? settings.value(SettingsKeys::kTemplateVolumeB, SettingsKeys::kTemplateVolumeBDefault).toInt()
+        : settings.value(SettingsKeys::kTemplateVolumeA, SettingsKeys::kTemplateVolumeADefault).toInt();
+    // With its signals on, so the settings bar writes it into the cue or the batch.
+    volumeBar(group)->setValue(value);
+    selectVolumeGroup(group);
+    showStatus(QStringLiteral("%1音量已恢复模板默认值: %2")
+                   .arg(group == 1 ? QStringLiteral("B") : QStringLiteral("A"))
+                   .arg(value),
+               2000);
+}
+
+void MainWindow::resetMainVolume()
+{
+    mainVolumeResetting = true;
+    mainVolumeBar->setValue(SettingsKeys::kMainVolumeDefault);
+    registry()->setMainVolume(SettingsKeys::kMainVolumeDefault);
+    QSettings().setValue(SettingsKeys::kMainVolume, SettingsKeys::kMainVolumeDefault);
+    showStatus(QStringLiteral("主音量已恢复默认: %1").arg(SettingsKeys::kMainVolumeDefault), 2000);
+    mainVolumeResetting = false;
 }
 
 void MainWindow::updateVolumeGroupLabels()
@@ -1500,6 +2008,11 @@ void MainWindow::updateVolumeGroupLabels()
                                                       : ControlStyleSheets::inactiveVolumeGroupLabel());
     ui->label_B->setStyleSheet(activeVolumeGroup == 1 ? ControlStyleSheets::activeVolumeGroupLabel()
                                                       : ControlStyleSheets::inactiveVolumeGroupLabel());
+}
+
+bool MainWindow::isBatchVolumeUniform(int group) const
+{
+    return !batchMode || !batchSession || batchSession->isVolumeUniform(group);
 }
 
 void MainWindow::updateVolumeValueLabel(int group)
@@ -1517,6 +2030,9 @@ void MainWindow::updateVolumeValueLabel(int group)
     option.pageStep = bar->pageStep();
     option.singleStep = bar->singleStep();
     option.orientation = Qt::Horizontal;
+    // The bars' style sheet is for horizontal bars: without this state the
+    // style measures a handle of another size than the one drawn.
+    option.state |= QStyle::State_Horizontal;
     option.subControls = QStyle::SC_All;
     const QRect handle = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
     if (!handle.isValid()) {
@@ -1524,8 +2040,7 @@ void MainWindow::updateVolumeValueLabel(int group)
         return;
     }
     label->setGeometry(handle);
-    const bool uniform = group == 0 ? batchVolumeAUniform : batchVolumeBUniform;
-    label->setText(batchMode && !uniform ? QStringLiteral("∅") : QString::number(bar->value()));
+    label->setText(isBatchVolumeUniform(group) ? QString::number(bar->value()) : QStringLiteral("∅"));
     label->show();
     label->raise();
 }
@@ -1543,9 +2058,6 @@ void MainWindow::updateVolumeBarBStyle(bool gray)
     updateVolumeValueLabel(1);
 }
 
-// Not built yet: the A/B switch of the playing cue with its ramp.
-void MainWindow::onVolumeSwitchClicked() {}
-
 void MainWindow::onMainVolumeChanged(int value)
 {
     if (mainVolumeResetting)
@@ -1555,17 +2067,69 @@ void MainWindow::onMainVolumeChanged(int value)
     showStatus(QStringLiteral("主音量: %1").arg(value), 2000);
 }
 
+bool MainWindow::onLoopBoxWheel(LoopBoxRules::Box box, QWheelEvent* wheel)
+{
+    QDoubleSpinBox* spin = loopBox(box);
+    if (!selectedCue || batchMode || showMode || !spin)
+        return true;
+    if (!LoopBoxRules::applyWheel(selectedCue, box, wheel->angleDelta().y()))
+        return true;
+    showLoopRangeInBoxes(selectedCue);
+    QMetaObject::invokeMethod(spin, &QAbstractSpinBox::selectAll, Qt::QueuedConnection);
+    refreshLoopView();
+    return true;
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == playbackIndicator && event->type() == QEvent::MouseButtonPress) {
-        onPlaybackIndicatorClicked();
-        return true;
+    using Box = LoopBoxRules::Box;
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Wheel) {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        if (watched == loopDurationSpin)
+            return onLoopBoxWheel(Box::Length, wheel);
+        if (watched == loopEndSpin)
+            return onLoopBoxWheel(Box::End, wheel);
+        if (watched == loopStartSpin)
+            return onLoopBoxWheel(Box::Start, wheel);
     }
-    if (event->type() == QEvent::Resize) {
+    if (type == QEvent::MouseButtonPress) {
+        if (watched == ui->label_A || watched == ui->label_B) {
+            activeVolumeGroup = watched == ui->label_B ? 1 : 0;
+            updateVolumeGroupLabels();
+            selectVolumeGroup(activeVolumeGroup);
+            return true;
+        }
+        if (watched == playbackIndicator) {
+            onPlaybackIndicatorClicked();
+            return true;
+        }
+    }
+    if (type == QEvent::Resize) {
         if (watched == ui->volumeHorizontalScrollBar)
             updateVolumeValueLabel(0);
         else if (watched == ui->volumeHorizontalScrollBar_2)
             updateVolumeValueLabel(1);
+    }
+    if (type == QEvent::MouseButtonDblClick) {
+        if (watched == mainVolumeBar) {
+            resetMainVolume();
+            return true;
+        }
+        if (watched == ui->volumeHorizontalScrollBar || watched == ui->volumeHorizontalScrollBar_2) {
+            const int group = watched == ui->volumeHorizontalScrollBar_2 ? 1 : 0;
+            resetCueVolumeToTemplate(group);
+            if (batchMode && batchSession && trackListManager && !trackListManager->batchCues().isEmpty()) {
+                batchSession->recheckVolumeUniform(group);
+                updateVolumeValueLabel(group);
+            }
+            return true;
+        }
+        if (watched == ui->loopDurationLabel) {
+            if (WaveformWidget* view = waveformView())
+                view->toggleLoopView();
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -2039,14 +2603,8 @@ void MainWindow::restoreLastSelection(int playlistId, int cueId)
         return;
     }
     playlistManager->selectPlaylist(playlistId);
-    QTimer::singleShot(500, this, [this, cueId] {
-        if (!trackListManager || trackListManager->rowCount() == 0)
-            return;
-        Cue* cue = registry()->getCue(cueId);
-        if (!cue || trackListManager->rowOfCue(cue) < 0)
-            cue = trackListManager->cueAt(0);
-        trackListManager->selectCue(cue);
-    });
+    // A cue that is gone gives the first row.
+    QTimer::singleShot(500, this, [this, cueId] { selectCueInTable(registry()->getCue(cueId)); });
 }
 
 void MainWindow::setCartMode(bool on)
@@ -2129,12 +2687,13 @@ void MainWindow::onCartCueSelected(Cue* cue)
 void MainWindow::onCartSelectionChanged(const QList<Cue*>& selected)
 {
     if (selected.size() >= 2) {
+        // The grid's selection is the batch's, as the table's would be.
         if (trackListManager)
             trackListManager->setBatchCues(selected);
         if (!batchMode)
             onBatchModeChanged(true);
-        if (batchCue)
-            batchCue->applyTo(selected);
+        else
+            onBatchSelectionChanged();
         return;
     }
     if (batchMode)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/LoopBoxRules.h"
+#include "app/ShowModeForcedVolumes.h"
 #include "model/Cue.h"
 #include "waveform/EnvelopePoint.h"
 
@@ -12,7 +14,7 @@
 #include <QSet>
 #include <QStringList>
 
-class BatchCue;
+class BatchEditSession;
 class CartWidget;
 class DurationRepair;
 class GroupedPlaylistManager;
@@ -24,12 +26,16 @@ class QDoubleSpinBox;
 class QLabel;
 class QPropertyAnimation;
 class QPushButton;
+class QScrollBar;
 class QShortcut;
 class QSpinBox;
 class QTimer;
+class QWheelEvent;
+class SettingsWidget;
 class StatusBarControls;
 class TrackListManager;
 class Ui_MainWindow;
+class VolumeRamp;
 class WaveformWidget;
 
 // The application window and the hub of the program: it owns the cue table,
@@ -142,6 +148,7 @@ private:
     void selectPlayingCue(bool touchCart);
     Cue* loopCommandCue() const;
     void showLoopRangeInBoxes(Cue* cue);
+    void showLoopRangeInBoxes(qint64 startMs, qint64 endMs);
     void showCueInWaveformIfNeeded(Cue* cue);
     WaveformWidget* waveformView() const;
     QList<Cue*> tableCues() const;
@@ -151,12 +158,44 @@ private:
     void onCuesDroppedOnPlaylist(int playlistId, const QList<Cue*>& cues);
     void openSettingsPanel();
 
-    // Cue editing (the cue settings bar and batch edits come with their own
-    // controller; until then these keep the selection and the waveform view)
+    // Cue editing: the settings bar, the loop boxes and batch edits
     void buildLoopControls();
+    // No cue selected: the bar and the loop boxes let go of it; clearing
+    // also empties the waveform view.
+    void clearSelectedCue();
+    void releaseSelectedCue();
     void loadCueControls(Cue* cue);
+    void connectCueSignals(Cue* cue);
+    void disconnectCueSignals(Cue* cue);
     void showCueInWaveform(Cue* cue);
+    QList<float> peaksOf(Cue* cue) const;
+    void selectCueInTable(Cue* cue);
+    void refreshTableKeepingSelection();
+    void setLoopBoxesUsable(bool usable);
+    QDoubleSpinBox* loopBox(LoopBoxRules::Box box) const;
+    void onLoopBoxEdited(LoopBoxRules::Box box);
+    bool onLoopBoxWheel(LoopBoxRules::Box box, QWheelEvent* wheel);
+    void refreshLoopView();
+    void followLoopDrag(qlonglong startMs, qlonglong endMs);
+    void keepLoopBoxState(QDoubleSpinBox* box, QPushButton* lock);
+    void enterBatchMode();
+    void leaveBatchMode();
     void saveAllCues();
+
+    // Show mode and volumes
+    void applyModeAppearance(bool show);
+    // Shows a cue's two volumes with the group in use, and hands the group's
+    // level to the transport when the cue plays.
+    void showVolumesOf(Cue* cue, int group);
+    QScrollBar* volumeBar(int group) const;
+    bool isBatchVolumeUniform(int group) const;
+    void selectVolumeGroup(int group);
+    void resetCueVolumeToTemplate(int group);
+    void resetMainVolume();
+    int levelInForce(Cue* cue) const;
+    void startVolumeRamp(Cue* cue, int from, int to);
+    void onVolumeRampStep(int volume);
+    void onVolumeRampFinished();
 
     // Loudness normalisation
     void applyLufsGain(Cue* cue);
@@ -203,16 +242,19 @@ private:
     QIcon modeInactiveIcon;
     TrackListManager* trackListManager = nullptr;
     GroupedPlaylistManager* playlistManager = nullptr;
+    SettingsWidget* settingsWidget = nullptr;
     int currentPlaylistId = -1;
     QPointer<Cue> selectedCue;
-    BatchCue* batchCue = nullptr;
+    // The edit of a multi-selection: its batch, its cues and whether they
+    // share each volume.
+    BatchEditSession* batchSession = nullptr;
     bool batchMode = false;
-    bool batchVolumeAUniform = true;
-    bool batchVolumeBUniform = true;
     bool mainVolumeResetting = false;
     bool savingAllCues = false;
     bool batchOperationActive = false;
     bool showMode = false;
+    // Cues switched to volume A for the show, their own choice held.
+    ShowModeForcedVolumes forcedVolumes;
     bool suppressPlayModeSave = false;
     QPropertyAnimation* panelAnimation = nullptr;
     bool panelVisible = true;
@@ -234,12 +276,10 @@ private:
     QLabel* volumeValueLabelB = nullptr;
     int activeVolumeGroup = 0;
     int appliedCueVolume = 50;
-    bool rampActive = false;
-    qint64 rampEndMs = 0;
-    int rampFromVolume = 0;
-    int rampToVolume = 0;
     double volumeSwitchSeconds = 2.0;
-    QTimer* volumeRampTimer = nullptr;
+    // The A/B switch's ramp and the cue it moves.
+    VolumeRamp* volumeRamp = nullptr;
+    QPointer<Cue> rampCue;
     QDoubleSpinBox* fadeInSpin = nullptr;
     QDoubleSpinBox* fadeOutSpin = nullptr;
     QDoubleSpinBox* loopDurationSpin = nullptr;

@@ -246,8 +246,8 @@ QJsonObject ProjectFileIO::cueToJson(const Cue* cue, int rowIndex, const QHash<Q
     }
     if (cue->volumeB() != 100)
         o.insert(QStringLiteral("volumeB"), cue->volumeB() / 100.0);
-    if (cue->volumeChoose() != 0)
-        o.insert(QStringLiteral("volumeChoose"), cue->volumeChoose());
+    if (cue->storedVolumeChoose() != 0)
+        o.insert(QStringLiteral("volumeChoose"), cue->storedVolumeChoose());
     if (cue->envelopeEnabled() && !cue->envelopeTimes().isEmpty())
         o.insert(QStringLiteral("volumeEnvelope"), envelopeToJson(cue->envelopeTimes(), cue->envelopeGains()));
     if (cue->panEnvelopeEnabled() && !cue->panEnvelopeTimes().isEmpty())

@@ -52,7 +52,7 @@ Cue* PlaylistCopier::copyCue(const Cue& source)
     cue->setRemark(source.remark());
     cue->setVolumeA(source.volumeA());
     cue->setVolumeB(source.volumeB());
-    cue->setVolumeChoose(source.volumeChoose());
+    cue->setVolumeChoose(source.storedVolumeChoose());
     cue->setPreWait(source.preWaitMs());
     cue->setLoopCount(source.loopCount());
     // Taken as the source holds it: unchecked and not saved on its own.

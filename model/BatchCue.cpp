@@ -7,7 +7,7 @@ BatchCue::BatchCue(QObject* parent)
 {
 }
 
-int BatchCue::applyTo(const QList<Cue*>& cues)
+int BatchCue::applyTo(const QList<Cue*>& cues, bool save)
 {
     int handled = 0;
     for (Cue* cue : cues) {
@@ -42,7 +42,8 @@ int BatchCue::applyTo(const QList<Cue*>& cues)
             cue->setColor(color.isValid() ? color.name() : QString());
 
         ++handled;
-        cue->saveToDatabase(true);
+        if (save)
+            cue->saveToDatabase(true);
     }
     return handled;
 }

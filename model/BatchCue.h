@@ -36,8 +36,9 @@ public:
     bool colorModified = false;
 
     // Applies the flagged values to every cue that has a duration and saves
-    // it; returns how many cues were handled.
-    int applyTo(const QList<Cue*>& cues);
+    // it (or, without save, leaves it marked dirty for a later save);
+    // returns how many cues were handled.
+    int applyTo(const QList<Cue*>& cues, bool save = true);
 
 Q_SIGNALS:
     void dataChanged();

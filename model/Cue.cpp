@@ -203,6 +203,11 @@ void Cue::setVolumeChoose(int choose)
     Q_EMIT dataUpdated();
 }
 
+void Cue::holdVolumeChoose(int choose)
+{
+    m_heldVolumeChoose = (choose == 1) ? 1 : 0;
+}
+
 void Cue::setPreWait(int ms)
 {
     ms = std::max(ms, 0);

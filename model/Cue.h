@@ -39,6 +39,10 @@ public:
     int volumeA() const { return m_volumeA; }
     int volumeB() const { return m_volumeB; }
     int volumeChoose() const { return m_volumeChoose; }
+    // The choice a save stores: the held one while show mode plays the cue
+    // on volume A, else the current one.
+    int storedVolumeChoose() const { return m_heldVolumeChoose >= 0 ? m_heldVolumeChoose : m_volumeChoose; }
+    bool hasHeldVolumeChoose() const { return m_heldVolumeChoose >= 0; }
     int preWaitMs() const { return m_preWaitMs; }
     int loopCount() const { return m_loopCount; }
     bool fadeEnabled() const { return m_fadeEnabled; }
@@ -77,6 +81,10 @@ public:
     void setVolumeA(int volume);
     void setVolumeB(int volume);
     void setVolumeChoose(int choose);
+    // Keeps the cue's own choice for its saves (and copies and exports) while
+    // the current choice is switched for a while; release() ends that.
+    void holdVolumeChoose(int choose);
+    void releaseVolumeChoose() { m_heldVolumeChoose = -1; }
     void setPreWait(int ms);
     void setLoopCount(int count);
     void setFadeEnabled(bool enabled);
@@ -144,6 +152,7 @@ private:
     int m_volumeA = 50;
     int m_volumeB = 50;
     int m_volumeChoose = 0;
+    int m_heldVolumeChoose = -1;  // -1 = none held
     int m_preWaitMs = 0;
     int m_loopCount = 1;
     bool m_fadeEnabled = false;

@@ -207,7 +207,7 @@ QVariantList cueValues(const Cue* cue)
         1, cue->fadeEnabled() ? 1 : 0, cue->fadeInMs(), cue->fadeOutMs(),
         0, cue->startMarkingMs(), 0, cue->loopStartMs(), cue->loopEndMs(), 0,
         cue->envelopeEnabled() ? 1 : 0, cue->panEnvelopeEnabled() ? 1 : 0, text(cue->color()),
-        cue->volumeB(), cue->volumeChoose(), cue->lufs(), cue->isBadFile() ? 1 : 0,
+        cue->volumeB(), cue->storedVolumeChoose(), cue->lufs(), cue->isBadFile() ? 1 : 0,
     };
 }
 

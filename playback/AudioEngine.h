@@ -52,6 +52,8 @@ public:
     // Volume: output gain = (main/100)^1.5 x (cue/100)^1.5 x 10^(dB/20), 0..2
     void setMainVolume(int volume);
     void setCueVolume(int volume);
+    // The volume (0..100) of the current cue in force now.
+    int cueVolume() const { return m_cueVolume; }
     void setLufsGain(double gainDb);
     void applyVolume();
 
