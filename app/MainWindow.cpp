@@ -2613,15 +2613,18 @@ void MainWindow::setCartMode(bool on)
     QSettings().setValue(SettingsKeys::kCartMode, on);
     updateCartButton();
     if (recordButton) {
-        recordButton->setEnabled(!on);
-        recordButton->setIcon(on ? recordIconDimmed : recordIcon);
+        // Show mode keeps recording off whichever view is shown.
+        const bool recordable = !on && !showMode;
+        recordButton->setEnabled(recordable);
+        recordButton->setIcon(recordable ? recordIcon : recordIconDimmed);
     }
 
     if (on) {
         if (!cartWidget)
             createCartWidget();
         QSettings settings;
-        cartWidget->setColumnCount(settings.value(SettingsKeys::kCartColumns, SettingsKeys::kCartColumnsDefault).toInt());
+        cartWidget->setColumnCount(
+            settings.value(SettingsKeys::kCartColumns, SettingsKeys::kCartColumnsDefault).toInt());
         cartWidget->setItemHeight(
             settings.value(SettingsKeys::kCartItemHeight, SettingsKeys::kCartItemHeightDefault).toInt());
         cartWidget->setCues(trackListManager ? trackListManager->cues() : QList<Cue*>());

@@ -112,7 +112,8 @@ void LoudnessScanTest::measuresEachCueOnceAndLeavesAThreadFree()
     LoudnessScan scan(7, 0);
     QSignalSpy measured(&scan, &LoudnessScan::cueMeasured);
     QSignalSpy finished(&scan, &LoudnessScan::finished);
-    scan.start(items(QStringLiteral("cue"), 6, 1) + items(QStringLiteral("cue"), 1, 1) + items(QStringLiteral("x"), 1, 0));
+    scan.start(items(QStringLiteral("cue"), 6, 1) + items(QStringLiteral("cue"), 1, 1)
+               + items(QStringLiteral("x"), 1, 0));
     QCOMPARE(scan.pendingCount(), 6);  // a repeated id and an unstored cue are left out
     QTRY_COMPARE(held().started().size(), 3);
 

@@ -303,7 +303,13 @@ void MainWindowRestoreAndCartTest::cartInShowMode()
     QCOMPARE(f.playingCue(), first(0));
     QTRY_VERIFY(tile(first(0))->isPlaying());
     QVERIFY(tile(first(0))->isCurrent());
+
+    // Back to the table during the show: still no recording.
+    cartButton()->click();
+    QVERIFY(f.table()->isVisible());
+    QVERIFY(!recordButton()->isEnabled());
     QVERIFY(QMetaObject::invokeMethod(f.window.get(), "onEditModeClicked"));
+    QVERIFY(recordButton()->isEnabled());
 }
 
 QTEST_MAIN(MainWindowRestoreAndCartTest)
