@@ -2,6 +2,7 @@
 
 #include "app/AppConstants.h"
 #include "app/AppIcons.h"
+#include "app/DialogKeyGuard.h"
 #include "app/BatchEditSession.h"
 #include "app/ControlStyleSheets.h"
 #include "app/DurationRepair.h"
@@ -500,6 +501,7 @@ void MainWindow::styleTransportControls()
 void MainWindow::connectDeviceInput()
 {
     setupShortcuts();
+    new DialogKeyGuard(this, [this] { return shortcuts; });
     HidDeviceManager* input = HidDeviceManager::instance();
     input->ensureStarted();
     connect(input, &HidDeviceManager::buttonPressed, this, &MainWindow::onDeviceButtonPressed);

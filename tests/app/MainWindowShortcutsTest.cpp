@@ -7,6 +7,7 @@
 #include "platform/XcbKeyGrabber.h"
 #include "settings/SettingsPanel.h"
 
+#include <QMessageBox>
 #include <QProcess>
 #include <QShortcut>
 #include <QStandardPaths>
@@ -89,6 +90,7 @@ private Q_SLOTS:
 
     void spacePressTogglesPlay();
     void transportKeysWorkAnywhere();
+    void escapeClosingADialogKeepsPlaying();
     void loopKeysOnlyWithFocusInTheWaveform();
     void changedBindingsTakeEffectAfterTheSettings();
     void devicePresses();
@@ -276,6 +278,33 @@ void MainWindowShortcutsTest::transportKeysWorkAnywhere()
     QVERIFY(pressKey(QStringLiteral("Escape")));
     QTRY_COMPARE(state(), AudioEngine::Stopped);
     QCOMPARE(f.status(), QStringLiteral("已停止播放"));
+}
+
+void MainWindowShortcutsTest::escapeClosingADialogKeepsPlaying()
+{
+    openShowingFirst();
+    QVERIFY(pressKey(QStringLiteral("space")));
+    QTRY_COMPARE(state(), AudioEngine::Playing);
+
+    // Esc and Space typed into a dialog belong to the dialog, not the show.
+    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("提示"), QStringLiteral("x"),
+                                QMessageBox::Ok, f.window.get());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    QTRY_COMPARE(QApplication::activeModalWidget(), box);
+    QVERIFY(xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(box->winId())}));
+    QTRY_COMPARE(QApplication::activeWindow(), box);
+    QPointer<QMessageBox> guard(box);
+    QVERIFY(pressKey(QStringLiteral("Escape")));
+    QTRY_VERIFY(!guard || !guard->isVisible());
+    QTest::qWait(200);
+    QCOMPARE(state(), AudioEngine::Playing);
+
+    // Back in the window, the keys act again.
+    focusWindow();
+    f.button("playPasueButton")->setFocus();
+    QVERIFY(pressKey(QStringLiteral("Escape")));
+    QTRY_COMPARE(state(), AudioEngine::Stopped);
 }
 
 void MainWindowShortcutsTest::loopKeysOnlyWithFocusInTheWaveform()
