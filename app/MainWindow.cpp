@@ -2,9 +2,13 @@
 
 #include "app/AppConstants.h"
 #include "app/AppIcons.h"
+#include "app/DialogKeyGuard.h"
 #include "app/BatchEditSession.h"
 #include "app/ControlStyleSheets.h"
+#include "app/DurationRepair.h"
+#include "app/HotkeyBindings.h"
 #include "app/LoudnessGain.h"
+#include "app/LoudnessScan.h"
 #include "app/SelectAllOnFocusFilter.h"
 #include "app/SettingsWidget.h"
 #include "app/StatusBarControls.h"
@@ -36,24 +40,31 @@
 #include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSet>
 #include <QSettings>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTimer>
 #include <QWheelEvent>
+
+#include <cmath>
+#include <memory>
 
 namespace {
 
@@ -191,13 +202,20 @@ MainWindow::MainWindow(QWidget* parent)
         view->setAmplitudeScale(1.0f);
     }
 
+    // The selection is read before the playback restore switches playlists:
+    // a switch stores the playlist it shows as the last selected one.
+    QSettings settings;
+    const int lastSelectedPlaylist =
+        settings.value(SettingsKeys::kLastSelectedPlaylistId, SettingsKeys::kLastSelectedPlaylistIdDefault).toInt();
+    const int lastSelectedCue =
+        settings.value(SettingsKeys::kLastSelectedCueId, SettingsKeys::kLastSelectedCueIdDefault).toInt();
     restoreLastPlayback();
-    restoreLastSelection();
+    restoreLastSelection(lastSelectedPlaylist, lastSelectedCue);
     applyTrackListFontSize();
     applyHeaderFontSize();
     restorePanelVisibility();
 
-    if (QSettings().value(SettingsKeys::kCartMode, SettingsKeys::kCartModeDefault).toBool() && cartModeButton)
+    if (settings.value(SettingsKeys::kCartMode, SettingsKeys::kCartModeDefault).toBool() && cartModeButton)
         cartModeButton->setChecked(true);
 }
 
@@ -483,6 +501,7 @@ void MainWindow::styleTransportControls()
 void MainWindow::connectDeviceInput()
 {
     setupShortcuts();
+    new DialogKeyGuard(this, [this] { return shortcuts; });
     HidDeviceManager* input = HidDeviceManager::instance();
     input->ensureStarted();
     connect(input, &HidDeviceManager::buttonPressed, this, &MainWindow::onDeviceButtonPressed);
@@ -761,9 +780,9 @@ void MainWindow::playPlaylistFrom(int playlistId, int row, qint64 startPosMs)
         Cue* target = trackListManager->cueAt(row);
         cues->setPlaylist(order);
         cues->setCurrentIndex(std::max<int>(0, target ? int(order.indexOf(target)) : 0));
-        cues->playPlaylist();
-        if (startPosMs > 0)
-            cues->seek(startPosMs);
+        // The cue starts where it was asked to: starting it at its loop start
+        // and seeking afterwards would let the device play a block from there.
+        cues->playPlaylist(startPosMs);
         if (playlistManager)
             playlistManager->setPlayingPlaylistId(playlistId);
         if (Cue* current = cues->getCurrentCue()) {
@@ -2120,11 +2139,29 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 // ---------------------------------------------------------------------------
 // Loudness normalisation
 
+namespace {
+
+// The gain of a cue whose loudness is being measured.
+constexpr double kProvisionalGainDb = -6.0;
+// Priorities: the playing cue's measurement goes before the scan of the
+// table, and on the pool the selected cue's waveform before the scan.
+constexpr int kCurrentCueMeasurePriority = 1;
+constexpr int kScanPriority = -1;
+// A measurement at or below this is a failure.
+constexpr double kQuietestMeasurement = -100.0;
+
+}  // namespace
+
+bool MainWindow::loudnessEnabled() const
+{
+    return loudnessCheckBox && loudnessCheckBox->isChecked();
+}
+
 void MainWindow::applyLufsGain(Cue* cue)
 {
     if (!cue)
         return;
-    if (!loudnessCheckBox || !loudnessCheckBox->isChecked()) {
+    if (!loudnessEnabled()) {
         transport()->setLufsGain(0.0);
         lufsPendingCueId = -1;
         return;
@@ -2141,22 +2178,125 @@ void MainWindow::applyLufsGain(Cue* cue)
         transport()->setLufsGain(gain);
         return;
     }
-    // Not measured yet: played as it is until its measurement is in.
-    transport()->setLufsGain(0.0);
+    // Not measured yet: a safe level until its own gain is known.
+    if (lufsPendingCueId == cue->id())
+        return;
+    lufsPendingCueId = cue->id();
+    transport()->setLufsGain(kProvisionalGainDb);
+    measureCueLoudness(cue);
 }
 
-// Not built yet: measuring the table's cues in the background; until then
-// only cues measured before get a gain.
-void MainWindow::startLufsScan() {}
+void MainWindow::measureCueLoudness(Cue* cue)
+{
+    // One measurement per cue at a time; the scan's result serves as well.
+    const int id = cue->id();
+    if (lufsMeasuringIds.contains(id) || (lufsScanWatcher && lufsScanWatcher->isMeasuring(id)))
+        return;
+    lufsMeasuringIds.insert(id);
+    auto* task = new LoudnessScan(0, kCurrentCueMeasurePriority, this);
+    connect(task, &LoudnessScan::cueMeasured, this, &MainWindow::onLufsMeasured);
+    connect(task, &LoudnessScan::finished, task, &QObject::deleteLater);
+    task->start({{id, cue->filePath()}});
+}
+
+void MainWindow::startLufsScan()
+{
+    stopLufsScan();
+    if (!trackListManager) {
+        qWarning() << "[LUFS] No track manager";
+        return;
+    }
+    if (!trackListManager->model()) {
+        qWarning() << "[LUFS] No song table model";
+        return;
+    }
+    const QList<Cue*> shown = trackListManager->cues();
+    if (shown.isEmpty())
+        return;
+    const int target = loudnessTarget();
+    QList<LoudnessScan::Item> items;
+    for (Cue* cue : shown) {
+        if (!cue || lufsGainCache.contains(cue->id()))
+            continue;
+        const double stored = cue->lufs();
+        if (LoudnessGain::isMeasured(stored)) {
+            lufsGainCache.insert(cue->id(),
+                                 stored > kQuietestMeasurement ? LoudnessGain::gainDb(target, stored) : 0.0);
+            continue;
+        }
+        if (!lufsMeasuringIds.contains(cue->id()))
+            items.append({cue->id(), cue->filePath()});
+    }
+    if (items.isEmpty())
+        return;
+
+    // Each scan has its own id: a report of a scan that was stopped or
+    // replaced is dropped.
+    auto* scan = new LoudnessScan(++lufsScanCount, kScanPriority, this);
+    lufsScanWatcher = scan;
+    connect(scan, &LoudnessScan::cueMeasured, this, &MainWindow::onLufsMeasured);
+    connect(scan, &LoudnessScan::finished, this, [this, scan] {
+        if (lufsScanWatcher == scan)
+            lufsScanWatcher = nullptr;
+        scan->deleteLater();
+    });
+    scan->start(items);
+}
 
 void MainWindow::stopLufsScan()
 {
+    if (lufsScanWatcher) {
+        delete lufsScanWatcher;
+        lufsScanWatcher = nullptr;
+    }
     lufsGainCache.clear();
+    // The next applyLufsGain sets the provisional gain again (and measures
+    // a cue only the stopped scan was measuring).
+    lufsPendingCueId = -1;
+}
+
+void MainWindow::onLufsMeasured(int scanId, int cueId, const QString& filePath, double lufs)
+{
+    const bool fromScan = scanId != 0;
+    if (fromScan && (!lufsScanWatcher || lufsScanWatcher->id() != scanId))
+        return;
+    if (!fromScan)
+        lufsMeasuringIds.remove(cueId);
+
+    Cue* cue = registry()->getCue(cueId);
+    if (cue && cue->filePath() != filePath) {
+        // The cue got another file meanwhile: this loudness is not its own.
+        if (lufsPendingCueId == cueId)
+            lufsPendingCueId = -1;
+        if (cue == registry()->getCurrentCue())
+            applyLufsGain(cue);
+        return;
+    }
+    const bool measured = lufs > kQuietestMeasurement;
+    if (measured) {
+        if (cue)
+            cue->setLufs(lufs);
+        DatabaseManager::instance()->updateCueField(cueId, QStringLiteral("lufs"), lufs);
+    }
+    if (lufsPendingCueId == cueId)
+        lufsPendingCueId = -1;
+    // Switched off meanwhile: the measurement is kept, no gain is applied.
+    if (!loudnessEnabled())
+        return;
+    if (measured)
+        lufsGainCache.insert(cueId, LoudnessGain::gainDb(loudnessTarget(), lufs));
+    else if (fromScan)
+        lufsGainCache.insert(cueId, 0.0);
+    // A failed measurement of its own leaves the playing cue at the
+    // provisional gain; it is measured again when it next becomes current.
+    const Cue* current = registry()->getCurrentCue();
+    if (current && current->id() == cueId && lufsGainCache.contains(cueId))
+        transport()->setLufsGain(lufsGainCache.value(cueId));
 }
 
 void MainWindow::prefillLufsGains()
 {
-    if (!loudnessCheckBox || !loudnessCheckBox->isChecked() || !trackListManager)
+    if (!loudnessEnabled() || !trackListManager)
         return;
     const int target = loudnessTarget();
     for (Cue* cue : trackListManager->cues()) {
@@ -2173,26 +2313,220 @@ void MainWindow::recomputeLufsGains(int target)
         if (cue && LoudnessGain::isMeasured(cue->lufs()))
             lufsGainCache.insert(cue->id(), LoudnessGain::gainDb(target, cue->lufs()));
     }
+    // Gains worked out for cues of other playlists follow the target too:
+    // the playing cue need not be in the table.
+    for (auto it = lufsGainCache.begin(); it != lufsGainCache.end(); ++it) {
+        const Cue* cue = registry()->getCue(it.key());
+        if (cue && LoudnessGain::isMeasured(cue->lufs()) && cue->lufs() > kQuietestMeasurement)
+            it.value() = LoudnessGain::gainDb(target, cue->lufs());
+    }
 }
 
-// Not built yet: the maintenance tasks (nothing of the window runs them).
-void MainWindow::checkAndClearCorruptedWaveformData() {}
-void MainWindow::onFixAllDurations() {}
+// ---------------------------------------------------------------------------
+// Maintenance
+
+void MainWindow::onFixAllDurations()
+{
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        this, QStringLiteral("确认修复"),
+        QStringLiteral("此操作将重新获取所有歌曲的时长（使用 Qt Multimedia 解析）。\n\n注意：\n"
+                       "• 这可能需要几分钟时间，具体取决于歌曲数量\n• 处理过程中界面可能会短暂无响应\n"
+                       "• 修复完成后会自动刷新显示\n\n确定要继续吗？"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+    if (answer != QMessageBox::Yes)
+        return;
+    if (!trackListManager) {
+        QMessageBox::warning(this, QStringLiteral("错误"), QStringLiteral("TrackListManager 未初始化"));
+        return;
+    }
+    const QList<Cue*> all = registry()->allCues();
+    if (all.isEmpty()) {
+        QMessageBox::information(this, QStringLiteral("提示"), QStringLiteral("没有找到任何歌曲"));
+        return;
+    }
+
+    const QList<QPushButton*> transportButtons = {ui->playPasueButton, ui->prevButton, ui->nextButton,
+                                                  ui->stopButton};
+    for (QPushButton* button : transportButtons)
+        button->setEnabled(false);
+
+    auto* progress = new QProgressDialog(QStringLiteral("正在修复歌曲时长..."), QStringLiteral("取消"), 0,
+                                         int(all.size()), this);
+    progress->setWindowTitle(QStringLiteral("修复进度"));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(0);
+    progress->setValue(0);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    // The dialog stays up until the repair has ended, also after a cancel.
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    const QPointer<QProgressDialog> dialog(progress);
+
+    QList<DurationRepair::Item> items;
+    items.reserve(all.size());
+    for (const Cue* cue : all)
+        items.append({cue->id(), cue->filePath(), cue->durationMs()});
+
+    auto* repair = new DurationRepair(this);
+    connect(repair, &DurationRepair::durationFound, this, &MainWindow::onDurationRepaired);
+    connect(repair, &DurationRepair::progressed, this, [dialog](int done) {
+        // A cancelled dialog is hidden; a value would show it again.
+        if (dialog && !dialog->wasCanceled())
+            dialog->setValue(done);
+    });
+    connect(progress, &QProgressDialog::canceled, this, [repair] {
+        if (repair->isFinished())
+            return;
+        repair->cancel();
+        QMessageBox::information(nullptr, QStringLiteral("提示"), QStringLiteral("已取消修复操作"));
+    });
+    connect(repair, &DurationRepair::finished, this, [this, repair, dialog, transportButtons] {
+        if (dialog)
+            dialog->close();
+        for (QPushButton* button : transportButtons)
+            button->setEnabled(true);
+        if (currentPlaylistId != -1 && trackListManager) {
+            trackListManager->loadPlaylist(currentPlaylistId);
+            prefillLufsGains();
+        }
+        if (selectedCue)
+            loadCueControls(selectedCue);
+        QMessageBox::information(this, QStringLiteral("完成"), QStringLiteral("歌曲时长修复完成！"));
+        repair->deleteLater();
+    });
+    repair->start(items);
+}
+
+void MainWindow::onDurationRepaired(int cueId, qint64 durationMs)
+{
+    Cue* cue = registry()->getCue(cueId);
+    if (!cue)
+        return;
+    // A loop end at the old end of the file moves to the new end, so a file
+    // that turned out longer is not cut short.
+    const qint64 oldDuration = cue->durationMs();
+    const qint64 oldLoopEnd = cue->loopEndMs();
+    const bool endFollowsFile =
+        oldLoopEnd < 1 || (oldDuration > 0 && oldLoopEnd == oldDuration) || oldLoopEnd == durationMs;
+    cue->setDuration(durationMs);
+    if (endFollowsFile)
+        cue->setLoopRange(cue->loopStartMs(), durationMs, false);
+    cue->saveToDatabase(false);
+}
+
+void MainWindow::checkAndClearCorruptedWaveformData()
+{
+    // Waveforms shifted by a fault start with silence, but so do many files:
+    // only when every stored waveform starts with silence are they cleared.
+    constexpr int kLeadLimit = 100;
+    constexpr float kSilent = 0.001f;
+    const QList<Cue*> all = registry()->allCues();
+    DatabaseManager* db = DatabaseManager::instance();
+    int firstLead = -1;
+    for (const Cue* cue : all) {
+        QList<float> peaks;
+        if (!db->loadWaveformDataCompressed(cue->id(), peaks, nullptr) || peaks.isEmpty())
+            continue;
+        int lead = 0;
+        while (lead < kLeadLimit && lead < peaks.size() && std::fabs(peaks.at(lead)) < kSilent)
+            ++lead;
+        if (lead == 0)
+            return;
+        if (firstLead < 0)
+            firstLead = lead;
+    }
+    if (firstLead < 0)
+        return;
+    qWarning().noquote() << QStringLiteral("⚠️ 检测到数据库中的波形数据有") << firstLead << QStringLiteral("个前导零！");
+    qWarning().noquote() << QStringLiteral("⚠️ 这会导致波形图向右偏移，左侧出现静音区域");
+    qWarning().noquote() << QStringLiteral("⚠️ 正在清除所有波形数据...");
+    if (!db->deleteAllWaveformData()) {
+        qWarning().noquote() << QStringLiteral("❌ 清除波形数据失败");
+        return;
+    }
+    for (Cue* cue : all)
+        cue->setWaveform({});
+}
 
 // ---------------------------------------------------------------------------
 // Shortcuts and device input
 
-// Not built yet: key shortcuts, device buttons and show mode's global
-// hotkeys for the transport slots.
-void MainWindow::setupShortcuts() {}
+namespace {
+
+using ActionSlot = void (MainWindow::*)();
+
+}  // namespace
+
+bool MainWindow::runAction(const QString& actionId)
+{
+    static const QHash<QString, ActionSlot> actionSlots = {
+        {QStringLiteral("playPause"), &MainWindow::onPlayPauseClicked},
+        {QStringLiteral("prev"), &MainWindow::onPrevClicked},
+        {QStringLiteral("next"), &MainWindow::onNextClicked},
+        {QStringLiteral("stop"), &MainWindow::onStopClicked},
+        {QStringLiteral("volumeSwitch"), &MainWindow::onVolumeSwitchClicked},
+        {QStringLiteral("setLoopStart"), &MainWindow::setLoopStartAtCurrentPosition},
+        {QStringLiteral("setLoopEnd"), &MainWindow::setLoopEndAtCurrentPosition},
+        {QStringLiteral("audioStart"), &MainWindow::seekToLoopStart},
+        {QStringLiteral("audioEnd"), &MainWindow::seekToLoopEnd},
+    };
+    const ActionSlot slot = actionSlots.value(actionId, nullptr);
+    if (!slot)
+        return false;
+    (this->*slot)();
+    return true;
+}
+
+void MainWindow::setupShortcuts()
+{
+    qDeleteAll(shortcuts);
+    shortcuts.clear();
+    const HidDeviceManager* input = HidDeviceManager::instance();
+    for (const HotkeyBindings::Shortcut& binding : HotkeyBindings::shortcuts()) {
+        QShortcut* shortcut = nullptr;
+        if (binding.scope == HotkeyBindings::Scope::Application) {
+            // A key bound as a device key acts through the input manager
+            // only, not twice.
+            const int code = HotkeyBindings::deviceKeyCode(binding.sequence);
+            if (code != 0 && input->isKeyboardKeyBound(code))
+                continue;
+            shortcut = new QShortcut(binding.sequence, this);
+            shortcut->setContext(Qt::ApplicationShortcut);
+        } else {
+            QWidget* view = ui->waveformWidget ? static_cast<QWidget*>(ui->waveformWidget) : this;
+            shortcut = new QShortcut(binding.sequence, view);
+            shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        }
+        const QString actionId = binding.actionId;
+        connect(shortcut, &QShortcut::activated, this, [this, actionId] { runAction(actionId); });
+        shortcuts.append(shortcut);
+    }
+}
+
 void MainWindow::onDeviceButtonPressed(const QString& identifier)
 {
-    Q_UNUSED(identifier);
+    // The settings window takes presses while it captures a binding.
+    if (HidDeviceManager::instance()->isCapturing())
+        return;
+    const QString actionId = HotkeyBindings::deviceAction(identifier);
+    if (!actionId.isEmpty())
+        runAction(actionId);
 }
-void MainWindow::registerShowModeGlobalHotkeys() {}
+
+void MainWindow::registerShowModeGlobalHotkeys()
+{
+    HidDeviceManager* input = HidDeviceManager::instance();
+    for (const auto& [actionId, sequence] : HotkeyBindings::showModeHotkeys())
+        input->registerGlobalHotkey(actionId, sequence);
+}
+
 void MainWindow::onGlobalHotkeyTriggered(QString id)
 {
-    Q_UNUSED(id);
+    static const QStringList dispatched = {QStringLiteral("playPause"), QStringLiteral("prev"),
+                                           QStringLiteral("next"), QStringLiteral("stop"),
+                                           QStringLiteral("volumeSwitch")};
+    if (dispatched.contains(id))
+        runAction(id);
 }
 
 // ---------------------------------------------------------------------------
@@ -2214,15 +2548,52 @@ void MainWindow::saveLastSelection()
     settings.setValue(SettingsKeys::kLastSelectedCueId, selectedCue ? selectedCue->id() : -1);
 }
 
-// Not built yet: the restore of the last playing cue and its position.
-void MainWindow::restoreLastPlayback() {}
-
-void MainWindow::restoreLastSelection()
+void MainWindow::restoreLastPlayback()
 {
     QSettings settings;
-    const int playlistId =
-        settings.value(SettingsKeys::kLastSelectedPlaylistId, SettingsKeys::kLastSelectedPlaylistIdDefault).toInt();
-    const int cueId = settings.value(SettingsKeys::kLastSelectedCueId, SettingsKeys::kLastSelectedCueIdDefault).toInt();
+    const int playlistId = settings.value(SettingsKeys::kLastPlaylistId, SettingsKeys::kLastPlaylistIdDefault).toInt();
+    const int cueId = settings.value(SettingsKeys::kLastCueId, SettingsKeys::kLastCueIdDefault).toInt();
+    const qint64 position =
+        settings.value(SettingsKeys::kLastPosition, SettingsKeys::kLastPositionDefault).toLongLong();
+    if (playlistId == -1 || cueId == -1 || !playlistManager || !playlistManager->hasPlaylist(playlistId))
+        return;
+    playlistManager->selectPlaylist(playlistId);
+
+    // The table fills from the switch above; wait for it, about 2 s at most.
+    constexpr int kRestoreIntervalMs = 100;
+    constexpr int kRestoreAttempts = 20;
+    auto* timer = new QTimer(this);
+    timer->setInterval(kRestoreIntervalMs);
+    auto attempts = std::make_shared<int>(0);
+    connect(timer, &QTimer::timeout, this, [this, timer, attempts, cueId, position] {
+        ++*attempts;
+        if (!trackListManager || trackListManager->rowCount() == 0) {
+            if (*attempts >= kRestoreAttempts) {
+                timer->stop();
+                timer->deleteLater();
+            }
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        Cue* cue = registry()->getCue(cueId);
+        const int row = cue ? trackListManager->rowOfCue(cue) : -1;
+        if (row < 0)
+            return;
+        trackListManager->selectRow(row);
+        selectedCue = cue;
+        loadCueControls(cue);
+        if (registry()->isCurrentCue(cue))
+            registry()->seek(position);
+        // The next Play starts where the show left off.
+        if (WaveformWidget* view = waveformView())
+            view->setPlaybackPosition(cue, position);
+    });
+    timer->start();
+}
+
+void MainWindow::restoreLastSelection(int playlistId, int cueId)
+{
     if (playlistId == -1 || !playlistManager)
         return;
     if (!playlistManager->hasPlaylist(playlistId)) {
@@ -2234,24 +2605,142 @@ void MainWindow::restoreLastSelection()
         return;
     }
     playlistManager->selectPlaylist(playlistId);
-    QTimer::singleShot(500, this, [this, cueId] {
-        if (!trackListManager || trackListManager->rowCount() == 0)
-            return;
-        Cue* cue = registry()->getCue(cueId);
-        if (!cue || trackListManager->rowOfCue(cue) < 0)
-            cue = trackListManager->cueAt(0);
-        trackListManager->selectCue(cue);
-    });
+    // A cue that is gone gives the first row.
+    QTimer::singleShot(500, this, [this, cueId] { selectCueInTable(registry()->getCue(cueId)); });
 }
 
 void MainWindow::setCartMode(bool on)
 {
-    if (!on)
+    cartMode = on;
+    QSettings().setValue(SettingsKeys::kCartMode, on);
+    updateCartButton();
+    if (recordButton) {
+        // Show mode keeps recording off whichever view is shown.
+        const bool recordable = !on && !showMode;
+        recordButton->setEnabled(recordable);
+        recordButton->setIcon(recordable ? recordIcon : recordIconDimmed);
+    }
+
+    if (on) {
+        if (!cartWidget)
+            createCartWidget();
+        QSettings settings;
+        cartWidget->setColumnCount(
+            settings.value(SettingsKeys::kCartColumns, SettingsKeys::kCartColumnsDefault).toInt());
+        cartWidget->setItemHeight(
+            settings.value(SettingsKeys::kCartItemHeight, SettingsKeys::kCartItemHeightDefault).toInt());
+        cartWidget->setCues(trackListManager ? trackListManager->cues() : QList<Cue*>());
+        if (trackListManager) {
+            const QList<Cue*> selected = trackListManager->selectedCues();
+            if (!selected.isEmpty()) {
+                const QSignalBlocker blocker(cartWidget);
+                cartWidget->setSelectedCues(selected);
+            }
+        }
+        if (selectedCue)
+            cartWidget->setCurrentCue(selectedCue, true);
+        ui->trackList->hide();
+        cartWidget->show();
+        cartWidget->setShowMode(showMode);
         return;
-    // Not built yet: the switch to the cart grid; the table stays and says so.
-    const QSignalBlocker blocker(cartModeButton);
-    cartModeButton->setChecked(false);
-    showStatus(QStringLiteral("卡片模式尚未就绪"), 3000);
+    }
+
+    if (cartWidget && trackListManager) {
+        QTableView* table = trackListManager->tableView();
+        QItemSelectionModel* selection = table->selectionModel();
+        selection->clearSelection();
+        for (Cue* cue : cartWidget->selectedCues()) {
+            const int row = trackListManager->rowOfCue(cue);
+            if (row >= 0)
+                selection->select(trackListManager->model()->index(row, 0),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+    }
+    if (cartWidget)
+        cartWidget->hide();
+    ui->trackList->show();
+}
+
+void MainWindow::createCartWidget()
+{
+    cartWidget = new CartWidget(this);
+    ui->horizontalLayout->insertWidget(0, cartWidget);
+    connect(cartWidget, &CartWidget::playRequested, this, &MainWindow::onCartPlayRequested);
+    connect(cartWidget, &CartWidget::cueSelected, this, &MainWindow::onCartCueSelected);
+    connect(cartWidget, &CartWidget::multiSelectionChanged, this, &MainWindow::onCartSelectionChanged);
+    connect(cartWidget, &CartWidget::cueNameChanged, this, [this](Cue* cue) {
+        if (trackListManager)
+            trackListManager->refreshCueRow(cue);
+    });
+}
+
+void MainWindow::onCartCueSelected(Cue* cue)
+{
+    // In show mode one click on a button plays it.
+    if (showMode) {
+        Q_EMIT cartWidget->playRequested(cue);
+        return;
+    }
+    onCueSelected(cue);
+    if (!cue)
+        return;
+    if (trackListManager)
+        trackListManager->selectCue(cue);
+    cartWidget->setCurrentCue(cue, false);
+}
+
+void MainWindow::onCartSelectionChanged(const QList<Cue*>& selected)
+{
+    if (selected.size() >= 2) {
+        // The grid's selection is the batch's, as the table's would be.
+        if (trackListManager)
+            trackListManager->setBatchCues(selected);
+        if (!batchMode)
+            onBatchModeChanged(true);
+        else
+            onBatchSelectionChanged();
+        return;
+    }
+    if (batchMode)
+        onBatchModeChanged(false);
+}
+
+void MainWindow::onCartPlayRequested(Cue* cue)
+{
+    if (!cue)
+        return;
+    onCueSelected(cue);
+    if (trackListManager)
+        trackListManager->selectCue(cue);
+    if (cartWidget)
+        cartWidget->setCurrentCue(cue, true);
+
+    CueManager* cues = registry();
+    if (cues->isCurrentCue(cue)) {
+        onPlayPauseClicked();
+        return;
+    }
+    if (cues->isPlaying() || cues->isPaused()) {
+        if (cartWidget)
+            cartWidget->clearPlayingCue();
+        if (trackListManager)
+            trackListManager->clearCurrentCue();
+        cues->stopPlaylist();
+    }
+
+    // From the playhead when it lies in the cue's loop region, else from the
+    // loop start.
+    qint64 start = cue->loopStartMs();
+    if (WaveformWidget* view = waveformView()) {
+        view->setCue(cue);
+        const qint64 playhead = view->playheadMs();
+        if (playhead >= cue->loopStartMs() && playhead <= effectiveLoopEnd(cue))
+            start = playhead;
+    }
+    if (currentPlaylistId == -1)
+        cues->playCue(cue, start);
+    else
+        playCueInPlaylist(currentPlaylistId, cue, start);
 }
 
 void MainWindow::updateCartButton()

@@ -16,8 +16,10 @@
 
 class BatchEditSession;
 class CartWidget;
+class DurationRepair;
 class GroupedPlaylistManager;
 class LevelMeterScrollBar;
+class LoudnessScan;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
@@ -201,20 +203,33 @@ private:
     void stopLufsScan();
     void prefillLufsGains();
     void recomputeLufsGains(int target);
+    bool loudnessEnabled() const;
+    void measureCueLoudness(Cue* cue);
+    void onLufsMeasured(int scanId, int cueId, const QString& filePath, double lufs);
+
+    // Maintenance
+    void onDurationRepaired(int cueId, qint64 durationMs);
 
     // Shortcuts and device input
     void setupShortcuts();
     void connectDeviceInput();
     void onDeviceButtonPressed(const QString& identifier);
+    // Runs the slot of a hotkey action id; false for an id without one.
+    bool runAction(const QString& actionId);
 
     // Last state, cart mode and recordings
     void saveLastPlayback();
     void saveLastSelection();
     void restoreLastPlayback();
-    void restoreLastSelection();
+    // The last selected playlist and cue as stored when the window started.
+    void restoreLastSelection(int playlistId, int cueId);
     void setCartMode(bool on);
     void updateCartButton();
     void openRecordingDialog();
+    void createCartWidget();
+    void onCartPlayRequested(Cue* cue);
+    void onCartCueSelected(Cue* cue);
+    void onCartSelectionChanged(const QList<Cue*>& selected);
 
     Ui_MainWindow* ui = nullptr;
     QPushButton* editModeButton = nullptr;
@@ -277,5 +292,10 @@ private:
     QList<QShortcut*> shortcuts;
     StatusBarControls* statusControls = nullptr;
     QMap<int, double> lufsGainCache;
+    // The running scan of the table's cues, null when none.
+    LoudnessScan* lufsScanWatcher = nullptr;
     int lufsPendingCueId = -1;
+    int lufsScanCount = 0;
+    // Cues with a measurement of their own on the pool.
+    QSet<int> lufsMeasuringIds;
 };

@@ -94,6 +94,9 @@ public:
     int selectedRow() const;
     QList<Cue*> selectedCues() const;
     QList<Cue*> batchCues() const { return m_batchCues; }
+    // The cues a batch edit applies to when they are chosen elsewhere (the
+    // cart grid's multi-selection).
+    void setBatchCues(const QList<Cue*>& cues) { m_batchCues = cues; }
 
     // The playing cue
     void setCurrentCue(Cue* cue, bool isPlaying);

@@ -89,6 +89,7 @@ public:
 
     // Read access
     State getState() const { return m_state; }
+    double lufsGain() const { return m_lufsGainDb; }
     Cue* getCurrentCue() const { return m_currentCue.data(); }
     bool isPreWaitActive() const { return m_preWaitActive; }
     qint64 getDuration() const;

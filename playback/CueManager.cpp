@@ -514,7 +514,7 @@ void CueManager::startOnTransport(Cue* cue, qint64 startPosMs)
         m_audioEngine->prioritizePreload(following);
 }
 
-void CueManager::playCurrent()
+void CueManager::playCurrent(qint64 startPosMs)
 {
     if (m_playOrder.isEmpty() || !inRange(m_currentIndex))
         return;
@@ -538,10 +538,12 @@ void CueManager::playCurrent()
         m_loopCountMemory.insert(cue, cue->loopCount());
     if (m_playHistory.isEmpty() || m_playHistory.last() != m_currentIndex)
         m_playHistory.append(m_currentIndex);
-    startOnTransport(cue, m_showMode ? cue->loopStartMs() : -1);
+    if (startPosMs <= 0)
+        startPosMs = m_showMode ? cue->loopStartMs() : -1;
+    startOnTransport(cue, startPosMs);
 }
 
-void CueManager::playPlaylist()
+void CueManager::playPlaylist(qint64 startPosMs)
 {
     if (m_playOrder.isEmpty())
         return;
@@ -560,7 +562,7 @@ void CueManager::playPlaylist()
         if (cue->isDirty())
             cue->saveToDatabase(false);
     Q_EMIT playbackStateChanged(true);
-    playCurrent();
+    playCurrent(startPosMs);
     Q_EMIT playlistStarted();
 }
 

@@ -69,7 +69,10 @@ public:
 
     // Sequencer
     void setPlaylist(const QList<Cue*>& cues);
-    void playPlaylist();
+    // Resumes a paused cue, or plays the entry at the current index; a start
+    // position above 0 is where that entry starts (clamped into its loop
+    // region), so nothing of it is heard from elsewhere first.
+    void playPlaylist(qint64 startPosMs = -1);
     void pausePlaylist();
     void stopPlaylist();
     void playNext();
@@ -137,7 +140,7 @@ private:
     int randomIndex();
     int previousFromHistory();
     Cue* followingCue() const;
-    void playCurrent();
+    void playCurrent(qint64 startPosMs = -1);
     void stepToUserNext();
     // Every cue the automatic advance can reach from here has just ended
     // without producing a sound: going on would only spin.

@@ -30,7 +30,7 @@ PoolThreadLease::~PoolThreadLease()
 int PoolThreadLease::take(int count)
 {
     int got = 0;
-    while (m_pool && got < count) {
+    while (m_pool && got < count && m_pool->activeThreadCount() < m_pool->maxThreadCount() - 1) {
         const std::shared_ptr<Shared> shared = m_shared;
         const bool started = PoolTask::tryStart(m_pool, [shared] {
             std::unique_lock lock(shared->mutex);

@@ -14,7 +14,9 @@ class QThreadPool;
 //
 // Only threads that are idle now are taken, never waited for: when the pool
 // is busy an analysis gets none and works on its own pool thread alone.
-// One lease belongs to one thread.
+// The last idle thread is never taken: Qt's painting splits large fills into
+// jobs on the global pool and waits for them, so a pool held entirely would
+// hold up every repaint. One lease belongs to one thread.
 class PoolThreadLease {
 public:
     explicit PoolThreadLease(QThreadPool* pool);
@@ -23,7 +25,8 @@ public:
     PoolThreadLease(const PoolThreadLease&) = delete;
     PoolThreadLease& operator=(const PoolThreadLease&) = delete;
 
-    // Takes up to count more idle threads; returns how many it got.
+    // Takes up to count more idle threads, leaving one idle; returns how
+    // many it got.
     int take(int count);
     // Gives up to count held threads back.
     void giveBack(int count);

@@ -58,7 +58,6 @@ private Q_SLOTS:
     void panelToggle();
     void panelHiddenAtStart();
     void settingsWindowAppliesFontSizes();
-    void cartSaysNotYet();
     void recordButtonOpensTheRecordingDialog();
     void confirmedRecordingsFollowTheSelectedCue();
     void cuesDroppedOnAPlaylistAreCopiedToItsEnd();
@@ -449,20 +448,6 @@ void MainWindowControlsTest::settingsWindowAppliesFontSizes()
         QVERIFY(header->styleSheet().contains(QStringLiteral("font-size: 13px;")));
     }
     panel->close();
-}
-
-void MainWindowControlsTest::cartSaysNotYet()
-{
-    f.open();
-    QPushButton* cart = nullptr;
-    for (QPushButton* button : f.widget("topWidget")->findChildren<QPushButton*>()) {
-        if (button->text() == QStringLiteral("卡片"))
-            cart = button;
-    }
-    QVERIFY(cart);
-    QTest::mouseClick(cart, Qt::LeftButton);
-    QVERIFY(!cart->isChecked());
-    QCOMPARE(f.status(), QStringLiteral("卡片模式尚未就绪"));
 }
 
 void MainWindowControlsTest::recordButtonOpensTheRecordingDialog()

@@ -43,6 +43,7 @@ private Q_SLOTS:
     void playCueOutsideTheOrder();
     void playCueOfThePlayingCueRestartsIt();
     void showModeStartsAtTheLoopStart();
+    void playPlaylistStartsTheCueAtTheGivenPosition();
     void modeChangeAppliesToTheRunningCue();
     void modeChangeWhilePausedAppliesOnResume();
     void modeChangeDecodesTheCueThatNowFollows_data();
@@ -377,6 +378,31 @@ void PlayModesTest::showModeStartsAtTheLoopStart()
     manager->stopPlaylist();
     manager->playCue(cue, 70000);
     QCOMPARE(f.fake->seeks.last(), qint64(60000));
+}
+
+void PlayModesTest::playPlaylistStartsTheCueAtTheGivenPosition()
+{
+    const QList<Cue*> cues = threeCues(1000, 8000, 1);
+    manager->setPlaylist(cues);
+    manager->setCurrentIndex(1);
+    manager->playPlaylist(2500);
+    // One seek, made before the device starts: nothing from the loop start
+    // is heard first.
+    QCOMPARE(starts, (QList<Cue*>{cues[1]}));
+    QCOMPARE(f.fake->seeks, (QList<qint64>{2500}));
+    QCOMPARE(f.fake->playCalls, 1);
+
+    // The cue that follows starts at its own loop start.
+    for (int i = 0; i < 400 && starts.size() < 2; ++i)
+        f.run();
+    QCOMPARE(starts, (QList<Cue*>{cues[1], cues[2]}));
+    QCOMPARE(f.fake->seeks.last(), qint64(1000));
+
+    // Past the loop region: its end.
+    manager->stopPlaylist();
+    manager->setCurrentIndex(0);
+    manager->playPlaylist(9500);
+    QCOMPARE(f.fake->seeks.last(), qint64(8000));
 }
 
 void PlayModesTest::modeChangeAppliesToTheRunningCue()

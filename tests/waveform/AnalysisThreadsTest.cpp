@@ -50,7 +50,8 @@ Watched runWatched(const std::function<void()>& work)
 }  // namespace
 
 // The global thread pool's limit bounds every thread of the background
-// analyses, the codec's frame threads and the decode-ahead thread included.
+// analyses, the codec's frame threads and the decode-ahead thread included;
+// they leave one pool thread free for the short jobs of Qt's painting.
 class AnalysisThreadsTest : public QObject {
     Q_OBJECT
 
@@ -127,10 +128,12 @@ void AnalysisThreadsTest::usesIdlePoolThreadsWithinTheLimit()
         const Watched seen = runWatched([&] { lufs = measureLufs(m_file); });
         QVERIFY(pool->waitForDone(10000));
         QVERIFY(lufs > -100.0);
-        // Decoding ran ahead on an idle thread of the pool, and never were
-        // more threads busy than the pool allows.
-        QVERIFY2(seen.mostActivePoolThreads >= 2 && seen.mostActivePoolThreads <= limit,
-                 qPrintable(QStringLiteral("%1 of %2").arg(seen.mostActivePoolThreads).arg(limit)));
+        // Decoding ran ahead on an idle thread of the pool where one more
+        // stayed free (a pool of two lends none), and never were more
+        // threads busy than the pool allows less the one kept free.
+        const int most = seen.mostActivePoolThreads;
+        QVERIFY2(most >= (limit > 2 ? 2 : 1) && most <= limit - 1,
+                 qPrintable(QStringLiteral("%1 of %2").arg(most).arg(limit)));
     }
     pool->setMaxThreadCount(QThread::idealThreadCount());
 }

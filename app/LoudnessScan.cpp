@@ -1,0 +1,160 @@
+#include "app/LoudnessScan.h"
+
+#include "waveform/LoudnessMeasurement.h"
+
+#include <QFutureWatcher>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QPointer>
+#include <QThreadPool>
+#include <QtConcurrent/qtconcurrenttask.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr int kRetryMs = 5;
+
+// What a task whose scan was cancelled before it started hands back.
+constexpr double kSkipped = std::numeric_limits<double>::quiet_NaN();
+
+QMutex& measureMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+LoudnessScan::MeasureFunction& replacedMeasure()
+{
+    static LoudnessScan::MeasureFunction measure;
+    return measure;
+}
+
+LoudnessScan::MeasureFunction currentMeasure()
+{
+    QMutexLocker lock(&measureMutex());
+    const LoudnessScan::MeasureFunction measure = replacedMeasure();
+    return measure ? measure : LoudnessScan::MeasureFunction(&measureLufs);
+}
+
+// Every scan that exists, in the order they were made.
+QList<LoudnessScan*>& liveScans()
+{
+    static QList<LoudnessScan*> scans;
+    return scans;
+}
+
+}  // namespace
+
+void LoudnessScan::setMeasureFunction(MeasureFunction measure)
+{
+    QMutexLocker lock(&measureMutex());
+    replacedMeasure() = std::move(measure);
+}
+
+LoudnessScan::LoudnessScan(int id, int priority, QObject* parent)
+    : QObject(parent)
+    , m_id(id)
+    , m_priority(priority)
+    , m_cancelled(std::make_shared<std::atomic_bool>(false))
+{
+    m_retryTimer.setSingleShot(true);
+    m_retryTimer.setInterval(kRetryMs);
+    connect(&m_retryTimer, &QTimer::timeout, this, &LoudnessScan::dispatchAll);
+    liveScans().append(this);
+}
+
+LoudnessScan::~LoudnessScan()
+{
+    liveScans().removeAll(this);
+    // Started tasks run to their end; the watchers go with this object, so
+    // nothing reaches it afterwards.
+    cancel();
+}
+
+void LoudnessScan::start(const QList<Item>& items)
+{
+    for (const Item& item : items) {
+        if (item.cueId < 1 || m_running.contains(item.cueId) || m_waitingIds.contains(item.cueId))
+            continue;
+        m_waiting.append(item);
+        m_waitingIds.insert(item.cueId);
+    }
+    if (m_waiting.isEmpty() && m_running.isEmpty()) {
+        Q_EMIT finished(m_id);
+        return;
+    }
+    dispatchAll();
+}
+
+void LoudnessScan::cancel()
+{
+    m_cancelled->store(true);
+    m_retryTimer.stop();
+    m_waiting.clear();
+    m_waitingIds.clear();
+    for (QFutureWatcher<double>* watcher : std::as_const(m_running))
+        watcher->disconnect(this);
+}
+
+bool LoudnessScan::isCancelled() const
+{
+    return m_cancelled->load();
+}
+
+bool LoudnessScan::poolHasRoom()
+{
+    const QThreadPool* pool = QThreadPool::globalInstance();
+    const int active = pool->activeThreadCount();
+    return active == 0 || active < pool->maxThreadCount() - 1;
+}
+
+void LoudnessScan::dispatchAll()
+{
+    QList<LoudnessScan*> scans = liveScans();
+    std::stable_sort(scans.begin(), scans.end(),
+                     [](const LoudnessScan* a, const LoudnessScan* b) { return a->m_priority > b->m_priority; });
+    for (LoudnessScan* scan : std::as_const(scans)) {
+        while (!scan->m_waiting.isEmpty() && poolHasRoom())
+            scan->startNext();
+        if (!scan->m_waiting.isEmpty())
+            scan->m_retryTimer.start();
+    }
+}
+
+void LoudnessScan::startNext()
+{
+    const Item item = m_waiting.takeFirst();
+    m_waitingIds.remove(item.cueId);
+    auto* watcher = new QFutureWatcher<double>(this);
+    m_running.insert(item.cueId, watcher);
+    const int cueId = item.cueId;
+    const QString path = item.filePath;
+    connect(watcher, &QFutureWatcher<double>::finished, this,
+            [this, watcher, cueId, path] { onTaskFinished(watcher, cueId, path); });
+    const MeasureFunction measure = currentMeasure();
+    const std::shared_ptr<std::atomic_bool> cancelled = m_cancelled;
+    watcher->setFuture(QtConcurrent::task([measure, cancelled, path] {
+                           return cancelled->load() ? kSkipped : measure(path);
+                       })
+                           .onThreadPool(*QThreadPool::globalInstance())
+                           .withPriority(m_priority)
+                           .spawn());
+}
+
+void LoudnessScan::onTaskFinished(QFutureWatcher<double>* watcher, int cueId, const QString& filePath)
+{
+    const double lufs = watcher->future().result();
+    m_running.remove(cueId);
+    watcher->deleteLater();
+    // The thread is free again: the next waiting cue, of whichever scan.
+    dispatchAll();
+    if (isCancelled() || std::isnan(lufs))
+        return;
+    const QPointer<LoudnessScan> alive(this);
+    Q_EMIT cueMeasured(m_id, cueId, filePath, lufs);
+    if (alive && m_running.isEmpty() && m_waiting.isEmpty() && !isCancelled())
+        Q_EMIT finished(m_id);
+}

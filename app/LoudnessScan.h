@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+template <typename T>
+class QFutureWatcher;
+
+// Measures the loudness of cue files on the global thread pool, one pool task
+// per cue, and reports each result on the GUI thread. The tasks get copies of
+// the ids and paths and touch nothing else.
+//
+// One pool thread is always left free: Qt's painting splits large fills into
+// jobs on the global pool and waits for them, so a pool busy with nothing but
+// measurements would hold up every repaint until one ends. The scans of the
+// program share the other threads by priority: a free thread goes to the
+// waiting cue of the scan with the highest priority (the playing cue before
+// the table's scan).
+//
+// Cancelling drops the cues not started yet; a measurement under way is not
+// interrupted, and nothing more is reported. Deleting a scan cancels it.
+// GUI thread only.
+class LoudnessScan : public QObject {
+    Q_OBJECT
+
+public:
+    struct Item {
+        int cueId = -1;
+        QString filePath;
+    };
+
+    // What every task measures with: measureLufs unless replaced (tests count
+    // or hold measurements); an empty function restores measureLufs. Tasks
+    // take the function in force when they start.
+    using MeasureFunction = std::function<double(const QString& filePath)>;
+    static void setMeasureFunction(MeasureFunction measure);
+
+    // id tags every report of this scan; a higher priority is served first.
+    LoudnessScan(int id, int priority, QObject* parent = nullptr);
+    ~LoudnessScan() override;
+
+    int id() const { return m_id; }
+    // Adds the cues (ids below 1 and repeated ids are left out) and starts as
+    // many as the pool has room for; with none at all, finished is emitted
+    // at once.
+    void start(const QList<Item>& items);
+    void cancel();
+    bool isCancelled() const;
+    // The cue's measurement is waiting or running and not reported yet.
+    bool isMeasuring(int cueId) const
+    {
+        return !isCancelled() && (m_running.contains(cueId) || m_waitingIds.contains(cueId));
+    }
+    int pendingCount() const { return int(m_running.size() + m_waiting.size()); }
+
+Q_SIGNALS:
+    // lufs is the integrated loudness, or -100 and below when the file could
+    // not be measured.
+    void cueMeasured(int scanId, int cueId, const QString& filePath, double lufs);
+    // Every cue has been reported (never after a cancel).
+    void finished(int scanId);
+
+private:
+    // Hands free pool threads to the waiting cues of every scan, by priority.
+    static void dispatchAll();
+    // Whether one more task may start and still leave a pool thread free.
+    static bool poolHasRoom();
+    void startNext();
+    void onTaskFinished(QFutureWatcher<double>* watcher, int cueId, const QString& filePath);
+
+    int m_id = 0;
+    int m_priority = 0;
+    std::shared_ptr<std::atomic_bool> m_cancelled;
+    QList<Item> m_waiting;
+    QSet<int> m_waitingIds;
+    QHash<int, QFutureWatcher<double>*> m_running;
+    // Others may hold the pool: a scan that waits looks again shortly.
+    QTimer m_retryTimer;
+};
