@@ -1,6 +1,7 @@
 #include "app/DurationRepair.h"
 
 #include "audiofile/AudioFileProbe.h"
+#include "platform/PoolTask.h"
 
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -8,7 +9,6 @@
 #include <QMutexLocker>
 #include <QPromise>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -62,23 +62,23 @@ void DurationRepair::start(const QList<Item>& items)
     // not yet delivered); the task watches its own flag instead.
     const std::shared_ptr<std::atomic_bool> cancelled = m_cancelled;
     const ProbeFunction probe = currentProbe();
-    m_watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
-                                           [items, cancelled, probe](QPromise<Check>& promise) {
-                                               for (int i = 0; i < items.size(); ++i) {
-                                                   if (cancelled->load())
-                                                       return;
-                                                   const Item& item = items.at(i);
-                                                   Check check;
-                                                   check.index = i;
-                                                   check.cueId = item.cueId;
-                                                   if (!item.filePath.isEmpty() && QFileInfo::exists(item.filePath)) {
-                                                       const qint64 found = probe(item.filePath);
-                                                       if (found >= 1 && found != item.durationMs)
-                                                           check.foundMs = found;
-                                                   }
-                                                   promise.addResult(check);
-                                               }
-                                           }));
+    m_watcher->setFuture(PoolTask::runWithPromise<Check>(
+        QThreadPool::globalInstance(), [items, cancelled, probe](QPromise<Check>& promise) {
+            for (int i = 0; i < items.size(); ++i) {
+                if (cancelled->load())
+                    return;
+                const Item& item = items.at(i);
+                Check check;
+                check.index = i;
+                check.cueId = item.cueId;
+                if (!item.filePath.isEmpty() && QFileInfo::exists(item.filePath)) {
+                    const qint64 found = probe(item.filePath);
+                    if (found >= 1 && found != item.durationMs)
+                        check.foundMs = found;
+                }
+                promise.addResult(check);
+            }
+        }));
 }
 
 void DurationRepair::cancel()

@@ -1,5 +1,6 @@
 #include "app/LoudnessScan.h"
 
+#include "platform/PoolTask.h"
 #include "waveform/LoudnessMeasurement.h"
 
 #include <QFutureWatcher>
@@ -7,7 +8,6 @@
 #include <QMutexLocker>
 #include <QPointer>
 #include <QThreadPool>
-#include <QtConcurrent/qtconcurrenttask.h>
 
 #include <algorithm>
 #include <cmath>
@@ -136,12 +136,9 @@ void LoudnessScan::startNext()
             [this, watcher, cueId, path] { onTaskFinished(watcher, cueId, path); });
     const MeasureFunction measure = currentMeasure();
     const std::shared_ptr<std::atomic_bool> cancelled = m_cancelled;
-    watcher->setFuture(QtConcurrent::task([measure, cancelled, path] {
-                           return cancelled->load() ? kSkipped : measure(path);
-                       })
-                           .onThreadPool(*QThreadPool::globalInstance())
-                           .withPriority(m_priority)
-                           .spawn());
+    watcher->setFuture(PoolTask::run(
+        QThreadPool::globalInstance(),
+        [measure, cancelled, path] { return cancelled->load() ? kSkipped : measure(path); }, m_priority));
 }
 
 void LoudnessScan::onTaskFinished(QFutureWatcher<double>* watcher, int cueId, const QString& filePath)

@@ -2,6 +2,7 @@
 
 #include <QFuture>
 #include <QFutureInterface>
+#include <QPromise>
 #include <QRunnable>
 #include <QThreadPool>
 
@@ -19,7 +20,7 @@
 #include <sanitizer/tsan_interface.h>
 #endif
 
-// Work handed to a thread pool, with its result as a QFuture, as
+// Work handed to a thread pool, with its results as a QFuture, as
 // QtConcurrent::run and QThreadPool::tryStart do it. What differs: the
 // hand-over is marked for ThreadSanitizer. Qt passes a task to a pool thread
 // under locks built without the sanitizer, so everything the task was given
@@ -44,11 +45,9 @@ inline void takeOver([[maybe_unused]] void* task)
 #endif
 }
 
-template <class Work>
+template <class Result, class Work>
 class Task final : public QRunnable {
 public:
-    using Result = std::invoke_result_t<Work&>;
-
     explicit Task(Work work)
         : m_work(std::move(work))
     {
@@ -59,8 +58,12 @@ public:
     void run() override
     {
         takeOver(this);
+        // Finished before it goes: a promise that ends unfinished cancels.
+        QPromise<Result> handle(promise);
         if (!promise.isCanceled()) {
-            if constexpr (std::is_void_v<Result>)
+            if constexpr (std::is_invocable_v<Work&, QPromise<Result>&>)
+                m_work(handle);
+            else if constexpr (std::is_void_v<Result>)
                 m_work();
             else
                 promise.reportAndMoveResult(m_work());
@@ -71,6 +74,19 @@ public:
 private:
     Work m_work;
 };
+
+template <class Result, class Work>
+QFuture<Result> start(QThreadPool* pool, Work work, int priority)
+{
+    auto* task = new Task<Result, Work>(std::move(work));
+    task->promise.setThreadPool(pool);
+    task->promise.setRunnable(task);
+    task->promise.reportStarted();
+    QFuture<Result> future = task->promise.future();
+    handOver(task);
+    pool->start(task, priority);
+    return future;
+}
 
 template <class Work>
 class Job final : public QRunnable {
@@ -92,20 +108,23 @@ private:
 
 }  // namespace detail
 
-// Runs work() on pool. Cancelling the future before a pool thread has taken
-// the work skips it; waiting for the future runs work that no pool thread
-// has taken yet on the waiting thread.
+// Runs work() on pool (at the given priority among the work waiting for a
+// thread). Cancelling the future before a pool thread has taken the work
+// skips it; waiting for the future runs work that no pool thread has taken
+// yet on the waiting thread.
 template <class Work>
-QFuture<std::invoke_result_t<Work&>> run(QThreadPool* pool, Work work)
+QFuture<std::invoke_result_t<Work&>> run(QThreadPool* pool, Work work, int priority = 0)
 {
-    auto* task = new detail::Task<Work>(std::move(work));
-    task->promise.setThreadPool(pool);
-    task->promise.setRunnable(task);
-    task->promise.reportStarted();
-    QFuture<std::invoke_result_t<Work&>> future = task->promise.future();
-    detail::handOver(task);
-    pool->start(task);
-    return future;
+    return detail::start<std::invoke_result_t<Work&>>(pool, std::move(work), priority);
+}
+
+// Like run(), for work(QPromise<Result>&) that reports its results one by one
+// through the promise.
+template <class Result, class Work>
+QFuture<Result> runWithPromise(QThreadPool* pool, Work work, int priority = 0)
+{
+    static_assert(std::is_invocable_v<Work&, QPromise<Result>&>, "work takes a QPromise<Result>&");
+    return detail::start<Result>(pool, std::move(work), priority);
 }
 
 // Runs work() on a thread of pool that is free now; false (and work never

@@ -9,12 +9,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QProgressDialog>
 #include <QThreadPool>
-#include <QWaitCondition>
 #include <QtTest>
+
+#include <condition_variable>
+#include <mutex>
 
 namespace {
 
@@ -24,28 +24,28 @@ class ScriptedAnalysis {
 public:
     void setResult(const QString& path, double value)
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         m_results.insert(path, value);
     }
     void hold()
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         m_holding = true;
     }
     void release()
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         m_holding = false;
-        m_released.wakeAll();
+        m_released.notify_all();
     }
     int count(const QString& path) const
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         return m_counts.value(path);
     }
     int total() const
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         int sum = 0;
         for (int n : m_counts)
             sum += n;
@@ -55,23 +55,25 @@ public:
     {
         release();
         QThreadPool::globalInstance()->waitForDone();
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         m_counts.clear();
         m_results.clear();
     }
     // Held calls answer what the table says then (-999: no result).
     double call(const QString& path, double fallback)
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         ++m_counts[path];
         while (m_holding)
-            m_released.wait(&m_mutex);
+            m_released.wait(lock);
         return m_results.value(path, fallback);
     }
 
 private:
-    mutable QMutex m_mutex;
-    QWaitCondition m_released;
+    // Standard primitives: Qt's wait releases the mutex where
+    // ThreadSanitizer cannot see it.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_released;
     bool m_holding = false;
     QHash<QString, int> m_counts;
     QHash<QString, double> m_results;

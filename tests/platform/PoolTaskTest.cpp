@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <utility>
 #include <semaphore>
 
 // Work handed to a thread pool with its result as a future: what comes back,
@@ -19,6 +21,8 @@ private Q_SLOTS:
     void cancelledBeforeItStartsNeverRuns();
     void waitingRunsQueuedWorkOnTheWaitingThread();
     void tryStartTakesOnlyAFreeThread();
+    void promiseWorkReportsEachResult();
+    void higherPriorityWorkIsTakenFirst();
 };
 
 namespace {
@@ -104,6 +108,37 @@ void PoolTaskTest::tryStartTakesOnlyAFreeThread()
     QVERIFY(PoolTask::tryStart(&pool, [&runs] { ++runs; }));
     pool.waitForDone();
     QCOMPARE(runs.load(), 1);
+}
+
+void PoolTaskTest::promiseWorkReportsEachResult()
+{
+    QThreadPool pool;
+    QFuture<int> future = PoolTask::runWithPromise<int>(&pool, [](QPromise<int>& promise) {
+        for (int i = 1; i <= 3; ++i)
+            promise.addResult(i * 10);
+    });
+    future.waitForFinished();
+    QCOMPARE(future.results(), (QList<int>{10, 20, 30}));
+    QVERIFY(!future.isCanceled());
+}
+
+void PoolTaskTest::higherPriorityWorkIsTakenFirst()
+{
+    std::mutex mutex;
+    QStringList order;
+    {
+        BusyPool busy;
+        for (const auto& [name, priority] : {std::pair{QStringLiteral("low"), 0}, {QStringLiteral("high"), 5}}) {
+            PoolTask::run(
+                &busy.pool,
+                [&mutex, &order, name = name] {
+                    std::lock_guard lock(mutex);
+                    order << name;
+                },
+                priority);
+        }
+    }
+    QCOMPARE(order, (QStringList{"high", "low"}));
 }
 
 QTEST_GUILESS_MAIN(PoolTaskTest)
