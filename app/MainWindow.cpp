@@ -167,6 +167,8 @@ MainWindow::MainWindow(QWidget* parent)
 
     connectCueManagerSignals();
     connect(transport(), &AudioEngine::errorOccurred, this, &MainWindow::showEngineError);
+    // A cue's loudness gain is in place before its first block sounds.
+    connect(transport(), &AudioEngine::cueStarting, this, &MainWindow::applyLufsGain);
     connect(registry(), &CueManager::errorOccurred, this, [this](const QString& message) {
         qWarning() << "[MainWindow] CueManager error:" << message;
         showStatus(QStringLiteral("⚠ ") + message, kEngineErrorTimeoutMs);
