@@ -167,6 +167,8 @@ MainWindow::MainWindow(QWidget* parent)
 
     connectCueManagerSignals();
     connect(transport(), &AudioEngine::errorOccurred, this, &MainWindow::showEngineError);
+    // A cue's loudness gain is in place before its first block sounds.
+    connect(transport(), &AudioEngine::cueStarting, this, &MainWindow::applyLufsGain);
     connect(registry(), &CueManager::errorOccurred, this, [this](const QString& message) {
         qWarning() << "[MainWindow] CueManager error:" << message;
         showStatus(QStringLiteral("⚠ ") + message, kEngineErrorTimeoutMs);
@@ -2329,7 +2331,7 @@ void MainWindow::onFixAllDurations()
 {
     const QMessageBox::StandardButton answer = QMessageBox::question(
         this, QStringLiteral("确认修复"),
-        QStringLiteral("此操作将重新获取所有歌曲的时长（使用 Qt Multimedia 解析）。\n\n注意：\n"
+        QStringLiteral("此操作将重新获取所有歌曲的时长（使用 FFmpeg 解析）。\n\n注意：\n"
                        "• 这可能需要几分钟时间，具体取决于歌曲数量\n• 处理过程中界面可能会短暂无响应\n"
                        "• 修复完成后会自动刷新显示\n\n确定要继续吗？"),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);

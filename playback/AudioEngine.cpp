@@ -304,6 +304,7 @@ bool AudioEngine::play(Cue* cue, bool finishAtEndArg, qint64 startPosMs)
         m_preWaitActive = true;
         m_preWaitTimer->start(cue->preWaitMs());
     } else {
+        Q_EMIT cueStarting(cue);
         applyVolume();  // the gain is in place before the first block
         m_engine->play();
         m_loopCheckTimer->start();

@@ -119,6 +119,9 @@ Q_SIGNALS:
     void durationChanged(qlonglong durationMs);
     void playbackFinished();
     void currentCueChanged(Cue* cue);
+    // A cue's sound is about to start: the last moment to set its loudness
+    // gain so that its first block already plays at it.
+    void cueStarting(Cue* cue);
     void levelUpdated(float level);
     void errorOccurred(QString message);
 

@@ -32,6 +32,7 @@ private Q_SLOTS:
     void playCancelsARunningPauseFade();
     void volumeLaw_data();
     void volumeLaw();
+    void loudnessGainIsSetBeforeTheFirstBlock();
     void cueVolumeWithoutACueIsIgnored();
     void stallRecovery_data();
     void stallRecovery();
@@ -282,6 +283,22 @@ void AudioEngineTest::volumeLaw()
     transport()->setMainVolume(mainVolume);
     QVERIFY2(std::abs(double(f.fake->volume) - expected) < 1e-5,
              qPrintable(QString::number(f.fake->volume) + " != " + QString::number(expected)));
+}
+
+void AudioEngineTest::loudnessGainIsSetBeforeTheFirstBlock()
+{
+    // The previous cue played 8 dB up; the next one must not start there.
+    transport()->setMainVolume(100);
+    Cue* loud = f.makeCue("loud", 60000);
+    Cue* quiet = f.makeCue("quiet", 60000);
+    loud->setVolumeA(100);
+    quiet->setVolumeA(100);
+    connect(transport(), &AudioEngine::cueStarting, this,
+            [this, quiet](Cue* cue) { transport()->setLufsGain(cue == quiet ? -12.0 : 8.0); });
+    QVERIFY(transport()->play(loud, true));
+    QVERIFY(transport()->play(quiet, true));
+    QVERIFY2(std::abs(double(f.fake->volumeAtPlay) - std::pow(10.0, -12.0 / 20.0)) < 1e-5,
+             qPrintable(QString::number(f.fake->volumeAtPlay)));
 }
 
 void AudioEngineTest::cueVolumeWithoutACueIsIgnored()

@@ -47,6 +47,7 @@ public:
     int deviceSwitches = 0;
     QString deviceName;
     float volume = 1.0f;
+    float volumeAtPlay = -1.0f;  // the output gain when the sound started
 
     // The running mix (for advance()).
     QPointer<Cue> mixTarget;
@@ -57,6 +58,7 @@ public:
     void play() override
     {
         ++playCalls;
+        volumeAtPlay = volume;
         if (!playSucceeds) {
             playing = false;
             Q_EMIT errorOccurred(QStringLiteral("音频设备初始化失败，请检查音频输出设备"));
