@@ -1,6 +1,8 @@
 // Press to sound through the main window, as the operator gets it: from a
 // real click on the play button (QTest::mouseClick, press and release) to
 // the first block with sound that the device callback renders.
+//   0. the first cue of the show: the window has been up for 3 s, the
+//      cue is preloaded, nothing has played yet;
 //   1. a cue whose file the preload cache holds, on a running device;
 //   2. a 10-minute MP3 that nothing has decoded yet.
 // The baseline, measured in the same run on the same device, is the
@@ -175,13 +177,14 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    // The shown playlist's file is decoded ahead; the first click opens the
-    // device, which then keeps running.
+    // The shown playlist's file is decoded ahead, and the operator looks at
+    // the window a while before the first press.
     if (!waitFor([&] { return table->model()->rowCount() == 1 && engine->isCached(shortFile); }, 10000)) {
         std::fprintf(stderr, "the short file was not preloaded\n");
         return 1;
     }
-    QTest::mouseClick(play, Qt::LeftButton);
+    settle(3000);
+    const double firstCueMs = toSoundMs(*engine, [&] { QTest::mouseClick(play, Qt::LeftButton); });
     settle(300);
     if (engine->getPeakLevel() <= 0.0f) {
         std::fprintf(stderr, "No sound from the output. Choose the SDL driver with SDL_AUDIODRIVER: "
@@ -243,6 +246,8 @@ int main(int argc, char** argv)
     report("preloaded cue, transport alone (baseline):", preloadedTransport);
     report("10-minute MP3 not decoded, click:", coldWindow);
     report("10-minute MP3 not decoded, transport alone:", coldTransport);
+    std::printf("press-to-sound first cue of the show: %.2f ms (target ≤ %.1f ms, one device period + 2 ms)\n",
+                firstCueMs, kPeriodMs + 2.0);
     std::printf("press-to-sound preloaded: %.2f ms (target ≤ %.1f ms, one device period + 2 ms)\n",
                 median(preloadedWindow), kPeriodMs + 2.0);
     std::printf("press-to-sound preloaded over the transport alone: %.2f ms\n",

@@ -20,7 +20,6 @@ namespace {
 
 // How often the GUI side looks at what the callback and the workers did.
 constexpr int kPollIntervalMs = 10;
-constexpr int kDeviceAttempts = 3;
 constexpr int kDeviceRetryDelayMs = 500;
 constexpr int kShutdownWaitMs = 3000;
 
@@ -96,7 +95,7 @@ void PlaybackEngine::staticDataCallback(void* userData, float* out, int frames)
     static_cast<PlaybackEngine*>(userData)->m_renderer.render(out, frames);
 }
 
-bool PlaybackEngine::initializeDevice()
+bool PlaybackEngine::initializeDevice(int attempts)
 {
     if (m_device.isOpen())
         return true;
@@ -115,16 +114,16 @@ bool PlaybackEngine::initializeDevice()
     }
 
     QString error;
-    for (int attempt = 1; attempt <= kDeviceAttempts; ++attempt) {
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
         if (m_device.open(wanted, &PlaybackEngine::staticDataCallback, this, &error)) {
             updatePolling();
             return true;
         }
         qWarning() << "PlaybackEngine - device init attempt" << attempt << "failed:" << error;
-        if (attempt < kDeviceAttempts)
+        if (attempt < attempts)
             QThread::msleep(kDeviceRetryDelayMs);
     }
-    qWarning() << "PlaybackEngine - device init failed after" << kDeviceAttempts << "attempts:" << error;
+    qWarning() << "PlaybackEngine - device init failed after" << attempts << "attempts:" << error;
     return false;
 }
 
@@ -153,6 +152,13 @@ bool PlaybackEngine::setOutputDevice(const QString& deviceName)
 {
     closeDevice();
     m_outputDeviceName = deviceName;
+    // Opened now, silent, rather than by the first cue: an output stream can
+    // take a second or more to start asking for blocks (a PulseAudio stream
+    // does), and the first cue of a show must not wait for that. A cue still
+    // sounding reopens the device through play(); a failure here is tried
+    // again, with retries, when a cue loads.
+    if (m_device.isAvailable() && !m_renderer.isPlaying())
+        initializeDevice(1);
     return true;
 }
 

@@ -144,7 +144,8 @@ private:
 
     static void staticDataCallback(void* userData, float* out, int frames);
 
-    bool initializeDevice();
+    // Opens the output device (paused) unless it is open; attempts are 500 ms apart.
+    bool initializeDevice(int attempts = 3);
     void closeDevice();
 
     // Runs change with the device locked, after taking over a crossfade
