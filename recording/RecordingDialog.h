@@ -200,6 +200,10 @@ private:
     void releaseEditor();
     bool editModified() const;
     void recomputeEditLength();
+    // Swaps next in as the edited audio with the preview device locked (the
+    // old buffer is freed after the lock); a preview that plays or is paused
+    // goes on at frameAfter(its frame).
+    void swapEditAudio(QByteArray next, const std::function<qint64(qint64)>& frameAfter);
     void updateWaveformInteractivity();
     bool openPreviewDevice();
     void closePreviewDevice();

@@ -522,24 +522,13 @@ void RecordingDialog::onRangeDeleted(qint64 startMs, qint64 endMs)
     editUndoStack.append(editPcm);
     const qint64 start = RecordingPcm::byteOffsetOfMs(startMs, editSampleRate, editChannels);
     const qint64 end = RecordingPcm::byteOffsetOfMs(endMs, editSampleRate, editChannels);
-    QByteArray next = RecordingPcm::withoutRange(editPcm, start, end);
-
-    std::optional<AudioOutputDevice::Lock> lock;
-    if (previewDevice)
-        lock.emplace(*previewDevice);
-    editPcm.swap(next);
-    recomputeEditLength();
-    if (state == Playing || state == PlaybackPaused) {
-        const qint64 s = qint64(editSampleRate) * startMs / 1000;
-        const qint64 e = qint64(editSampleRate) * endMs / 1000;
-        qint64 frame = playFrame.load();
+    const qint64 s = qint64(editSampleRate) * startMs / 1000;
+    const qint64 e = qint64(editSampleRate) * endMs / 1000;
+    swapEditAudio(RecordingPcm::withoutRange(editPcm, start, end), [s, e](qint64 frame) {
         if (frame >= e)
-            frame -= e - s;  // the same sound keeps playing
-        else if (frame >= s)
-            frame = s;
-        playFrame = frame;
-        playByteOffset = frame * editChannels * 2;
-    }
+            return frame - (e - s);  // the same sound keeps playing
+        return frame >= s ? s : frame;
+    });
 }
 
 void RecordingDialog::onRangeKept(qint64 startMs, qint64 endMs)
@@ -549,33 +538,27 @@ void RecordingDialog::onRangeKept(qint64 startMs, qint64 endMs)
     editUndoStack.append(editPcm);
     const qint64 start = RecordingPcm::byteOffsetOfMs(startMs, editSampleRate, editChannels);
     const qint64 end = RecordingPcm::byteOffsetOfMs(endMs, editSampleRate, editChannels);
-    QByteArray next = RecordingPcm::rangeOnly(editPcm, start, end);
-
-    std::optional<AudioOutputDevice::Lock> lock;
-    if (previewDevice)
-        lock.emplace(*previewDevice);
-    editPcm.swap(next);
-    recomputeEditLength();
-    if (state == Playing || state == PlaybackPaused) {
-        playFrame = 0;
-        playByteOffset = 0;
-    }
+    swapEditAudio(RecordingPcm::rangeOnly(editPcm, start, end), [](qint64) { return qint64(0); });
 }
 
 void RecordingDialog::onUndoPerformed()
 {
     if (editUndoStack.isEmpty())
         return;
-    QByteArray next = editUndoStack.takeLast();
+    swapEditAudio(editUndoStack.takeLast(), [](qint64) { return qint64(0); });
+}
 
+void RecordingDialog::swapEditAudio(QByteArray next, const std::function<qint64(qint64)>& frameAfter)
+{
     std::optional<AudioOutputDevice::Lock> lock;
     if (previewDevice)
         lock.emplace(*previewDevice);
     editPcm.swap(next);
     recomputeEditLength();
     if (state == Playing || state == PlaybackPaused) {
-        playFrame = 0;
-        playByteOffset = 0;
+        const qint64 frame = frameAfter(playFrame.load());
+        playFrame = frame;
+        playByteOffset = frame * editChannels * 2;
     }
 }
 
