@@ -4,6 +4,7 @@
 // loop; the longest of those passes is timed too. Both are compared with
 // storing every selected cue at each step, one commit each, as a batch edit
 // otherwise would, measured in the same run.
+#include "BenchRun.h"
 #include "app/BatchEditSession.h"
 #include "model/BatchCue.h"
 #include "model/Cue.h"
@@ -27,12 +28,6 @@ constexpr int kSteps = 50;
 double ms(const QElapsedTimer& timer)
 {
     return double(timer.nsecsElapsed()) / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace
@@ -102,9 +97,9 @@ int main(int argc, char* argv[])
     }
     session.saveNow();
 
-    out << "batch step, " << kSelected << " cues, stored at each step (baseline): " << median(oneByOne)
+    out << "batch step, " << kSelected << " cues, stored at each step (baseline): " << BenchRun::median(oneByOne)
         << " ms\n";
-    out << "batch step, " << kSelected << " cues: " << median(batched) << " ms (target ≤ 16 ms)\n";
+    out << "batch step, " << kSelected << " cues: " << BenchRun::median(batched) << " ms (target ≤ 16 ms)\n";
     out << "batch store pass, " << BatchEditSession::kSaveChunk << " cues: "
         << *std::max_element(passes.begin(), passes.end()) << " ms worst (target ≤ 16 ms)\n";
     return 0;

@@ -8,6 +8,7 @@
 // Each start goes through AudioEngine::play, as the play order starts cues,
 // and the decodes each cold start causes are counted: one file, one decode.
 #include "BenchAudio.h"
+#include "BenchRun.h"
 #include "audiofile/PcmBuffer.h"
 #include "audiofile/PcmDecoding.h"
 #include "model/Cue.h"
@@ -31,16 +32,6 @@ namespace {
 
 constexpr double kPeriodMs = 512 * 1000.0 / 44100;
 
-void settle(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        QCoreApplication::processEvents();
-        QThread::msleep(1);
-    }
-}
-
 // Starts the cue as the play order does and waits, spinning, for the peak of
 // a rendered block to rise above zero.
 double goToSoundMs(AudioEngine& transport, PlaybackEngine& engine, Cue* cue)
@@ -53,22 +44,6 @@ double goToSoundMs(AudioEngine& transport, PlaybackEngine& engine, Cue* cue)
             return -1.0;
     }
     return double(timer.nsecsElapsed()) / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-void report(const char* what, std::vector<double> ms)
-{
-    std::sort(ms.begin(), ms.end());
-    double sum = 0.0;
-    for (double v : ms)
-        sum += v;
-    std::printf("  %-44s min %6.2f  median %6.2f  mean %6.2f  max %6.2f ms  (%zu runs)\n", what, ms.front(),
-                ms[ms.size() / 2], sum / double(ms.size()), ms.back(), ms.size());
 }
 
 }  // namespace
@@ -116,7 +91,7 @@ int main(int argc, char** argv)
     // a second before it asks for its first block (PulseAudio's does), which
     // the program spends at start-up, long before the first cue.
     const double firstBlockMs = goToSoundMs(transport, *engine, &preloaded);
-    settle(300);
+    BenchRun::idleFor(300);
     std::printf("Audio driver: %s (%s); device period: %d frames (%.1f ms); opening the device took %.1f ms, "
                 "its first block came %.1f ms after the start\n",
                 SDL_GetCurrentAudioDriver() ? SDL_GetCurrentAudioDriver() : "none",
@@ -128,7 +103,7 @@ int main(int argc, char** argv)
     std::vector<double> undecoded;
     for (int run = 0; run < 30; ++run) {
         transport.stop();  // the complete data goes back to the cache
-        settle(20 + int(rng.bounded(12)));  // any phase of the device period
+        BenchRun::idleFor(20 + int(rng.bounded(12)));  // any phase of the device period
         if (!engine->isCached(shortFile)) {
             std::fprintf(stderr, "short file not cached\n");
             return 1;
@@ -139,18 +114,18 @@ int main(int argc, char** argv)
     for (int run = 0; run < colds; ++run) {
         transport.stop();
         engine->clearPreloadCache();
-        settle(20 + int(rng.bounded(12)));
+        BenchRun::idleFor(20 + int(rng.bounded(12)));
         undecoded.push_back(goToSoundMs(transport, *engine, &longCue));
-        settle(200);  // a second decode of the file would have started by now
+        BenchRun::idleFor(200);  // a second decode of the file would have started by now
     }
     transport.stop();
-    settle(100);
+    BenchRun::idleFor(100);
 
     std::printf("Go-to-sound (AudioEngine::play until the callback renders sound):\n");
-    report("preloaded cue, device running:", cached);
-    report("10-minute MP3, not decoded yet:", undecoded);
-    std::printf("go-to-sound preloaded: %.2f ms (target ≤ %.1f ms, one device period)\n", median(cached), kPeriodMs);
-    std::printf("go-to-sound cold 10-minute MP3: %.2f ms (target ≤ 50 ms)\n", median(undecoded));
+    BenchRun::printRuns("preloaded cue, device running:", cached);
+    BenchRun::printRuns("10-minute MP3, not decoded yet:", undecoded);
+    std::printf("go-to-sound preloaded: %.2f ms (target ≤ %.1f ms, one device period)\n", BenchRun::median(cached), kPeriodMs);
+    std::printf("go-to-sound cold 10-minute MP3: %.2f ms (target ≤ 50 ms)\n", BenchRun::median(undecoded));
     std::printf("decodes per cold start: %.2f (target ≤ 1)\n", double(longDecodes.load()) / colds);
     return 0;
 }

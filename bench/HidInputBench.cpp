@@ -3,6 +3,7 @@
 // Each figure is set against a baseline measured in the same run: a bare
 // socket notifier for the first, a key press with no device open for the
 // second.
+#include "BenchRun.h"
 #include "input/HidDeviceManager.h"
 #include "platform/EvdevDevice.h"
 
@@ -65,12 +66,6 @@ EvdevCapabilities presenter()
     return caps;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // Writes a record, then runs the event loop until `arrived` turns true.
 template <typename Write>
 double roundTripUs(Write write, const bool& arrived)
@@ -100,7 +95,7 @@ double notifierBaselineUs()
         times.push_back(roundTripUs([&] { pair.press(KEY_PAGEDOWN, i % 2); }, arrived));
     }
     ::close(pair.reader);
-    return median(times);
+    return BenchRun::median(times);
 }
 
 double devicePressUs()
@@ -118,7 +113,7 @@ double devicePressUs()
         times.push_back(roundTripUs([&] { pair.press(KEY_PAGEDOWN, 1); }, arrived));
         pair.press(KEY_PAGEDOWN, 0);
     }
-    return median(times);
+    return BenchRun::median(times);
 }
 
 double keyFilterUs(int devices)
@@ -139,7 +134,7 @@ double keyFilterUs(int devices)
         QCoreApplication::sendEvent(&target, &press);
         times.push_back(double(timer.nsecsElapsed()) / 1000.0);
     }
-    return median(times);
+    return BenchRun::median(times);
 }
 
 }  // namespace

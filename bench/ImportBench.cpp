@@ -15,6 +15,7 @@
 //
 //   ImportBench [--files N]
 #include "BenchAudio.h"
+#include "BenchRun.h"
 #include "app/Startup.h"
 #include "app/UiStyleManager.h"
 #include "exchange/WavFileWriter.h"
@@ -77,14 +78,6 @@ private:
     qint64 m_last = -1;
     double m_worstMs = 0.0;
 };
-
-void runEventsFor(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 int newPlaylist(const QString& name)
 {
@@ -167,7 +160,7 @@ Run importInto(TrackListManager* trackList, int playlist, const QList<QUrl>& url
 {
     trackList->loadPlaylist(playlist);
     trackList->clearParseQueue();
-    runEventsFor(100);
+    BenchRun::runEventsFor(100);
     const int before = trackList->rowCount();
     LatenessProbe probe;
     probe.start();
@@ -179,7 +172,7 @@ Run importInto(TrackListManager* trackList, int playlist, const QList<QUrl>& url
         trackList->insertUrlsAt(urls, row);
     Run run;
     run.totalMs = double(wall.nsecsElapsed()) / 1e6;
-    runEventsFor(200);
+    BenchRun::runEventsFor(200);
     probe.stop();
     run.worstLatenessMs = probe.worstMs();
     run.added = trackList->rowCount() - before;
@@ -269,7 +262,7 @@ int main(int argc, char** argv)
 
     LatenessProbe idle;
     idle.start();
-    runEventsFor(1000);
+    BenchRun::runEventsFor(1000);
     idle.stop();
 
     const double floorMs = storeFloorMs(second);

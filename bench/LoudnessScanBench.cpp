@@ -12,6 +12,7 @@
 //   LoudnessScanBench [--cues N] [--seconds S]
 //   (QT_QPA_PLATFORM chooses the platform; offscreen when unset)
 #include "BenchAudio.h"
+#include "BenchRun.h"
 #include "app/LoudnessScan.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
@@ -94,14 +95,6 @@ private:
     double m_worst = 0.0;
     std::vector<double> m_lateness;
 };
-
-void waitMs(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 // Times every event the GUI thread delivers, to name what held it longest.
 class TimedApplication : public QApplication {
@@ -230,11 +223,11 @@ int main(int argc, char** argv)
         return 1;
     // A show is running: the first cue plays.
     QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("playPasueButton")), Qt::LeftButton);
-    waitMs(500);
+    BenchRun::runEventsFor(500);
 
     TickLateness idle;
     idle.start();
-    waitMs(3000);
+    BenchRun::runEventsFor(3000);
     idle.stop();
 
     LoudnessScan::setMeasureFunction(&countedMeasure);
@@ -251,7 +244,7 @@ int main(int argc, char** argv)
     while (measuredCount() < cueCount && scanTimer.elapsed() < 600000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     const double scanMs = double(scanTimer.nsecsElapsed()) / 1e6;
-    waitMs(200);
+    BenchRun::runEventsFor(200);
     busy.stop();
     app.recording = false;
     const double scanLongest = app.longestMs;

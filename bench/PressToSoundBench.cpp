@@ -11,6 +11,7 @@
 // itself like a device with a 512-frame period, a PulseAudio null sink
 // measures the real path.
 #include "BenchAudio.h"
+#include "BenchRun.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "model/Cue.h"
@@ -44,16 +45,6 @@ namespace {
 
 constexpr double kPeriodMs = AudioOutputDevice::kPeriodFrames * 1000.0 / AudioOutputDevice::kSampleRate;
 
-void settle(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        QCoreApplication::processEvents();
-        QThread::msleep(1);
-    }
-}
-
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)
 {
     QElapsedTimer timer;
@@ -61,7 +52,7 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs)
     while (!condition()) {
         if (timer.elapsed() > timeoutMs)
             return false;
-        settle(5);
+        BenchRun::idleFor(5);
     }
     return true;
 }
@@ -77,22 +68,6 @@ double toSoundMs(PlaybackEngine& engine, const std::function<void()>& start)
             return -1.0;
     }
     return double(timer.nsecsElapsed()) / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-void report(const char* what, std::vector<double> ms)
-{
-    std::sort(ms.begin(), ms.end());
-    double sum = 0.0;
-    for (double v : ms)
-        sum += v;
-    std::printf("  %-46s min %6.2f  median %6.2f  mean %6.2f  max %6.2f ms  (%zu runs)\n", what, ms.front(),
-                ms[ms.size() / 2], sum / double(ms.size()), ms.back(), ms.size());
 }
 
 int storePlaylist(const QString& name, const QString& file, qint64 durationMs)
@@ -183,9 +158,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the short file was not preloaded\n");
         return 1;
     }
-    settle(3000);
+    BenchRun::idleFor(3000);
     const double firstCueMs = toSoundMs(*engine, [&] { QTest::mouseClick(play, Qt::LeftButton); });
-    settle(300);
+    BenchRun::idleFor(300);
     if (engine->getPeakLevel() <= 0.0f) {
         std::fprintf(stderr, "No sound from the output. Choose the SDL driver with SDL_AUDIODRIVER: "
                              "disk (a file, paced like a device) or pulseaudio (e.g. into a null sink).\n");
@@ -203,7 +178,7 @@ int main(int argc, char** argv)
         QTest::mouseClick(stop, Qt::LeftButton);
         if (dropCache)
             engine->clearPreloadCache();
-        settle(20 + int(rng.bounded(12)));  // any phase of the device period
+        BenchRun::idleFor(20 + int(rng.bounded(12)));  // any phase of the device period
     };
 
     std::vector<double> preloadedWindow;
@@ -228,10 +203,10 @@ int main(int argc, char** argv)
     for (int run = 0; run < 15; ++run) {
         stopAndSettle(true);
         coldWindow.push_back(toSoundMs(*engine, [&] { QTest::mouseClick(play, Qt::LeftButton); }));
-        settle(200);
+        BenchRun::idleFor(200);
         stopAndSettle(true);
         coldTransport.push_back(toSoundMs(*engine, [&] { transport->play(longCue, true, 0); }));
-        settle(200);
+        BenchRun::idleFor(200);
     }
     stopAndSettle(false);
 
@@ -242,18 +217,18 @@ int main(int argc, char** argv)
         }
     }
     std::printf("Press to sound (click on the play button until the callback renders sound):\n");
-    report("preloaded cue, click:", preloadedWindow);
-    report("preloaded cue, transport alone (baseline):", preloadedTransport);
-    report("10-minute MP3 not decoded, click:", coldWindow);
-    report("10-minute MP3 not decoded, transport alone:", coldTransport);
+    BenchRun::printRuns("preloaded cue, click:", preloadedWindow, 46);
+    BenchRun::printRuns("preloaded cue, transport alone (baseline):", preloadedTransport, 46);
+    BenchRun::printRuns("10-minute MP3 not decoded, click:", coldWindow, 46);
+    BenchRun::printRuns("10-minute MP3 not decoded, transport alone:", coldTransport, 46);
     std::printf("press-to-sound first cue of the show: %.2f ms (target ≤ %.1f ms, one device period + 2 ms)\n",
                 firstCueMs, kPeriodMs + 2.0);
     std::printf("press-to-sound preloaded: %.2f ms (target ≤ %.1f ms, one device period + 2 ms)\n",
-                median(preloadedWindow), kPeriodMs + 2.0);
+                BenchRun::median(preloadedWindow), kPeriodMs + 2.0);
     std::printf("press-to-sound preloaded over the transport alone: %.2f ms\n",
-                median(preloadedWindow) - median(preloadedTransport));
-    std::printf("press-to-sound cold 10-minute MP3: %.2f ms (target ≤ 50 ms)\n", median(coldWindow));
+                BenchRun::median(preloadedWindow) - BenchRun::median(preloadedTransport));
+    std::printf("press-to-sound cold 10-minute MP3: %.2f ms (target ≤ 50 ms)\n", BenchRun::median(coldWindow));
     std::printf("press-to-sound cold over the transport alone: %.2f ms\n",
-                median(coldWindow) - median(coldTransport));
+                BenchRun::median(coldWindow) - BenchRun::median(coldTransport));
     return 0;
 }

@@ -9,6 +9,7 @@
 //
 //   StartupBench [--cues N] [--playlists N] [--runs N]
 //   (QT_QPA_PLATFORM chooses the platform; offscreen when unset)
+#include "BenchRun.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "model/Cue.h"
@@ -40,12 +41,6 @@ int argument(const QStringList& args, const QString& name, int fallback)
 {
     const int at = int(args.indexOf(name));
     return at >= 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 bool waitForPaint(QWidget& window)
@@ -228,10 +223,10 @@ int main(int argc, char** argv)
 
     std::printf("Start-up to the window shown with the last playlist (%d rows), platform %s, %d runs:\n", lastRows,
                 qgetenv("QT_QPA_PLATFORM").constData(), runs);
-    std::printf("  bare Qt main window: median %.1f ms; the program: median %.1f ms\n", median(bare),
-                median(program));
+    std::printf("  bare Qt main window: median %.1f ms; the program: median %.1f ms\n", BenchRun::median(bare),
+                BenchRun::median(program));
     std::printf("start-up with %d cues in %d playlists: %.1f ms (target ≤ %.0f ms; a bare Qt window's start of %.1f ms "
                 "subtracted)\n",
-                cueCount, playlistCount, median(program) - median(bare), kTargetMs, median(bare));
+                cueCount, playlistCount, BenchRun::median(program) - BenchRun::median(bare), kTargetMs, BenchRun::median(bare));
     return 0;
 }

@@ -12,6 +12,7 @@
 //
 //   TrackListBench [--cues N] [--parse-cues N]
 #include "BenchAudio.h"
+#include "BenchRun.h"
 #include "app/Startup.h"
 #include "app/UiStyleManager.h"
 #include "lists/FileExistenceCache.h"
@@ -50,12 +51,6 @@ constexpr double kSwitchTargetMs = 200.0;
 constexpr double kPaintTargetMs = 5.0;
 constexpr double kLatenessTargetMs = 50.0;
 constexpr int kTimerMs = 16;
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 double timeMs(const std::function<void()>& work)
 {
@@ -166,14 +161,6 @@ private:
     int m_maxPoolActive = 0;
 };
 
-void runEventsFor(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -232,7 +219,7 @@ int main(int argc, char** argv)
     std::vector<double> switches;
     for (int run = 0; run < 5; ++run) {
         trackList->loadPlaylist(smallList);
-        runEventsFor(50);
+        BenchRun::runEventsFor(50);
         switches.push_back(timeMs([&] {
             trackList->loadPlaylist(bigList);
             table.viewport()->repaint();
@@ -248,7 +235,7 @@ int main(int argc, char** argv)
     for (int run = 0; run < 3; ++run) {
         trackList->loadPlaylist(smallList);
         trackList->clearParseQueue();
-        runEventsFor(50);
+        BenchRun::runEventsFor(50);
         bareSwitches.push_back(timeMs([&] {
             trackList->loadPlaylist(bareList);
             table.viewport()->repaint();
@@ -319,7 +306,7 @@ int main(int argc, char** argv)
 
     LatenessProbe probe;
     probe.start();
-    runEventsFor(2000);
+    BenchRun::runEventsFor(2000);
     probe.stop();
     const double idleLatenessMs = probe.worstMs();
     const int idleThreads = probe.maxThreads();
@@ -364,15 +351,15 @@ int main(int argc, char** argv)
 
     const int poolBound = QThreadPool::globalInstance()->maxThreadCount();
     std::printf("\nTrack list, %d rows on a %d x %d page\n", cueCount, kPageWidth, kPageHeight);
-    std::printf("switch to a %d-cue playlist: %.1f ms (target ≤ %.0f)\n", cueCount, median(switches),
+    std::printf("switch to a %d-cue playlist: %.1f ms (target ≤ %.0f)\n", cueCount, BenchRun::median(switches),
                 kSwitchTargetMs);
     std::printf("  baseline, plain QTableView over a QStandardItemModel of %d rows: %.1f ms\n", cueCount,
-                median(plainSwitches));
+                BenchRun::median(plainSwitches));
     std::printf("switch to a %d-cue playlist without stored peaks: %.1f ms (target ≤ %.0f)\n", cueCount,
-                median(bareSwitches), kSwitchTargetMs);
+                BenchRun::median(bareSwitches), kSwitchTargetMs);
     std::printf("paint a page of rows (%d rows, playing row on it): %.2f ms (target ≤ %.0f)\n", rowsOnPage,
-                median(paints), kPaintTargetMs);
-    std::printf("  baseline, the plain table's page: %.2f ms\n", median(plainPaints));
+                BenchRun::median(paints), kPaintTargetMs);
+    std::printf("  baseline, the plain table's page: %.2f ms\n", BenchRun::median(plainPaints));
     std::printf("files looked up on disk per page paint: %d (target ≤ 0)\n", lookupsPerPaint);
     std::printf("16 ms timer worst lateness, parse queue on %d cues: %.1f ms (target ≤ %.0f)\n", parseCount,
                 probe.worstMs(), kLatenessTargetMs);

@@ -12,6 +12,7 @@
 //                                     captured from the screen; for Xvfb)
 
 #include "BenchAudio.h"
+#include "BenchRun.h"
 #include "app/MainWindow.h"
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
@@ -72,16 +73,6 @@ double medianMs(int runs, const std::function<void(int)>& work)
     return all[all.size() / 2];
 }
 
-void settle(int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-}
-
 // A cue that uses every layer the view draws.
 void dressCue(Cue* cue)
 {
@@ -126,19 +117,19 @@ Playback playFor(Cue* cue, int seconds, WaveformWidget* view, LevelMeterScrollBa
                                  &LevelMeterScrollBar::setLevel);
 
     registry->playCue(cue, 8000);
-    settle(500);  // past the device start
+    BenchRun::idleFor(500);  // past the device start
     const int overlaysBefore = view ? view->overlayRebuildCount() : 0;
     const double cpuBefore = threadCpuMs();
     QElapsedTimer wall;
     wall.start();
-    settle(seconds * 1000);
+    BenchRun::idleFor(seconds * 1000);
     const double cpu = threadCpuMs() - cpuBefore;
     const double wallMs = double(wall.nsecsElapsed()) / 1e6;
     Playback result;
     result.guiCpuPercent = 100.0 * cpu / wallMs;
     result.viewRepaints = view ? view->overlayRebuildCount() - overlaysBefore : 0;
     registry->stopPlaylist();
-    settle(300);
+    BenchRun::idleFor(300);
     QObject::disconnect(position);
     QObject::disconnect(level);
     return result;
@@ -156,7 +147,7 @@ int takeShot(const QString& file, Cue* cue)
     }
     view->setCue(cue);
     view->setPosition(21500);
-    settle(1000);
+    BenchRun::idleFor(1000);
     QPixmap shot = window.screen()->grabWindow(0);
     if (shot.isNull() || !shot.save(file)) {
         std::fprintf(stderr, "could not capture the screen to %s\n", qPrintable(file));
@@ -224,7 +215,7 @@ int main(int argc, char** argv)
     WaveformWidget view;
     view.setFixedSize(kWidth, kHeight);
     view.show();
-    settle(200);
+    BenchRun::idleFor(200);
     view.setCue(cue.get());
     view.setPosition(20000);
     view.repaint();

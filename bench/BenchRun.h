@@ -1,0 +1,21 @@
+#pragma once
+
+#include <vector>
+
+// What every benchmark program does around its measurements: keep the event
+// loop running for a while, and sum up a series of runs.
+namespace BenchRun {
+
+// Delivers events for ms, as a busy GUI thread would.
+void runEventsFor(int ms);
+
+// Delivers events for ms, sleeping 1 ms between rounds so that the machine
+// is otherwise quiet (before a timed start).
+void idleFor(int ms);
+
+double median(std::vector<double> values);
+
+// "  what  min … median … mean … max … ms  (n runs)", what padded to width.
+void printRuns(const char* what, std::vector<double> ms, int width = 44);
+
+}  // namespace BenchRun
