@@ -86,13 +86,10 @@ void CueTableDelegatesTest::init()
     f.setUp();
     f.holdParses->store(true);
     playlist = f.newPlaylist();
-    cues.clear();
-    for (const char* name : {"c0", "c1", "c2"})
-        cues.append(f.addCue(playlist, QString::fromLatin1(name) + ".wav"));
+    cues = f.addCues(playlist, 3);
     QVERIFY(!cues.contains(nullptr));
     f.trackList->loadPlaylist(playlist);
-    f.table->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f.table.get()));
+    QVERIFY(f.showTable());
 }
 
 void CueTableDelegatesTest::cleanup()

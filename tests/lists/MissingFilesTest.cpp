@@ -50,9 +50,7 @@ void MissingFilesTest::init()
     QSettings().setValue("LastImportPath", f.transport.dir.path());
     f.setUp();
     playlist = f.newPlaylist();
-    cues.clear();
-    for (const char* name : {"c0", "c1", "c2"})
-        cues.append(f.addCue(playlist, QString::fromLatin1(name) + ".wav"));
+    cues = f.addCues(playlist, 3);
     QVERIFY(!cues.contains(nullptr));
     f.trackList->loadPlaylist(playlist);
 }

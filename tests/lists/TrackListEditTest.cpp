@@ -55,13 +55,10 @@ void TrackListEditTest::init()
     QSettings().remove("shortcuts");
     f.setUp();
     playlist = f.newPlaylist();
-    cues.clear();
-    for (int i = 0; i < 6; ++i)
-        cues.append(f.addCue(playlist, QStringLiteral("c%1.wav").arg(i)));
+    cues = f.addCues(playlist, 6);
     QVERIFY(!cues.contains(nullptr));
     f.trackList->loadPlaylist(playlist);
-    f.table->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f.table.get()));
+    QVERIFY(f.showTable());
 }
 
 void TrackListEditTest::cleanup()

@@ -95,6 +95,23 @@ public:
         return cue;
     }
 
+    // count cues "c0.wav", "c1.wav", … at the end of the playlist; nullptr
+    // entries for the ones that could not be stored.
+    QList<Cue*> addCues(int playlistId, int count)
+    {
+        QList<Cue*> cues;
+        for (int i = 0; i < count; ++i)
+            cues.append(addCue(playlistId, QStringLiteral("c%1.wav").arg(i)));
+        return cues;
+    }
+
+    // Shows the table and waits until it is on screen.
+    bool showTable()
+    {
+        table->show();
+        return QTest::qWaitForWindowExposed(table.get());
+    }
+
     // A real, decodable file: silence, mono at 8 kHz.
     QString audio(const QString& relativePath, double seconds = 1.0)
     {

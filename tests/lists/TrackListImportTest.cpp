@@ -59,13 +59,10 @@ void TrackListImportTest::init()
 {
     f.setUp();
     playlist = f.newPlaylist();
-    cues.clear();
-    for (const char* name : {"c0", "c1", "c2", "c3"})
-        cues.append(f.addCue(playlist, QString::fromLatin1(name) + ".wav"));
+    cues = f.addCues(playlist, 4);
     QVERIFY(!cues.contains(nullptr));
     f.trackList->loadPlaylist(playlist);
-    f.table->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f.table.get()));
+    QVERIFY(f.showTable());
 }
 
 void TrackListImportTest::cleanup()

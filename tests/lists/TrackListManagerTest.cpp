@@ -58,9 +58,7 @@ void TrackListManagerTest::init()
 {
     f.setUp();
     playlist = f.newPlaylist();
-    cues.clear();
-    for (const char* name : {"c0", "c1", "c2", "c3"})
-        cues.append(f.addCue(playlist, QString::fromLatin1(name) + ".wav"));
+    cues = f.addCues(playlist, 4);
     QVERIFY(!cues.contains(nullptr));
     // Parses wait until a test lets them go, so none has finished unseen.
     f.holdParses->store(true);
@@ -298,8 +296,7 @@ void TrackListManagerTest::refreshDoesNotTurnNamesIntoAliases()
 
 void TrackListManagerTest::nameEditIsStoredAndResizesTheRow()
 {
-    f.table->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f.table.get()));
+    QVERIFY(f.showTable());
     const QModelIndex name = f.cell(1, SongTableModel::NameColumn);
     QVERIFY(f.model()->setData(name, "A much longer name that needs more than one line in this narrow column"));
     QCOMPARE(cues[1]->alias(), QString("A much longer name that needs more than one line in this narrow column"));
@@ -310,8 +307,7 @@ void TrackListManagerTest::nameEditIsStoredAndResizesTheRow()
 
 void TrackListManagerTest::rowsFitTheirContents()
 {
-    f.table->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f.table.get()));
+    QVERIFY(f.showTable());
     // Shown, the table takes its style sheet's font; the rows follow it.
     QTest::qWait(3 * TrackListManager::kRowFitDelayMs);
     const int oneLine = f.table->rowHeight(0);
@@ -386,8 +382,7 @@ void TrackListManagerTest::doubleClickAsksToPlay()
 
 void TrackListManagerTest::showModeLocksTheTable()
 {
-    f.table->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f.table.get()));
+    QVERIFY(f.showTable());
     QPushButton* import = headerButton("导入音频文件");
     QPushButton* addGroup = headerButton("添加群组");
     QVERIFY(import && addGroup);
@@ -412,8 +407,7 @@ void TrackListManagerTest::showModeLocksTheTable()
 
 void TrackListManagerTest::headerButtonsSitOverTheLastColumn()
 {
-    f.table->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f.table.get()));
+    QVERIFY(f.showTable());
     QHeaderView* header = f.table->horizontalHeader();
     QPushButton* import = headerButton("导入音频文件");
     QPushButton* addGroup = headerButton("添加群组");
