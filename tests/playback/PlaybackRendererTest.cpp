@@ -73,6 +73,21 @@ std::pair<float, float> sampleAt(PlaybackRenderer& renderer, qint64 ms)
     return {out.left(offset), out.right(offset)};
 }
 
+// A linear mix into incoming over lengthFrames, the outgoing cue's data
+// ending 10 s in.
+PlaybackRenderer::CrossfadeSetup linearMixInto(PcmBuffer* incoming, const CueSnapshot* incomingCue,
+                                               quint64 lengthFrames)
+{
+    PlaybackRenderer::CrossfadeSetup setup;
+    setup.incoming = incoming;
+    setup.incomingCue = incomingCue;
+    setup.incomingDurationMs = incomingCue->durationMs;
+    setup.lengthFrames = lengthFrames;
+    setup.outgoingEndFrame = quint64(10 * kRate);
+    setup.curve = int(CrossfadeCurve::Linear);
+    return setup;
+}
+
 }  // namespace
 
 class PlaybackRendererTest : public QObject {
@@ -425,14 +440,8 @@ void PlaybackRendererTest::crossfadeMixesAndHandsOver()
     renderer.play();
     render(renderer, 5000);
 
-    PlaybackRenderer::CrossfadeSetup setup;
-    setup.incoming = incoming.get();
-    setup.incomingCue = &incomingCue;
-    setup.incomingDurationMs = 10000;
+    PlaybackRenderer::CrossfadeSetup setup = linearMixInto(incoming.get(), &incomingCue, 2000);
     setup.incomingStartFrame = 1000;
-    setup.lengthFrames = 2000;
-    setup.outgoingEndFrame = quint64(10 * kRate);
-    setup.curve = int(CrossfadeCurve::Linear);
     setup.outgoingGain = 0.8f;
     renderer.beginCrossfade(setup);
     renderer.setVolume(0.6f);  // the incoming cue's gain
@@ -535,13 +544,7 @@ void PlaybackRendererTest::crossfadeGoesOnWhenTheOutgoingCueIsGone()
     renderer.play();
     render(renderer, 5000);
 
-    PlaybackRenderer::CrossfadeSetup setup;
-    setup.incoming = incoming.get();
-    setup.incomingCue = &incomingCue;
-    setup.incomingDurationMs = 10000;
-    setup.lengthFrames = 4096;
-    setup.outgoingEndFrame = quint64(10 * kRate);
-    setup.curve = int(CrossfadeCurve::Linear);
+    const PlaybackRenderer::CrossfadeSetup setup = linearMixInto(incoming.get(), &incomingCue, 4096);
     renderer.beginCrossfade(setup);
     render(renderer, 1024);
     renderer.setCurrentCue(nullptr);  // the outgoing cue was deleted
@@ -605,12 +608,7 @@ void PlaybackRendererTest::incomingCueWaitsForItsData()
     renderer.play();
     render(renderer, 1024);
 
-    PlaybackRenderer::CrossfadeSetup setup;
-    setup.incoming = incoming.get();
-    setup.incomingCue = &incomingCue;
-    setup.lengthFrames = 8192;
-    setup.outgoingEndFrame = quint64(10 * kRate);
-    setup.curve = int(CrossfadeCurve::Linear);
+    const PlaybackRenderer::CrossfadeSetup setup = linearMixInto(incoming.get(), &incomingCue, 8192);
     renderer.beginCrossfade(setup);
     render(renderer, 2048);
     QCOMPARE(renderer.incomingPositionFrames(), quint64(0));
