@@ -859,6 +859,22 @@ bool TrackListManager::matchesBinding(QKeyEvent* event, const char* actionId) co
 
 bool TrackListManager::filterKeyPress(QKeyEvent* event)
 {
+    // The window's transport keys (a presenter sends the page keys) go on to
+    // the window even when the table has the focus: left to the table they
+    // would only move its current row.
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+            event->ignore();  // unaccepted, the event travels up to the window
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
     const bool selectAll = event->key() == Qt::Key_A && event->modifiers() == Qt::ControlModifier;
     if (m_showMode)
         return selectAll || event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace;
