@@ -353,10 +353,11 @@ void DatabaseManager::close()
     m_releasePagesAfterCommit = false;
 }
 
-QSqlQuery DatabaseManager::execute(const QString& sql, const QVariantList& params)
+QSqlQuery DatabaseManager::execute(const QString& sql, const QVariantList& params, bool forwardOnly)
 {
     QMutexLocker lock(&m_mutex);
     QSqlQuery query(m_database);
+    query.setForwardOnly(forwardOnly);
     if (!query.prepare(sql)) {
         m_lastError = query.lastError().text();
         qWarning() << "SQL prepare failed:" << sql << "-" << m_lastError;
@@ -646,7 +647,16 @@ bool DatabaseManager::repairStoredDuration(Cue* cue, const QString& filePath)
 
 bool DatabaseManager::fillCueFromRecord(Cue* cue, const QSqlRecord& record)
 {
-    auto value = [&record](int column) { return record.value(column); };
+    QVariantList values;
+    values.reserve(record.count());
+    for (int column = 0; column < record.count(); ++column)
+        values.append(record.value(column));
+    return fillCueFromValues(cue, values.constData(), int(values.size()));
+}
+
+bool DatabaseManager::fillCueFromValues(Cue* cue, const QVariant* values, int count)
+{
+    auto value = [values, count](int column) { return column < count ? values[column] : QVariant(); };
     cue->setId(value(ColId).toInt());
     cue->setName(value(ColName).toString());
     cue->setAlias(value(ColAlias).toString());
@@ -709,12 +719,18 @@ bool DatabaseManager::loadCue(int id, Cue* cue)
 bool DatabaseManager::loadAllCues(QList<Cue*>& cues)
 {
     cues.clear();
-    QSqlQuery query = execute(QStringLiteral("SELECT %1 FROM songs ORDER BY id ASC").arg(kCueColumns));
+    // Read once, front to back, value by value: no cached copy of the
+    // result and no record per row.
+    QSqlQuery query = execute(QStringLiteral("SELECT %1 FROM songs ORDER BY id ASC").arg(kCueColumns), {}, true);
     if (query.lastError().isValid())
         return false;
-    QList<QSqlRecord> records;
-    while (query.next())
-        records.append(query.record());
+    // All rows in one list, a row's columns side by side.
+    QVariantList rows;
+    const int columns = query.record().count();
+    while (query.next()) {
+        for (int column = 0; column < columns; ++column)
+            rows.append(query.value(column));
+    }
     query.finish();
 
     // Points of all cues in two queries instead of two per cue. Either
@@ -724,7 +740,7 @@ bool DatabaseManager::loadAllCues(QList<Cue*>& cues)
     QHash<int, EnvelopeRows> volumePoints;
     QHash<int, EnvelopeRows> panPoints;
     auto readPoints = [this](const char* sql, QHash<int, EnvelopeRows>& into) {
-        QSqlQuery rows = execute(QString::fromLatin1(sql));
+        QSqlQuery rows = execute(QString::fromLatin1(sql), {}, true);
         if (rows.lastError().isValid())
             return false;
         while (rows.next()) {
@@ -743,11 +759,11 @@ bool DatabaseManager::loadAllCues(QList<Cue*>& cues)
     }
 
     static const EnvelopeRows kNoPoints;
-    cues.reserve(records.size());
-    for (const QSqlRecord& record : std::as_const(records)) {
+    cues.reserve(columns > 0 ? rows.size() / columns : 0);
+    for (qsizetype row = 0; columns > 0 && row + columns <= rows.size(); row += columns) {
         auto* cue = new Cue();
         cue->setLoading(true);
-        fillCueFromRecord(cue, record);
+        fillCueFromValues(cue, rows.constData() + row, columns);
         const int id = cue->id();
         applyStoredEnvelopes(cue, volumePoints.value(id, kNoPoints), panPoints.value(id, kNoPoints));
         if (cue->durationMs() > 0)

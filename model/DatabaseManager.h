@@ -39,7 +39,8 @@ public:
     // Core
     bool initialize(const QString& path);
     void close();
-    QSqlQuery execute(const QString& sql, const QVariantList& params = {});
+    // forwardOnly: the result is read once, front to back, and not cached.
+    QSqlQuery execute(const QString& sql, const QVariantList& params = {}, bool forwardOnly = false);
     qint64 lastInsertId();
     // Plain BEGIN, COMMIT and ROLLBACK: they do not nest (a second BEGIN
     // fails). Nested work goes through DatabaseTransaction.
@@ -63,6 +64,8 @@ public:
     bool loadCue(int id, Cue* cue);
     bool loadAllCues(QList<Cue*>& cues);
     bool fillCueFromRecord(Cue* cue, const QSqlRecord& record);
+    // The same from the values of the cue columns, in their query order.
+    bool fillCueFromValues(Cue* cue, const QVariant* values, int count);
     bool insertCue(Cue* cue);
     bool updateCue(Cue* cue);
     bool deleteCue(int id);

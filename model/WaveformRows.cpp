@@ -117,7 +117,7 @@ QHash<int, QList<float>> WaveformRows::loadPeaksOf(const QList<int>& songIds)
         }
         QSqlQuery query = m_db.execute(
             QStringLiteral("SELECT song_id, data FROM waveform_data WHERE song_id IN (%1)").arg(marks.join(u',')),
-            params);
+            params, true);
         if (query.lastError().isValid())
             continue;
         while (query.next()) {
