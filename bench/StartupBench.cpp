@@ -11,7 +11,7 @@
 // the X connection start the same way for both, so the difference is the
 // program's own.
 //
-//   StartupBench [--cues N] [--playlists N] [--runs N] [--display N] [--keep]
+//   StartupBench [--cues N] [--playlists N] [--runs N] [--display N] [--keep | --reuse FOLDER]
 //   (a display number of its own for Xvfb; 173 unless given)
 #include "BenchAudio.h"
 #include "BenchRun.h"
@@ -264,10 +264,17 @@ double timeStart(Xvfb& x, const QString& program, const QProcessEnvironment& env
 int main(int argc, char** argv)
 {
     QTemporaryDir dir;
+    // --reuse FOLDER: the library a run with --keep left there.
+    QString folder = dir.path();
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (QByteArray(argv[i]) == "--reuse")
+            folder = QFile::decodeName(argv[i + 1]);
+    }
+    const bool reuse = folder != dir.path();
     // The program finds its database and settings at their default places
     // under these folders.
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder + "/config"));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(folder + "/data"));
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const int cueCount = argument(args, QStringLiteral("--cues"), 10000);
@@ -292,29 +299,31 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    std::printf("Storing %d cues in %d playlists...\n", cueCount, playlistCount);
-    std::fflush(stdout);
-    const QString audio = dir.filePath("song.mp3");
-    if (!BenchAudio::makeNoiseFile(audio, 180, {"-c:a", "libmp3lame", "-b:a", "192k"})) {
-        std::fprintf(stderr, "ffmpeg could not make the audio file\n");
-        return 1;
+    int lastRows = cueCount / playlistCount;
+    if (!reuse) {
+        std::printf("Storing %d cues in %d playlists...\n", cueCount, playlistCount);
+        std::fflush(stdout);
+        const QString audio = dir.filePath("song.mp3");
+        if (!BenchAudio::makeNoiseFile(audio, 180, {"-c:a", "libmp3lame", "-b:a", "192k"})) {
+            std::fprintf(stderr, "ffmpeg could not make the audio file\n");
+            return 1;
+        }
+        Startup::setApplicationNames();
+        if (!DatabaseManager::instance()->initialize(QString())) {
+            std::fprintf(stderr, "database could not be opened\n");
+            return 1;
+        }
+        const QString dbPath = DatabaseManager::instance()->databasePath();
+        int lastPlaylist = -1;
+        if (!storeLibrary(dir.filePath("audio"), audio, cueCount, playlistCount, &lastPlaylist, &lastRows)) {
+            std::fprintf(stderr, "could not store the library\n");
+            return 1;
+        }
+        DatabaseManager::instance()->close();
+        QSettings().setValue(SettingsKeys::kLastSelectedPlaylistId, lastPlaylist);
+        QSettings().sync();
+        std::printf("  database %.1f MB\n", double(QFileInfo(dbPath).size()) / 1e6);
     }
-    Startup::setApplicationNames();
-    if (!DatabaseManager::instance()->initialize(QString())) {
-        std::fprintf(stderr, "database could not be opened\n");
-        return 1;
-    }
-    const QString dbPath = DatabaseManager::instance()->databasePath();
-    int lastPlaylist = -1;
-    int lastRows = 0;
-    if (!storeLibrary(dir.filePath("audio"), audio, cueCount, playlistCount, &lastPlaylist, &lastRows)) {
-        std::fprintf(stderr, "could not store the library\n");
-        return 1;
-    }
-    DatabaseManager::instance()->close();
-    QSettings().setValue(SettingsKeys::kLastSelectedPlaylistId, lastPlaylist);
-    QSettings().sync();
-    std::printf("  database %.1f MB\n", double(QFileInfo(dbPath).size()) / 1e6);
 
     Xvfb x(display);
     if (!x.start()) {
