@@ -1,4 +1,6 @@
+#include "app/DatabaseStartup.h"
 #include "app/MainWindow.h"
+#include "app/SaveFailureNotice.h"
 #include "app/Startup.h"
 #include "model/DatabaseManager.h"
 #include "platform/FontLanguage.h"
@@ -26,14 +28,13 @@ int main(int argc, char* argv[])
     Startup::installUiTranslator(app);
     Startup::setApplicationNames();
 
-    if (!DatabaseManager::instance()->initialize(QString())) {
-        qCritical() << "Failed to initialize database, exiting...";
+    if (!DatabaseStartup::open(DatabaseManager::instance()))
         return -1;
-    }
 
     int exitCode = 0;
     {
         MainWindow window;
+        SaveFailureNotice saveFailures(DatabaseManager::instance(), window.statusBar());
         window.show();
         exitCode = app.exec();
         PlatformShell::uninitializeGuiThread();

@@ -1,22 +1,37 @@
 #include "exchange/AtomicFileCopy.h"
 
+#include "exchange/WriteFailureReason.h"
+
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
 
 AtomicFileCopy::Result AtomicFileCopy::copy(const QString& source, const QString& target,
-                                            const std::atomic<bool>* cancel, std::atomic<int>* permille)
+                                            const std::atomic<bool>* cancel, std::atomic<int>* permille,
+                                            QString* reason)
 {
     QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
+    if (!in.open(QIODevice::ReadOnly)) {
+        if (reason)
+            *reason = QStringLiteral("无法读取音频文件");
         return Result::Failed;
+    }
     QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
+    const QString folder = QFileInfo(target).absolutePath();
+    if (!out.open(QIODevice::WriteOnly)) {
+        if (reason)
+            *reason = WriteFailureReason::describe(folder, out.error(), out.errorString());
         return Result::Failed;
+    }
     const qint64 total = in.size();
     qint64 done = 0;
-    auto abandon = [&out](Result result) {
+    auto abandon = [&](Result result) {
+        if (reason && result == Result::Failed)
+            *reason = in.error() != QFileDevice::NoError ? QStringLiteral("无法读取音频文件")
+                                                         : WriteFailureReason::describe(folder, out.error(),
+                                                                                        out.errorString());
         out.cancelWriting();
         out.commit();
         return result;
@@ -33,5 +48,9 @@ AtomicFileCopy::Result AtomicFileCopy::copy(const QString& source, const QString
     }
     if (in.error() != QFileDevice::NoError || done != total)
         return abandon(Result::Failed);
-    return out.commit() ? Result::Copied : Result::Failed;
+    if (out.commit())
+        return Result::Copied;
+    if (reason)
+        *reason = WriteFailureReason::describe(folder, out.error(), out.errorString());
+    return Result::Failed;
 }

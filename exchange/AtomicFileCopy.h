@@ -10,6 +10,7 @@
 class AtomicFileCopy {
 public:
     enum class Result { Copied, Failed, Cancelled };
+    // reason: why a copy failed, in the operator's words ("磁盘已满", ...).
     static Result copy(const QString& source, const QString& target, const std::atomic<bool>* cancel = nullptr,
-                       std::atomic<int>* permille = nullptr);
+                       std::atomic<int>* permille = nullptr, QString* reason = nullptr);
 };

@@ -1,4 +1,5 @@
 #include "exchange/AudioExporter.h"
+#include "exchange/WriteFailureReason.h"
 
 #include "audiofile/AudioFileDecoder.h"
 #include "exchange/AtomicFileCopy.h"
@@ -128,6 +129,14 @@ public:
         else
             m_wav.discard();
     }
+    QString reason(const QString& folder, const QString& fallbackText) const
+    {
+        const QFileDevice::FileError error = m_mp3 ? m_encoder.fileError() : m_wav.fileError();
+        const QString text = m_mp3 ? m_encoder.errorString() : m_wav.errorString();
+        if (m_mp3 && m_encoder.encodeError() && error == QFileDevice::NoError)
+            return QStringLiteral("MP3 编码失败");
+        return WriteFailureReason::describe(folder, error, text.isEmpty() ? fallbackText : text);
+    }
     QString failureText(const AudioExportJob& job) const
     {
         if (!m_mp3)
@@ -190,21 +199,32 @@ AudioExportResult AudioExporter::run(const AudioExportJob& job, const std::atomi
                                      std::atomic<int>* permille)
 {
     AudioExportResult result;
+    const QString targetFolder = QFileInfo(job.targetPath).absolutePath();
     if (copyApplies(job)) {
-        const AtomicFileCopy::Result copied = AtomicFileCopy::copy(job.sourcePath, job.targetPath, cancel, permille);
+        QString copyReason;
+        const AtomicFileCopy::Result copied =
+            AtomicFileCopy::copy(job.sourcePath, job.targetPath, cancel, permille, &copyReason);
         if (copied == AtomicFileCopy::Result::Copied)
-            return {Status::Copied, 0};
+            return {Status::Copied, 0, {}};
         if (copied == AtomicFileCopy::Result::Cancelled)
-            return {Status::Cancelled, 0};
-        qWarning().noquote() << job.logPrefix + QStringLiteral("Direct copy failed, falling back to decode");
+            return {Status::Cancelled, 0, {}};
+        qWarning().noquote() << job.logPrefix + QStringLiteral("Direct copy failed, falling back to decode") << "("
+                             << copyReason << ")";
+        // The render would meet the same full or read-only folder.
+        if (copyReason == WriteFailureReason::diskFull() || copyReason == WriteFailureReason::noPermission()) {
+            result.reason = copyReason;
+            return result;
+        }
     }
 
     const int rate = job.sampleRate > 0 ? job.sampleRate : AudioFileDecoder::kSampleRate;
     const AudioExportRegion r = region(job);
     const qint64 startFrame = qint64(double(r.startMs) * rate / 1000.0);
     const qint64 wantedFrames = r.toEnd ? -1 : qint64(double(r.endMs - r.startMs) * rate / 1000.0);
-    if (wantedFrames == 0)
+    if (wantedFrames == 0) {
+        result.reason = QStringLiteral("导出范围为空");
         return result;
+    }
 
     AudioFileDecoder decoder;
     decoder.setOutputSampleRate(rate);
@@ -212,6 +232,7 @@ AudioExportResult AudioExporter::run(const AudioExportJob& job, const std::atomi
     if (!decoder.open(job.sourcePath)) {
         qWarning().noquote() << job.logPrefix + QStringLiteral("Decoder init failed for") << job.sourcePath << ":"
                              << decoder.errorString();
+        result.reason = QStringLiteral("无法解码音频文件");
         return result;
     }
     const qint64 expected = wantedFrames > 0 ? wantedFrames : std::max<qint64>(decoder.declaredFrames() - startFrame, 1);
@@ -253,6 +274,7 @@ AudioExportResult AudioExporter::run(const AudioExportJob& job, const std::atomi
     ExportGainShaper shaper(job.shape, job.volumeA, r.startMs, dataDurationMs, rate);
     Sink sink(job.mp3);
     QString error;
+    QString reason;
     bool opened = false;
     qint64 done = 0;
     Status status = Status::Written;
@@ -266,6 +288,7 @@ AudioExportResult AudioExporter::run(const AudioExportJob& job, const std::atomi
             // Opened once there is audio: a file that yields nothing leaves no file.
             if (!sink.open(job.targetPath, rate, &error)) {
                 qWarning().noquote() << job.logPrefix + error;
+                reason = sink.reason(targetFolder, error);
                 status = Status::Failed;
                 break;
             }
@@ -276,6 +299,7 @@ AudioExportResult AudioExporter::run(const AudioExportJob& job, const std::atomi
             shaper.apply(samples, done, block.frames);
         if (!sink.write(samples, block.frames)) {
             qWarning().noquote() << job.logPrefix + sink.failureText(job);
+            reason = sink.reason(targetFolder, QString());
             status = Status::Failed;
             break;
         }
@@ -286,26 +310,28 @@ AudioExportResult AudioExporter::run(const AudioExportJob& job, const std::atomi
     producer.join();
     if (status != Status::Written || cancelled(cancel)) {
         sink.discard();
-        return {status == Status::Written ? Status::Cancelled : status, done};
+        return {status == Status::Written ? Status::Cancelled : status, done, reason};
     }
     if (decodeFailed)
         qWarning().noquote() << job.logPrefix + QStringLiteral("Read error in") << job.sourcePath << ":"
                              << decoder.errorString();
     if (done == 0) {
         qWarning().noquote() << job.logPrefix + QStringLiteral("No frames read for") << job.sourcePath;
+        result.reason = QStringLiteral("无法解码音频文件");
         return result;
     }
     if (!sink.finish()) {
         qWarning().noquote() << job.logPrefix + sink.failureText(job);
+        result.reason = sink.reason(targetFolder, QString());
         return result;
     }
-    return {Status::Written, done};
+    return {Status::Written, done, {}};
 }
 
 bool AudioExporter::exportCueAudio(Cue* cue, int position, const QString& outputFolder, const QString& format,
                                    int sampleRate, const QString& type, QString& outputName,
                                    QSet<QString>* namesTaken, ExportUi* ui, int progressBase, int progressSpan,
-                                   bool* wasCancelled)
+                                   bool* wasCancelled, QString* failureReason)
 {
     if (wasCancelled)
         *wasCancelled = false;
@@ -313,6 +339,8 @@ bool AudioExporter::exportCueAudio(Cue* cue, int position, const QString& output
         return false;
     if (!QFileInfo::exists(cue->filePath())) {
         qWarning() << "[Export Audio] File not found:" << cue->filePath();
+        if (failureReason)
+            *failureReason = QStringLiteral("音频文件不存在");
         return false;
     }
     QSettings settings;
@@ -344,8 +372,11 @@ bool AudioExporter::exportCueAudio(Cue* cue, int position, const QString& output
         ui, progressBase, progressSpan);
     if (wasCancelled)
         *wasCancelled = cancelled && result.status == Status::Cancelled;
-    if (!result.succeeded())
+    if (!result.succeeded()) {
+        if (failureReason)
+            *failureReason = result.reason;
         return false;
+    }
     if (namesTaken)
         namesTaken->insert(fileName.toLower());
     outputName = fileName;

@@ -14,6 +14,7 @@ struct AudioExportResult {
     enum class Status { Written, Copied, Failed, Cancelled };
     Status status = Status::Failed;
     qint64 frames = 0;
+    QString reason;  // why it failed, in the operator's words ("磁盘已满", ...)
     bool succeeded() const { return status == Status::Written || status == Status::Copied; }
 };
 
@@ -50,5 +51,6 @@ public:
     static bool exportCueAudio(Cue* cue, int position, const QString& outputFolder, const QString& format,
                                int sampleRate, const QString& type, QString& outputName,
                                QSet<QString>* namesTaken = nullptr, ExportUi* ui = nullptr,
-                               int progressBase = 0, int progressSpan = 0, bool* cancelled = nullptr);
+                               int progressBase = 0, int progressSpan = 0, bool* cancelled = nullptr,
+                               QString* failureReason = nullptr);
 };

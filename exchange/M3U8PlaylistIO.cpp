@@ -3,8 +3,11 @@
 #include "exchange/AudioExporter.h"
 #include "exchange/ExportNames.h"
 #include "exchange/ExportUi.h"
+#include "exchange/ExportWorker.h"
+#include "exchange/ImportNotes.h"
 #include "exchange/M3U8Text.h"
 #include "exchange/WidgetExportUi.h"
+#include "exchange/WriteFailureReason.h"
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
 #include "model/PlaylistGroup.h"
@@ -23,6 +26,10 @@
 #include <memory>
 
 namespace {
+
+constexpr int kImportProgressSteps = 1000;
+// Cues stored between two repaints of the progress dialog.
+constexpr int kCuesPerSlice = 200;
 
 constexpr int kStepsPerCue = 100;
 
@@ -84,18 +91,27 @@ M3U8PlaylistIO::ExportSummary M3U8PlaylistIO::exportM3U8(const ExportRequest& re
     const QString name = ExportNames::playlistFileName(request.cleanedName);
     QString listFolder = folder;
     QString musicFolder;
+    // Folders this export made: they go again when they stay empty.
+    QStringList madeFolders;
+    auto removeEmptyMadeFolders = [&madeFolders] {
+        for (auto it = madeFolders.crbegin(); it != madeFolders.crend(); ++it)
+            QDir().rmdir(*it);  // only removes an empty folder
+    };
     if (includeAudio) {
         listFolder = QDir(folder).filePath(name);
-        if (!QDir().mkpath(listFolder)) {
-            ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"),
-                       QStringLiteral("无法创建播放列表文件夹: ") + listFolder);
-            return summary;
-        }
         musicFolder = QDir(listFolder).filePath(QStringLiteral("MUSIC"));
-        if (!QDir().mkpath(musicFolder)) {
-            ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"),
-                       QStringLiteral("无法创建MUSIC文件夹: ") + musicFolder);
-            return summary;
+        for (const QString& made : {listFolder, musicFolder}) {
+            if (QFileInfo(made).isDir())
+                continue;
+            if (!QDir().mkpath(made)) {
+                removeEmptyMadeFolders();
+                ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"),
+                           (made == listFolder ? QStringLiteral("无法创建播放列表文件夹: ")
+                                               : QStringLiteral("无法创建MUSIC文件夹: "))
+                               + made + QStringLiteral("\n原因：") + WriteFailureReason::describe(made));
+                return summary;
+            }
+            madeFolders.append(made);
         }
     }
     summary.m3u8Path = QDir(listFolder).filePath(name + QStringLiteral(".m3u8"));
@@ -107,6 +123,7 @@ M3U8PlaylistIO::ExportSummary M3U8PlaylistIO::exportM3U8(const ExportRequest& re
                      count * kStepsPerCue);
     QList<M3U8Text::Entry> entries;
     QSet<QString> taken;
+    WriteFailureReason::Tally reasons;
     const QDir listDir(listFolder);
     for (int i = 0; i < count; ++i) {
         if (ui.progressCancelled())
@@ -116,11 +133,13 @@ M3U8PlaylistIO::ExportSummary M3U8PlaylistIO::exportM3U8(const ExportRequest& re
         if (!cue || cue->id() < 1) {
             qWarning() << "[Export M3U8] Invalid cue:" << ids[i];
             ++summary.failed;
+            reasons.add(QStringLiteral("Cue 已不存在"));
             continue;
         }
         if (!QFileInfo::exists(cue->filePath())) {
             qWarning() << "[Export M3U8] File not found:" << cue->filePath();
             ++summary.failed;
+            reasons.add(QStringLiteral("音频文件不存在"));
             continue;
         }
         M3U8Text::Entry entry;
@@ -129,11 +148,13 @@ M3U8PlaylistIO::ExportSummary M3U8PlaylistIO::exportM3U8(const ExportRequest& re
         if (includeAudio) {
             QString written;
             bool cancelled = false;
+            QString reason;
             if (!AudioExporter::exportCueAudio(cue, i, musicFolder, format, sampleRate, type, written, &taken, &ui,
-                                               i * kStepsPerCue, kStepsPerCue, &cancelled)) {
+                                               i * kStepsPerCue, kStepsPerCue, &cancelled, &reason)) {
                 if (cancelled)
                     break;  // the cue being written counts neither way
                 ++summary.failed;
+                reasons.add(reason);
                 continue;
             }
             entry.location = QStringLiteral("MUSIC/") + written;
@@ -148,18 +169,26 @@ M3U8PlaylistIO::ExportSummary M3U8PlaylistIO::exportM3U8(const ExportRequest& re
 
     QSaveFile file(summary.m3u8Path);
     if (!file.open(QIODevice::WriteOnly) || file.write(M3U8Text::write(entries)) < 0 || !file.commit()) {
-        ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("无法创建M3U8文件"));
+        const QString reason = WriteFailureReason::describe(listFolder, file.error(), file.errorString());
+        removeEmptyMadeFolders();
+        QString text = QStringLiteral("无法创建M3U8文件\n原因：%1").arg(reason);
+        if (summary.succeeded > 0)
+            text += QStringLiteral("\n已导出的 %1 个音频文件保留在: %2").arg(summary.succeeded).arg(musicFolder);
+        ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"), text);
         return summary;
     }
     summary.written = true;
 
-    const QString text = includeAudio ? QStringLiteral("导出完成！\n音频文件: 成功 %1 / 失败 %2\n\nM3U8文件: %3")
-                                            .arg(summary.succeeded)
-                                            .arg(summary.failed)
-                                            .arg(summary.m3u8Path)
-                                      : QStringLiteral("导出完成！\n\nM3U8文件: %1").arg(summary.m3u8Path);
-    if (ui.resultBox(ExportUi::Icon::Information, QStringLiteral("导出结果"), text,
-                     ExportUi::ResultButtons::OpenFolderAndOk))
+    QString text = includeAudio ? QStringLiteral("导出完成！\n音频文件: 成功 %1 / 失败 %2\n\nM3U8文件: %3")
+                                      .arg(summary.succeeded)
+                                      .arg(summary.failed)
+                                      .arg(summary.m3u8Path)
+                                : QStringLiteral("导出完成！\n\nM3U8文件: %1").arg(summary.m3u8Path);
+    if (!reasons.isEmpty())
+        text += QStringLiteral("\n\n") + reasons.text();
+    // Anything that failed is a warning, not news.
+    if (ui.resultBox(summary.failed > 0 ? ExportUi::Icon::Warning : ExportUi::Icon::Information,
+                     QStringLiteral("导出结果"), text, ExportUi::ResultButtons::OpenFolderAndOk))
         ui.openFolder(listFolder);
     return summary;
 }
@@ -167,46 +196,79 @@ M3U8PlaylistIO::ExportSummary M3U8PlaylistIO::exportM3U8(const ExportRequest& re
 PlaylistImportResult M3U8PlaylistIO::importM3U8(const QString& path, ExportUi& ui, CueManager* cues)
 {
     PlaylistImportResult result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileBytes) {
-        ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("无法打开文件: %1").arg(path));
+    // The list is read and every file looked up off the GUI thread.
+    struct Reading {
+        bool opened = false;
+        M3U8Text::Reading text;
+        QStringList existing;
+        int missing = 0;
+    } reading;
+    ui.progressStart(QStringLiteral("导入进度"), QStringLiteral("正在导入 M3U8 播放列表..."), kImportProgressSteps);
+    ExportWorker::run(
+        [&](const std::atomic<bool>& cancel, std::atomic<int>& permille) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileBytes)
+                return;
+            reading.opened = true;
+            reading.text = M3U8Text::read(file.readAll(), QFileInfo(path).absolutePath());
+            const qsizetype n = reading.text.paths.size();
+            for (qsizetype i = 0; i < n && !cancel.load(); ++i) {
+                const QString& candidate = reading.text.paths.at(i);
+                if (QFileInfo(candidate).isFile()) {
+                    reading.existing.append(candidate);
+                } else {
+                    qWarning() << "[M3U8 Import] File not found:" << candidate;
+                    ++reading.missing;
+                }
+                permille.store(int(1000 * (i + 1) / n));
+            }
+        },
+        &ui, 0, kImportProgressSteps / 2);
+    const bool cancelledWhileReading = ui.progressCancelled();
+    auto fail = [&](ExportUi::Icon icon, const QString& title, const QString& text) {
+        ui.progressEnd();
+        ui.message(icon, title, text);
+        return result;
+    };
+    if (!reading.opened)
+        return fail(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("无法打开文件: %1").arg(path));
+    if (reading.text.empty)
+        return fail(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("M3U8 文件为空"));
+    if (cancelledWhileReading) {
+        ui.progressEnd();
         return result;
     }
-    const QFileInfo info(path);
-    const M3U8Text::Reading reading = M3U8Text::read(file.readAll(), info.absolutePath());
-    if (reading.empty) {
-        ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("M3U8 文件为空"));
-        return result;
-    }
-    if (!reading.hasHeader)
+    if (!reading.text.hasHeader)
         ui.message(ExportUi::Icon::Warning, QStringLiteral("警告"),
                    QStringLiteral("文件格式不是标准的 M3U8 播放列表，可能无法正常导入"));
-    for (const QString& url : reading.urls)
+    for (const QString& url : reading.text.urls)
         qWarning() << "[M3U8 Import] Not a local file:" << url;
-    QStringList existing;
-    for (const QString& candidate : reading.paths) {
-        if (QFileInfo(candidate).isFile())
-            existing.append(candidate);
-        else
-            qWarning() << "[M3U8 Import] File not found:" << candidate;
-    }
-    if (existing.isEmpty()) {
-        ui.message(ExportUi::Icon::Warning, QStringLiteral("提示"),
-                   QStringLiteral("M3U8 文件中没有找到有效的音频文件"));
+    const QStringList& existing = reading.existing;
+    if (existing.isEmpty())
+        return fail(ExportUi::Icon::Warning, QStringLiteral("提示"),
+                    QStringLiteral("M3U8 文件中没有找到有效的音频文件"));
+    const QString name = QFileInfo(path).completeBaseName();
+    bool cancelled = false;
+    const int id = createPlaylistFromM3U8(name, existing, cues, &ui, &cancelled);
+    ui.progressEnd();
+    if (cancelled)
         return result;
-    }
-    const QString name = info.completeBaseName();
-    const int id = createPlaylistFromM3U8(name, existing, cues);
-    if (id < 0) {
-        ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("创建播放列表失败"));
-        return result;
-    }
+    if (id < 0)
+        return fail(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("创建播放列表失败"));
+    ImportNotes notes;
+    if (reading.missing > 0)
+        notes.add(QStringLiteral("文件不存在，已跳过"), reading.missing);
+    if (!reading.text.urls.isEmpty())
+        notes.add(QStringLiteral("不是本地文件（网址），已跳过"), int(reading.text.urls.size()));
+    if (!notes.isEmpty())
+        ui.message(ExportUi::Icon::Warning, QStringLiteral("导入提示"), notes.text());
     result.playlistId = id;
     result.statusText = QStringLiteral("成功导入 M3U8 播放列表: %1 (%2个音频文件)").arg(name).arg(existing.size());
     return result;
 }
 
-int M3U8PlaylistIO::createPlaylistFromM3U8(const QString& name, const QStringList& filePaths, CueManager* cues)
+int M3U8PlaylistIO::createPlaylistFromM3U8(const QString& name, const QStringList& filePaths, CueManager* cues,
+                                           ExportUi* ui, bool* cancelled)
 {
     DatabaseManager* db = DatabaseManager::instance();
     PlaylistGroup group;
@@ -218,8 +280,22 @@ int M3U8PlaylistIO::createPlaylistFromM3U8(const QString& name, const QStringLis
         qCritical() << "[M3U8 Import] Failed to add playlist to database";
         return -1;
     }
+    QList<int> stored;
     int songOrder = 0;
-    for (const QString& path : filePaths) {
+    for (qsizetype i = 0; i < filePaths.size(); ++i) {
+        const QString& path = filePaths.at(i);
+        if (ui && i % kCuesPerSlice == 0) {
+            ui->progressSet(kImportProgressSteps / 2 + int(qint64(kImportProgressSteps / 2) * i / filePaths.size()));
+            if (ui->progressCancelled()) {
+                // Nothing of a cancelled import stays.
+                for (int cueId : std::as_const(stored))
+                    registry(cues)->deleteCue(cueId);
+                db->deletePlaylistGroup(group.id);
+                if (cancelled)
+                    *cancelled = true;
+                return -1;
+            }
+        }
         Cue* cue = registry(cues)->createCue(path);
         if (!cue) {
             qWarning() << "[M3U8 Import] Failed to create cue for file:" << path;
@@ -236,7 +312,10 @@ int M3U8PlaylistIO::createPlaylistFromM3U8(const QString& name, const QStringLis
             registry(cues)->deleteCue(cue);
             continue;
         }
+        stored.append(cue->id());
         ++songOrder;
     }
+    if (ui)
+        ui->progressSet(kImportProgressSteps);
     return group.id;
 }

@@ -41,10 +41,15 @@ public:
     // (CueManager::instance() when null).
     static ExportSummary exportM3U8(const ExportRequest& request, ExportUi& ui, CueManager* cues = nullptr);
 
-    // Reads the list and makes a playlist of the files it names that exist.
+    // Reads the list and makes a playlist of the files it names that exist:
+    // read and looked up on a worker thread behind the ui's progress dialog;
+    // one notice lists the lines that were skipped.
     static PlaylistImportResult importM3U8(const QString& path, ExportUi& ui, CueManager* cues = nullptr);
     // The new playlist's id, -1 when the playlist cannot be stored.
-    static int createPlaylistFromM3U8(const QString& name, const QStringList& filePaths, CueManager* cues = nullptr);
+    // With a ui: in slices between progress steps; a cancel takes back what
+    // was stored (*cancelled is then true and the result -1).
+    static int createPlaylistFromM3U8(const QString& name, const QStringList& filePaths, CueManager* cues = nullptr,
+                                      ExportUi* ui = nullptr, bool* cancelled = nullptr);
 
     // Lists larger than this are not read.
     static constexpr qint64 kMaxFileBytes = qint64(64) * 1024 * 1024;

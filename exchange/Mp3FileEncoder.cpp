@@ -24,6 +24,7 @@ bool Mp3FileEncoder::open(const QString& path, int sampleRate)
     m_bytes = 0;
     m_encodeError = false;
     m_error.clear();
+    m_fileError = QFileDevice::NoError;
     m_lame = lame_init();
     if (!m_lame) {
         m_error = QStringLiteral("lame_init() failed");
@@ -41,6 +42,7 @@ bool Mp3FileEncoder::open(const QString& path, int sampleRate)
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::WriteOnly)) {
         m_error = QStringLiteral("Cannot open output file: ") + path;
+        m_fileError = m_file.error();
         closeLame();
         return false;
     }
@@ -54,6 +56,7 @@ bool Mp3FileEncoder::writeOut(int count)
         return true;
     if (m_file.write(reinterpret_cast<const char*>(m_buffer.data()), count) != count) {
         m_error = m_file.errorString();
+        m_fileError = m_file.error();
         return false;
     }
     m_bytes += count;
@@ -99,6 +102,7 @@ bool Mp3FileEncoder::finish()
             if (!m_file.seek(0) || m_file.write(reinterpret_cast<const char*>(tag), qint64(tagSize)) != qint64(tagSize)) {
                 m_encodeError = true;
                 m_error = m_file.errorString();
+                m_fileError = m_file.error();
             }
         }
     }
@@ -110,6 +114,7 @@ bool Mp3FileEncoder::finish()
     }
     if (!m_file.commit()) {
         m_error = m_file.errorString();
+        m_fileError = m_file.error();
         m_encodeError = true;
         return false;
     }

@@ -33,6 +33,8 @@ public:
     bool encodeError() const { return m_encodeError; }
     qint64 bytesWritten() const { return m_bytes; }
     QString errorString() const { return m_error; }
+    // What the file reported when writing it failed (NoError otherwise).
+    QFileDevice::FileError fileError() const { return m_fileError; }
 
 private:
     bool writeOut(int count);
@@ -44,4 +46,5 @@ private:
     qint64 m_bytes = 0;
     bool m_encodeError = false;
     QString m_error;
+    QFileDevice::FileError m_fileError = QFileDevice::NoError;
 };

@@ -4,8 +4,10 @@
 #include "exchange/ExportNames.h"
 #include "exchange/ExportUi.h"
 #include "exchange/ExportWorker.h"
+#include "exchange/ImportNotes.h"
 #include "exchange/ProjectFileReader.h"
 #include "exchange/WidgetExportUi.h"
+#include "exchange/WriteFailureReason.h"
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
 #include "playback/CueManager.h"
@@ -107,9 +109,12 @@ bool ProjectFileIO::runExport(const ExportRequest& request, ExportUi& ui, CueMan
         return false;
     QSettings().setValue(SettingsKeys::kExportLastDir, folder);
 
+    QString reason;
     if (!exportProject(folder, request.playlistName, request.playlistId, request.includeAudio, request.playlists, ui,
-                       cues)) {
-        ui.message(ExportUi::Icon::Critical, QStringLiteral("导出失败"), QStringLiteral("导出工程文件时发生错误"));
+                       cues, &reason)) {
+        ui.message(ExportUi::Icon::Critical, QStringLiteral("导出失败"),
+                   reason.isEmpty() ? QStringLiteral("导出工程文件时发生错误")
+                                    : QStringLiteral("导出工程文件时发生错误\n原因：%1\n未留下任何文件。").arg(reason));
         return false;
     }
     const QString text = QStringLiteral("工程文件已导出到:\n%1").arg(folder)
@@ -125,19 +130,36 @@ bool ProjectFileIO::runExport(const ExportRequest& request, ExportUi& ui, CueMan
 
 bool ProjectFileIO::exportProject(const QString& folder, const QString& playlistName, int playlistId,
                                   bool includeAudio, const QList<PlaylistGroup>& playlists, ExportUi& ui,
-                                  CueManager* cues)
+                                  CueManager* cues, QString* failureReason)
 {
     // One path component: the project never lands outside the chosen folder.
     const QString baseName = projectFileBaseName(playlistName);
     QString projectPath = QDir(folder).filePath(baseName + QStringLiteral(".crv"));
     QString soundFolder;
+    // What this export made: a failed export takes it all back.
+    QStringList madeFolders;
+    QHash<QString, QString> copied;
+    auto fail = [&](const QString& reason) {
+        if (failureReason)
+            *failureReason = reason;
+        for (const QString& name : std::as_const(copied))
+            QFile::remove(soundFolder + QLatin1Char('/') + name);
+        for (auto it = madeFolders.crbegin(); it != madeFolders.crend(); ++it)
+            QDir().rmdir(*it);  // only removes an empty folder
+        return false;
+    };
     if (includeAudio) {
         const QString projectFolder = QDir(folder).filePath(baseName);
         projectPath = QDir(projectFolder).filePath(baseName + QStringLiteral(".crv"));
         soundFolder = QDir(projectFolder).filePath(QStringLiteral("CUESOUND"));
-        if (!QDir().mkpath(soundFolder)) {
-            qCritical() << "[Export Project] Failed to create directory:" << soundFolder;
-            return false;
+        for (const QString& made : {projectFolder, soundFolder}) {
+            if (QFileInfo(made).isDir())
+                continue;
+            if (!QDir().mkpath(made)) {
+                qCritical() << "[Export Project] Failed to create directory:" << made;
+                return fail(WriteFailureReason::describe(made));
+            }
+            madeFolders.append(made);
         }
     }
 
@@ -145,12 +167,12 @@ bool ProjectFileIO::exportProject(const QString& folder, const QString& playlist
     if (!DatabaseManager::instance()->getPlaylistSongIds(playlistId, ids)) {
         qCritical() << "[Export Project] Failed to load playlist song IDs";
         ui.message(ExportUi::Icon::Warning, QStringLiteral("错误"), QStringLiteral("无法加载播放列表数据"));
-        return false;
+        return fail(QString());
     }
     if (ids.isEmpty()) {
         qWarning() << "[Export Project] No cues found in playlist:" << playlistId;
         ui.message(ExportUi::Icon::Warning, QStringLiteral("提示"), QStringLiteral("当前播放列表没有Cue"));
-        return false;
+        return fail(QString());
     }
     QList<Cue*> exported;
     for (int id : std::as_const(ids)) {
@@ -161,13 +183,13 @@ bool ProjectFileIO::exportProject(const QString& folder, const QString& playlist
     if (exported.isEmpty()) {
         qWarning() << "[Export Project] No valid cues found in playlist:" << playlistId;
         ui.message(ExportUi::Icon::Warning, QStringLiteral("提示"), QStringLiteral("当前播放列表没有有效Cue"));
-        return false;
+        return fail(QString());
     }
 
-    QHash<QString, QString> copied;
-    if (includeAudio && !copyAudioFiles(exported, soundFolder, copied, &ui)) {
+    QString copyReason;
+    if (includeAudio && !copyAudioFiles(exported, soundFolder, copied, &ui, &copyReason)) {
         qCritical() << "[Export Project] Failed to copy audio files";
-        return false;
+        return fail(copyReason);
     }
 
     int playMode = -1;
@@ -191,14 +213,15 @@ bool ProjectFileIO::exportProject(const QString& folder, const QString& playlist
     root.insert(QStringLiteral("cues"), cueArray);
 
     QSaveFile file(projectPath);
+    const QString projectFolder = QFileInfo(projectPath).absolutePath();
     if (!file.open(QIODevice::WriteOnly)) {
         qCritical() << "[Export Project] Failed to open file for writing:" << projectPath;
-        return false;
+        return fail(WriteFailureReason::describe(projectFolder, file.error(), file.errorString()));
     }
     const QByteArray json = QJsonDocument(root).toJson(QJsonDocument::Indented);
     if (file.write(json) != json.size() || !file.commit()) {
         qCritical() << "[Export Project] Failed to write file:" << projectPath << file.errorString();
-        return false;
+        return fail(WriteFailureReason::describe(projectFolder, file.error(), file.errorString()));
     }
     return true;
 }
@@ -264,7 +287,7 @@ QJsonObject ProjectFileIO::cueToJson(const Cue* cue, int rowIndex, const QHash<Q
 }
 
 bool ProjectFileIO::copyAudioFiles(const QList<Cue*>& cues, const QString& soundFolder,
-                                   QHash<QString, QString>& copiedFiles, ExportUi* ui)
+                                   QHash<QString, QString>& copiedFiles, ExportUi* ui, QString* failureReason)
 {
     QStringList paths;
     for (const Cue* cue : cues) {
@@ -292,8 +315,12 @@ bool ProjectFileIO::copyAudioFiles(const QList<Cue*>& cues, const QString& sound
             }
             const QString name = copyName(soundFolder, source);
             const QString target = soundFolder + QLatin1Char('/') + name;
-            if (AtomicFileCopy::copy(path, target, &cancel) != AtomicFileCopy::Result::Copied) {
+            QString reason;
+            const AtomicFileCopy::Result result = AtomicFileCopy::copy(path, target, &cancel, nullptr, &reason);
+            if (result != AtomicFileCopy::Result::Copied) {
                 qCritical() << "[Export Project] Failed to copy file:" << path << "to" << target;
+                if (failureReason)
+                    *failureReason = result == AtomicFileCopy::Result::Cancelled ? QStringLiteral("已取消") : reason;
                 ok = false;
                 return;
             }
@@ -321,47 +348,115 @@ double ProjectFileIO::calculateTotalDuration(const QList<Cue*>& cues)
     return total;
 }
 
+namespace {
+
+constexpr int kImportProgressSteps = 1000;
+// Cues stored between two repaints of the progress dialog.
+constexpr int kCuesPerSlice = 200;
+
+struct ProjectReading {
+    bool opened = false;
+    ProjectDocument document;
+    QList<ProjectCueEntry> entries;
+    bool cancelled = false;
+};
+
+// Reads and checks the whole file; runs on a worker thread.
+void readProject(const QString& path, ProjectReading* reading, const std::atomic<bool>& cancel,
+                 std::atomic<int>& permille)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    reading->opened = true;
+    // A file this large is no project of ours; not read into memory.
+    if (file.size() > ProjectFileReader::kMaxFileBytes) {
+        reading->document.error = ProjectDocument::Error::NotAnObject;
+        return;
+    }
+    reading->document = ProjectFileReader::parse(file.readAll());
+    permille.store(300);
+    if (reading->document.error != ProjectDocument::Error::None)
+        return;
+    const QString baseFolder = QFileInfo(path).absolutePath();
+    const qsizetype n = reading->document.cues.size();
+    reading->entries.reserve(n);
+    for (qsizetype i = 0; i < n; ++i) {
+        if (cancel.load()) {
+            reading->cancelled = true;
+            return;
+        }
+        reading->entries.append(ProjectFileReader::cueEntry(reading->document.cues.at(i), baseFolder));
+        permille.store(300 + int(700 * (i + 1) / n));
+    }
+    reading->document.cues = QJsonArray();  // the entries hold what is needed
+}
+
+}  // namespace
+
 PlaylistImportResult ProjectFileIO::importProject(const QString& path, ExportUi& ui)
 {
     PlaylistImportResult result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("无法打开文件: %1").arg(path));
+    // The file is read and checked off the GUI thread; the cues are stored
+    // on it (the database belongs to it) in slices between repaints.
+    ProjectReading reading;
+    ui.progressStart(QStringLiteral("导入进度"), QStringLiteral("正在导入工程文件..."), kImportProgressSteps);
+    ExportWorker::run([&](const std::atomic<bool>& cancel,
+                          std::atomic<int>& permille) { readProject(path, &reading, cancel, permille); },
+                      &ui, 0, kImportProgressSteps / 2);
+    const ProjectDocument& document = reading.document;
+    auto fail = [&](ExportUi::Icon icon, const QString& title, const QString& text) {
+        ui.progressEnd();
+        ui.message(icon, title, text);
         return result;
-    }
-    // A file this large is no project of ours; not read into memory.
-    const ProjectDocument document = file.size() > ProjectFileReader::kMaxFileBytes
-        ? ProjectDocument{ProjectDocument::Error::NotAnObject, {}, {}, 0, {}}
-        : ProjectFileReader::parse(file.readAll());
-    if (document.error == ProjectDocument::Error::NotAnObject) {
-        ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("无效的CRV文件格式"));
-        return result;
-    }
+    };
+    if (!reading.opened)
+        return fail(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("无法打开文件: %1").arg(path));
+    if (document.error == ProjectDocument::Error::NotAnObject)
+        return fail(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("无效的CRV文件格式"));
     if (!document.versionSupported())
         ui.message(ExportUi::Icon::Warning, QStringLiteral("警告"),
                    QStringLiteral("不支持的版本: %1\n可能无法正常导入").arg(document.version));
-    if (document.error == ProjectDocument::Error::EmptyName) {
-        ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("播放列表名称为空"));
+    if (document.error == ProjectDocument::Error::EmptyName)
+        return fail(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("播放列表名称为空"));
+    if (document.error == ProjectDocument::Error::NoCues)
+        return fail(ExportUi::Icon::Warning, QStringLiteral("提示"), QStringLiteral("该工程文件没有包含任何Cue"));
+    if (reading.cancelled) {
+        ui.progressEnd();
         return result;
     }
-    if (document.error == ProjectDocument::Error::NoCues) {
-        ui.message(ExportUi::Icon::Warning, QStringLiteral("提示"), QStringLiteral("该工程文件没有包含任何Cue"));
+
+    ImportNotes notes;
+    if (document.playModeAdjusted)
+        notes.add(QStringLiteral("播放模式无效，已改为列表循环"));
+    bool cancelled = false;
+    const int id = createPlaylistFromEntries(document.playlistName, reading.entries, document.playMode, &ui, &notes,
+                                             &cancelled);
+    ui.progressEnd();
+    if (cancelled)
         return result;
-    }
-    const int id = createPlaylistFromProject(document.playlistName, document.cues, QFileInfo(path).absolutePath(),
-                                             document.playMode);
-    if (id < 0) {
-        ui.message(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("创建播放列表失败"));
-        return result;
-    }
+    if (id < 0)
+        return fail(ExportUi::Icon::Critical, QStringLiteral("错误"), QStringLiteral("创建播放列表失败"));
+    if (!notes.isEmpty())
+        ui.message(ExportUi::Icon::Warning, QStringLiteral("导入提示"), notes.text());
     result.playlistId = id;
     result.statusText =
-        QStringLiteral("成功导入播放列表: %1 (%2个Cue)").arg(document.playlistName).arg(document.cues.size());
+        QStringLiteral("成功导入播放列表: %1 (%2个Cue)").arg(document.playlistName).arg(reading.entries.size());
     return result;
 }
 
 int ProjectFileIO::createPlaylistFromProject(const QString& name, const QJsonArray& cues, const QString& baseFolder,
                                              int playMode)
+{
+    QList<ProjectCueEntry> entries;
+    entries.reserve(cues.size());
+    for (const QJsonValue& element : cues)
+        entries.append(ProjectFileReader::cueEntry(element.toObject(), baseFolder));
+    return createPlaylistFromEntries(name, entries, playMode, nullptr, nullptr, nullptr);
+}
+
+int ProjectFileIO::createPlaylistFromEntries(const QString& name, const QList<ProjectCueEntry>& entries, int playMode,
+                                             ExportUi* ui, ImportNotes* notes, bool* cancelled)
 {
     DatabaseManager* db = DatabaseManager::instance();
     PlaylistGroup group;
@@ -382,9 +477,22 @@ int ProjectFileIO::createPlaylistFromProject(const QString& name, const QJsonArr
         cue->clearWaveformDirty();
         delete cue;
     };
+    QList<int> stored;
     int songOrder = 0;
-    for (const QJsonValue& element : cues) {
-        Cue* cue = cueFromJson(element.toObject(), baseFolder);
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (ui && i % kCuesPerSlice == 0) {
+            ui->progressSet(kImportProgressSteps / 2 + int(qint64(kImportProgressSteps / 2) * i / entries.size()));
+            if (ui->progressCancelled()) {
+                // Nothing of a cancelled import stays.
+                for (int cueId : std::as_const(stored))
+                    db->deleteCue(cueId);
+                db->deletePlaylistGroup(group.id);
+                if (cancelled)
+                    *cancelled = true;
+                return -1;
+            }
+        }
+        Cue* cue = cueFromEntry(entries.at(i), notes);
         if (!cue) {
             qWarning() << "[Import] Failed to create cue at row" << songOrder;
             continue;
@@ -399,22 +507,33 @@ int ProjectFileIO::createPlaylistFromProject(const QString& name, const QJsonArr
             discard(cue);
             continue;
         }
+        stored.append(cue->id());
         ++songOrder;
         // Stored: the track list loads it from the database when shown.
         delete cue;
     }
+    if (ui)
+        ui->progressSet(kImportProgressSteps);
     return group.id;
 }
 
 Cue* ProjectFileIO::cueFromJson(const QJsonObject& object, const QString& baseFolder)
 {
-    const ProjectCueEntry entry = ProjectFileReader::cueEntry(object, baseFolder);
+    return cueFromEntry(ProjectFileReader::cueEntry(object, baseFolder), nullptr);
+}
+
+Cue* ProjectFileIO::cueFromEntry(const ProjectCueEntry& entry, ImportNotes* notes)
+{
     if (entry.filePath.isEmpty()) {
         qWarning().noquote() << "[Import] Empty filePath, skipping cue"
                              << (entry.skipReason == QLatin1String("empty filePath") ? QString()
                                                                                      : "(" + entry.skipReason + ")");
+        if (notes)
+            notes->add(QStringLiteral("Cue 没有可用的音频文件路径，未导入"));
         return nullptr;
     }
+    if (notes)
+        notes->merge(entry.notes);
     auto* cue = new Cue();
     cue->setFilePath(entry.filePath);
     if (entry.durationMs > 0)
@@ -441,7 +560,19 @@ Cue* ProjectFileIO::cueFromJson(const QJsonObject& object, const QString& baseFo
     }
     if (entry.preWaitMs)
         cue->setPreWait(*entry.preWaitMs);
-    cue->setFadeDurations(entry.fadeInMs, entry.fadeOutMs);
+    // Fades fit into the part of the file that plays, as the settings bar
+    // keeps them: the fade-out first, the fade-in in what is left.
+    qint64 fadeInMs = entry.fadeInMs;
+    qint64 fadeOutMs = entry.fadeOutMs;
+    const qint64 playedMs = cue->loopEndMs() > cue->loopStartMs() ? cue->loopEndMs() - cue->loopStartMs()
+                                                                   : cue->durationMs();
+    if (playedMs > 0 && fadeInMs + fadeOutMs > playedMs) {
+        fadeOutMs = std::min(fadeOutMs, playedMs);
+        fadeInMs = std::min(fadeInMs, playedMs - fadeOutMs);
+        if (notes)
+            notes->add(QStringLiteral("淡入淡出比 Cue 的播放范围还长，已缩短"));
+    }
+    cue->setFadeDurations(fadeInMs, fadeOutMs);
     cue->setFadeEnabled(entry.fadeEnabled);
     if (entry.loopCount)
         cue->setLoopCount(*entry.loopCount);

@@ -12,6 +12,8 @@
 class Cue;
 class CueManager;
 class ExportUi;
+class ImportNotes;
+struct ProjectCueEntry;
 class QWidget;
 
 // Project files (".crv"): one playlist with every cue setting and the cues'
@@ -35,8 +37,11 @@ public:
 
     // Writes the project into folder; warns through ui about an empty
     // playlist or unreadable data; true when the project file was written.
+    // A failed export leaves nothing behind (the copies and folders it made
+    // go again); failureReason then says why, in the operator's words.
     static bool exportProject(const QString& folder, const QString& playlistName, int playlistId, bool includeAudio,
-                              const QList<PlaylistGroup>& playlists, ExportUi& ui, CueManager* cues = nullptr);
+                              const QList<PlaylistGroup>& playlists, ExportUi& ui, CueManager* cues = nullptr,
+                              QString* failureReason = nullptr);
     // The name of the project file and folder: the playlist name as one
     // path component ("未命名播放列表" when nothing usable is left).
     static QString projectFileBaseName(const QString& playlistName);
@@ -47,14 +52,24 @@ public:
     // copiedFiles maps source path to the copy's file name. False only when
     // a copy fails. With a ui the copies run on a worker thread.
     static bool copyAudioFiles(const QList<Cue*>& cues, const QString& soundFolder,
-                               QHash<QString, QString>& copiedFiles, ExportUi* ui = nullptr);
+                               QHash<QString, QString>& copiedFiles, ExportUi* ui = nullptr,
+                               QString* failureReason = nullptr);
     static double calculateTotalDuration(const QList<Cue*>& cues);
 
-    // Reads a project file into a new playlist.
+    // Reads a project file into a new playlist: the file is read and
+    // checked on a worker thread behind the ui's progress dialog, values
+    // outside the settings bar's ranges are brought into them, and one
+    // notice lists what was changed or left out.
     static PlaylistImportResult importProject(const QString& path, ExportUi& ui);
     static int createPlaylistFromProject(const QString& name, const QJsonArray& cues, const QString& baseFolder,
                                          int playMode);
+    // Stores the checked entries as a new playlist; with a ui, in slices
+    // between progress steps, and a cancel takes back what was stored
+    // (*cancelled is then true and the result -1).
+    static int createPlaylistFromEntries(const QString& name, const QList<ProjectCueEntry>& entries, int playMode,
+                                         ExportUi* ui, ImportNotes* notes, bool* cancelled);
     // A new cue without parent, filled from one entry (not stored unless it
     // carries a waveform); nullptr when the entry has no usable file path.
     static Cue* cueFromJson(const QJsonObject& object, const QString& baseFolder);
+    static Cue* cueFromEntry(const ProjectCueEntry& entry, ImportNotes* notes);
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "exchange/ImportNotes.h"
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonValue>
@@ -38,6 +40,7 @@ struct ProjectCueEntry {
     int waveformTargetPoints = 2000;
     bool waveformRejected = false;  // present but not a waveform we can read
     QString skipReason;             // why filePath is empty
+    ImportNotes notes;              // values brought into range, parts left out
 };
 
 // The top level of a project file.
@@ -46,7 +49,8 @@ struct ProjectDocument {
     Error error = Error::None;
     QString version;
     QString playlistName;
-    int playMode = 0;
+    int playMode = 0;  // 0..5; a value out of range becomes ListLoop (1)
+    bool playModeAdjusted = false;
     QJsonArray cues;
     bool versionSupported() const { return version == QLatin1String("1.0"); }
 };
@@ -60,6 +64,12 @@ public:
     // Envelopes with more points than this are dropped: no drawn envelope
     // has them, and the cue sorts its points in quadratic time.
     static constexpr int kMaxEnvelopePoints = 4096;
+    // The ranges the cue settings bar allows.
+    static constexpr int kMaxPreWaitMs = 60000;
+    static constexpr int kMaxLoopCount = 99;
+    static constexpr qint64 kMaxFadeMs = 20000;
+    static constexpr int kMaxPlayMode = 5;
+    static constexpr int kFallbackPlayMode = 1;
 
     static ProjectDocument parse(const QByteArray& bytes);
     // baseFolder: the folder of the project file; it resolves "CUESOUND/"

@@ -4,6 +4,7 @@
 #include "exchange/ExportUi.h"
 #include "exchange/ExportWorker.h"
 #include "exchange/WidgetExportUi.h"
+#include "exchange/WriteFailureReason.h"
 #include "model/Cue.h"
 #include "settings/SettingsKeys.h"
 
@@ -80,6 +81,7 @@ SelectedCuesExport::Summary SelectedCuesExport::run(const QList<Item>& items, co
                      count * kStepsPerCue);
 
     QSet<QString> taken;
+    WriteFailureReason::Tally reasons;
     for (int i = 0; i < count; ++i) {
         if (ui.progressCancelled())
             break;
@@ -87,11 +89,13 @@ SelectedCuesExport::Summary SelectedCuesExport::run(const QList<Item>& items, co
         Cue* cue = items[i].cue;
         if (!cue) {
             ++summary.failed;
+            reasons.add(QStringLiteral("Cue 已不存在"));
             continue;
         }
         if (!QFileInfo::exists(cue->filePath())) {
             qWarning() << "[Export] File not found:" << cue->filePath();
             ++summary.failed;
+            reasons.add(QStringLiteral("音频文件不存在"));
             continue;
         }
         AudioExportJob job = AudioExportJob::fromCue(*cue);
@@ -106,6 +110,7 @@ SelectedCuesExport::Summary SelectedCuesExport::run(const QList<Item>& items, co
         job.targetPath = QDir(folder).filePath(fileName);
         if (!ExportNames::isInside(folder, job.targetPath)) {
             ++summary.failed;
+            reasons.add(QStringLiteral("文件名无效"));
             continue;
         }
 
@@ -120,6 +125,7 @@ SelectedCuesExport::Summary SelectedCuesExport::run(const QList<Item>& items, co
             taken.insert(fileName.toLower());
         } else {
             ++summary.failed;
+            reasons.add(result.reason);
         }
     }
     ui.progressSet(count * kStepsPerCue);
@@ -129,10 +135,10 @@ SelectedCuesExport::Summary SelectedCuesExport::run(const QList<Item>& items, co
     const QString text = clean ? QStringLiteral("成功导出 %1 个 %2 音频文件到:\n%3")
                                      .arg(summary.succeeded)
                                      .arg(formatName, folder)
-                               : QStringLiteral("成功 %1 个，失败 %2 个\n导出目录: %3")
+                               : QStringLiteral("成功 %1 个，失败 %2 个\n导出目录: %3\n%4")
                                      .arg(summary.succeeded)
                                      .arg(summary.failed)
-                                     .arg(folder);
+                                     .arg(folder, reasons.text());
     if (ui.resultBox(clean ? ExportUi::Icon::Information : ExportUi::Icon::Warning, QStringLiteral("导出完成"), text,
                      ExportUi::ResultButtons::OpenExportFolderAndClose))
         ui.openFolder(folder);

@@ -43,14 +43,17 @@ bool WavFileWriter::open(const QString& path, int sampleRate)
     m_sampleRate = sampleRate;
     m_frames = 0;
     m_error.clear();
+    m_fileError = QFileDevice::NoError;
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::WriteOnly)) {
         m_error = m_file.errorString();
+        m_fileError = m_file.error();
         return false;
     }
     // Sizes are filled in by finish().
     if (m_file.write(header(sampleRate, 0)) != kHeaderSize) {
         m_error = m_file.errorString();
+        m_fileError = m_file.error();
         m_file.cancelWriting();
         return false;
     }
@@ -75,7 +78,11 @@ bool WavFileWriter::write(const float* interleaved, qint64 frames)
         written = m_file.write(reinterpret_cast<const char*>(swapped.data()), bytes);
     }
     if (written != bytes) {
-        m_error = QStringLiteral("expected %1 but wrote %2").arg(bytes).arg(std::max<qint64>(written, 0));
+        m_error = QStringLiteral("expected %1 but wrote %2 (%3)")
+                      .arg(bytes)
+                      .arg(std::max<qint64>(written, 0))
+                      .arg(m_file.errorString());
+        m_fileError = m_file.error();
         return false;
     }
     m_frames += frames;
@@ -87,11 +94,13 @@ bool WavFileWriter::finish()
     const quint32 dataBytes = quint32(m_frames * kChannels * qint64(sizeof(float)));
     if (!m_file.seek(0) || m_file.write(header(m_sampleRate, dataBytes)) != kHeaderSize) {
         m_error = m_file.errorString();
+        m_fileError = m_file.error();
         m_file.cancelWriting();
         return false;
     }
     if (!m_file.commit()) {
         m_error = m_file.errorString();
+        m_fileError = m_file.error();
         return false;
     }
     return true;

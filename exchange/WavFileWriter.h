@@ -28,10 +28,13 @@ public:
 
     qint64 frames() const { return m_frames; }
     QString errorString() const { return m_error; }
+    // What the file reported when writing it failed (NoError otherwise).
+    QFileDevice::FileError fileError() const { return m_fileError; }
 
 private:
     QSaveFile m_file;
     int m_sampleRate = 0;
     qint64 m_frames = 0;
     QString m_error;
+    QFileDevice::FileError m_fileError = QFileDevice::NoError;
 };

@@ -271,6 +271,32 @@ bool DatabaseManager::initialize(const QString& path)
     runUndo(0);
     m_levels.clear();
     m_releasePagesAfterCommit = false;
+
+    // Look before anything writes: a damaged file is copied aside and what
+    // can be read of it rescued into a new one; a file that is no database
+    // at all is left alone.
+    m_recovery = {};
+    m_startCheck = DatabaseIntegrity::inspect(m_dbPath);
+    switch (m_startCheck.state) {
+    case DatabaseIntegrity::State::NotADatabase:
+    case DatabaseIntegrity::State::Unreadable:
+        m_lastError = m_startCheck.detail;
+        qCritical() << "Failed to open database:" << m_lastError;
+        return false;
+    case DatabaseIntegrity::State::Damaged:
+        qCritical() << "[DB FIX] Damaged database:" << m_dbPath << "-" << m_startCheck.detail;
+        m_recovery = DatabaseIntegrity::recover(m_dbPath);
+        if (!m_recovery.replaced) {
+            m_lastError = QStringLiteral("database disk image is malformed; ") + m_recovery.error;
+            qCritical() << "Failed to open database:" << m_lastError;
+            return false;
+        }
+        break;
+    case DatabaseIntegrity::State::Missing:
+    case DatabaseIntegrity::State::Healthy:
+        break;
+    }
+
     m_database.setDatabaseName(m_dbPath);
     if (!m_database.open()) {
         m_lastError = m_database.lastError().text();
@@ -292,6 +318,12 @@ bool DatabaseManager::initialize(const QString& path)
         return false;
     }
     upgradeTables();
+    // The upgrade ends with a write; a file or folder that takes no writes
+    // would lose every later save.
+    if (getMetadata("database_version") != QLatin1String("1") || !setMetadata("database_version", "1")) {
+        qCritical() << "Failed to open database:" << m_lastError;
+        return false;
+    }
     enableIncrementalVacuum();
     startCheckpoints();
     return true;
@@ -368,8 +400,18 @@ QSqlQuery DatabaseManager::execute(const QString& sql, const QVariantList& param
     if (!query.exec()) {
         m_lastError = query.lastError().text();
         qWarning() << "SQL exec failed:" << sql << "-" << m_lastError;
+        if (!query.isSelect())
+            reportWriteFailure(query.lastError());
     }
     return query;
+}
+
+void DatabaseManager::reportWriteFailure(const QSqlError& error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    Q_EMIT databaseError(error.text());
+    Q_EMIT writeFailed(error.databaseText().isEmpty() ? error.text() : error.databaseText(), ok ? code : 0);
 }
 
 qint64 DatabaseManager::lastInsertId()
@@ -387,6 +429,8 @@ bool DatabaseManager::runTransactionStatement(const QString& sql)
     QSqlQuery query(m_database);
     if (!query.exec(sql)) {
         m_lastError = query.lastError().text();
+        if (!sql.startsWith(QLatin1String("ROLLBACK")))
+            reportWriteFailure(query.lastError());
         return false;
     }
     return true;

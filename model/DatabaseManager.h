@@ -10,12 +10,14 @@
 #include <QString>
 #include <QVariant>
 
+#include "model/DatabaseIntegrity.h"
 #include "model/PlaylistGroup.h"
 
 #include <functional>
 #include <memory>
 
 class Cue;
+class QSqlError;
 class QSqlRecord;
 class WalCheckpointer;
 struct sqlite3;
@@ -59,6 +61,10 @@ public:
     bool upgradeTables();
     QString databasePath() const { return m_dbPath; }
     QString lastErrorText() const { return m_lastError; }
+    // What the quick check of the last initialize() found, and, for a
+    // damaged file, what was rescued and where its byte copy is.
+    DatabaseIntegrity::Check startCheck() const { return m_startCheck; }
+    DatabaseIntegrity::Recovery recovery() const { return m_recovery; }
 
     // Cue rows and envelope points
     bool loadCue(int id, Cue* cue);
@@ -112,7 +118,11 @@ public:
     bool getWaveformSongIds(QList<int>& songIds);
 
 Q_SIGNALS:
+    // A statement that writes, or a transaction statement, failed: what was
+    // meant to be saved is not. error is the driver's text; code SQLite's
+    // result code (0 when unknown).
     void databaseError(QString error);
+    void writeFailed(QString error, int code);
 
 private:
     friend class DatabaseTransaction;
@@ -153,4 +163,8 @@ private:
     QList<TransactionLevel> m_levels;  // outermost first; empty outside a transaction
     bool m_releasePagesAfterCommit = false;
     std::unique_ptr<WalCheckpointer> m_checkpointer;
+    DatabaseIntegrity::Check m_startCheck;
+    DatabaseIntegrity::Recovery m_recovery;
+
+    void reportWriteFailure(const QSqlError& error);
 };

@@ -1,6 +1,7 @@
 #include "recording/RecordingDialog.h"
 
 #include "platform/PulseAudioCapture.h"
+#include "exchange/WriteFailureReason.h"
 #include "playback/AudioOutputDevice.h"
 #include "recording/RecordingFileWriter.h"
 #include "recording/RecordingItemDelegate.h"
@@ -772,25 +773,28 @@ RecordingDialog::SaveOutcome RecordingDialog::saveInBackground(UnsavedRecording 
     outcome.durationMs = RecordingPcm::durationMs(recording.pcm.size(), recording.sampleRate, recording.channels);
     if (recording.pcm.isEmpty())
         return outcome;
-    outcome.path = writeRecordingFile(folder, recording, word, time, &outcome.error);
+    // Beside the program first, then the data folder (a full or read-only disk
+    // there must not lose the recording).
+    const QStringList folders = folder.isEmpty()
+        ? QStringList{RecordingsFolder::besideProgram(), RecordingsFolder::inDataFolder()}
+        : QStringList{folder};
+    outcome.path = writeRecordingFile(folders, recording, word, time, &outcome.error, &outcome.fallback);
     if (outcome.path.isEmpty())
         outcome.recording = std::move(recording);
     return outcome;
 }
 
-QString RecordingDialog::writeRecordingFile(const QString& folder, const UnsavedRecording& recording,
-                                            const QString& word, const QDateTime& time, QString* error)
+QString RecordingDialog::writeRecordingFile(const QStringList& folders, const UnsavedRecording& recording,
+                                            const QString& word, const QDateTime& time, QString* error,
+                                            QString* fallback)
 {
-    // Beside the program first, then the data folder (a full or read-only disk
-    // there must not lose the recording).
-    QStringList folders;
-    if (!folder.isEmpty())
-        folders << folder;
-    else
-        folders << RecordingsFolder::besideProgram() << RecordingsFolder::inDataFolder();
+    QString firstFailure;
     for (const QString& candidate : folders) {
         if (!RecordingsFolder::prepare(candidate)) {
-            *error = tr("无法写入文件夹 %1").arg(candidate);
+            *error = tr("无法写入文件夹 %1（%2）")
+                         .arg(QDir::toNativeSeparators(candidate), WriteFailureReason::describe(candidate));
+            if (firstFailure.isEmpty())
+                firstFailure = *error;
             continue;
         }
         // The worker writes one file at a time, so a free name stays free.
@@ -799,11 +803,32 @@ QString RecordingDialog::writeRecordingFile(const QString& folder, const Unsaved
                                                                          : RecordingFileWriter::Format::Wav;
         QString writeError;
         if (RecordingFileWriter::write(path, recording.pcm, recording.channels, recording.sampleRate, fileFormat,
-                                       &writeError))
+                                       &writeError)) {
+            if (fallback && !firstFailure.isEmpty())
+                *fallback = firstFailure;
             return path;
-        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), writeError);
+        }
+        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path),
+                                              WriteFailureReason::describe(candidate, QFileDevice::NoError, writeError,
+                                                                          fileFormat == RecordingFileWriter::Format::Wav
+                                                                              ? recording.pcm.size()
+                                                                              : recording.pcm.size() / 8));
+        if (firstFailure.isEmpty())
+            firstFailure = *error;
     }
     return QString();
+}
+
+void RecordingDialog::reportSaveFallback(const QString& fallback, const QString& savedFolder)
+{
+    qWarning() << "[Recording] Saved in another folder:" << fallback;
+    // Not modal: the recording is safe, the operator only learns where it is.
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("录音已改存到其他文件夹"),
+                                tr("录音未能保存到原文件夹：%1\n已改存到：%2")
+                                    .arg(fallback, QDir::toNativeSeparators(savedFolder)),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void RecordingDialog::onRecordingSaved(const SaveOutcome& outcome)
@@ -812,6 +837,8 @@ void RecordingDialog::onRecordingSaved(const SaveOutcome& outcome)
     const bool idle = state == Idle;
     if (!outcome.path.isEmpty()) {
         addRecordingItem(outcome.path, outcome.durationMs);
+        if (!outcome.fallback.isEmpty())
+            reportSaveFallback(outcome.fallback, QFileInfo(outcome.path).absolutePath());
         if (idle)
             timeLabel->setText(formatTime(outcome.durationMs));
     } else {

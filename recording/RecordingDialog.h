@@ -173,6 +173,7 @@ private:
         QString path;
         qint64 durationMs = 0;
         QString error;
+        QString fallback;  // why the first folder was passed over for the one in path
         UnsavedRecording recording;  // the audio, kept when it could not be written
     };
     struct LoadedAudio {
@@ -193,8 +194,12 @@ private:
     static SaveOutcome saveInBackground(UnsavedRecording recording, qint64 leadMs, qint64 trailMs,
                                         bool trackChanged, const QString& folder, const QString& word,
                                         const QDateTime& time);
-    static QString writeRecordingFile(const QString& folder, const UnsavedRecording& recording,
-                                      const QString& word, const QDateTime& time, QString* error);
+    // Tries each folder in turn; *fallback says why the first was passed over
+    // when a later one took the file.
+    static QString writeRecordingFile(const QStringList& folders, const UnsavedRecording& recording,
+                                      const QString& word, const QDateTime& time, QString* error,
+                                      QString* fallback = nullptr);
+    void reportSaveFallback(const QString& fallback, const QString& savedFolder);
     void reportSaveFailure(const QString& error);
     void onRecordingLoaded(quint64 generation, const LoadedAudio& audio);
     void releaseEditor();

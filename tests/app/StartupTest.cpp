@@ -2,6 +2,7 @@
 #include "app/AppConstants.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
@@ -64,7 +65,8 @@ private Q_SLOTS:
     void namesSelectSettingsAndDataFolder();
     void noMatchingTranslationInstallsNothing();
     void missingSqlDriverEndsStartup();
-    void unopenableDatabaseEndsStartup();
+    void unopenableDatabaseIsExplainedBeforeExit_data();
+    void unopenableDatabaseIsExplainedBeforeExit();
     void startsAndKeepsRunningWithItsDatabase();
     void terminationSignalClosesLikeTheWindow_data();
     void terminationSignalClosesLikeTheWindow();
@@ -140,25 +142,59 @@ void StartupTest::missingSqlDriverEndsStartup()
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("data"))));
 }
 
-void StartupTest::unopenableDatabaseEndsStartup()
+void StartupTest::unopenableDatabaseIsExplainedBeforeExit_data()
 {
-    // The data folder's parent is a plain file: the folder cannot be made
-    // and the database cannot be opened.
+    QTest::addColumn<QString>("setup");
+    // The data folder's parent is a plain file: the folder cannot be made.
+    QTest::newRow("data folder cannot be made") << QStringLiteral("blocked folder");
+    // A database file whose header is not SQLite's.
+    QTest::newRow("garbage header") << QStringLiteral("garbage header");
+}
+
+void StartupTest::unopenableDatabaseIsExplainedBeforeExit()
+{
+    QFETCH(QString, setup);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString blocker = dir.filePath(QStringLiteral("not-a-folder"));
-    QFile file(blocker);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("x");
-    file.close();
+    QString dataHome = dir.path();
+    QString database;
+    if (setup == QLatin1String("blocked folder")) {
+        dataHome = dir.filePath(QStringLiteral("not-a-folder"));
+        QFile file(dataHome);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("x");
+    } else {
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("Vostrand/Corvelle")));
+        database = dir.filePath(QStringLiteral("Vostrand/Corvelle/playlist_data.db"));
+        QFile file(database);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, '#'));
+    }
 
-    const ProgramRun run = runProgram(QStringLiteral(CORVELLE_PROGRAM),
-                                      {{QStringLiteral("XDG_DATA_HOME"), blocker}});
-    QVERIFY(run.started);
-    QVERIFY2(run.finished, "the program kept running without its database");
-    QCOMPARE(run.exitCode, kFailedStartExitCode);
-    QVERIFY2(run.output.contains(QStringLiteral("Failed to initialize database, exiting...")),
-             qPrintable(run.output));
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral(CORVELLE_PROGRAM), {});
+    QVERIFY(process.waitForStarted(5000));
+
+    // The program does not vanish: it waits for the operator to read why.
+    QString output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += QString::fromLocal8Bit(process.readAll()))
+                                 .contains(QStringLiteral("Failed to initialize database, exiting...")),
+                             15000);
+    QVERIFY2(!process.waitForFinished(1500), qPrintable(output));
+
+    // Closing the box ends start-up as before.
+    process.terminate();
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), kFailedStartExitCode);
+    if (!database.isEmpty()) {
+        QFile file(database);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray(4096, '#'));  // the file is kept
+    }
 }
 
 void StartupTest::startsAndKeepsRunningWithItsDatabase()

@@ -385,7 +385,10 @@ void AudioExportTest::selectedCuesReportFailures()
     QCOMPARE(summary.failed, 2);
     QVERIFY(log.contains("[Export] File not found:"));
     QCOMPARE(ui.results.value(0).icon, ExportUi::Icon::Warning);
-    QCOMPARE(ui.results.value(0).text, QString("成功 0 个，失败 2 个\n导出目录: %1").arg(ui.folder));
+    // The summary says why each failed.
+    QCOMPARE(ui.results.value(0).text,
+             QString("成功 0 个，失败 2 个\n导出目录: %1\n失败原因：目标不是文件夹（1 个）；音频文件不存在（1 个）")
+                 .arg(ui.folder));
 
     // Cancelled at the folder chooser: nothing happens.
     FakeExportUi none;

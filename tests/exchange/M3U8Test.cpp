@@ -136,7 +136,10 @@ void M3U8Test::exportWithoutAudio()
     QCOMPARE(file.readAll(),
              QByteArray("\xEF\xBB\xBF#EXTM3U\n#EXT-X-VERSION:3\n#EXTINF:83.46,Intro Part 2\nsongs/track.wav\n"));
     QCOMPARE(ui.progressLabel, QString("正在生成M3U8文件..."));
-    QCOMPARE(ui.results.value(0).text, QString("导出完成！\n\nM3U8文件: %1").arg(summary.m3u8Path));
+    // The missing file is a failure: a warning with its reason.
+    QCOMPARE(ui.results.value(0).text,
+             QString("导出完成！\n\nM3U8文件: %1\n\n失败原因：音频文件不存在（1 个）").arg(summary.m3u8Path));
+    QCOMPARE(ui.results.value(0).icon, ExportUi::Icon::Warning);
     QCOMPARE(QSettings().value("export/lastDir").toString(), folder);
 }
 
@@ -216,8 +219,14 @@ void M3U8Test::import_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<int>("cues");
-    QTest::newRow("ours") << QByteArray("\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:1.00,x\r\nx.wav\r\nmissing.wav\r\n")
+    QTest::newRow("ours") << QByteArray("\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:1.00,x\r\nx.wav\r\n")
                           << QStringList{} << 1;
+    // One notice lists every line that was skipped.
+    QTest::newRow("missing files and a URL")
+        << QByteArray("#EXTM3U\nx.wav\nmissing.wav\nhttp://a/b.mp3\ngone.mp3\n")
+        << QStringList{"导入提示/导入的文件中有些内容超出了允许的范围或无法使用，已做如下处理：\n"
+                       "• 文件不存在，已跳过（2 处）\n• 不是本地文件（网址），已跳过（1 处）"}
+        << 1;
     QTest::newRow("no header") << QByteArray("x.wav\nx.wav\n")
                                << QStringList{"警告/文件格式不是标准的 M3U8 播放列表，可能无法正常导入"} << 2;
     QTest::newRow("empty") << QByteArray("\n\n") << QStringList{"错误/M3U8 文件为空"} << -1;

@@ -7,7 +7,9 @@
 #include "support/LogCapture.h"
 #include "support/TestAudio.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QSqlQuery>
 #include <QJsonObject>
 #include <QtEndian>
 #include <QtTest>
@@ -49,6 +51,8 @@ private Q_SLOTS:
     void exportFailures();
     void audioCopyNames();
     void dropsImportProjectsThenLists();
+    void hostileValuesAreBroughtIntoRange();
+    void cancelledImportLeavesNothing();
 };
 
 void ProjectFileTest::initTestCase()
@@ -495,7 +499,7 @@ void ProjectFileTest::exportFailures()
     request.playlistId = playlist;
     request.playlistName = "p";
     QVERIFY(!ProjectFileIO::runExport(request, ui3, f.cues.get()));
-    QCOMPARE(ui3.messageTexts(), QStringList{"导出失败/导出工程文件时发生错误"});
+    QCOMPARE(ui3.messageTexts(), QStringList{"导出失败/导出工程文件时发生错误\n原因：目标不是文件夹\n未留下任何文件。"});
     QCOMPARE(QSettings().value("export/lastDir").toString(), ui3.folder);
 
     // Success box, with the folder opened on request.
@@ -558,6 +562,83 @@ void ProjectFileTest::dropsImportProjectsThenLists()
     LogCapture log;
     QVERIFY(!DroppedFilesImport::importFiles({QUrl::fromLocalFile(f.path("x.wav"))}, ui, {}, f.cues.get()));
     QVERIFY(log.contains("[Import] No CRV or M3U8 files found in drop"));
+}
+
+void ProjectFileTest::hostileValuesAreBroughtIntoRange()
+{
+    // Values the settings bar could never set, as a damaged or hand-made
+    // project file carries them.
+    QJsonArray bigEnvelope;
+    for (int i = 0; i < ProjectFileReader::kMaxEnvelopePoints + 1; ++i)
+        bigEnvelope.append(QJsonObject{{"time", i * 0.001}, {"value", 0.5}});
+    QJsonArray cues;
+    cues.append(QJsonObject{{"filePath", "/m/a.wav"}, {"duration", 6.0}, {"preWait", 1e300}, {"playCount", -7},
+                            {"fadeIn", 1e30}, {"fadeEnabled", true}, {"volumeA", 5.0}});
+    cues.append(QJsonObject{{"filePath", "/m/b.wav"}, {"duration", 6.0}, {"playCount", 1000}, {"preWait", -5},
+                            {"volumeEnvelope", bigEnvelope}});
+    cues.append(QJsonObject{{"filePath", "/m/c.wav"}, {"duration", 60.0}, {"preWait", 3000}, {"playCount", 3},
+                            {"fadeIn", 2.0}, {"fadeOut", 1.5}});
+    const QJsonObject root{{"version", "1.0"}, {"playlistName", "Hostile"}, {"playMode", 99}, {"cues", cues}};
+    writeFile("hostile.crv", QJsonDocument(root).toJson());
+
+    FakeExportUi ui;
+    const PlaylistImportResult result = ProjectFileIO::importProject(f.path("hostile.crv"), ui);
+    QVERIFY(result.succeeded());
+    QList<PlaylistGroup> groups;
+    QVERIFY(f.db()->loadAllPlaylistGroups(groups));
+    QCOMPARE(groups.size(), 1);
+    QCOMPARE(groups[0].playMode, 1);  // out of range: the list loop, the default
+
+    const auto loaded = loadPlaylist(result.playlistId);
+    QCOMPARE(int(loaded.size()), 3);
+    const Cue* a = loaded[0].get();
+    QCOMPARE(a->preWaitMs(), 60000);
+    QCOMPARE(a->loopCount(), 1);  // not endless
+    QCOMPARE(a->fadeInMs(), qint64(6000));  // no longer than the file
+    QCOMPARE(a->volumeA(), 100);
+    const Cue* b = loaded[1].get();
+    QCOMPARE(b->loopCount(), 99);
+    QCOMPARE(b->preWaitMs(), 0);
+    QVERIFY(!b->envelopeEnabled());
+    const Cue* c = loaded[2].get();  // in range: as written
+    QCOMPARE(c->preWaitMs(), 3000);
+    QCOMPARE(c->loopCount(), 3);
+    QCOMPARE(c->fadeInMs(), qint64(2000));
+    QCOMPARE(c->fadeOutMs(), qint64(1500));
+
+    // One notice lists it all.
+    QCOMPARE(ui.messages.size(), 1);
+    QCOMPARE(ui.messages[0].icon, ExportUi::Icon::Warning);
+    const QString notice = ui.messages[0].text;
+    for (const char* line : {"播放模式无效，已改为列表循环（1 处）", "预等待超过 60 秒，已改为 60 秒（1 处）",
+                             "预等待为负数，已改为 0 秒（1 处）", "播放次数为负数，已改为 1 次（1 处）",
+                             "播放次数超过 99 次，已改为 99 次（1 处）", "淡入淡出时间超出 0 到 20 秒，已限制到范围内（1 处）",
+                             "淡入淡出比 Cue 的播放范围还长，已缩短（1 处）", "音量超出 0 到 100，已限制到范围内（1 处）",
+                             "音量包络的点超过 4096 个，该包络未导入（1 处）"})
+        QVERIFY2(notice.contains(QString::fromUtf8(line)), qPrintable(notice));
+    // Read behind the progress dialog, which is closed again.
+    QCOMPARE(ui.progressStarts, 1);
+    QVERIFY(!ui.progressOpen);
+}
+
+void ProjectFileTest::cancelledImportLeavesNothing()
+{
+    QJsonArray cues;
+    for (int i = 0; i < 1000; ++i)
+        cues.append(QJsonObject{{"filePath", QString("/m/%1.wav").arg(i)}, {"duration", 6.0}});
+    writeFile("many.crv", QJsonDocument(QJsonObject{{"version", "1.0"}, {"playlistName", "Many"}, {"cues", cues}})
+                              .toJson());
+    FakeExportUi ui;
+    ui.cancelAtValue = 700;  // while the cues are being stored
+    QVERIFY(!ProjectFileIO::importProject(f.path("many.crv"), ui).succeeded());
+    QVERIFY(ui.cancelSeenAt >= 700);
+    QList<PlaylistGroup> groups;
+    QVERIFY(f.db()->loadAllPlaylistGroups(groups));
+    QCOMPARE(groups.size(), 0);
+    QSqlQuery count = f.db()->execute("SELECT COUNT(*) FROM songs");
+    QVERIFY(count.next());
+    QCOMPARE(count.value(0).toInt(), 0);
+    QVERIFY(!ui.progressOpen);
 }
 
 QTEST_MAIN(ProjectFileTest)

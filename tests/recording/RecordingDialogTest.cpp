@@ -1,6 +1,7 @@
 #include "RecordingTestSupport.h"
 
 #include "recording/RecordingDialog.h"
+#include "support/LimitedFolder.h"
 #include "recording/RecordingWaveformWidget.h"
 
 #include <QCheckBox>
@@ -182,6 +183,43 @@ private slots:
         QVERIFY(a != b);
         QCOMPARE(wavData(a), first);
         QCOMPARE(wavData(b), second);
+    }
+
+    // A recording that cannot go into the first folder (a full disk) goes into
+    // the next, and the operator is told where and why.
+    void fullFolderFallbackIsSaid()
+    {
+        LimitedFolder full(LimitedFolder::Kind::Full, 256 * 1024, [](const QString&) {});
+        LimitedFolder readOnly(LimitedFolder::Kind::ReadOnly, 256 * 1024, [](const QString&) {});
+        const LimitedFolder& refused = full.usable() ? full : readOnly;
+        if (!refused.usable())
+            QSKIP("no full or read-only folder can be made here");
+        const QString reason = full.usable() ? QStringLiteral("磁盘已满") : QStringLiteral("没有写入权限");
+        RecordingDialog::UnsavedRecording recording;
+        recording.pcm = sine(kRate, 3000, 440);  // larger than the small disk
+        recording.suffix = QStringLiteral("wav");
+        const QString good = newFolder("fallback-good");
+        QString error;
+        QString fallback;
+        const QString path = RecordingDialog::writeRecordingFile({refused.path(), good}, recording, "录音",
+                                                                 QDateTime::currentDateTime(), &error, &fallback);
+        QVERIFY2(path.startsWith(good), qPrintable(error));
+        QVERIFY2(fallback.contains(reason), qPrintable(fallback));
+        QVERIFY(QDir(refused.path()).entryList(QDir::Files).isEmpty());
+
+        RecordingDialog d;
+        setUpDialog(d, "fallback");
+        RecordingDialog::SaveOutcome outcome;
+        outcome.path = path;
+        outcome.durationMs = 3000;
+        outcome.fallback = fallback;
+        ++d.savesInFlight;
+        d.onRecordingSaved(outcome);
+        QMessageBox* box = d.findChild<QMessageBox*>();
+        QVERIFY(box);
+        QVERIFY2(box->text().contains(reason) && box->text().contains(QDir::toNativeSeparators(good)),
+                 qPrintable(box->text()));
+        QCOMPARE(d.recordingsModel->rowCount(), 1);
     }
 
     // A save that fails tells the operator and keeps the audio for another try.
