@@ -513,7 +513,7 @@ void AudioFileDecoderTest::absurdDeclaredLengthCountsAsUnknown()
     QCOMPARE(buffer.frames(), frames);
 
     // Milliseconds of any frame count, without overflow.
-    QCOMPARE(AudioFileDecoder::framesToMs(declared, 44100), qint64(226757369614));
+    QCOMPARE(AudioFileDecoder::framesToMs(declared, 44100), qint64(226757369614512));
     QCOMPARE(AudioFileDecoder::framesToMs(44100 * 60, 44100), qint64(60000));
     QCOMPARE(AudioFileDecoder::framesToMs(std::numeric_limits<qint64>::max(), 1),
              std::numeric_limits<qint64>::max() / 1000 * 1000);
