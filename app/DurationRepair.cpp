@@ -5,16 +5,16 @@
 
 #include <QFileInfo>
 #include <QFutureWatcher>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QPromise>
 #include <QThreadPool>
 
+#include <mutex>
+
 namespace {
 
-QMutex& probeMutex()
+std::mutex& probeMutex()
 {
-    static QMutex mutex;
+    static std::mutex mutex;
     return mutex;
 }
 
@@ -26,7 +26,7 @@ DurationRepair::ProbeFunction& replacedProbe()
 
 DurationRepair::ProbeFunction currentProbe()
 {
-    QMutexLocker lock(&probeMutex());
+    std::lock_guard lock(probeMutex());
     const DurationRepair::ProbeFunction probe = replacedProbe();
     return probe ? probe : DurationRepair::ProbeFunction(&probeDurationMs);
 }
@@ -35,7 +35,7 @@ DurationRepair::ProbeFunction currentProbe()
 
 void DurationRepair::setProbeFunction(ProbeFunction probe)
 {
-    QMutexLocker lock(&probeMutex());
+    std::lock_guard lock(probeMutex());
     replacedProbe() = std::move(probe);
 }
 

@@ -4,14 +4,13 @@
 #include "waveform/LoudnessMeasurement.h"
 
 #include <QFutureWatcher>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QPointer>
 #include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 namespace {
 
@@ -20,9 +19,9 @@ constexpr int kRetryMs = 5;
 // What a task whose scan was cancelled before it started hands back.
 constexpr double kSkipped = std::numeric_limits<double>::quiet_NaN();
 
-QMutex& measureMutex()
+std::mutex& measureMutex()
 {
-    static QMutex mutex;
+    static std::mutex mutex;
     return mutex;
 }
 
@@ -34,7 +33,7 @@ LoudnessScan::MeasureFunction& replacedMeasure()
 
 LoudnessScan::MeasureFunction currentMeasure()
 {
-    QMutexLocker lock(&measureMutex());
+    std::lock_guard lock(measureMutex());
     const LoudnessScan::MeasureFunction measure = replacedMeasure();
     return measure ? measure : LoudnessScan::MeasureFunction(&measureLufs);
 }
@@ -54,7 +53,7 @@ QList<LoudnessScan*>& liveScans()
 
 void LoudnessScan::setMeasureFunction(MeasureFunction measure)
 {
-    QMutexLocker lock(&measureMutex());
+    std::lock_guard lock(measureMutex());
     replacedMeasure() = std::move(measure);
 }
 

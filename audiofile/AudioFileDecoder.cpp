@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -138,8 +139,9 @@ struct AudioFileDecoder::State {
             return;
         endReported = true;
         if (endedShort())
-            qWarning() << "[Decode] Shorter than declared:" << path << "decoded" << framesOut * 1000 / outputRate
-                       << "ms of" << declaredFrames * 1000 / outputRate << "ms";
+            qWarning() << "[Decode] Shorter than declared:" << path << "decoded"
+                       << AudioFileDecoder::framesToMs(framesOut, outputRate) << "ms of"
+                       << AudioFileDecoder::framesToMs(declaredFrames, outputRate) << "ms";
     }
 
     bool setUpResampler(const AVFrame* source)
@@ -397,7 +399,27 @@ bool AudioFileDecoder::open(const QString& path)
     else if (d->format->duration != AV_NOPTS_VALUE && d->format->duration > 0)
         d->declaredFrames = av_rescale_q(d->format->duration, AVRational{1, AV_TIME_BASE}, AVRational{1, d->outputRate});
     d->declaredIsEstimate = d->format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
+    const qint64 fileBytes = d->format->pb ? avio_size(d->format->pb) : -1;
+    if (d->declaredFrames < 0
+        || (fileBytes > 0 && d->declaredFrames / kMaxFramesPerFileByte >= fileBytes)) {
+        qWarning() << "[Decode] Ignoring a length the file cannot hold:" << d->declaredFrames << "frames in"
+                   << fileBytes << "bytes:" << path;
+        d->declaredFrames = 0;
+        d->declaredIsEstimate = false;
+    }
     return true;
+}
+
+qint64 AudioFileDecoder::framesToMs(qint64 frames, int rate)
+{
+    if (rate <= 0)
+        return 0;
+    // Whole seconds first: frames * 1000 overflows for absurd counts.
+    const qint64 seconds = frames / rate;
+    constexpr qint64 kMaxSeconds = std::numeric_limits<qint64>::max() / 1000;
+    if (seconds > kMaxSeconds || seconds < -kMaxSeconds)
+        return seconds > 0 ? kMaxSeconds * 1000 : -kMaxSeconds * 1000;
+    return seconds * 1000 + frames % rate * 1000 / rate;
 }
 
 void AudioFileDecoder::setCodecThreads(int count)

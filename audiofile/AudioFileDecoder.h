@@ -46,8 +46,17 @@ public:
     bool isOpen() const;
 
     // Length in output frames (at the output rate) as the container declares it; 0 when
-    // unknown. An estimate: the real length is what read() delivers.
+    // unknown. An estimate: the real length is what read() delivers. A length
+    // more than kMaxFramesPerFileByte frames per byte of the file counts as
+    // unknown: a damaged header may claim anything (10^16 frames and more),
+    // while even digital silence in the largest blocks of a lossless codec,
+    // resampled from 8 kHz, stays far below it.
+    static constexpr qint64 kMaxFramesPerFileByte = 65536;
     qint64 declaredFrames() const;
+
+    // Milliseconds of that many frames at rate Hz, truncated, for any frame
+    // count (no overflow); 0 when the rate is not positive.
+    static qint64 framesToMs(qint64 frames, int rate);
 
     // Reads up to maxFrames frames into out (2 floats per frame). Returns the
     // number of frames written; 0 once the end is reached.

@@ -60,8 +60,8 @@ bool validateAudioFile(const QString& filePath, QString* reason)
         return refuse("No PCM data could be decoded (0 frames)");
     if (decoder.endedShort()) {
         return refuse(QStringLiteral("File is damaged: only %1 of %2 ms decode")
-                          .arg(frames * 1000 / AudioFileDecoder::kSampleRate)
-                          .arg(decoder.declaredFrames() * 1000 / AudioFileDecoder::kSampleRate));
+                          .arg(AudioFileDecoder::framesToMs(frames, AudioFileDecoder::kSampleRate))
+                          .arg(AudioFileDecoder::framesToMs(decoder.declaredFrames(), AudioFileDecoder::kSampleRate)));
     }
     return true;
 }

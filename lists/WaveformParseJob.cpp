@@ -2,11 +2,10 @@
 
 #include "waveform/WaveformParser.h"
 
-#include <QMutexLocker>
 
 void WaveformParseJob::cancel()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_cancelled.store(true);
     if (m_parser)
         m_parser->cancel();
@@ -14,7 +13,7 @@ void WaveformParseJob::cancel()
 
 bool WaveformParseJob::attach(WaveformParser* parser)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     if (m_cancelled.load())
         return false;
     m_parser = parser;
@@ -23,6 +22,6 @@ bool WaveformParseJob::attach(WaveformParser* parser)
 
 void WaveformParseJob::detach()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_parser = nullptr;
 }

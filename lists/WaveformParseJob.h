@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QMutex>
 #include <QtGlobal>
 
 #include <atomic>
+#include <mutex>
 
 class WaveformParser;
 
@@ -26,7 +26,7 @@ public:
     qint64 durationMs() const { return m_durationMs.load(); }
 
 private:
-    QMutex m_mutex;  // keeps the parser alive while cancel() reaches it
+    std::mutex m_mutex;  // keeps the parser alive while cancel() reaches it
     WaveformParser* m_parser = nullptr;
     std::atomic<bool> m_cancelled{false};
     std::atomic<qint64> m_durationMs{0};

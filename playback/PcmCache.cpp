@@ -3,8 +3,6 @@
 #include "platform/SystemMemory.h"
 #include "audiofile/PcmBuffer.h"
 
-#include <QMutexLocker>
-
 #include <algorithm>
 
 namespace {
@@ -38,13 +36,13 @@ void PcmCache::updateCacheBudget()
 
 void PcmCache::setBudgetBytes(qint64 bytes)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_budgetBytes = bytes;
 }
 
 qint64 PcmCache::budgetBytes() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return m_budgetBytes;
 }
 
@@ -58,7 +56,7 @@ qint64 PcmCache::usedLocked() const
 
 void PcmCache::evictCacheFor(qint64 neededBytes)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     evictLocked(neededBytes);
 }
 
@@ -79,7 +77,7 @@ void PcmCache::store(const QString& path, const PcmCacheEntry& entry)
 {
     if (path.isEmpty() || !entry.pcm)
         return;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     storeLocked(path, entry);
 }
 
@@ -92,13 +90,13 @@ void PcmCache::storeLocked(const QString& path, const PcmCacheEntry& entry)
 
 bool PcmCache::contains(const QString& path) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return m_entries.contains(path);
 }
 
 std::optional<PcmCacheEntry> PcmCache::find(const QString& path) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     const auto it = m_entries.constFind(path);
     if (it == m_entries.cend())
         return std::nullopt;
@@ -107,7 +105,7 @@ std::optional<PcmCacheEntry> PcmCache::find(const QString& path) const
 
 std::optional<PcmCacheEntry> PcmCache::take(const QString& path)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     const auto it = m_entries.find(path);
     if (it == m_entries.end())
         return std::nullopt;
@@ -118,25 +116,25 @@ std::optional<PcmCacheEntry> PcmCache::take(const QString& path)
 
 void PcmCache::remove(const QString& path)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_entries.remove(path);
 }
 
 void PcmCache::clear()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_entries.clear();
 }
 
 qint64 PcmCache::memoryUsage() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return usedLocked();
 }
 
 QStringList PcmCache::paths() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return m_entries.keys();
 }
 
@@ -162,7 +160,7 @@ std::shared_ptr<PcmBuffer> PcmCache::beginDecodeLocked(const QString& path, qint
 
 PcmCache::Claim PcmCache::claim(const QString& path, qint64 expectedFrames, Use use)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     if (const auto it = m_entries.find(path); it != m_entries.end()) {
         std::shared_ptr<PcmBuffer> pcm = it->pcm;
         if (use == Use::Take)
@@ -182,7 +180,7 @@ PcmCache::Claim PcmCache::claim(const QString& path, qint64 expectedFrames, Use 
 
 std::shared_ptr<PcmBuffer> PcmCache::beginPreload(const QString& path, qint64 expectedFrames)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     if (m_entries.contains(path) || liveLocked(path))
         return nullptr;
     return beginDecodeLocked(path, expectedFrames, true);
@@ -192,7 +190,7 @@ void PcmCache::decodeFinished(const QString& path, const std::shared_ptr<PcmBuff
 {
     if (!buffer)
         return;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     const auto it = m_live.find(path);
     if (it == m_live.end() || it->pcm.lock() != buffer || !it->forCache)
         return;
@@ -206,7 +204,7 @@ void PcmCache::abandon(const std::shared_ptr<PcmBuffer>& buffer)
 {
     if (!buffer || !buffer->isFilling())
         return;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     for (const Live& live : std::as_const(m_live)) {
         if (live.forCache && live.pcm.lock() == buffer)
             return;  // a preload: the cache still wants it

@@ -2,13 +2,13 @@
 
 #include <QHash>
 #include <QMap>
-#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class PcmBuffer;
@@ -97,7 +97,10 @@ private:
     std::shared_ptr<PcmBuffer> beginDecodeLocked(const QString& path, qint64 expectedFrames, bool forCache);
 
     MemoryProbe m_availableMemory;
-    mutable QMutex m_mutex;
+    // A standard mutex, not a QMutex: a buffer made on one thread under it
+    // and taken on another is handed over through it, and ThreadSanitizer
+    // follows a standard mutex but not a QMutex waited for inside QtCore.
+    mutable std::mutex m_mutex;
     QMap<QString, PcmCacheEntry> m_entries;
     QHash<QString, Live> m_live;
     qint64 m_budgetBytes = 0;

@@ -6,12 +6,13 @@
 
 #include <QDebug>
 #include <QFileInfo>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QThread>
 
+#include <mutex>
+
 struct PcmPreloader::Shared {
-    QMutex mutex;
+    // Standard, so ThreadSanitizer sees the requests handed to the worker.
+    std::mutex mutex;
     QList<PreloadRequest> queue;
     std::shared_ptr<PcmCache> cache;
     DecodeFunction decode;
@@ -32,13 +33,13 @@ PcmPreloader::~PcmPreloader()
 
 void PcmPreloader::setDecodeFunction(DecodeFunction decode)
 {
-    QMutexLocker lock(&m_shared->mutex);
+    std::lock_guard lock(m_shared->mutex);
     m_shared->decode = std::move(decode);
 }
 
 void PcmPreloader::replaceQueue(const QList<PreloadRequest>& requests)
 {
-    QMutexLocker lock(&m_shared->mutex);
+    std::lock_guard lock(m_shared->mutex);
     m_shared->queue = requests;
     if (!m_shared->queue.isEmpty() && !isRunning())
         startWorkerLocked();
@@ -46,7 +47,7 @@ void PcmPreloader::replaceQueue(const QList<PreloadRequest>& requests)
 
 void PcmPreloader::prioritize(const PreloadRequest& request)
 {
-    QMutexLocker lock(&m_shared->mutex);
+    std::lock_guard lock(m_shared->mutex);
     m_shared->queue.removeIf([&](const PreloadRequest& r) { return r.filePath == request.filePath; });
     m_shared->queue.prepend(request);
     if (!isRunning())
@@ -55,7 +56,7 @@ void PcmPreloader::prioritize(const PreloadRequest& request)
 
 void PcmPreloader::clearQueue()
 {
-    QMutexLocker lock(&m_shared->mutex);
+    std::lock_guard lock(m_shared->mutex);
     if (m_worker.keepGoing)
         m_worker.keepGoing->store(false);
     m_shared->queue.clear();
@@ -63,7 +64,7 @@ void PcmPreloader::clearQueue()
 
 void PcmPreloader::stopWorker()
 {
-    QMutexLocker lock(&m_shared->mutex);
+    std::lock_guard lock(m_shared->mutex);
     if (m_worker.keepGoing)
         m_worker.keepGoing->store(false);
 }
@@ -75,7 +76,7 @@ bool PcmPreloader::isRunning() const
 
 QStringList PcmPreloader::queuedPaths() const
 {
-    QMutexLocker lock(&m_shared->mutex);
+    std::lock_guard lock(m_shared->mutex);
     QStringList paths;
     for (const PreloadRequest& request : m_shared->queue)
         paths.append(request.filePath);
@@ -105,7 +106,7 @@ bool PcmPreloader::shutdown(int waitMs)
 {
     QPointer<QThread> thread;
     {
-        QMutexLocker lock(&m_shared->mutex);
+        std::lock_guard lock(m_shared->mutex);
         if (m_worker.keepGoing)
             m_worker.keepGoing->store(false);
         m_shared->queue.clear();
@@ -123,7 +124,7 @@ void PcmPreloader::preloadThreadMain(const std::shared_ptr<Shared>& shared, cons
         PreloadRequest request;
         DecodeFunction decode;
         {
-            QMutexLocker lock(&shared->mutex);
+            std::lock_guard lock(shared->mutex);
             if (!keepGoing->load() || shared->queue.isEmpty()) {
                 keepGoing->store(false);
                 return;
@@ -150,12 +151,12 @@ void PcmPreloader::preloadThreadMain(const std::shared_ptr<Shared>& shared, cons
         const qint64 estimate = expectedFrames * PcmBuffer::kChannels * qint64(sizeof(float));
         shared->cache->evictCacheFor(estimate > 0 ? estimate : 10 * 1024 * 1024);
         {
-            QMutexLocker lock(&shared->mutex);
+            std::lock_guard lock(shared->mutex);
             shared->active = buffer;
         }
         decode(request.filePath, *buffer);
         {
-            QMutexLocker lock(&shared->mutex);
+            std::lock_guard lock(shared->mutex);
             shared->active.reset();
         }
 

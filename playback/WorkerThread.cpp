@@ -2,9 +2,9 @@
 
 #include <QDeadlineTimer>
 #include <QList>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QThread>
+
+#include <mutex>
 
 namespace WorkerThread {
 
@@ -13,7 +13,7 @@ namespace {
 // Thread objects whose threads may still run. A finished one is deleted by
 // the next start(), on the starting thread: a thread that ends posts nothing
 // to anyone (no deleteLater from its finished signal).
-QMutex g_mutex;
+std::mutex g_mutex;
 QList<QThread*> g_threads;
 
 void deleteFinishedLocked()
@@ -34,7 +34,7 @@ QPointer<QThread> start(const QString& name, std::function<void()> body)
     thread->setObjectName(name);
     QPointer<QThread> guard(thread);
     {
-        QMutexLocker lock(&g_mutex);
+        std::lock_guard lock(g_mutex);
         deleteFinishedLocked();
         g_threads.append(thread);
     }

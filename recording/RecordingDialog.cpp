@@ -29,7 +29,6 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QMutexLocker>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -371,8 +370,11 @@ void RecordingDialog::setupUi()
             stopRecording();
     });
     // Return ends a rename in the list while a line editor has the focus.
-    connect(qApp, &QGuiApplication::focusObjectChanged, this,
-            [this](QObject* focus) { returnShortcut->setEnabled(!qobject_cast<QLineEdit*>(focus)); });
+    // The shortcut is the context: focus still moves while the dialog's
+    // children are being deleted, after the shortcut itself is gone.
+    QShortcut* shortcut = returnShortcut;
+    connect(qApp, &QGuiApplication::focusObjectChanged, shortcut,
+            [shortcut](QObject* focus) { shortcut->setEnabled(!qobject_cast<QLineEdit*>(focus)); });
     auto* record = new QShortcut(QKeySequence(Qt::Key_R), this);
     record->setContext(Qt::WidgetWithChildrenShortcut);
     connect(record, &QShortcut::activated, this, [this] {
@@ -554,10 +556,11 @@ void RecordingDialog::startRecording()
     capturePaused = false;
     accumulatedMs = 0;
     {
-        QMutexLocker lock(&captureMutex);
+        std::lock_guard lock(captureMutex);
         pendingPcm.clear();
         recordedPcm.clear();
     }
+    peakCarry.clear();
 
     waveform->clear();
     waveform->setRecording(true);
@@ -609,7 +612,7 @@ void RecordingDialog::appendCapturedAudio(const char* data, int bytes)
 {
     if (capturePaused.load(std::memory_order_relaxed))
         return;
-    QMutexLocker lock(&captureMutex);
+    std::lock_guard lock(captureMutex);
     pendingPcm.append(data, bytes);
     recordedPcm.append(data, bytes);
 }
@@ -630,17 +633,33 @@ void RecordingDialog::toggleRecordingPause()
 
 void RecordingDialog::flushWaveform()
 {
+    flushWaveformPeaks(false);
+}
+
+void RecordingDialog::flushWaveformPeaks(bool last)
+{
     if (state != Recording)
         return;
     QByteArray fresh;
     {
-        QMutexLocker lock(&captureMutex);
-        if (pendingPcm.isEmpty())
-            return;
+        std::lock_guard lock(captureMutex);
         fresh.swap(pendingPcm);
     }
+    // The capture hands over whatever arrived; a peak still covers exactly
+    // 10 ms of audio, so its index is its time.
+    QByteArray audio = peakCarry.isEmpty() ? fresh : peakCarry + fresh;
+    peakCarry.clear();
+    const qint64 blockFrames = captureSampleRate >= 100 ? captureSampleRate / 100 : 1;
+    const qint64 blockBytes = blockFrames * RecordingPcm::frameBytes(std::max(captureChannels, 1));
+    if (!last) {
+        const qint64 whole = audio.size() / blockBytes * blockBytes;
+        peakCarry = audio.mid(whole);
+        audio.truncate(whole);
+    }
+    if (audio.isEmpty())
+        return;
     const QList<PeakPair> peaks =
-        RecordingPcm::peaks(fresh.constData(), fresh.size(), captureChannels, captureSampleRate);
+        RecordingPcm::peaks(audio.constData(), audio.size(), captureChannels, captureSampleRate);
     if (!peaks.isEmpty())
         waveform->appendPeaks(peaks);
 }
@@ -665,7 +684,7 @@ double RecordingDialog::recentRms() const
     const qint64 window = RecordingPcm::recentRmsWindowBytes(captureSampleRate, captureChannels);
     QByteArray recent;
     {
-        QMutexLocker lock(&captureMutex);
+        std::lock_guard lock(captureMutex);
         recent = recordedPcm.right(window);
         recent.detach();  // no reference into the shared buffer after unlocking
     }
@@ -689,17 +708,17 @@ void RecordingDialog::stopRecording()
     smtcActive = false;
     silenceMs = 0;
 
-    flushWaveform();
+    flushWaveformPeaks(true);
 
     // The peaks are cut here (while still recording, so the duration report
-    // leaves the list alone); the audio is cut alike on the worker.
-    qint64 lead = 0;
-    qint64 trail = 0;
-    if (trimSilenceCheck->isChecked())
-        waveform->trimSilence(kSilenceThreshold, &lead, &trail);
+    // leaves the list alone) for the display; the audio is cut on the worker
+    // from its own samples, and the saved file then replaces the display.
+    const bool trim = trimSilenceCheck->isChecked();
+    if (trim)
+        waveform->trimSilence(kSilenceThreshold, nullptr, nullptr);
     UnsavedRecording recording;
     {
-        QMutexLocker lock(&captureMutex);
+        std::lock_guard lock(captureMutex);
         recording.pcm.swap(recordedPcm);
         pendingPcm.clear();
     }
@@ -710,7 +729,7 @@ void RecordingDialog::stopRecording()
     const bool trackChanged = smtcTrackChanged.exchange(false);
     const bool captured = !recording.pcm.isEmpty();
     if (captured)
-        queueSave(std::move(recording), lead, trail, trackChanged, recordingsFolder);
+        queueSave(std::move(recording), trim, trackChanged, recordingsFolder);
 
     state = Idle;
     capturePaused = false;
@@ -739,7 +758,7 @@ bool RecordingDialog::isBusyWithFiles() const
     return !jobs->isIdle();
 }
 
-void RecordingDialog::queueSave(UnsavedRecording recording, qint64 leadMs, qint64 trailMs, bool trackChanged,
+void RecordingDialog::queueSave(UnsavedRecording recording, bool trimSilence, bool trackChanged,
                                 const QString& folder)
 {
     ++savesInFlight;
@@ -747,22 +766,25 @@ void RecordingDialog::queueSave(UnsavedRecording recording, qint64 leadMs, qint6
     const QString word = tr("录音");
     const QDateTime time = QDateTime::currentDateTime();
     jobs->enqueue(
-        [recording = std::move(recording), leadMs, trailMs, trackChanged, folder, word, time]() mutable {
-            return saveInBackground(std::move(recording), leadMs, trailMs, trackChanged, folder, word, time);
+        [recording = std::move(recording), trimSilence, trackChanged, folder, word, time]() mutable {
+            return saveInBackground(std::move(recording), trimSilence, trackChanged, folder, word, time);
         },
         [this](const SaveOutcome& outcome) { onRecordingSaved(outcome); });
 }
 
 // Worker thread: touches nothing of the dialog.
-RecordingDialog::SaveOutcome RecordingDialog::saveInBackground(UnsavedRecording recording, qint64 leadMs,
-                                                               qint64 trailMs, bool trackChanged,
-                                                               const QString& folder, const QString& word,
-                                                               const QDateTime& time)
+RecordingDialog::SaveOutcome RecordingDialog::saveInBackground(UnsavedRecording recording, bool trimSilence,
+                                                               bool trackChanged, const QString& folder,
+                                                               const QString& word, const QDateTime& time)
 {
     SaveOutcome outcome;
-    if (recording.sampleRate > 0 && recording.channels > 0 && (leadMs > 0 || trailMs > 0))
-        recording.pcm = RecordingPcm::withoutLeadAndTrail(recording.pcm, leadMs, trailMs, recording.sampleRate,
-                                                          recording.channels);
+    if (trimSilence && recording.sampleRate > 0 && recording.channels > 0) {
+        const RecordingPcm::SilenceTrim cut =
+            RecordingPcm::silenceTrim(recording.pcm.constData(), recording.pcm.size(), recording.channels,
+                                      recording.sampleRate, kSilenceThreshold);
+        if (cut.leadBytes > 0 || cut.trailBytes > 0)
+            recording.pcm = recording.pcm.mid(cut.leadBytes, recording.pcm.size() - cut.leadBytes - cut.trailBytes);
+    }
     if (trackChanged) {
         // Cut the start of the next track that the title change caught.
         const qint64 cut = RecordingPcm::trackChangeCutBytes(recording.pcm.constData(), recording.pcm.size(),
@@ -870,7 +892,7 @@ void RecordingDialog::retryUnsavedRecordings(const QString& folder)
     if (saveFailureBox)
         saveFailureBox->hide();
     for (const UnsavedRecording& recording : retry)
-        queueSave(recording, 0, 0, false, folder.isEmpty() ? recordingsFolder : folder);
+        queueSave(recording, false, false, folder.isEmpty() ? recordingsFolder : folder);
 }
 
 void RecordingDialog::discardUnsavedRecordings()

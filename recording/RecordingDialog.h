@@ -11,7 +11,6 @@
 #include <QHash>
 #include <QItemSelection>
 #include <QList>
-#include <QMutex>
 #include <QPersistentModelIndex>
 #include <QPoint>
 #include <QPointer>
@@ -20,6 +19,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class AudioOutputDevice;
 class MediaSessionWatcher;
@@ -188,12 +188,10 @@ private:
     void updatePlaybackPosition();
     void showIndicator(const QString& color, double opacity);
     void addRecordingItem(const QString& path, qint64 durationMs);
-    void queueSave(UnsavedRecording recording, qint64 leadMs, qint64 trailMs, bool trackChanged,
-                   const QString& folder);
+    void queueSave(UnsavedRecording recording, bool trimSilence, bool trackChanged, const QString& folder);
     void onRecordingSaved(const SaveOutcome& outcome);
-    static SaveOutcome saveInBackground(UnsavedRecording recording, qint64 leadMs, qint64 trailMs,
-                                        bool trackChanged, const QString& folder, const QString& word,
-                                        const QDateTime& time);
+    static SaveOutcome saveInBackground(UnsavedRecording recording, bool trimSilence, bool trackChanged,
+                                        const QString& folder, const QString& word, const QDateTime& time);
     // Tries each folder in turn; *fallback says why the first was passed over
     // when a later one took the file.
     static QString writeRecordingFile(const QStringList& folders, const UnsavedRecording& recording,
@@ -203,6 +201,10 @@ private:
     void reportSaveFailure(const QString& error);
     void onRecordingLoaded(quint64 generation, const LoadedAudio& audio);
     void releaseEditor();
+    // Hands the audio that arrived since the last flush to the waveform, in
+    // whole 10 ms blocks; at the end of a recording (last) also the short
+    // block that remains.
+    void flushWaveformPeaks(bool last);
     bool editModified() const;
     void recomputeEditLength();
     // Swaps next in as the edited audio with the preview device locked (the
@@ -275,8 +277,12 @@ private:
     quint32 sourcePid = 0;
     std::unique_ptr<PulseAudioCapture> captureDevice;
     QByteArray pendingPcm;
+    // The frames of the last flush that did not fill a whole peak block: the
+    // next flush finishes that block, so every peak stands for exactly 10 ms.
+    QByteArray peakCarry;
     QByteArray recordedPcm;
-    mutable QMutex captureMutex;
+    // Standard, so ThreadSanitizer sees the audio the capture thread hands over.
+    mutable std::mutex captureMutex;
     int captureChannels = 2;
     int captureSampleRate = 44100;
     QString recordingsFolder;

@@ -3,6 +3,7 @@
 #include "recording/RecordingDialog.h"
 
 #include "audiofile/AudioFileDecoder.h"
+#include "audiofile/PcmBuffer.h"
 #include "playback/AudioOutputDevice.h"
 #include "recording/RecordingItemDelegate.h"
 #include "recording/RecordingJobQueue.h"
@@ -39,7 +40,9 @@ QByteArray decodeToS16(const QString& path, qint64 maxFrames, qint64* declaredFr
         return pcm;
     if (declaredFrames)
         *declaredFrames = decoder.declaredFrames();
-    qint64 expected = decoder.declaredFrames();
+    // The declared length is a hint that a damaged header may inflate: never
+    // reserved beyond what the file's size can hold.
+    qint64 expected = PcmBuffer::plausibleFrames(decoder.declaredFrames(), QFileInfo(path).size());
     if (maxFrames >= 1)
         expected = std::min(expected, maxFrames);
     pcm.reserve(qsizetype(std::max<qint64>(expected, 0) * kPreviewChannels * 2));

@@ -428,17 +428,21 @@ void RecordingDialog::checkAutoStop()
     if (state != Recording || !autoStopActive)
         return;
     const qint64 recordedMs = accumulatedMs + (recordClock.isValid() ? recordClock.elapsed() : 0);
-    if (recordedMs < kAutoStopMinimumMs)
-        return;
     const bool loud = recentRms() >= kLoudLevel;
+    // Sound counts whenever it is heard: a track that ends within the first
+    // 20 s still stops the recording once they are over.
+    if (smtcActive && loud && !heardSound) {
+        // What the media session said before the first sound is forgotten.
+        smtcStopRequested = false;
+        smtcTrackChanged = false;
+    }
+    if (recordedMs < kAutoStopMinimumMs) {
+        heardSound = heardSound || loud;
+        return;
+    }
 
     if (smtcActive) {
-        if (loud && !heardSound) {
-            // What the media session said before the first sound is forgotten.
-            heardSound = true;
-            smtcStopRequested = false;
-            smtcTrackChanged = false;
-        }
+        heardSound = heardSound || loud;
         if (!heardSound)
             return;
         if (smtcStopRequested.exchange(false))

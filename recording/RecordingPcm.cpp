@@ -46,6 +46,51 @@ QList<PeakPair> RecordingPcm::peaks(const char* data, qint64 bytes, int channels
     return result;
 }
 
+RecordingPcm::SilenceTrim RecordingPcm::silenceTrim(const char* data, qint64 bytes, int channels, int sampleRate,
+                                                     float threshold)
+{
+    SilenceTrim trim;
+    if (!data || bytes <= 0 || channels < 1)
+        return trim;
+    const qint64 frames = (bytes / kBytesPerSample) / channels;
+    const qint64 block = sampleRate >= 100 ? sampleRate / 100 : 1;
+    // |sample| / 32768 >= threshold, in whole sample values.
+    const int level = std::max(1, int(std::ceil(double(threshold) * 32768.0)));
+    auto loud = [&](qint64 frame) {
+        for (int c = 0; c < channels; ++c) {
+            const int s = sampleAt(data, frame * channels + c);
+            if (s >= level || s <= -level)
+                return true;
+        }
+        return false;
+    };
+    qint64 firstLoud = -1;
+    for (qint64 f = 0; f < frames; ++f) {
+        if (loud(f)) {
+            firstLoud = f;
+            break;
+        }
+    }
+    if (firstLoud < 0)
+        return trim;  // silent throughout: kept whole
+    qint64 lastLoud = firstLoud;
+    for (qint64 f = frames - 1; f > firstLoud; --f) {
+        if (loud(f)) {
+            lastLoud = f;
+            break;
+        }
+    }
+    const qint64 firstBlock = firstLoud / block;
+    const qint64 lastBlock = lastLoud / block;
+    if (firstBlock >= lastBlock)
+        return trim;  // a single loud block cuts nothing
+    const qint64 keepStart = firstBlock * block;
+    const qint64 keepEnd = std::min((lastBlock + 1) * block, frames);
+    trim.leadBytes = keepStart * frameBytes(channels);
+    trim.trailBytes = bytes - keepEnd * frameBytes(channels);
+    return trim;
+}
+
 QByteArray RecordingPcm::withoutLeadAndTrail(const QByteArray& pcm, qint64 leadMs, qint64 trailMs,
                                              int sampleRate, int channels)
 {

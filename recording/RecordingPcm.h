@@ -22,6 +22,18 @@ public:
     // block possibly short: the smallest and largest sample over all channels.
     static QList<PeakPair> peaks(const char* data, qint64 bytes, int channels, int sampleRate);
 
+    // Leading and trailing silence, in bytes from each end, in whole blocks
+    // of rate / 100 frames (10 ms) counted from the first frame: a block is
+    // loud when any of its samples reaches threshold (of full scale). What
+    // lies before the first loud block and after the last one is silence;
+    // nothing is cut when no block, or only one, is loud. Works on the
+    // samples themselves, so the cut is exact however the audio arrived.
+    struct SilenceTrim {
+        qint64 leadBytes = 0;
+        qint64 trailBytes = 0;
+    };
+    static SilenceTrim silenceTrim(const char* data, qint64 bytes, int channels, int sampleRate, float threshold);
+
     // Cuts lead ms from the front and trail ms from the back (both limited to
     // what is there).
     static QByteArray withoutLeadAndTrail(const QByteArray& pcm, qint64 leadMs, qint64 trailMs,

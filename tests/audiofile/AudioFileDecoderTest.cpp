@@ -7,6 +7,7 @@
 #include "support/TestAudio.h"
 
 #include <QFile>
+#include <QtEndian>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -134,6 +136,7 @@ private Q_SLOTS:
     void codecThreadsDecodeTheSameSamples();
     void validateAudioFileGivesReasons_data();
     void validateAudioFileGivesReasons();
+    void absurdDeclaredLengthCountsAsUnknown();
 };
 
 void AudioFileDecoderTest::probeAcceptsEveryImportFormat_data()
@@ -470,6 +473,50 @@ void AudioFileDecoderTest::validateAudioFileGivesReasons()
     QString why;
     QCOMPARE(validateAudioFile(fileName.isEmpty() ? QString() : path(fileName), &why), valid);
     QVERIFY2(why.startsWith(reason), qPrintable(why));
+}
+
+// A damaged RF64 header (a WAV with 64-bit sizes) declares 10^16 frames in a
+// file of 0.1 s: the length is not believed, and nothing computed from it
+// overflows (an undefined-behaviour build stops at the first overflow).
+void AudioFileDecoderTest::absurdDeclaredLengthCountsAsUnknown()
+{
+    const qint64 declared = 10000000000000000LL;
+    const qint64 frames = 4410;
+    auto le16 = [](quint16 v) { v = qToLittleEndian(v); return QByteArray(reinterpret_cast<const char*>(&v), 2); };
+    auto le32 = [](quint32 v) { v = qToLittleEndian(v); return QByteArray(reinterpret_cast<const char*>(&v), 4); };
+    auto le64 = [](quint64 v) { v = qToLittleEndian(v); return QByteArray(reinterpret_cast<const char*>(&v), 8); };
+    const QByteArray fmt = le16(1) + le16(2) + le32(44100) + le32(44100 * 4) + le16(4) + le16(16);
+    const QByteArray ds64 = le64(0xFFFFFFFFu) + le64(quint64(declared) * 4) + le64(quint64(declared)) + le32(0);
+    QByteArray pcm;
+    for (qint64 i = 0; i < frames * 2; ++i)
+        pcm += le16(quint16(qint16(std::lround(8000.0 * std::sin(double(i / 2) * 0.05)))));
+    const QByteArray file = "RF64" + le32(0xFFFFFFFFu) + "WAVE" + "ds64" + le32(quint32(ds64.size())) + ds64
+        + "fmt " + le32(quint32(fmt.size())) + fmt + "data" + le32(0xFFFFFFFFu) + pcm;
+    const QString name = path("absurd.wav");
+    {
+        QFile out(name);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        QCOMPARE(out.write(file), qint64(file.size()));
+    }
+
+    AudioFileDecoder decoder;
+    QVERIFY(decoder.open(name));
+    QCOMPARE(decoder.declaredFrames(), qint64(0));
+    const std::vector<float> samples = decodeAll(name);
+    QCOMPARE(qint64(samples.size()), frames * 2);
+    QCOMPARE(probeDurationMs(name), qint64(0));
+    QString reason;
+    QVERIFY2(validateAudioFile(name, &reason), qPrintable(reason));
+    PcmBuffer buffer;
+    decodeFileToBuffer(name, buffer);
+    QCOMPARE(buffer.state(), PcmBuffer::State::Complete);
+    QCOMPARE(buffer.frames(), frames);
+
+    // Milliseconds of any frame count, without overflow.
+    QCOMPARE(AudioFileDecoder::framesToMs(declared, 44100), qint64(226757369614512));
+    QCOMPARE(AudioFileDecoder::framesToMs(44100 * 60, 44100), qint64(60000));
+    QCOMPARE(AudioFileDecoder::framesToMs(std::numeric_limits<qint64>::max(), 1),
+             std::numeric_limits<qint64>::max() / 1000 * 1000);
 }
 
 QTEST_GUILESS_MAIN(AudioFileDecoderTest)

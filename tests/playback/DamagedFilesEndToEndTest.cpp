@@ -129,7 +129,8 @@ void DamagedFilesEndToEndTest::initTestCase()
     m_absurd = m_dir.filePath("absurd.mka");
     QVERIFY(TestAudio::encode(tone("absurd-source.wav", 2.0, 550.0), m_absurd, {"-c:a", "flac"}));
     QVERIFY(patchMatroskaDuration(m_absurd, 1e15));
-    QVERIFY2(probeDurationMs(m_absurd) > 100000000000000, qPrintable(QString::number(probeDurationMs(m_absurd))));
+    // The probe does not believe a length the file's size cannot hold.
+    QCOMPARE(probeDurationMs(m_absurd), qint64(0));
 
     TestAudio::WavSpec spec;
     spec.seconds = 10.0;
@@ -159,7 +160,8 @@ void DamagedFilesEndToEndTest::absurdDeclaredLengthPlaysWhatDecodes()
     Cue* absurd = show.cue(m_absurd);
     Cue* other = show.cue(tone("beside-absurd.wav", 2.0, 330.0));
     QVERIFY(absurd && other);
-    QVERIFY(absurd->durationMs() > 100000000000000);
+    // The absurd length as stored before the probe stopped believing it.
+    absurd->setDuration(1000000000000000);
     show.transport.setCrossfadeEnabled(crossfade);
     show.engine->crossfadeDurationMs = 500;
     show.manager.setPlayMode(CueManager::ListLoop);

@@ -41,6 +41,66 @@ private:
         return item;
     }
 
+    // Steps: L = 2 s loud, Q = 2 s silent, q = 2 s too faint to count, each
+    // followed by one check at recordedMs + (checks so far) x stepMs of
+    // recorded time; P = the media session reported a stop, T = it reported
+    // another title (no check of their own).
+    void runChecks(bool mediaSession, bool switchedOn, qint64 recordedMs, qint64 stepMs, const QString& steps,
+                   int stopsAtCheck, qint64 savedMs)
+    {
+        RecordingDialog d;
+        d.listSources = nullptr;
+        const QString folder = m_dir.filePath(QTest::currentTestFunction() + QString("-")
+                                              + QTest::currentDataTag());
+        QDir().mkpath(folder);
+        d.setRecordingsFolder(folder);
+        d.formatCombo->setCurrentIndex(d.formatCombo->findData("wav"));
+        d.trimSilenceCheck->setChecked(false);
+        d.autoStopCheck->setChecked(switchedOn);
+        d.state = RecordingDialog::Recording;
+        d.captureSampleRate = 44100;
+        d.captureChannels = 2;
+        d.accumulatedMs = recordedMs;
+        d.recordClock.start();
+        d.smtcActive = mediaSession;
+
+        const QByteArray loud = sine(44100, 2000, 440, 0.5);
+        const QByteArray faint = sine(44100, 2000, 440, 0.04);  // RMS 0.028
+        const QByteArray quiet = silence(44100, 2000);
+        int check = 0;
+        int stoppedAt = -1;
+        for (const QChar step : steps) {
+            if (step == 'P' || step == 'T') {
+                d.smtcStopRequested = true;
+                if (step == 'T')
+                    d.smtcTrackChanged = true;
+                continue;
+            }
+            const QByteArray& audio = step == 'L' ? loud : step == 'q' ? faint : quiet;
+            d.appendCapturedAudio(audio.constData(), int(audio.size()));
+            d.accumulatedMs = recordedMs + check * stepMs;
+            d.recordClock.start();
+            d.checkAutoStop();
+            if (d.state == RecordingDialog::Idle) {
+                stoppedAt = check;
+                break;
+            }
+            ++check;
+        }
+        QCOMPARE(stoppedAt, stopsAtCheck);
+        if (stoppedAt < 0) {
+            d.state = RecordingDialog::Idle;
+            return;
+        }
+        QVERIFY(QTest::qWaitFor([&] { return !d.isBusyWithFiles(); }, 20000));
+        QCOMPARE(d.recordingsModel->rowCount(), 1);
+        QVERIFY(!d.smtcTrackChanged);
+        if (savedMs >= 0) {
+            const QString path = d.recordingsModel->item(0)->data(Qt::UserRole).toString();
+            QCOMPARE(RecordingPcm::durationMs(wavData(path).size(), 44100, 2), savedMs);
+        }
+    }
+
     static void release(QWidget* widget)
     {
         QMouseEvent event(QEvent::MouseButtonRelease, QPointF(5, 5), widget->mapToGlobal(QPointF(5, 5)),
@@ -106,55 +166,34 @@ private slots:
         QFETCH(QString, steps);
         QFETCH(int, stopsAtCheck);
         QFETCH(qint64, savedMs);
+        runChecks(mediaSession, switchedOn, recordedMs, 0, steps, stopsAtCheck, savedMs);
+    }
 
-        RecordingDialog d;
-        d.listSources = nullptr;
-        const QString folder = m_dir.filePath(QTest::currentDataTag());
-        QDir().mkpath(folder);
-        d.setRecordingsFolder(folder);
-        d.formatCombo->setCurrentIndex(d.formatCombo->findData("wav"));
-        d.trimSilenceCheck->setChecked(false);
-        d.autoStopCheck->setChecked(switchedOn);
-        d.state = RecordingDialog::Recording;
-        d.captureSampleRate = 44100;
-        d.captureChannels = 2;
-        d.accumulatedMs = recordedMs;
-        d.recordClock.start();
-        d.smtcActive = mediaSession;
+    // The recording starts with these steps, each 2 s of recorded time: a
+    // sound heard in the first 20 s counts, though nothing stops before 20 s.
+    void soundWithinTheFirst20Seconds_data()
+    {
+        QTest::addColumn<bool>("mediaSession");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<int>("stopsAtCheck");  // -1: never
 
-        const QByteArray loud = sine(44100, 2000, 440, 0.5);
-        const QByteArray faint = sine(44100, 2000, 440, 0.04);  // RMS 0.028
-        const QByteArray quiet = silence(44100, 2000);
-        int check = 0;
-        int stoppedAt = -1;
-        for (const QChar step : steps) {
-            if (step == 'P' || step == 'T') {
-                d.smtcStopRequested = true;
-                if (step == 'T')
-                    d.smtcTrackChanged = true;
-                continue;
-            }
-            const QByteArray& audio = step == 'L' ? loud : step == 'q' ? faint : quiet;
-            d.appendCapturedAudio(audio.constData(), int(audio.size()));
-            d.checkAutoStop();
-            if (d.state == RecordingDialog::Idle) {
-                stoppedAt = check;
-                break;
-            }
-            ++check;
-        }
-        QCOMPARE(stoppedAt, stopsAtCheck);
-        if (stoppedAt < 0) {
-            d.state = RecordingDialog::Idle;
-            return;
-        }
-        QVERIFY(QTest::qWaitFor([&] { return !d.isBusyWithFiles(); }, 20000));
-        QCOMPARE(d.recordingsModel->rowCount(), 1);
-        QVERIFY(!d.smtcTrackChanged);
-        if (savedMs >= 0) {
-            const QString path = d.recordingsModel->item(0)->data(Qt::UserRole).toString();
-            QCOMPARE(RecordingPcm::durationMs(wavData(path).size(), 44100, 2), savedMs);
-        }
+        // Silence: quiet from 2 s on; quiet checks count from 20 s, the tenth stops.
+        QTest::newRow("silence: a short sound, then quiet") << false << QString("L" + QString(25, 'Q')) << 19;
+        QTest::newRow("silence: sound until 18 s, then quiet") << false << QString(9, 'L') + QString(20, 'Q')
+                                                               << 19;
+        QTest::newRow("silence: never loud") << false << QString(30, 'Q') << -1;
+        // Media session: the player stopped at 4 s; the stop waits for 20 s.
+        QTest::newRow("media session: a short sound, then a stop") << true << QString("LQP" + QString(15, 'Q'))
+                                                                   << 10;
+        QTest::newRow("media session: a stop before any sound is still forgotten")
+            << true << QString("PLQ" + QString(15, 'Q')) << -1;
+    }
+    void soundWithinTheFirst20Seconds()
+    {
+        QFETCH(bool, mediaSession);
+        QFETCH(QString, steps);
+        QFETCH(int, stopsAtCheck);
+        runChecks(mediaSession, true, 0, 2000, steps, stopsAtCheck, -1);
     }
 
     void defaultModes_data()

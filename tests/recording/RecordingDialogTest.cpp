@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QSignalSpy>
@@ -149,6 +150,51 @@ private slots:
         QVERIFY(d.waveform->isInteractive());
     }
 
+    // A long recording arrives in pieces that are no multiple of the 10 ms
+    // peak block, one piece per waveform flush: 1 s of silence, ten 1 s tone
+    // steps (300 to 1200 Hz), 30 s of silence. The trim keeps exactly the
+    // ten steps, and the waveform's time is the audio's time.
+    void trimOfALongRecordingKeepsEveryToneStep()
+    {
+        RecordingDialog d;
+        setUpDialog(d, "steps");
+        QByteArray tones;
+        for (int step = 0; step < 10; ++step)
+            tones += sine(kRate, 1000, 300 + 100 * step);
+        const QByteArray audio = silence(kRate, 1000) + tones + silence(kRate, 30000);
+
+        d.state = RecordingDialog::Recording;
+        d.captureSampleRate = kRate;
+        d.captureChannels = 2;
+        d.waveform->clear();
+        d.waveform->setRecording(true);
+        for (qint64 at = 0, piece = 0; at < audio.size(); ++piece) {
+            const qint64 frames = 2205 + (piece * 37) % 200 - 100;  // about 50 ms
+            const qint64 bytes = std::min<qint64>(frames * 4, audio.size() - at);
+            d.appendCapturedAudio(audio.constData() + at, int(bytes));
+            d.flushWaveform();
+            at += bytes;
+        }
+        // Each peak is 10 ms of audio (the last short block still to come).
+        QVERIFY(d.waveform->durationMs() <= 41000);
+        QVERIFY(d.waveform->durationMs() > 41000 - 10);
+
+        d.stopRecording();
+        settle(d);
+        QCOMPARE(d.recordingsModel->rowCount(), 1);
+        const QString path = d.recordingsModel->item(0)->data(Qt::UserRole).toString();
+        const QByteArray saved = wavData(path);
+        QCOMPARE(saved.size(), tones.size());
+        QVERIFY(saved == tones);
+        QCOMPARE(d.recordingsModel->item(0)->data(Qt::UserRole + 1).toLongLong(), qint64(10000));
+        // Every step where it was played, the last ones included.
+        for (int step = 0; step < 10; ++step) {
+            const QByteArray second = saved.mid(offsetOf(1000 * step), offsetOf(1000));
+            QVERIFY2(toneLevel(second, kRate, 300 + 100 * step) > 0.3, qPrintable(QString::number(step)));
+        }
+        QCOMPARE(d.waveform->durationMs(), qint64(10000));
+    }
+
     void silentRecordingStaysWhole()
     {
         RecordingDialog d;
@@ -223,6 +269,23 @@ private slots:
     }
 
     // A save that fails tells the operator and keeps the audio for another try.
+    // Focus moves while the dialog's children are deleted (the focused one
+    // among the last): nothing may reach a child that is already gone.
+    void destroyedWhileAChildHasTheFocus()
+    {
+        auto* d = new RecordingDialog;
+        d->show();
+        QApplication::setActiveWindow(d);
+        QVERIFY(QTest::qWaitForWindowActive(d));
+        auto* edit = new QLineEdit(d);
+        edit->show();
+        edit->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+        QPointer<QLineEdit> guard(edit);
+        delete d;
+        QVERIFY(!guard);
+    }
+
     void failedSaveKeepsTheAudio()
     {
         RecordingDialog d;

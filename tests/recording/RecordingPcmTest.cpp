@@ -152,6 +152,39 @@ private slots:
         QCOMPARE(trimmed, pcm.mid(firstFrame * 4, frameCount * 4));
     }
 
+    // Silence at both ends, in whole 10 ms blocks taken from the samples:
+    // 100 frames per block at 10000 Hz, 2000 frames (20 blocks) in all; a
+    // sample of 33 reaches 0.001 of full scale, 32 does not.
+    void silenceTrim_data()
+    {
+        QTest::addColumn<QList<int>>("loudFrames");  // frame, then its value
+        QTest::addColumn<qint64>("leadFrames");
+        QTest::addColumn<qint64>("trailFrames");
+        QTest::newRow("silent throughout: kept whole") << QList<int>{} << qint64(0) << qint64(0);
+        QTest::newRow("one loud block: kept whole") << QList<int>{250, 5000, 299, -5000} << qint64(0) << qint64(0);
+        QTest::newRow("loud from block 2 to block 10") << QList<int>{250, 5000, 1010, 5000} << qint64(200)
+                                                       << qint64(2000 - 1100);
+        QTest::newRow("block edges") << QList<int>{100, 33, 1999, -33} << qint64(100) << qint64(0);
+        QTest::newRow("too faint to count") << QList<int>{100, 32, 500, 40, 900, -40, 1500, -32} << qint64(500)
+                                            << qint64(2000 - 1000);
+        QTest::newRow("first and last frame") << QList<int>{0, 1000, 1999, 1000} << qint64(0) << qint64(0);
+    }
+    void silenceTrim()
+    {
+        QFETCH(QList<int>, loudFrames);
+        QFETCH(qint64, leadFrames);
+        QFETCH(qint64, trailFrames);
+        QList<int> left(2000, 0);
+        QList<int> right(2000, 0);
+        for (qsizetype i = 0; i + 1 < loudFrames.size(); i += 2)
+            right[loudFrames[i]] = loudFrames[i + 1];  // one channel is enough
+        const QByteArray pcm = stereo(left, right);
+        const RecordingPcm::SilenceTrim trim =
+            RecordingPcm::silenceTrim(pcm.constData(), pcm.size(), 2, 10000, 0.001f);
+        QCOMPARE(trim.leadBytes, leadFrames * 4);
+        QCOMPARE(trim.trailBytes, trailFrames * 4);
+    }
+
     // Cut after a track change: the last quiet 50 ms block of the final 2 s
     // (the very last block not examined) marks where the next track began.
     void trackChangeTail_data()
