@@ -14,11 +14,14 @@
 #include <QSet>
 #include <QStringList>
 
+#include <memory>
+
 class BatchEditSession;
 class CartWidget;
 class DurationRepair;
 class GroupedPlaylistManager;
 class LevelMeterScrollBar;
+class LoopRangeBoxes;
 class LoudnessScan;
 class QCheckBox;
 class QComboBox;
@@ -289,6 +292,7 @@ private:
     QPushButton* loopStartLockButton = nullptr;
     QPushButton* loopDurationLockButton = nullptr;
     QPushButton* loopEndLockButton = nullptr;
+    std::unique_ptr<LoopRangeBoxes> loopBoxes;
     QList<QShortcut*> shortcuts;
     StatusBarControls* statusControls = nullptr;
     QMap<int, double> lufsGainCache;
