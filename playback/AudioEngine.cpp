@@ -181,8 +181,42 @@ void AudioEngine::resetForNewCue(bool finishAtEndArg)
     stopOutputRetry();
     m_stuckTicks = 0;
     loopCounter = 0;
+    m_seenWraps = m_engine->loopWraps();
     finishAtEnd = finishAtEndArg;
     m_handoverPending = false;
+}
+
+int AudioEngine::passesLeftForCurrentCue() const
+{
+    Cue* cue = m_currentCue.data();
+    if (!cue || finishAtEnd)
+        return 0;
+    const int loopCount = cue->loopCount();
+    if (loopCount <= 0)
+        return -1;
+    return std::max(0, loopCount - 1 - loopCounter);
+}
+
+void AudioEngine::updateLoopPasses()
+{
+    m_engine->setLoopPasses(passesLeftForCurrentCue());
+}
+
+void AudioEngine::syncLoopWraps()
+{
+    // The output wraps to the loop start itself, to the frame; each wrap
+    // completes a pass (one the crossfade window has not counted yet).
+    const quint64 wraps = m_engine->loopWraps();
+    if (wraps == m_seenWraps)
+        return;
+    for (quint64 i = m_seenWraps; i < wraps; ++i) {
+        if (m_passCounted)
+            m_passCounted = false;
+        else
+            ++loopCounter;
+    }
+    m_seenWraps = wraps;
+    m_loopJustApplied = false;
 }
 
 void AudioEngine::followPlayMode(bool finishAtEndArg, bool autoAdvanceArg)
@@ -190,6 +224,7 @@ void AudioEngine::followPlayMode(bool finishAtEndArg, bool autoAdvanceArg)
     if (m_currentCue) {
         loopCounter = 0;
         finishAtEnd = finishAtEndArg;
+        updateLoopPasses();
     }
     autoAdvance = autoAdvanceArg;
     m_queuedFinishAtEnd = finishAtEndArg;
@@ -199,6 +234,8 @@ void AudioEngine::enterCrossfadedCue(Cue* cue)
 {
     m_currentCue = cue;
     m_state = Playing;
+    m_seenWraps = m_engine->loopWraps();
+    updateLoopPasses();
     applyCueVolumeChoice(cue);
     applyVolume();
     requestWaveform(cue);
@@ -210,6 +247,8 @@ void AudioEngine::enterCrossfadedCue(Cue* cue)
 void AudioEngine::startLoadedCueAtLoopStart(Cue* cue)
 {
     m_engine->seek(loopStartTarget(cue));
+    m_seenWraps = m_engine->loopWraps();
+    updateLoopPasses();
     applyCueVolumeChoice(cue);
     applyVolume();
     m_engine->play();
@@ -268,7 +307,9 @@ bool AudioEngine::play(Cue* cue, bool finishAtEndArg, qint64 startPosMs)
     // to silence that has ended) would never move the mix on.
     if (m_state == Playing && current && (cue != current || m_handoverPending)
         && !m_engine->isCrossfading() && m_engine->isPlaying() && !m_preWaitActive) {
-        if (m_engine->startCrossfade(cue)) {
+        // At the automatic end of a cue, cues too short for a crossfade
+        // follow each other at the region end instead.
+        if (m_engine->startCrossfade(cue, m_handoverPending)) {
             resetForNewCue(finishAtEndArg);
             enterCrossfadedCue(cue);
             return true;
@@ -307,6 +348,7 @@ bool AudioEngine::play(Cue* cue, bool finishAtEndArg, qint64 startPosMs)
         return failStart(QStringLiteral("加载音频文件失败：") + cue->name());
     }
     m_engine->seek(target);
+    updateLoopPasses();
     requestWaveform(cue);
 
     if (!finishAtEnd && cue->preWaitMs() > 0) {
@@ -395,7 +437,11 @@ void AudioEngine::resume()
     if (m_state != Paused)
         return;
     if (pauseFadeApplies()) {
-        m_engine->setVolume(0.0f);
+        // The fade-in starts at its first step, not at 0: what plays at no
+        // gain at all would be lost to the listener.
+        m_fadeTargetGain = fadeReferenceGain();
+        const int steps = pauseFadeSteps();
+        m_engine->setVolume(clampOutputGain(m_fadeTargetGain / float(steps)));
         m_engine->play();
         m_state = Playing;
         m_loopCheckTimer->start();
@@ -406,8 +452,7 @@ void AudioEngine::resume()
             return;
         }
         outputBackOnResume();
-        m_fadeTargetGain = fadeReferenceGain();
-        m_fadeStepsLeft = pauseFadeSteps();
+        m_fadeStepsLeft = steps - 1;
         m_fadingOut = false;
         m_pauseFadeTimer->start();
         continuePreparedCrossfade();
@@ -448,6 +493,19 @@ void AudioEngine::onPauseFadeTimer()
     const int steps = pauseFadeSteps();
     if (m_fadeStepsLeft > 0) {
         const int left = --m_fadeStepsLeft;
+        if (m_fadingOut && left == 0) {
+            // The step that would reach no gain pauses instead: what the
+            // engine plays at no gain is never heard, and resume goes on
+            // from the last frame that was.
+            m_pauseFadeTimer->stop();
+            m_engine->pause();
+            m_state = Paused;
+            m_loopCheckTimer->stop();
+            cancelPreWait();
+            Q_EMIT stateChanged(Paused);
+            applyVolume();
+            return;
+        }
         const float gain = m_fadingOut ? float(left) * m_fadeStartGain / float(steps)
                                        : float(steps - left) * m_fadeTargetGain / float(steps);
         m_engine->setVolume(clampOutputGain(gain));
@@ -804,6 +862,7 @@ void AudioEngine::onLoopCheckTimer()
     Cue* cue = m_currentCue.data();
     if (!m_loopCheckTimer->isActive() || m_state != Playing || !cue)
         return;
+    syncLoopWraps();
     const qint64 position = m_engine->getPosition();
     const qint64 duration = getDuration();
 
@@ -888,8 +947,10 @@ void AudioEngine::onLoopCheckTimer()
             }
             if (!lastPass) {
                 m_handoverPending = true;
-                if (m_engine->startCrossfade(cue))
+                if (m_engine->startCrossfade(cue)) {
+                    updateLoopPasses();
                     return;  // into its own loop start
+                }
                 m_handoverPending = false;
             } else if (autoAdvance) {
                 handOver();
@@ -980,6 +1041,7 @@ void AudioEngine::checkLoopRegion(qint64 positionMs)
         m_engine->seek(loopStart);
         m_loopJustApplied = true;
         m_passCounted = false;
+        updateLoopPasses();
         return;
     }
     const int completed = m_passCounted ? loopCounter : loopCounter + 1;
@@ -988,6 +1050,7 @@ void AudioEngine::checkLoopRegion(qint64 positionMs)
         m_loopJustApplied = true;
         m_passCounted = false;
         loopCounter = completed;
+        updateLoopPasses();
         return;
     }
     finishLastPass(true);
@@ -996,7 +1059,10 @@ void AudioEngine::checkLoopRegion(qint64 positionMs)
 void AudioEngine::handleEngineFinished()
 {
     Cue* cue = m_currentCue.data();
-    if (m_stopRequested || !cue || m_state == Stopped || m_loopJustApplied)
+    if (m_stopRequested || !cue || m_state == Stopped)
+        return;
+    syncLoopWraps();
+    if (m_loopJustApplied)
         return;
 
     // The data decides whether the cue can go round again, not the length
@@ -1020,6 +1086,7 @@ void AudioEngine::handleEngineFinished()
             m_passCounted = false;
             if (loopCount > 0)
                 loopCounter = completed;
+            updateLoopPasses();
             return;
         }
     }

@@ -170,6 +170,13 @@ private:
     void continuePreparedCrossfade();
     void cancelPauseFade();
     void cancelPreWait();
+    // Passes of its loop region the current cue plays after the one under
+    // way (-1: endless), as its play mode and loop count say; the engine
+    // wraps to the loop start itself.
+    int passesLeftForCurrentCue() const;
+    void updateLoopPasses();
+    // Counts the passes the engine's wraps have completed since the last look.
+    void syncLoopWraps();
 
     float volumeLawGain() const;
     float fadeReferenceGain() const;
@@ -198,6 +205,7 @@ private:
     // The crossfade window of the running pass has been dealt with (the pass
     // is counted); later ticks of the same pass leave it alone.
     bool m_passCounted = false;
+    quint64 m_seenWraps = 0;  // the engine's wraps already counted
     QPointer<Cue> m_queuedCue;
     bool m_queuedFinishAtEnd = false;
     double m_lufsGainDb = 0.0;

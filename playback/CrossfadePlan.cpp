@@ -31,10 +31,7 @@ CrossfadePlan CrossfadePlan::make(const CrossfadeRequest& r)
 
     // Both cues must outlast the fade by a second, when both lengths are known.
     plan.requiredMs = r.wantedMs + 1000;
-    if (cur >= 1 && nxt >= 1 && std::min(cur, nxt) < plan.requiredMs) {
-        plan.refused = true;
-        return plan;
-    }
+    plan.refused = cur >= 1 && nxt >= 1 && std::min(cur, nxt) < plan.requiredMs;
 
     // Short cues fade over at most half their length, and never under 100 ms.
     qint64 x = r.wantedMs;
@@ -42,7 +39,7 @@ CrossfadePlan CrossfadePlan::make(const CrossfadeRequest& r)
     if (shorter < 20000)
         x = std::min(x, shorter / 2);
     x = std::max<qint64>(x, 100);
-    plan.effectiveMs = x;
+    plan.effectiveMs = plan.refused ? 0 : x;
 
     if (r.nextLoopStartMs > 0) {
         const quint64 s = msToFrames(r.nextLoopStartMs, rate);
@@ -57,13 +54,22 @@ CrossfadePlan CrossfadePlan::make(const CrossfadeRequest& r)
     const quint64 fadeFrames = msToFrames(x, rate);
     const quint64 p = r.positionFrames;
     plan.outgoingEndFrames = endFrame;
-    quint64 length = 0;
-    if (p < endFrame && endFrame - p >= quint64(rate / 10))
-        length = std::min(fadeFrames, endFrame - p);
-    else if (endFrame == 0)
-        length = 0;
-    else
-        length = fadeFrames;  // the outgoing cue plays out what it has left
-    plan.lengthFrames = std::max(length, quint64(rate / 20));
+    if (plan.refused) {
+        // Where a hand-over without a fade would take place: the outgoing
+        // cue plays to its region end, then the incoming one starts.
+        plan.lengthFrames = 0;
+        plan.mixStartFrames = std::max(p, endFrame);
+    } else if (p < endFrame) {
+        // The fade ends where the outgoing region ends, however long it is:
+        // the outgoing cue plays alone until then, and nothing of its tail
+        // is cut.
+        plan.lengthFrames = std::min(fadeFrames, endFrame - p);
+        plan.mixStartFrames = endFrame - plan.lengthFrames;
+    } else {
+        // The outgoing cue has ended (or has no region): the incoming one
+        // fades in over silence from here.
+        plan.lengthFrames = std::max(endFrame == 0 ? quint64(0) : fadeFrames, quint64(rate / 20));
+        plan.mixStartFrames = p;
+    }
     return plan;
 }

@@ -16,17 +16,21 @@ struct CrossfadeRequest {
 };
 
 // How a crossfade runs: its effective time and length, where the incoming cue
-// starts, and where the outgoing cue falls silent. The outgoing cue never
-// moves: what has been heard is not heard again, so a fade that starts at (or
-// past) the outgoing region end fades the incoming cue in over silence. Pure
-// arithmetic, no engine state.
+// starts, and where the outgoing cue falls silent. The fade ends at the
+// outgoing region end: the outgoing cue plays alone until the mix has to
+// begin. The outgoing cue never moves: what has been heard is not heard
+// again, so a fade that starts at (or past) the outgoing region end fades the
+// incoming cue in over silence. Pure arithmetic, no engine state.
 struct CrossfadePlan {
-    bool refused = false;        // one of the cues is too short for the fade
+    // One of the cues is too short for the fade. The other fields then
+    // describe a hand-over without a fade at the outgoing region end.
+    bool refused = false;
     qint64 requiredMs = 0;       // the length a cue needs, for the warning
     qint64 nextDurationMs = -1;  // the incoming length that was used, -1 unknown
     qint64 effectiveMs = 0;
     quint64 lengthFrames = 0;
     quint64 outgoingEndFrames = 0;  // the outgoing region end
+    quint64 mixStartFrames = 0;     // the outgoing frame where the mix begins
     quint64 incomingStartFrames = 0;
     bool loopStartReset = false;  // the incoming loop start lay beyond its data
 

@@ -773,45 +773,64 @@ void CueManager::onAudioEngineStateChanged(AudioEngine::State state)
 void CueManager::onAudioEnginePlaybackFinished()
 {
     if (m_handlingFinished) {
-        // The next cue failed to start while the previous end was handled
-        // (files missing one after another): stop rather than run through
-        // the whole order.
-        qCritical() << "⚠️ 检测到playbackFinished重入,可能是连续丢失文件,强制停止!";
-        m_playing = false;
-        m_stopRequested = true;
-        Q_EMIT playbackStateChanged(false);
+        // The cue tried next could not start (its file is missing or cannot
+        // be loaded) while the previous end is being handled: the transport
+        // has already told the operator which cue it was. The outer handling
+        // moves on past it once the failed start has returned.
+        m_finishedAgain = true;
         return;
     }
     m_handlingFinished = true;
-    if (!m_stopRequested) {
-        // A cue that could not be heard is remembered until one is.
-        if (!m_audioEngine->endedWithoutSound())
-            m_soundless.clear();
-        else if (Cue* ended = m_lastStarted.data())
-            m_soundless.insert(ended);
-        bool started = false;
-        if (!m_playOrder.isEmpty() && m_currentIndex >= 0) {
-            const int next = nextIndex();
-            if (inRange(next) && nothingLeftToPlay(next)) {
-                qCritical() << "CueManager - no cue of the play order can be played, stopping";
-                m_playing = false;
-                m_stopRequested = true;
-                Q_EMIT playbackStateChanged(false);
-                Q_EMIT errorOccurred(QStringLiteral("播放列表中没有可以播放的音频，已停止播放"));
-                m_handlingFinished = false;
-                return;
-            }
-            if (inRange(next)) {
-                m_currentIndex = next;
-                playCurrent();
-                started = true;
-            }
+    // Every cue of the order gets its chance once per round, plus one: an
+    // order of cues that all fail ends in nothingLeftToPlay() well before.
+    int attempts = 2 * int(m_playOrder.size()) + 2;
+    do {
+        m_finishedAgain = false;
+        if (!advanceAfterEnd())
+            break;
+    } while (m_finishedAgain && !m_stopRequested && --attempts > 0);
+    if (m_finishedAgain && !m_stopRequested) {
+        // Not one of the tries sounded (a random order kept drawing cues
+        // that fail): stop rather than spin.
+        stopForNothingPlayable();
+    }
+    m_finishedAgain = false;
+    m_handlingFinished = false;
+}
+
+void CueManager::stopForNothingPlayable()
+{
+    qCritical() << "CueManager - no cue of the play order can be played, stopping";
+    m_playing = false;
+    m_stopRequested = true;
+    Q_EMIT playbackStateChanged(false);
+    Q_EMIT errorOccurred(QStringLiteral("播放列表中没有可以播放的音频，已停止播放"));
+}
+
+bool CueManager::advanceAfterEnd()
+{
+    if (m_stopRequested)
+        return false;
+    // A cue that could not be heard is remembered until one is.
+    if (!m_audioEngine->endedWithoutSound())
+        m_soundless.clear();
+    else if (Cue* ended = m_lastStarted.data())
+        m_soundless.insert(ended);
+    if (!m_playOrder.isEmpty() && m_currentIndex >= 0) {
+        const int next = nextIndex();
+        if (inRange(next) && nothingLeftToPlay(next)) {
+            m_finishedAgain = false;
+            stopForNothingPlayable();
+            return false;
         }
-        if (!started) {
-            m_playing = false;
-            Q_EMIT playbackStateChanged(false);
-            Q_EMIT playlistFinished();
+        if (inRange(next)) {
+            m_currentIndex = next;
+            playCurrent();
+            return true;
         }
     }
-    m_handlingFinished = false;
+    m_playing = false;
+    Q_EMIT playbackStateChanged(false);
+    Q_EMIT playlistFinished();
+    return false;
 }

@@ -146,6 +146,10 @@ private:
     // without producing a sound: going on would only spin.
     bool nothingLeftToPlay(int nextIndex) const;
     void startOnTransport(Cue* cue, qint64 startPosMs);
+    // Starts the cue that follows the one that has just ended; false when
+    // nothing was started (the order has ended or was stopped).
+    bool advanceAfterEnd();
+    void stopForNothingPlayable();
 
     QMap<int, Cue*> m_cues;
     AudioEngine* m_audioEngine = nullptr;
@@ -161,6 +165,8 @@ private:
     bool m_stopRequested = false;
     bool m_showMode = false;
     bool m_handlingFinished = false;
+    // An end was reported while the previous one was being handled.
+    bool m_finishedAgain = false;
     bool m_shutDown = false;
     int m_nullSkips = 0;
     // The cue last handed to the transport, and the cues that ended without

@@ -584,7 +584,20 @@ void PlaybackEngine::setDecodeFunction(DecodeFunction decode)
 // ---------------------------------------------------------------------------
 // Crossfade
 
-bool PlaybackEngine::startCrossfade(Cue* next)
+void PlaybackEngine::setLoopPasses(int passesLeft)
+{
+    Retired retired;
+    withRenderer(retired, [&] {
+        if (m_renderer.isCrossfading())
+            m_renderer.setIncomingPassesLeft(passesLeft);
+        else if (!m_crossfadePending)
+            m_renderer.setPassesLeft(passesLeft);
+    });
+    // A crossfade still waiting for its data takes it along when it begins.
+    m_incomingPasses = passesLeft;
+}
+
+bool PlaybackEngine::startCrossfade(Cue* next, bool playOutIfRefused)
 {
     if (!crossfadeEnabled)
         return false;
@@ -606,6 +619,9 @@ bool PlaybackEngine::startCrossfade(Cue* next)
     std::shared_ptr<PcmBuffer> incoming;
     QString incomingPath;
     bool sameFile = false;
+    // Until the transport says otherwise, a cue coming in plays one pass.
+    if (!m_crossfadePending || m_pendingCrossfadeCue.data() != next)
+        m_incomingPasses = 0;
     if (m_crossfadePending) {
         if (next && m_pendingCrossfadeCue.data() == next) {
             if (!m_crossfadeReady)
@@ -619,6 +635,7 @@ bool PlaybackEngine::startCrossfade(Cue* next)
             }
             incoming = m_crossfadeBuffer;
             incomingPath = m_pendingCrossfadePath;
+            playOutIfRefused = playOutIfRefused || m_crossfadePlayOut;
             clearPendingCrossfade();  // its data (still decoding, maybe) now mixes in
         } else {
             dropPendingCrossfade();
@@ -643,6 +660,7 @@ bool PlaybackEngine::startCrossfade(Cue* next)
                 m_crossfadePending = true;
                 m_crossfadeReady = false;
                 m_crossfadeDecodeFailed = false;
+                m_crossfadePlayOut = playOutIfRefused;
                 m_pendingCrossfadeCue = next;
                 m_pendingCrossfadePath = incomingPath;
                 m_crossfadeBuffer = claim.pcm;
@@ -683,13 +701,17 @@ bool PlaybackEngine::startCrossfade(Cue* next)
     request.sampleRate = int(m_sampleRate);
     const CrossfadePlan plan = CrossfadePlan::make(request);
 
-    if (plan.refused) {
+    if (plan.refused && !(playOutIfRefused && next)) {
         qWarning() << "[Crossfade] ABORT: Cue too short (cur=" << currentDuration << "ms, next=" << plan.nextDurationMs
                    << "ms, required=" << plan.requiredMs << "ms), canceling crossfade";
         if (!sameFile)
             m_cache->abandon(incoming);
         return false;
     }
+    if (plan.refused)
+        qWarning() << "[Crossfade] Cue too short for a crossfade (cur=" << currentDuration << "ms, next="
+                   << plan.nextDurationMs << "ms, required=" << plan.requiredMs
+                   << "ms): the playing cue plays to its end, then the next one starts";
     if (plan.loopStartReset)
         qWarning() << "[Crossfade] WARN: loopStart" << next->loopStartMs() << "ms exceeds total frames, resetting to 0";
 
@@ -708,6 +730,8 @@ bool PlaybackEngine::startCrossfade(Cue* next)
                                   : 0;
     setup.incomingStartFrame = plan.incomingStartFrames;
     setup.lengthFrames = plan.lengthFrames;
+    setup.mixStartFrame = plan.mixStartFrames;
+    setup.incomingPassesLeft = m_incomingPasses;
     setup.outgoingEndFrame = plan.outgoingEndFrames;
     setup.curve = crossfadeCurve;
     // The outgoing cue keeps the gain it had; the transport then sets the
@@ -742,6 +766,7 @@ void PlaybackEngine::clearPendingCrossfade()
     m_crossfadePending = false;
     m_crossfadeReady = false;
     m_crossfadeDecodeFailed = false;
+    m_crossfadePlayOut = false;
     m_pendingCrossfadeCue = nullptr;
     m_pendingCrossfadePath.clear();
     m_crossfadeBuffer.reset();

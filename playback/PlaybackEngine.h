@@ -100,13 +100,26 @@ public:
     virtual qint64 decodedLengthMs() const;
 
     // --- crossfade ---
-    virtual bool startCrossfade(Cue* next);
+    // playOutIfRefused: where the cues are too short for a crossfade, the
+    // current cue plays to its region end and next starts there, to the
+    // frame (an automatic hand-over at the end of a cue), instead of
+    // refusing (an operator who switches cues wants the new one now).
+    virtual bool startCrossfade(Cue* next, bool playOutIfRefused = false);
     virtual void cancelCrossfade();
     virtual bool isCrossfading() const { return m_renderer.isCrossfading(); }
     // A crossfade is prepared and its incoming cue has no data to mix yet.
     virtual bool isCrossfadeDecoding() const { return m_crossfadePending && !m_crossfadeReady; }
     virtual Cue* crossfadePendingCue() const { return m_pendingCrossfadeCue.data(); }
     virtual quint64 incomingPositionFrames() const { return m_renderer.incomingPositionFrames(); }
+
+    // --- loop region ---
+    // Passes of its loop region the cue the transport plays (the incoming
+    // one while a crossfade brings it in) plays after the one under way:
+    // the output wraps to the loop start at the region end, to the frame,
+    // while any are left (-1: endless), else the cue ends there.
+    virtual void setLoopPasses(int passesLeft);
+    // Wraps to the loop start made so far (a running count).
+    virtual quint64 loopWraps() const { return m_renderer.loopWraps(); }
 
     // Crossfade settings, written by the transport.
     bool crossfadeEnabled = false;
@@ -219,6 +232,8 @@ private:
     bool m_crossfadePending = false;
     bool m_crossfadeReady = false;         // crossfadeDecodeReady was emitted
     bool m_crossfadeDecodeFailed = false;  // ... and there is nothing to mix
+    bool m_crossfadePlayOut = false;       // ... and it was asked with playOutIfRefused
+    int m_incomingPasses = 0;              // loop passes of the cue coming in
     QPointer<Cue> m_pendingCrossfadeCue;
     QString m_pendingCrossfadePath;
     std::shared_ptr<PcmBuffer> m_crossfadeBuffer;

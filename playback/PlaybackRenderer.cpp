@@ -101,12 +101,13 @@ float PlaybackRenderer::currentCueGain() const
 void PlaybackRenderer::beginCrossfade(const CrossfadeSetup& setup)
 {
     m_incoming = Voice{setup.sameFile ? m_current.buffer : setup.incoming, setup.incomingCue,
-                       setup.incomingDurationMs};
+                       setup.incomingDurationMs, setup.incomingPassesLeft};
     m_sameFile = setup.sameFile;
     m_incomingPositionFrames.store(setup.incomingStartFrame, kRelaxed);
     m_crossfadeProgress = 0;
     m_crossfadeLength = setup.lengthFrames;
     m_outgoingEndFrame = setup.outgoingEndFrame;
+    m_mixStartFrame = setup.mixStartFrame;
     m_crossfadeCurve = setup.curve;
     m_outgoingGain = setup.outgoingGain;
     m_gainHeld.store(false, kRelaxed);
@@ -130,7 +131,18 @@ void PlaybackRenderer::clearCrossfade()
     m_crossfadeProgress = 0;
     m_crossfadeLength = 0;
     m_outgoingEndFrame = 0;
+    m_mixStartFrame = 0;
     m_outgoingGain = 1.0f;
+}
+
+void PlaybackRenderer::setPassesLeft(int passes)
+{
+    m_current.passesLeft = passes;
+}
+
+void PlaybackRenderer::setIncomingPassesLeft(int passes)
+{
+    m_incoming.passesLeft = passes;
 }
 
 // ---------------------------------------------------------------------------
@@ -208,71 +220,70 @@ inline void PlaybackRenderer::applyDeclick(float& left, float& right, qint64 i, 
     right = a * right + (1.0f - a) * rampRight;
 }
 
-void PlaybackRenderer::renderBlock(float* out, qint64 n)
+quint64 PlaybackRenderer::regionEndFrame() const
 {
-    // A crossfade goes on when the outgoing cue is gone (it is silent then):
-    // the mix must still reach the incoming cue.
-    if (m_outputLost.load(kRelaxed) || (!m_current.cue && !m_crossfading) || !m_playing.load(kRelaxed)) {
-        silence(out, n);
-        m_lastLeft = m_lastRight = 0.0f;
-        return;
-    }
-    const float rampLeft = m_lastLeft;
-    const float rampRight = m_lastRight;
-    m_lastLeft = m_lastRight = 0.0f;
+    const CueSnapshot* cue = m_current.cue;
+    if (!cue || cue->loopEndMs < 1 || cue->loopEndMs >= m_current.durationMs)
+        return 0;
+    return quint64(PcmBuffer::msToFrames(cue->loopEndMs));
+}
 
+quint64 PlaybackRenderer::loopStartFrame() const
+{
+    const CueSnapshot* cue = m_current.cue;
+    if (!cue)
+        return 0;
+    const bool loopEndInside = cue->loopEndMs >= 1 && cue->loopEndMs < m_current.durationMs;
+    const qint64 endMs = loopEndInside ? cue->loopEndMs : m_current.durationMs;
+    return cue->loopStartMs > 0 && cue->loopStartMs < endMs ? quint64(PcmBuffer::msToFrames(cue->loopStartMs)) : 0;
+}
+
+bool PlaybackRenderer::wrapToLoopStart(quint64 dataFrames)
+{
+    if (m_current.passesLeft == 0)
+        return false;
+    const quint64 start = loopStartFrame();
+    const PcmBuffer* buffer = m_current.buffer;
+    // Nothing there to play again (the data ends before the loop start).
+    if (start >= dataFrames && !(buffer && buffer->isFilling()))
+        return false;
+    if (m_current.passesLeft > 0)
+        --m_current.passesLeft;
+    setPosition(start, framesToMs(start));
+    m_declickFramesLeft = kDeclickFrames;
+    m_endReported = false;
+    m_loopWraps.fetch_add(1, std::memory_order_release);
+    return true;
+}
+
+qint64 PlaybackRenderer::renderCurrent(float* out, qint64 n, quint64 p, float rampLeft, float rampRight, float& peak)
+{
     // State before frames: once a buffer says it is complete, the frame count
     // read after it is final.
     const PcmBuffer* buffer = m_current.buffer;
     const bool filling = buffer && buffer->isFilling();
     const quint64 decoded = buffer ? quint64(buffer->frames()) : 0;
-    quint64 p = m_positionFrames.load(kRelaxed);
-
-    if (m_pendingSeekFrame >= 0) {
-        if (quint64(m_pendingSeekFrame) > decoded && filling) {
-            silence(out, n);  // the jump waits for the decoder
-            return;
-        }
-        p = quint64(m_pendingSeekFrame);
-        m_positionFrames.store(p, kRelaxed);
-        m_positionMs.store(m_pendingSeekMs, kRelaxed);
-        m_pendingSeekFrame = -1;
-        m_pendingSeekMs = -1;
-        m_declickFramesLeft = kDeclickFrames;
-    }
-
-    if (m_crossfading) {
-        mixCrossfade(out, n, p, rampLeft, rampRight);
-        m_contentFrames.fetch_add(quint64(n), kRelaxed);
-        m_lastLeft = out[(n - 1) * kChannels];
-        m_lastRight = out[(n - 1) * kChannels + 1];
-        return;
-    }
-
+    if (!m_current.cue)
+        return kWaiting;
     if (!filling) {
         // Also reached at once when nothing could be decoded: the end is
         // reported so the show moves on instead of playing silence forever.
-        if (p >= decoded) {
-            reportEnd();
-            silence(out, n);
-            return;
-        }
+        if (p >= decoded)
+            return kDataEnded;
     } else if (decoded < kStartFrames || p >= decoded) {
         // Waiting for the decoder; sound resumes by itself, ramped in.
         m_declickFramesLeft = kDeclickFrames;
-        silence(out, n);
-        return;
+        return kWaiting;
     }
 
     const qint64 count = qint64(std::min<quint64>(decoded - p, quint64(n)));
     const qint64 copied = buffer->copyFrames(qint64(p), count, out);
-    std::memset(out + copied * kChannels, 0, size_t((n - copied) * kChannels) * sizeof(float));
+    std::memset(out + copied * kChannels, 0, size_t((count - copied) * kChannels) * sizeof(float));
 
     const FadeRegion region = m_current.cue->fadeRegion(m_current.durationMs);
     const float volume = currentCueGain();
     const qint64 ramp = m_declickFramesLeft;
     VoiceGains gains;
-    float peak = 0.0f;
     for (qint64 i = 0; i < count; ++i) {
         const quint64 frame = p + quint64(i);
         if (gains.ms < 0 || frame >= gains.nextFrame)
@@ -290,12 +301,131 @@ void PlaybackRenderer::renderBlock(float* out, qint64 n)
     m_positionFrames.store(end, kRelaxed);
     m_positionMs.store(framesToMs(end), kRelaxed);
     m_declickFramesLeft = ramp > 0 ? (count >= ramp ? 0 : ramp - count) : 0;
+    return count;
+}
+
+void PlaybackRenderer::renderBlock(float* out, qint64 n)
+{
+    // A crossfade goes on when the outgoing cue is gone (it is silent then):
+    // the mix must still reach the incoming cue.
+    if (m_outputLost.load(kRelaxed) || (!m_current.cue && !m_crossfading) || !m_playing.load(kRelaxed)) {
+        silence(out, n);
+        m_lastLeft = m_lastRight = 0.0f;
+        return;
+    }
+    // The de-click ramp starts from the last sample heard.
+    float rampLeft = m_lastLeft;
+    float rampRight = m_lastRight;
+    m_lastLeft = m_lastRight = 0.0f;
+
+    quint64 p = m_positionFrames.load(kRelaxed);
+    if (m_pendingSeekFrame >= 0) {
+        const PcmBuffer* buffer = m_current.buffer;
+        const bool filling = buffer && buffer->isFilling();
+        const quint64 decoded = buffer ? quint64(buffer->frames()) : 0;
+        if (quint64(m_pendingSeekFrame) > decoded && filling) {
+            silence(out, n);  // the jump waits for the decoder
+            return;
+        }
+        p = quint64(m_pendingSeekFrame);
+        m_positionFrames.store(p, kRelaxed);
+        m_positionMs.store(m_pendingSeekMs, kRelaxed);
+        m_pendingSeekFrame = -1;
+        m_pendingSeekMs = -1;
+        m_declickFramesLeft = kDeclickFrames;
+    }
+
+    // The block is rendered in pieces wherever something happens inside it,
+    // to the frame: the region end (a wrap to the loop start, or the end of
+    // the cue), the start of a mix, the hand-over of a crossfade.
+    float peak = 0.0f;
+    qint64 done = 0;
+    auto rampFromLastSample = [&] {
+        if (done > 0) {
+            rampLeft = out[(done - 1) * kChannels];
+            rampRight = out[(done - 1) * kChannels + 1];
+        }
+    };
+    while (done < n) {
+        float* o = out + done * kChannels;
+        qint64 todo = n - done;
+        if (m_crossfading) {
+            if (p < m_mixStartFrame && m_current.cue) {
+                // The outgoing cue alone until the mix has to begin.
+                const qint64 r = renderCurrent(o, std::min<qint64>(todo, qint64(m_mixStartFrame - p)), p, rampLeft,
+                                               rampRight, peak);
+                if (r > 0) {
+                    done += r;
+                    p += quint64(r);
+                } else if (r == kWaiting) {
+                    break;
+                } else {
+                    m_mixStartFrame = p;  // its data ended early: the mix begins now
+                }
+                continue;
+            }
+            if (m_crossfadeLength == 0) {
+                // No fade: the incoming cue simply goes on from here.
+                finishCrossfade();
+                if (!m_playing.load(kRelaxed))
+                    break;
+                p = m_positionFrames.load(kRelaxed);
+                m_declickFramesLeft = kDeclickFrames;
+                rampFromLastSample();
+                continue;
+            }
+            if (m_crossfadeProgress < m_crossfadeLength)
+                todo = std::min<qint64>(todo, qint64(m_crossfadeLength - m_crossfadeProgress));
+            mixCrossfade(o, todo, p, rampLeft, rampRight, peak);
+            m_contentFrames.fetch_add(quint64(todo), kRelaxed);
+            done += todo;
+            if (!m_playing.load(kRelaxed))
+                break;  // faded to silence
+            p = m_positionFrames.load(kRelaxed);
+            continue;
+        }
+
+        const quint64 regionEnd = regionEndFrame();
+        if (regionEnd > 0) {
+            if (p >= regionEnd) {
+                const quint64 dataFrames = m_current.buffer ? quint64(m_current.buffer->frames()) : 0;
+                if (!wrapToLoopStart(dataFrames)) {
+                    // The last pass ends here, to the frame.
+                    reportEnd();
+                    break;
+                }
+                p = m_positionFrames.load(kRelaxed);
+                rampFromLastSample();
+                continue;
+            }
+            todo = std::min<qint64>(todo, qint64(regionEnd - p));
+        }
+        const qint64 r = renderCurrent(o, todo, p, rampLeft, rampRight, peak);
+        if (r > 0) {
+            done += r;
+            p += quint64(r);
+            continue;
+        }
+        if (r == kDataEnded) {
+            if (wrapToLoopStart(m_current.buffer ? quint64(m_current.buffer->frames()) : 0)) {
+                p = m_positionFrames.load(kRelaxed);
+                rampFromLastSample();
+                continue;
+            }
+            reportEnd();
+        }
+        break;
+    }
+
+    if (done < n)
+        std::memset(out + done * kChannels, 0, size_t((n - done) * kChannels) * sizeof(float));
     m_lastLeft = out[(n - 1) * kChannels];
     m_lastRight = out[(n - 1) * kChannels + 1];
     m_peakLevel.store(peak, kRelaxed);
 }
 
-void PlaybackRenderer::mixCrossfade(float* out, qint64 n, quint64 startFrame, float rampLeft, float rampRight)
+void PlaybackRenderer::mixCrossfade(float* out, qint64 n, quint64 startFrame, float rampLeft, float rampRight,
+                                    float& peak)
 {
     const float incomingVolume = m_volume.load(kRelaxed);
     const float outgoingVolume = m_outgoingGain;
@@ -318,7 +448,6 @@ void PlaybackRenderer::mixCrossfade(float* out, qint64 n, quint64 startFrame, fl
     const qint64 ramp = m_declickFramesLeft;
     VoiceGains outGains;
     VoiceGains inGains;
-    float peak = 0.0f;
     for (qint64 i = 0; i < n; ++i) {
         const float t = m_crossfadeLength > 0
             ? std::min(float(m_crossfadeProgress) / float(m_crossfadeLength), 1.0f)
@@ -348,7 +477,6 @@ void PlaybackRenderer::mixCrossfade(float* out, qint64 n, quint64 startFrame, fl
     m_positionFrames.store(end, kRelaxed);
     m_positionMs.store(framesToMs(end), kRelaxed);
     m_declickFramesLeft = ramp > 0 ? (n >= ramp ? 0 : ramp - n) : 0;
-    m_peakLevel.store(peak, kRelaxed);
 
     if (m_crossfadeProgress >= m_crossfadeLength)
         finishCrossfade();
@@ -361,6 +489,7 @@ void PlaybackRenderer::finishCrossfade()
         if (!m_sameFile)
             m_current.buffer = m_incoming.buffer;
         m_current.cue = m_incoming.cue;
+        m_current.passesLeft = m_incoming.passesLeft;
         const PcmBuffer* buffer = m_current.buffer;
         const bool ended = buffer && !buffer->isFilling();
         const quint64 frames = buffer ? quint64(buffer->frames()) : 0;

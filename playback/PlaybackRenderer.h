@@ -39,6 +39,13 @@ public:
         qint64 incomingDurationMs = 0;
         quint64 incomingStartFrame = 0;
         quint64 lengthFrames = 0;
+        // The outgoing frame where the mix begins: the outgoing cue plays
+        // alone until then, so that the fade ends at its region end. A
+        // length of 0 hands over there without a fade.
+        quint64 mixStartFrame = 0;
+        // Passes of its loop region the incoming cue plays after its first
+        // (-1: endless).
+        int incomingPassesLeft = 0;
         // Where the outgoing cue's region ends: it is silent from there on,
         // and never jumps back to fill the fade.
         quint64 outgoingEndFrame = 0;
@@ -61,6 +68,13 @@ public:
     void seek(quint64 frame, qint64 ms);
     void setPosition(quint64 frame, qint64 ms);
     void beginCrossfade(const CrossfadeSetup& setup);
+    // Passes of the loop region the current (or, while a crossfade is
+    // prepared, the incoming) cue plays after the one that is playing:
+    // at the region end it wraps to the loop start while any are left
+    // (-1: endless), else it falls silent there and reports its end.
+    void setPassesLeft(int passes);
+    void setIncomingPassesLeft(int passes);
+    int passesLeft() const { return m_current.passesLeft; }
     void cancelCrossfade();
     Handover lastHandover() const { return m_lastHandover; }
     const PcmBuffer* currentBuffer() const { return m_current.buffer; }
@@ -89,6 +103,8 @@ public:
     quint64 incomingPositionFrames() const { return m_incomingPositionFrames.load(std::memory_order_relaxed); }
     // Ends of data reported so far; each is to be announced once.
     quint64 endReports() const { return m_endReports.load(std::memory_order_acquire); }
+    // Jumps from the region end back to the loop start made so far.
+    quint64 loopWraps() const { return m_loopWraps.load(std::memory_order_acquire); }
     // Crossfades that have handed over so far.
     quint64 handovers() const { return m_handovers.load(std::memory_order_acquire); }
     // Blocks the output has asked for so far: it stands still only when the
@@ -106,6 +122,7 @@ private:
         const PcmBuffer* buffer = nullptr;
         const CueSnapshot* cue = nullptr;
         qint64 durationMs = 0;
+        int passesLeft = 0;
     };
 
     // Per-millisecond gains of one voice: fades, volume envelope and pan.
@@ -117,7 +134,20 @@ private:
     };
 
     void renderBlock(float* out, qint64 frames);
-    void mixCrossfade(float* out, qint64 frames, quint64 startFrame, float rampLeft, float rampRight);
+    // Renders up to frames of the current cue alone from frame p; returns
+    // the frames rendered, kDataEnded at the end of its data, or kWaiting
+    // while the decoder has not got there yet.
+    qint64 renderCurrent(float* out, qint64 frames, quint64 p, float rampLeft, float rampRight, float& peak);
+    static constexpr qint64 kDataEnded = -1;
+    static constexpr qint64 kWaiting = -2;
+    // Where the current cue's loop region ends (0: at the end of its data)
+    // and starts, in frames.
+    quint64 regionEndFrame() const;
+    quint64 loopStartFrame() const;
+    // At the region end: back to the loop start while passes are left
+    // (true), else the cue ends here.
+    bool wrapToLoopStart(quint64 dataFrames);
+    void mixCrossfade(float* out, qint64 frames, quint64 startFrame, float rampLeft, float rampRight, float& peak);
     void finishCrossfade();
     void silence(float* out, qint64 frames);
     void reportEnd();
@@ -142,6 +172,7 @@ private:
     quint64 m_crossfadeProgress = 0;
     quint64 m_crossfadeLength = 0;
     quint64 m_outgoingEndFrame = 0;
+    quint64 m_mixStartFrame = 0;
     int m_crossfadeCurve = 2;
     float m_outgoingGain = 1.0f;
     Handover m_lastHandover = Handover::None;
@@ -161,6 +192,7 @@ private:
     std::atomic<quint64> m_incomingPositionFrames{0};
     std::atomic<quint64> m_endReports{0};
     std::atomic<quint64> m_handovers{0};
+    std::atomic<quint64> m_loopWraps{0};
     std::atomic<quint64> m_renderCalls{0};
     std::atomic<quint64> m_contentFrames{0};
 };

@@ -92,15 +92,19 @@ void CrossfadePlanTest::fitsTheFadeBeforeTheRegionEnd_data()
     QTest::addColumn<qint64>("regionEnd");
     QTest::addColumn<quint64>("position");
     QTest::addColumn<quint64>("length");
+    QTest::addColumn<quint64>("mixStart");
 
     const quint64 end = frames(60000);
-    QTest::newRow("plenty of time left") << qint64(60000) << frames(10000) << frames(3000);
-    QTest::newRow("less than the fade left: shortened") << qint64(60000) << end - frames(1000) << frames(1000);
-    // Nothing already heard is played again: the outgoing cue plays out what
-    // it has left while the incoming one fades in over the whole time.
-    QTest::newRow("50 ms left: the whole fade, no jump back") << qint64(60000) << end - frames(50) << frames(3000);
-    QTest::newRow("past the end: the whole fade, no jump back") << qint64(60000) << end + 500 << frames(3000);
-    QTest::newRow("region end 0: at least 50 ms") << qint64(0) << quint64(0) << frames(50);
+    // The fade ends at the region end: the outgoing cue plays alone until then.
+    QTest::newRow("plenty of time left") << qint64(60000) << frames(10000) << frames(3000) << frames(57000);
+    QTest::newRow("less than the fade left: shortened") << qint64(60000) << end - frames(1000) << frames(1000)
+                                                         << end - frames(1000);
+    QTest::newRow("50 ms left: a 50 ms fade") << qint64(60000) << end - frames(50) << frames(50) << end - frames(50);
+    // Nothing already heard is played again: past its end the outgoing cue is
+    // silent while the incoming one fades in over the whole time.
+    QTest::newRow("past the end: the whole fade, no jump back") << qint64(60000) << end + 500 << frames(3000)
+                                                                << end + 500;
+    QTest::newRow("region end 0: at least 50 ms") << qint64(0) << quint64(0) << frames(50) << quint64(0);
 }
 
 void CrossfadePlanTest::fitsTheFadeBeforeTheRegionEnd()
@@ -108,6 +112,7 @@ void CrossfadePlanTest::fitsTheFadeBeforeTheRegionEnd()
     QFETCH(qint64, regionEnd);
     QFETCH(quint64, position);
     QFETCH(quint64, length);
+    QFETCH(quint64, mixStart);
 
     CrossfadeRequest request;
     request.wantedMs = 3000;
@@ -119,6 +124,7 @@ void CrossfadePlanTest::fitsTheFadeBeforeTheRegionEnd()
     const CrossfadePlan plan = CrossfadePlan::make(request);
     QVERIFY(!plan.refused);
     QCOMPARE(plan.lengthFrames, length);
+    QCOMPARE(plan.mixStartFrames, mixStart);
     QCOMPARE(plan.outgoingEndFrames, frames(regionEnd));
 }
 

@@ -38,6 +38,8 @@ public:
     QList<qint64> seeks;
     QList<float> volumes;
     QList<Cue*> crossfadeRequests;  // nullptr: a fade to silence
+    QList<bool> playOutRequests;    // ... each asked to play out when refused
+    int loopPasses = 0;             // the last setLoopPasses
     QList<Cue*> prioritized;
     int playCalls = 0;
     int pauseCalls = 0;
@@ -146,9 +148,10 @@ public:
         return decodedLength == -2 ? duration : decodedLength;
     }
 
-    bool startCrossfade(Cue* next) override
+    bool startCrossfade(Cue* next, bool playOutIfRefused = false) override
     {
         crossfadeRequests.append(next);
+        playOutRequests.append(playOutIfRefused);
         if (!crossfadeEnabled || !crossfadeAccepted || !loaded)
             return false;
         if (next && !QFileInfo::exists(next->filePath()))
@@ -160,6 +163,7 @@ public:
         return true;
     }
     void cancelCrossfade() override { crossfading = false; }
+    void setLoopPasses(int passesLeft) override { loopPasses = passesLeft; }
     bool isCrossfading() const override { return crossfading; }
     bool isCrossfadeDecoding() const override { return crossfadeDecoding; }
     Cue* crossfadePendingCue() const override { return pendingCue.data(); }
