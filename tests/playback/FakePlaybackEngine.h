@@ -87,6 +87,11 @@ public:
         position = ms;
         endReported = false;
     }
+    void rampVolume(float gain, qint64 rampFrames) override
+    {
+        Q_UNUSED(rampFrames);
+        setVolume(gain);
+    }
     void setVolume(float gain) override
     {
         volume = gain;
@@ -132,7 +137,7 @@ public:
         endReported = false;
         return true;
     }
-    void preloadCues(const QList<Cue*>&) override {}
+    void preloadCues(const QList<Cue*>&, int) override {}
     void prioritizePreload(Cue* cue) override { prioritized.append(cue); }
     void clearPreloadQueue() override {}
     void clearPreloadCache() override {}
