@@ -19,7 +19,7 @@ class CartWidget;
 class DurationRepair;
 class GroupedPlaylistManager;
 class LevelMeterScrollBar;
-class LoudnessScan;
+class LoudnessNormalizer;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
@@ -151,6 +151,8 @@ private:
     void showLoopRangeInBoxes(qint64 startMs, qint64 endMs);
     void showCueInWaveformIfNeeded(Cue* cue);
     WaveformWidget* waveformView() const;
+    // Where a start from a stopped transport begins the cue: the playhead.
+    qint64 startFromPlayhead(const Cue* cue) const;
     QList<Cue*> tableCues() const;
     int loudnessTarget() const;
     void onWaveformPositionClicked(qlonglong positionMs);
@@ -204,8 +206,6 @@ private:
     void prefillLufsGains();
     void recomputeLufsGains(int target);
     bool loudnessEnabled() const;
-    void measureCueLoudness(Cue* cue);
-    void onLufsMeasured(int scanId, int cueId, const QString& filePath, double lufs);
 
     // Maintenance
     void onDurationRepaired(int cueId, qint64 durationMs);
@@ -291,11 +291,5 @@ private:
     QPushButton* loopEndLockButton = nullptr;
     QList<QShortcut*> shortcuts;
     StatusBarControls* statusControls = nullptr;
-    QMap<int, double> lufsGainCache;
-    // The running scan of the table's cues, null when none.
-    LoudnessScan* lufsScanWatcher = nullptr;
-    int lufsPendingCueId = -1;
-    int lufsScanCount = 0;
-    // Cues with a measurement of their own on the pool.
-    QSet<int> lufsMeasuringIds;
+    LoudnessNormalizer* loudness = nullptr;
 };
