@@ -993,12 +993,7 @@ void MainWindow::onPlaylistSwitched(int playlistId)
 
     if (playlistId >= 0) {
         trackListManager->loadPlaylist(playlistId);
-        // Stored loudness does not outlive a start: with normalisation on,
-        // the shown cues are measured now, not when each first plays.
-        if (loudnessEnabled())
-            startLufsScan();
-        else
-            prefillLufsGains();
+        prefillLufsGains();
     } else {
         trackListManager->loadPlaylist(-1);
     }
