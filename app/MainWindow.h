@@ -14,12 +14,16 @@
 #include <QSet>
 #include <QStringList>
 
+#include <memory>
+
 class BatchEditSession;
 class CartWidget;
 class DurationRepair;
 class GroupedPlaylistManager;
 class LevelMeterScrollBar;
 class LoudnessNormalizer;
+class LoopRangeBoxes;
+class LoudnessScan;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
@@ -289,6 +293,7 @@ private:
     QPushButton* loopStartLockButton = nullptr;
     QPushButton* loopDurationLockButton = nullptr;
     QPushButton* loopEndLockButton = nullptr;
+    std::unique_ptr<LoopRangeBoxes> loopBoxes;
     QList<QShortcut*> shortcuts;
     StatusBarControls* statusControls = nullptr;
     LoudnessNormalizer* loudness = nullptr;

@@ -1282,8 +1282,8 @@ void TrackListManager::onImportFile()
             if (*chooserOpen)
                 qWarning() << "[Import] 文件选择器超时，强制关闭";
         });
-        const QStringList files = m_ui->chooseFiles(
-            tr("选择音频文件"), startFolder, tr("音频 (*.mp3 *.wav *.flac *.ogg *.m4a);;所有文件 (*.*)"));
+        const QStringList files
+            = m_ui->chooseFiles(tr("选择音频文件"), startFolder, AudioImportFiles::chooserFilter());
         *chooserOpen = false;
         if (notice) {
             notice->close();

@@ -28,6 +28,7 @@ public:
 
     QStringList chooserTitles;
     QStringList chooserFolders;
+    QStringList chooserFilters;  // of chooseFiles
     QList<QWidget*> chooserParents;
     QList<Shown> messages;
     QList<Shown> questions;
@@ -35,9 +36,10 @@ public:
     QList<QList<SelectedCuesExport::Item>> exports;
     std::function<void(const QString&, int)> exportStatus;
 
-    QStringList chooseFiles(const QString& title, const QString& folder, const QString&) override
+    QStringList chooseFiles(const QString& title, const QString& folder, const QString& filter) override
     {
         record(nullptr, title, folder);
+        chooserFilters.append(filter);
         return std::exchange(filesAnswers, {});
     }
     QString chooseFile(QWidget* parent, const QString& title, const QString& folder, const QString&) override
