@@ -102,6 +102,20 @@ void LoudnessScan::cancel()
         watcher->disconnect(this);
 }
 
+bool LoudnessScan::takeWaiting(int cueId)
+{
+    if (!m_waitingIds.remove(cueId))
+        return false;
+    m_waiting.removeIf([cueId](const Item& item) { return item.cueId == cueId; });
+    if (m_waiting.isEmpty() && m_running.isEmpty() && !isCancelled()) {
+        // Nothing else to report: the scan has ended. Told from the event
+        // loop, not from inside the caller.
+        QMetaObject::invokeMethod(
+            this, [this] { Q_EMIT finished(m_id); }, Qt::QueuedConnection);
+    }
+    return true;
+}
+
 bool LoudnessScan::isCancelled() const
 {
     return m_cancelled->load();

@@ -63,6 +63,9 @@ public:
         return !isCancelled() && (m_running.contains(cueId) || m_waitingIds.contains(cueId));
     }
     int pendingCount() const { return int(m_running.size() + m_waiting.size()); }
+    // Drops the cue when its measurement has not started yet (someone else
+    // measures it sooner); false when it is not waiting.
+    bool takeWaiting(int cueId);
 
     // The threads the measurements run on.
     static QThreadPool* measurementPool();

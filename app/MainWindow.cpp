@@ -8,6 +8,7 @@
 #include "app/DurationRepair.h"
 #include "app/HotkeyBindings.h"
 #include "app/LoudnessGain.h"
+#include "app/LoudnessNormalizer.h"
 #include "app/LoopRangeBoxes.h"
 #include "app/LoudnessScan.h"
 #include "app/SelectAllOnFocusFilter.h"
@@ -130,6 +131,13 @@ MainWindow::MainWindow(QWidget* parent)
     setWindowTitle(AppConstants::kApplicationName);
     PlatformShell::colorWindowCaption(this);
 
+    LoudnessNormalizer::Sources loudnessSources;
+    loudnessSources.enabled = [this] { return loudnessEnabled(); };
+    loudnessSources.target = [this] { return loudnessTarget(); };
+    loudnessSources.shownCues = [this] { return trackListManager ? trackListManager->cues() : QList<Cue*>{}; };
+    loudnessSources.selectedCue = [this] { return selectedCue.data(); };
+    loudness = new LoudnessNormalizer(transport(), registry(), loudnessSources, this);
+
     setupControls();
 
     // Keys go to the window's own handlers, not to the two lists.
@@ -240,6 +248,7 @@ void MainWindow::connectTrackList()
 {
     TrackListManager* list = trackListManager;
     connect(list, &TrackListManager::cueSelected, this, &MainWindow::onCueSelected);
+    connect(list, &TrackListManager::cueSelected, loudness, &LoudnessNormalizer::onCueSelected);
     connect(list, &TrackListManager::batchModeChanged, this, &MainWindow::onBatchModeChanged);
     connect(list, &TrackListManager::batchSelectionChanged, this, &MainWindow::onBatchSelectionChanged);
     connect(list, &TrackListManager::waveformUpdated, this, &MainWindow::onWaveformUpdated);
@@ -807,6 +816,23 @@ void MainWindow::playCueInPlaylist(int playlistId, Cue* cue, qint64 startPosMs)
     playPlaylistFrom(playlistId, row >= 0 ? row : 0, startPosMs);
 }
 
+qint64 MainWindow::startFromPlayhead(const Cue* cue) const
+{
+    // The playhead says where the operator wants the cue to start, when the
+    // view shows that cue and the playhead lies where the cue plays. At or
+    // past its loop end nothing of it would sound: the selected cue would
+    // end at once and the play mode would start another. Then, as for any
+    // other cue, it starts at its loop start (0 here).
+    const WaveformWidget* view = waveformView();
+    if (!view || !cue || view->cue() != cue)
+        return 0;
+    const qint64 at = view->playheadMs();
+    const qint64 duration = cue->durationMs();
+    const qint64 loopEnd = cue->loopEndMs();
+    const qint64 end = (loopEnd >= 1 && (duration < 1 || loopEnd < duration)) ? loopEnd : duration;
+    return end > 0 && at >= end ? 0 : at;
+}
+
 void MainWindow::onPlayPauseClicked()
 {
     CueManager* cues = registry();
@@ -818,14 +844,14 @@ void MainWindow::onPlayPauseClicked()
         cues->playPlaylist();
         return;
     }
-    const WaveformWidget* view = waveformView();
-    const qint64 start = view ? view->playheadMs() : 0;
     if (currentPlaylistId == -1) {
         if (selectedCue)
-            cues->playCue(selectedCue, start);
+            cues->playCue(selectedCue, startFromPlayhead(selectedCue));
         return;
     }
-    playPlaylistFrom(currentPlaylistId, trackListManager->selectedRow(), start);
+    const int row = trackListManager->selectedRow();
+    Cue* target = trackListManager->cueAt(row >= 0 ? row : 0);
+    playPlaylistFrom(currentPlaylistId, row, startFromPlayhead(target));
 }
 
 void MainWindow::onNextClicked()
@@ -2106,20 +2132,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 }
 
 // ---------------------------------------------------------------------------
-// Loudness normalisation
-
-namespace {
-
-// The gain of a cue whose loudness is being measured.
-constexpr double kProvisionalGainDb = -6.0;
-// Priorities: the playing cue's measurement goes before the scan of the
-// table, and on the pool the selected cue's waveform before the scan.
-constexpr int kCurrentCueMeasurePriority = 1;
-constexpr int kScanPriority = -1;
-// A measurement at or below this is a failure.
-constexpr double kQuietestMeasurement = -100.0;
-
-}  // namespace
+// Loudness normalisation (LoudnessNormalizer)
 
 bool MainWindow::loudnessEnabled() const
 {
@@ -2128,167 +2141,39 @@ bool MainWindow::loudnessEnabled() const
 
 void MainWindow::applyLufsGain(Cue* cue)
 {
-    if (!cue)
-        return;
-    if (!loudnessEnabled()) {
-        transport()->setLufsGain(0.0);
-        lufsPendingCueId = -1;
-        return;
-    }
-    if (const auto cached = lufsGainCache.constFind(cue->id()); cached != lufsGainCache.constEnd()) {
-        lufsPendingCueId = -1;
-        transport()->setLufsGain(cached.value());
-        return;
-    }
-    if (LoudnessGain::isMeasured(cue->lufs())) {
-        const double gain = LoudnessGain::gainDb(loudnessTarget(), cue->lufs());
-        lufsGainCache.insert(cue->id(), gain);
-        lufsPendingCueId = -1;
-        transport()->setLufsGain(gain);
-        return;
-    }
-    // Not measured yet: a safe level until its own gain is known.
-    if (lufsPendingCueId == cue->id())
-        return;
-    lufsPendingCueId = cue->id();
-    transport()->setLufsGain(kProvisionalGainDb);
-    measureCueLoudness(cue);
-}
-
-void MainWindow::measureCueLoudness(Cue* cue)
-{
-    // One measurement per cue at a time; the scan's result serves as well.
-    const int id = cue->id();
-    if (lufsMeasuringIds.contains(id) || (lufsScanWatcher && lufsScanWatcher->isMeasuring(id)))
-        return;
-    lufsMeasuringIds.insert(id);
-    auto* task = new LoudnessScan(0, kCurrentCueMeasurePriority, this);
-    connect(task, &LoudnessScan::cueMeasured, this, &MainWindow::onLufsMeasured);
-    connect(task, &LoudnessScan::finished, task, &QObject::deleteLater);
-    task->start({{id, cue->filePath()}});
+    loudness->applyGain(cue);
 }
 
 void MainWindow::startLufsScan()
 {
-    stopLufsScan();
     if (!trackListManager) {
+        loudness->stopScan();
         qWarning() << "[LUFS] No track manager";
         return;
     }
     if (!trackListManager->model()) {
+        loudness->stopScan();
         qWarning() << "[LUFS] No song table model";
         return;
     }
-    const QList<Cue*> shown = trackListManager->cues();
-    if (shown.isEmpty())
-        return;
-    const int target = loudnessTarget();
-    QList<LoudnessScan::Item> items;
-    for (Cue* cue : shown) {
-        if (!cue || lufsGainCache.contains(cue->id()))
-            continue;
-        const double stored = cue->lufs();
-        if (LoudnessGain::isMeasured(stored)) {
-            lufsGainCache.insert(cue->id(),
-                                 stored > kQuietestMeasurement ? LoudnessGain::gainDb(target, stored) : 0.0);
-            continue;
-        }
-        if (!lufsMeasuringIds.contains(cue->id()))
-            items.append({cue->id(), cue->filePath()});
-    }
-    if (items.isEmpty())
-        return;
-
-    // Each scan has its own id: a report of a scan that was stopped or
-    // replaced is dropped.
-    auto* scan = new LoudnessScan(++lufsScanCount, kScanPriority, this);
-    lufsScanWatcher = scan;
-    connect(scan, &LoudnessScan::cueMeasured, this, &MainWindow::onLufsMeasured);
-    connect(scan, &LoudnessScan::finished, this, [this, scan] {
-        if (lufsScanWatcher == scan)
-            lufsScanWatcher = nullptr;
-        scan->deleteLater();
-    });
-    scan->start(items);
+    loudness->startScan();
 }
 
 void MainWindow::stopLufsScan()
 {
-    if (lufsScanWatcher) {
-        delete lufsScanWatcher;
-        lufsScanWatcher = nullptr;
-    }
-    lufsGainCache.clear();
-    // The next applyLufsGain sets the provisional gain again (and measures
-    // a cue only the stopped scan was measuring).
-    lufsPendingCueId = -1;
-}
-
-void MainWindow::onLufsMeasured(int scanId, int cueId, const QString& filePath, double lufs)
-{
-    const bool fromScan = scanId != 0;
-    if (fromScan && (!lufsScanWatcher || lufsScanWatcher->id() != scanId))
-        return;
-    if (!fromScan)
-        lufsMeasuringIds.remove(cueId);
-
-    Cue* cue = registry()->getCue(cueId);
-    if (cue && cue->filePath() != filePath) {
-        // The cue got another file meanwhile: this loudness is not its own.
-        if (lufsPendingCueId == cueId)
-            lufsPendingCueId = -1;
-        if (cue == registry()->getCurrentCue())
-            applyLufsGain(cue);
-        return;
-    }
-    const bool measured = lufs > kQuietestMeasurement;
-    if (measured) {
-        if (cue)
-            cue->setLufs(lufs);
-        DatabaseManager::instance()->updateCueField(cueId, QStringLiteral("lufs"), lufs);
-    }
-    if (lufsPendingCueId == cueId)
-        lufsPendingCueId = -1;
-    // Switched off meanwhile: the measurement is kept, no gain is applied.
-    if (!loudnessEnabled())
-        return;
-    if (measured)
-        lufsGainCache.insert(cueId, LoudnessGain::gainDb(loudnessTarget(), lufs));
-    else if (fromScan)
-        lufsGainCache.insert(cueId, 0.0);
-    // A failed measurement of its own leaves the playing cue at the
-    // provisional gain; it is measured again when it next becomes current.
-    const Cue* current = registry()->getCurrentCue();
-    if (current && current->id() == cueId && lufsGainCache.contains(cueId))
-        transport()->setLufsGain(lufsGainCache.value(cueId));
+    loudness->stopScan();
 }
 
 void MainWindow::prefillLufsGains()
 {
-    if (!loudnessEnabled() || !trackListManager)
-        return;
-    const int target = loudnessTarget();
-    for (Cue* cue : trackListManager->cues()) {
-        if (cue && !lufsGainCache.contains(cue->id()) && LoudnessGain::isMeasured(cue->lufs()))
-            lufsGainCache.insert(cue->id(), LoudnessGain::gainDb(target, cue->lufs()));
-    }
+    if (trackListManager)
+        loudness->prefillGains();
 }
 
 void MainWindow::recomputeLufsGains(int target)
 {
-    if (!trackListManager)
-        return;
-    for (Cue* cue : trackListManager->cues()) {
-        if (cue && LoudnessGain::isMeasured(cue->lufs()))
-            lufsGainCache.insert(cue->id(), LoudnessGain::gainDb(target, cue->lufs()));
-    }
-    // Gains worked out for cues of other playlists follow the target too:
-    // the playing cue need not be in the table.
-    for (auto it = lufsGainCache.begin(); it != lufsGainCache.end(); ++it) {
-        const Cue* cue = registry()->getCue(it.key());
-        if (cue && LoudnessGain::isMeasured(cue->lufs()) && cue->lufs() > kQuietestMeasurement)
-            it.value() = LoudnessGain::gainDb(target, cue->lufs());
-    }
+    if (trackListManager)
+        loudness->recomputeGains(target);
 }
 
 // ---------------------------------------------------------------------------

@@ -21,6 +21,7 @@ class CartWidget;
 class DurationRepair;
 class GroupedPlaylistManager;
 class LevelMeterScrollBar;
+class LoudnessNormalizer;
 class LoopRangeBoxes;
 class LoudnessScan;
 class QCheckBox;
@@ -154,6 +155,8 @@ private:
     void showLoopRangeInBoxes(qint64 startMs, qint64 endMs);
     void showCueInWaveformIfNeeded(Cue* cue);
     WaveformWidget* waveformView() const;
+    // Where a start from a stopped transport begins the cue: the playhead.
+    qint64 startFromPlayhead(const Cue* cue) const;
     QList<Cue*> tableCues() const;
     int loudnessTarget() const;
     void onWaveformPositionClicked(qlonglong positionMs);
@@ -207,8 +210,6 @@ private:
     void prefillLufsGains();
     void recomputeLufsGains(int target);
     bool loudnessEnabled() const;
-    void measureCueLoudness(Cue* cue);
-    void onLufsMeasured(int scanId, int cueId, const QString& filePath, double lufs);
 
     // Maintenance
     void onDurationRepaired(int cueId, qint64 durationMs);
@@ -295,11 +296,5 @@ private:
     std::unique_ptr<LoopRangeBoxes> loopBoxes;
     QList<QShortcut*> shortcuts;
     StatusBarControls* statusControls = nullptr;
-    QMap<int, double> lufsGainCache;
-    // The running scan of the table's cues, null when none.
-    LoudnessScan* lufsScanWatcher = nullptr;
-    int lufsPendingCueId = -1;
-    int lufsScanCount = 0;
-    // Cues with a measurement of their own on the pool.
-    QSet<int> lufsMeasuringIds;
+    LoudnessNormalizer* loudness = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "lists/AudioImportFiles.h"
 #include "lists/CueFileRelinker.h"
 #include "lists/FileExistenceCache.h"
+#include "lists/PlayOrderPreload.h"
 #include "lists/PlayingRowHighlightDelegate.h"
 #include "lists/PlaylistCueInserter.h"
 #include "lists/RowDropRules.h"
@@ -211,6 +212,8 @@ TrackListManager::TrackListManager(QTableView* table, QWidget* parent, CueManage
     connect(m_fileCheckTimer, &QTimer::timeout, this, &TrackListManager::recheckVisibleFiles);
     m_fileCheckTimer->start();
 
+    m_playOrderPreload = new PlayOrderPreload(m_registry, this);
+    connect(this, &TrackListManager::cueSelected, m_playOrderPreload, &PlayOrderPreload::setSelectedCue);
     connect(m_registry, &CueManager::cueCreated, this, &TrackListManager::onCueCreated);
     connect(m_registry, &CueManager::cueRemoved, this, &TrackListManager::onCueRemoved);
     connect(m_registry, &CueManager::currentCueChanged, this, &TrackListManager::onCurrentCueChanged);
@@ -372,8 +375,7 @@ void TrackListManager::loadPlaylist(int playlistId)
     }
     refreshTable();
     loadOrParseWaveform();
-    if (AudioEngine* engine = m_registry->audioEngine())
-        engine->preloadCues(m_cues);
+    m_playOrderPreload->setShownCues(m_cues);
 }
 
 void TrackListManager::reloadCurrentPlaylist()

@@ -17,6 +17,7 @@
 
 class CueFileRelinker;
 class CueManager;
+class PlayOrderPreload;
 class PlayingRowHighlightDelegate;
 class QAction;
 class QDragEnterEvent;
@@ -258,6 +259,7 @@ private:
     QPointer<QTableView> m_table;
     SongTableModel* m_model = nullptr;
     CueManager* m_registry = nullptr;
+    PlayOrderPreload* m_playOrderPreload = nullptr;
     PlayingRowHighlightDelegate* m_delegate = nullptr;
     WaveformParseQueue* m_parseQueue = nullptr;
     int m_currentPlaylistId = -1;

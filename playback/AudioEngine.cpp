@@ -579,7 +579,17 @@ void AudioEngine::setCueVolume(int volume)
 
 void AudioEngine::setLufsGain(double gainDb)
 {
+    const bool changed = gainDb != m_lufsGainDb;
     m_lufsGainDb = gainDb;
+    // A loudness that arrives while its cue sounds (its measurement has just
+    // landed) moves the level smoothly instead of jumping; before the first
+    // block the gain is simply in place.
+    const bool sounding = m_state == Playing && m_currentCue && !m_preWaitActive && !m_pauseFadeTimer->isActive()
+                          && m_engine->isPlaying();
+    if (changed && sounding) {
+        m_engine->rampVolume(volumeLawGain(), kLufsRampMs * qint64(m_engine->getSampleRate()) / 1000);
+        return;
+    }
     applyVolume();
 }
 
@@ -667,6 +677,11 @@ QString AudioEngine::getOutputDeviceName() const
 void AudioEngine::preloadCues(const QList<Cue*>& cues)
 {
     m_engine->preloadCues(cues);
+}
+
+void AudioEngine::preloadCues(const QList<Cue*>& cues, int decodeAhead)
+{
+    m_engine->preloadCues(cues, decodeAhead);
 }
 
 void AudioEngine::prioritizePreload(Cue* cue)

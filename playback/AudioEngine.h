@@ -54,6 +54,9 @@ public:
     void setCueVolume(int volume);
     // The volume (0..100) of the current cue in force now.
     int cueVolume() const { return m_cueVolume; }
+    // Length of the level move when a cue's loudness gain changes while it
+    // sounds.
+    static constexpr qint64 kLufsRampMs = 500;
     void setLufsGain(double gainDb);
     void applyVolume();
 
@@ -78,7 +81,10 @@ public:
     QString getOutputDeviceName() const;
 
     // Preloading and crossfade pass-throughs to the engine
+    // The cues in their expected play order, the soonest first; see
+    // PlaybackEngine::preloadCues.
     void preloadCues(const QList<Cue*>& cues);
+    void preloadCues(const QList<Cue*>& cues, int decodeAhead);
     void prioritizePreload(Cue* cue);
     void clearPreloadQueue();
     void clearPreloadCache();

@@ -81,6 +81,7 @@ public:
     void seek(qint64 positionMs);
     void setMainVolume(int volume);
     void setPlayMode(PlayMode mode);
+    PlayMode playMode() const { return m_playMode; }
     void rebuildLoopCountMemory();
 
     QList<Cue*> getPlaylist() const { return m_playOrder; }

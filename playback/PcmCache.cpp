@@ -3,6 +3,7 @@
 #include "platform/SystemMemory.h"
 #include "audiofile/PcmBuffer.h"
 
+
 #include <algorithm>
 
 namespace {
@@ -54,38 +55,130 @@ qint64 PcmCache::usedLocked() const
     return used;
 }
 
-void PcmCache::evictCacheFor(qint64 neededBytes)
+void PcmCache::setPlayOrder(const QStringList& paths)
 {
     std::lock_guard lock(m_mutex);
-    evictLocked(neededBytes);
-}
-
-void PcmCache::evictLocked(qint64 neededBytes)
-{
-    if (m_budgetBytes < 1)
-        return;
-    qint64 used = usedLocked();
-    const qint64 limit = m_budgetBytes - neededBytes;
-    while (limit < used && !m_entries.isEmpty()) {
-        auto first = m_entries.begin();
-        used -= first->bytes();
-        m_entries.erase(first);
+    m_playOrder.clear();
+    m_rank.clear();
+    for (const QString& path : paths) {
+        if (path.isEmpty() || m_rank.contains(path))
+            continue;
+        m_rank.insert(path, int(m_playOrder.size()));
+        m_playOrder.append(path);
     }
 }
 
-void PcmCache::store(const QString& path, const PcmCacheEntry& entry)
+void PcmCache::setPlaying(const QString& path, const QString& leaving)
 {
-    if (path.isEmpty() || !entry.pcm)
-        return;
-    std::lock_guard lock(m_mutex);
-    storeLocked(path, entry);
+    QStringList order = playOrder();
+    if (!leaving.isEmpty() && leaving != path)
+        order.removeAll(leaving);
+    if (!path.isEmpty()) {
+        order.removeAll(path);
+        order.prepend(path);
+    }
+    setPlayOrder(order);
 }
 
-void PcmCache::storeLocked(const QString& path, const PcmCacheEntry& entry)
+QStringList PcmCache::playOrder() const
 {
-    evictLocked(entry.bytes());
+    std::lock_guard lock(m_mutex);
+    return m_playOrder;
+}
+
+int PcmCache::rankLocked(const QString& path) const
+{
+    return m_rank.value(path, kUnranked);
+}
+
+QStringList PcmCache::evictionOrderLocked(int rankOfNewEntry) const
+{
+    const int bound = std::max(rankOfNewEntry, kLastProtectedRank);
+    QStringList unranked;
+    QList<QPair<int, QString>> ranked;
+    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
+        const int rank = rankLocked(it.key());
+        if (rank == kUnranked)
+            unranked.append(it.key());
+        else if (rank > bound)
+            ranked.append({rank, it.key()});
+    }
+    std::sort(unranked.begin(), unranked.end(), [this](const QString& a, const QString& b) {
+        return m_storedAt.value(a) < m_storedAt.value(b);
+    });
+    std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& entry : std::as_const(ranked))
+        unranked.append(entry.second);
+    return unranked;
+}
+
+void PcmCache::evictCacheFor(qint64 neededBytes)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_budgetBytes < 1)
+        return;
+    // As much as may go, even when that is not enough.
+    qint64 used = usedLocked();
+    const qint64 limit = m_budgetBytes - neededBytes;
+    const QStringList order = evictionOrderLocked(-1);
+    for (const QString& path : order) {
+        if (limit >= used)
+            break;
+        used -= m_entries.value(path).bytes();
+        m_entries.remove(path);
+        m_storedAt.remove(path);
+    }
+}
+
+bool PcmCache::makeRoomFor(const QString& path, qint64 neededBytes)
+{
+    std::lock_guard lock(m_mutex);
+    return evictLocked(neededBytes, rankLocked(path));
+}
+
+bool PcmCache::evictLocked(qint64 neededBytes, int rankOfNewEntry)
+{
+    if (m_budgetBytes < 1)
+        return true;
+    qint64 used = usedLocked();
+    const qint64 limit = m_budgetBytes - neededBytes;
+    if (limit >= used)
+        return true;
+    const QStringList order = evictionOrderLocked(rankOfNewEntry);
+    qint64 freeable = 0;
+    for (const QString& path : order)
+        freeable += m_entries.value(path).bytes();
+    if (limit < used - freeable)
+        return false;  // only what plays sooner would make the room
+    for (const QString& path : order) {
+        if (limit >= used)
+            break;
+        used -= m_entries.value(path).bytes();
+        m_entries.remove(path);
+        m_storedAt.remove(path);
+    }
+    return true;
+}
+
+bool PcmCache::store(const QString& path, const PcmCacheEntry& entry)
+{
+    if (path.isEmpty() || !entry.pcm)
+        return false;
+    std::lock_guard lock(m_mutex);
+    return storeLocked(path, entry);
+}
+
+bool PcmCache::storeLocked(const QString& path, const PcmCacheEntry& entry)
+{
+    // A replaced entry of the same path does not count against its successor.
+    const auto old = m_entries.constFind(path);
+    const qint64 replaced = old != m_entries.cend() ? old->bytes() : 0;
+    if (!evictLocked(entry.bytes() - replaced, rankLocked(path)))
+        return false;
     m_entries.insert(path, entry);
+    m_storedAt.insert(path, ++m_storeCount);
     m_live.insert(path, Live{entry.pcm, false});
+    return true;
 }
 
 bool PcmCache::contains(const QString& path) const
@@ -111,6 +204,7 @@ std::optional<PcmCacheEntry> PcmCache::take(const QString& path)
         return std::nullopt;
     PcmCacheEntry entry = *it;
     m_entries.erase(it);
+    m_storedAt.remove(path);
     return entry;
 }
 
@@ -118,12 +212,14 @@ void PcmCache::remove(const QString& path)
 {
     std::lock_guard lock(m_mutex);
     m_entries.remove(path);
+    m_storedAt.remove(path);
 }
 
 void PcmCache::clear()
 {
     std::lock_guard lock(m_mutex);
     m_entries.clear();
+    m_storedAt.clear();
 }
 
 qint64 PcmCache::memoryUsage() const
@@ -163,8 +259,10 @@ PcmCache::Claim PcmCache::claim(const QString& path, qint64 expectedFrames, Use 
     std::lock_guard lock(m_mutex);
     if (const auto it = m_entries.find(path); it != m_entries.end()) {
         std::shared_ptr<PcmBuffer> pcm = it->pcm;
-        if (use == Use::Take)
+        if (use == Use::Take) {
             m_entries.erase(it);
+            m_storedAt.remove(path);
+        }
         m_live.insert(path, Live{pcm, false});
         return Claim{pcm, false};
     }

@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,7 +24,9 @@ struct PcmCacheEntry {
 
 // Decoded files kept in memory by file path, so a cue that was played or
 // preloaded starts without decoding again. Bounded by a budget taken from the
-// memory the system still has; eviction goes by path order.
+// memory the system still has. What is furthest from being played leaves
+// first: files outside the play order (the oldest of them first), then the
+// play order from its far end; the playing and the next file never leave.
 //
 // It also knows every decoded buffer that is still alive, in the cache or
 // not, complete or still being filled: whoever needs a file (the playback,
@@ -45,11 +48,26 @@ public:
     void setBudgetBytes(qint64 bytes);
     qint64 budgetBytes() const;
 
-    // Removes entries, smallest path first, until neededBytes more fit in the
-    // budget. Nothing is evicted before the budget has been measured.
+    // The files in the order they are expected to play, the playing one
+    // first; files not listed are the furthest from being played.
+    void setPlayOrder(const QStringList& paths);
+    // path starts playing: it goes to the head of the play order and
+    // leaving, just played, drops out of it.
+    void setPlaying(const QString& path, const QString& leaving);
+    QStringList playOrder() const;
+
+    // Removes entries, furthest from being played first, until neededBytes
+    // more fit in the budget. Nothing is evicted before the budget has been
+    // measured.
     void evictCacheFor(qint64 neededBytes);
+    // Makes room for neededBytes of path by evicting only what is further
+    // from being played than path itself (never the playing or the next
+    // file). False when that is not enough; nothing is evicted then.
+    bool makeRoomFor(const QString& path, qint64 neededBytes);
     // Makes room for the entry, then stores it (replacing one of that path).
-    void store(const QString& path, const PcmCacheEntry& entry);
+    // An entry that does not fit without evicting what plays sooner is not
+    // stored; false then.
+    bool store(const QString& path, const PcmCacheEntry& entry);
 
     bool contains(const QString& path) const;
     std::optional<PcmCacheEntry> find(const QString& path) const;
@@ -90,9 +108,19 @@ private:
         bool forCache = false;  // a preload: its result goes into the cache
     };
 
+    static constexpr int kUnranked = std::numeric_limits<int>::max();
+    // Ranks 0 and 1, the playing and the next file, are never evicted.
+    static constexpr int kLastProtectedRank = 1;
+
     qint64 usedLocked() const;
-    void evictLocked(qint64 neededBytes);
-    void storeLocked(const QString& path, const PcmCacheEntry& entry);
+    int rankLocked(const QString& path) const;
+    // The cached paths that may leave for an entry of the given rank, the
+    // first to leave first.
+    QStringList evictionOrderLocked(int rankOfNewEntry) const;
+    // Evicts for neededBytes among entries ranked further than rankOfNewEntry;
+    // false (and nothing evicted) when that cannot make the room.
+    bool evictLocked(qint64 neededBytes, int rankOfNewEntry);
+    bool storeLocked(const QString& path, const PcmCacheEntry& entry);
     std::shared_ptr<PcmBuffer> liveLocked(const QString& path);
     std::shared_ptr<PcmBuffer> beginDecodeLocked(const QString& path, qint64 expectedFrames, bool forCache);
 
@@ -103,5 +131,9 @@ private:
     mutable std::mutex m_mutex;
     QMap<QString, PcmCacheEntry> m_entries;
     QHash<QString, Live> m_live;
+    QStringList m_playOrder;
+    QHash<QString, int> m_rank;        // position in m_playOrder
+    QHash<QString, quint64> m_storedAt;  // store sequence: the oldest unranked entry leaves first
+    quint64 m_storeCount = 0;
     qint64 m_budgetBytes = 0;
 };

@@ -132,7 +132,7 @@ void PcmPreloader::preloadThreadMain(const std::shared_ptr<Shared>& shared, cons
             request = shared->queue.takeFirst();
             decode = shared->decode;
         }
-        if (request.filePath.isEmpty())
+        if (request.filePath.isEmpty() || shared->cache->contains(request.filePath))
             continue;
 
         // The stored length is a hint, never trusted beyond what the file
@@ -140,16 +140,18 @@ void PcmPreloader::preloadThreadMain(const std::shared_ptr<Shared>& shared, cons
         const QFileInfo file(request.filePath);
         const qint64 expectedFrames = PcmBuffer::plausibleFrames(PcmBuffer::msToFrames(request.durationMs),
                                                                  file.exists() ? file.size() : -1);
+        // Room for the expected size first (10 MiB when it is unknown), made
+        // only of what plays later than this file: a file that would push
+        // out what plays sooner is not decoded ahead.
+        shared->cache->updateCacheBudget();
+        const qint64 estimate = expectedFrames * PcmBuffer::kChannels * qint64(sizeof(float));
+        if (!shared->cache->makeRoomFor(request.filePath, estimate > 0 ? estimate : 10 * 1024 * 1024))
+            continue;
         // Skipped when the file is cached or decoded elsewhere meanwhile (the
         // playback or a crossfade may be at it): one decode per file.
         const std::shared_ptr<PcmBuffer> buffer = shared->cache->beginPreload(request.filePath, expectedFrames);
         if (!buffer)
             continue;
-
-        // Room for the expected size first; 10 MiB when it is unknown.
-        shared->cache->updateCacheBudget();
-        const qint64 estimate = expectedFrames * PcmBuffer::kChannels * qint64(sizeof(float));
-        shared->cache->evictCacheFor(estimate > 0 ? estimate : 10 * 1024 * 1024);
         {
             std::lock_guard lock(shared->mutex);
             shared->active = buffer;

@@ -245,6 +245,11 @@ void PlaybackEngine::cutOutput()
 
 void PlaybackEngine::setVolume(float gain)
 {
+    rampVolume(gain, 0);
+}
+
+void PlaybackEngine::rampVolume(float gain, qint64 rampFrames)
+{
     if (m_gainHold.active) {
         // The first gain set after the hold belongs to the cue that is still
         // decoding; later changes (main volume, a pause fade) scale the held
@@ -256,7 +261,7 @@ void PlaybackEngine::setVolume(float gain)
         const float factor = m_gainHold.reference > 0.0f ? gain / m_gainHold.reference : 1.0f;
         m_renderer.holdOutgoingGain(m_gainHold.gain * factor);
     }
-    m_renderer.setVolume(gain);
+    m_renderer.setVolume(gain, rampFrames);
 }
 
 void PlaybackEngine::seek(qint64 positionMs)
@@ -472,7 +477,9 @@ bool PlaybackEngine::loadCue(Cue* cue)
 
     // The outgoing cue's complete data goes back to the cache, so playing it
     // again (or loading the same cue again) decodes nothing.
+    // It has just been played: of all it is the furthest from playing again.
     const Voice& outgoing = retired.voices[outgoingSlot];
+    m_cache->setPlaying(path, outgoing.path);
     if (outgoing.cue && outgoing.pcm != m_current.pcm)
         keepInCache(outgoing.path, outgoing.pcm);
 
@@ -508,21 +515,33 @@ void PlaybackEngine::startDecode(const QString& threadName, const QString& path,
     }));
 }
 
-void PlaybackEngine::preloadCues(const QList<Cue*>& cues)
+void PlaybackEngine::preloadCues(const QList<Cue*>& cues, int decodeAhead)
 {
     m_cache->updateCacheBudget();
     const QString current = m_current.cue ? m_current.cue->filePath() : QString();
+    QStringList order;
+    if (!current.isEmpty())
+        order.append(current);
     QList<PreloadRequest> requests;
-    QSet<QString> queued;  // a playlist may hold thousands of cues
+    QSet<QString> seen;  // a playlist may hold thousands of cues
+    int ahead = 0;
     for (Cue* cue : cues) {
         if (!cue || cue->id() < 1)
             continue;
         const QString path = cue->filePath();
-        if (path.isEmpty() || path == current || queued.contains(path) || m_cache->contains(path))
+        if (path.isEmpty() || path == current || seen.contains(path))
             continue;
-        requests.append(PreloadRequest{path, cue->durationMs()});
-        queued.insert(path);
+        seen.insert(path);
+        order.append(path);
+        // Only the first few are decoded ahead, cached or not: the rest
+        // ranks the cache.
+        if (ahead >= decodeAhead)
+            continue;
+        ++ahead;
+        if (!m_cache->contains(path))
+            requests.append(PreloadRequest{path, cue->durationMs()});
     }
+    m_cache->setPlayOrder(order);
     m_preloader.replaceQueue(requests);
 }
 

@@ -56,6 +56,9 @@ public:
     virtual void stop();
     virtual void seek(qint64 positionMs);
     virtual void setVolume(float gain);
+    // The same gain change, heard as a linear move over rampFrames from the
+    // gain the cue is heard at (not a step).
+    virtual void rampVolume(float gain, qint64 rampFrames);
 
     // One attempt, without waiting: a device that cannot be opened now is
     // tried again later by the transport.
@@ -84,7 +87,13 @@ public:
 
     // --- decoding and preload cache ---
     virtual bool loadCue(Cue* cue);
-    virtual void preloadCues(const QList<Cue*>& cues);
+    // How many cues are decoded ahead of the one playing (or about to).
+    static constexpr int kDecodeAhead = 2;
+    // cues: the order in which cues are expected to play, the soonest
+    // first. The first decodeAhead of them are decoded ahead into the cache
+    // (those not in memory yet); the whole order ranks the cache, so what is
+    // furthest from being played leaves it first.
+    virtual void preloadCues(const QList<Cue*>& cues, int decodeAhead = kDecodeAhead);
     virtual void prioritizePreload(Cue* cue);
     virtual void clearPreloadQueue();
     virtual void clearPreloadCache();

@@ -48,6 +48,7 @@ void PlaybackRenderer::resetVoice(const Voice& voice)
     m_pendingSeekMs = -1;
     m_endReported = false;
     m_gainHeld.store(false, kRelaxed);
+    m_gainHeard = false;
 }
 
 void PlaybackRenderer::setCurrentCue(const CueSnapshot* cue)
@@ -281,13 +282,30 @@ qint64 PlaybackRenderer::renderCurrent(float* out, qint64 n, quint64 p, float ra
     std::memset(out + copied * kChannels, 0, size_t((count - copied) * kChannels) * sizeof(float));
 
     const FadeRegion region = m_current.cue->fadeRegion(m_current.durationMs);
-    const float volume = currentCueGain();
+    const float target = currentCueGain();
+    if (!m_gainHeard || target != m_rampTo) {
+        const qint64 rampFrames = m_volumeRampFrames.load(kRelaxed);
+        if (m_gainHeard && rampFrames > 0 && !m_gainHeld.load(kRelaxed)) {
+            m_rampFrom = m_heardGain;
+            m_rampLeft = m_rampTotal = rampFrames;
+        } else {
+            m_rampLeft = 0;
+        }
+        m_rampTo = target;
+        m_gainHeard = true;
+    }
     const qint64 ramp = m_declickFramesLeft;
     VoiceGains gains;
     for (qint64 i = 0; i < count; ++i) {
         const quint64 frame = p + quint64(i);
         if (gains.ms < 0 || frame >= gains.nextFrame)
             updateGains(gains, m_current, region, frame);
+        float volume = m_rampTo;
+        if (m_rampLeft > 0) {
+            volume += (m_rampFrom - m_rampTo) * float(m_rampLeft) / float(m_rampTotal);
+            --m_rampLeft;
+        }
+        m_heardGain = volume;
         float left = out[i * kChannels] * (gains.left * volume);
         float right = out[i * kChannels + 1] * (gains.right * volume);
         applyDeclick(left, right, i, ramp, rampLeft, rampRight);
@@ -511,5 +529,6 @@ void PlaybackRenderer::finishCrossfade()
     }
     clearCrossfade();
     m_gainHeld.store(false, kRelaxed);
+    m_gainHeard = false;
     m_handovers.fetch_add(1, std::memory_order_release);
 }

@@ -81,7 +81,14 @@ public:
     const CueSnapshot* currentCue() const { return m_current.cue; }
 
     // --- any thread ---
-    void setVolume(float gain) { m_volume.store(gain, std::memory_order_relaxed); }
+    // A gain change is heard at once, or, with rampFrames, moves there
+    // linearly over that many frames from the gain heard at that moment (a
+    // new cue always starts at its gain).
+    void setVolume(float gain, qint64 rampFrames = 0)
+    {
+        m_volumeRampFrames.store(rampFrames, std::memory_order_relaxed);
+        m_volume.store(gain, std::memory_order_release);
+    }
     float volume() const { return m_volume.load(std::memory_order_relaxed); }
     // While held, the current cue plays at this gain whatever setVolume says
     // (its successor's gain is set while the successor still decodes).
@@ -167,6 +174,13 @@ private:
     float m_lastRight = 0.0f;
     bool m_endReported = false;
     bool m_durationFromData = false;
+    // The cue gain as heard and its ramp (audio thread).
+    bool m_gainHeard = false;  // false: the next gain is taken at once
+    float m_heardGain = 1.0f;
+    float m_rampFrom = 1.0f;
+    float m_rampTo = 1.0f;
+    qint64 m_rampLeft = 0;
+    qint64 m_rampTotal = 0;
 
     bool m_crossfading = false;
     quint64 m_crossfadeProgress = 0;
@@ -182,6 +196,7 @@ private:
     std::atomic<bool> m_playing{false};
     std::atomic<bool> m_outputLost{false};
     std::atomic<float> m_volume{1.0f};
+    std::atomic<qint64> m_volumeRampFrames{0};
     std::atomic<bool> m_gainHeld{false};
     std::atomic<float> m_heldGain{1.0f};
     std::atomic<qint64> m_positionMs{0};

@@ -1,14 +1,22 @@
 #include "MainWindowFixture.h"
 
+#include "audiofile/PcmBuffer.h"
+#include "audiofile/PcmDecoding.h"
+#include "playback/PlaybackEngine.h"
 #include "support/LogCapture.h"
 
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include <SDL.h>
+
+#include <memory>
 
 // The transport side of the main window on the real transport: what the
 // play, next, previous and stop buttons and the window's keys start, how the

@@ -89,6 +89,11 @@ public:
         position = ms;
         endReported = false;
     }
+    void rampVolume(float gain, qint64 rampFrames) override
+    {
+        Q_UNUSED(rampFrames);
+        setVolume(gain);
+    }
     void setVolume(float gain) override
     {
         volume = gain;
@@ -134,7 +139,7 @@ public:
         endReported = false;
         return true;
     }
-    void preloadCues(const QList<Cue*>&) override {}
+    void preloadCues(const QList<Cue*>&, int) override {}
     void prioritizePreload(Cue* cue) override { prioritized.append(cue); }
     void clearPreloadQueue() override {}
     void clearPreloadCache() override {}

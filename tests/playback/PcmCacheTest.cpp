@@ -74,8 +74,9 @@ class PcmCacheTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void evictsInPathOrderUntilTheRequestFits_data();
-    void evictsInPathOrderUntilTheRequestFits();
+    void evictsWhatIsFurthestFromBeingPlayed_data();
+    void evictsWhatIsFurthestFromBeingPlayed();
+    void roomIsMadeOnlyFromWhatPlaysLater();
     void budgetFollowsAvailableMemory_data();
     void budgetFollowsAvailableMemory();
     void takeRemovesAndFindShares();
@@ -84,28 +85,67 @@ private Q_SLOTS:
     void shutdownLeavesAStuckDecodeToFinishAlone();
 };
 
-void PcmCacheTest::evictsInPathOrderUntilTheRequestFits_data()
+void PcmCacheTest::evictsWhatIsFurthestFromBeingPlayed_data()
 {
-    QTest::addColumn<qint64>("budget");
+    // Cached, stored in this order: /b 100 MiB, /a 100 MiB, /c 50 MiB, in a
+    // budget of 300 MiB (250 used). order: the play order, the playing file
+    // first (it is not cached: the playback holds it).
+    QTest::addColumn<QStringList>("order");
     QTest::addColumn<qint64>("needed");
     QTest::addColumn<QStringList>("remaining");
-    QTest::newRow("100 MiB evicts A only") << 300 * kMiB << 100 * kMiB << QStringList{"/b.wav"};
-    QTest::newRow("400 MiB evicts both") << 300 * kMiB << 400 * kMiB << QStringList{};
-    QTest::newRow("50 MiB fits") << 300 * kMiB << 50 * kMiB << QStringList{"/a.wav", "/b.wav"};
-    QTest::newRow("budget not measured yet") << qint64(0) << 400 * kMiB << QStringList{"/a.wav", "/b.wav"};
+    QTest::newRow("no order: the oldest first") << QStringList{} << 100 * kMiB << QStringList{"/a.wav", "/c.wav"};
+    QTest::newRow("the far end of the order first")
+        << QStringList{"/p.wav", "/a.wav", "/b.wav", "/c.wav"} << 100 * kMiB << QStringList{"/a.wav", "/b.wav"};
+    QTest::newRow("outside the order before in it")
+        << QStringList{"/p.wav", "/c.wav", "/b.wav"} << 100 * kMiB << QStringList{"/b.wav", "/c.wav"};
+    QTest::newRow("as far as needed, no further")
+        << QStringList{"/p.wav", "/b.wav", "/a.wav", "/c.wav"} << 50 * kMiB << QStringList{"/a.wav", "/b.wav", "/c.wav"};
+    QTest::newRow("never the playing and the next file")
+        << QStringList{"/a.wav", "/b.wav", "/c.wav"} << 400 * kMiB << QStringList{"/a.wav", "/b.wav"};
 }
 
-void PcmCacheTest::evictsInPathOrderUntilTheRequestFits()
+void PcmCacheTest::evictsWhatIsFurthestFromBeingPlayed()
 {
-    QFETCH(qint64, budget);
+    QFETCH(QStringList, order);
     QFETCH(qint64, needed);
     QFETCH(QStringList, remaining);
     PcmCache cache([] { return qint64(-1); });
-    cache.store("/b.wav", entryOfSize(50 * kMiB));
-    cache.store("/a.wav", entryOfSize(200 * kMiB));  // sorts first, however old
-    cache.setBudgetBytes(budget);
+    cache.store("/b.wav", entryOfSize(100 * kMiB));
+    cache.store("/a.wav", entryOfSize(100 * kMiB));
+    cache.store("/c.wav", entryOfSize(50 * kMiB));
+    cache.setPlayOrder(order);
+    cache.setBudgetBytes(300 * kMiB);
     cache.evictCacheFor(needed);
     QCOMPARE(cache.paths(), remaining);
+}
+
+void PcmCacheTest::roomIsMadeOnlyFromWhatPlaysLater()
+{
+    PcmCache cache([] { return qint64(-1); });
+    cache.setBudgetBytes(300 * kMiB);
+    cache.setPlayOrder({"/p.wav", "/n.wav", "/x.wav", "/y.wav", "/z.wav"});
+    cache.store("/n.wav", entryOfSize(100 * kMiB));
+    cache.store("/x.wav", entryOfSize(100 * kMiB));
+    cache.store("/z.wav", entryOfSize(100 * kMiB));
+
+    // /y plays before /z: /z makes room for it.
+    QVERIFY(cache.makeRoomFor("/y.wav", 100 * kMiB));
+    QCOMPARE(cache.paths(), (QStringList{"/n.wav", "/x.wav"}));
+    QVERIFY(cache.store("/y.wav", entryOfSize(100 * kMiB)));
+    // /z plays after all of them: nothing leaves for it and it is not kept.
+    QVERIFY(!cache.makeRoomFor("/z.wav", 100 * kMiB));
+    QVERIFY(!cache.store("/z.wav", entryOfSize(100 * kMiB)));
+    QCOMPARE(cache.paths(), (QStringList{"/n.wav", "/x.wav", "/y.wav"}));
+
+    // /n starts playing, /p has just been played: /p now leaves first.
+    cache.setPlaying("/n.wav", "/p.wav");
+    QCOMPARE(cache.playOrder(), (QStringList{"/n.wav", "/x.wav", "/y.wav", "/z.wav"}));
+    cache.store("/p.wav", entryOfSize(50 * kMiB));
+    QVERIFY(!cache.contains("/p.wav"));  // only unranked data could make room: none
+    QVERIFY(cache.take("/n.wav").has_value());
+    QVERIFY(cache.store("/p.wav", entryOfSize(50 * kMiB)));
+    QVERIFY(cache.makeRoomFor("/z.wav", 100 * kMiB));
+    QCOMPARE(cache.paths(), (QStringList{"/x.wav", "/y.wav"}));
 }
 
 void PcmCacheTest::budgetFollowsAvailableMemory_data()

@@ -104,6 +104,7 @@ private Q_SLOTS:
     void preloadedCueLoadsWithoutDecoding();
     void preloadingKeepsWorkingAfterACacheHit();
     void preloadSkipsCurrentUnsavedAndCachedCues();
+    void decodesAheadOnlyWhatPlaysNext();
     void unplayableFileReportsErrorAndEnd_data();
     void unplayableFileReportsErrorAndEnd();
     void seekStaysInsideTheLoopRegion_data();
@@ -247,6 +248,36 @@ void PlaybackEngineTest::preloadSkipsCurrentUnsavedAndCachedCues()
     QCOMPARE(decoder.count(m_a), 1);
     QCOMPARE(decoder.count(m_b), 1);
     QCOMPARE(decoder.count(m_c), 0);
+}
+
+void PlaybackEngineTest::decodesAheadOnlyWhatPlaysNext()
+{
+    CountingDecoder decoder;
+    PlaybackEngine engine;
+    engine.setDecodeFunction(decoder.function());
+    auto a = makeCue(1, m_a, 2000);
+    auto b = makeCue(2, m_b, 2000);
+    auto c = makeCue(3, m_c, 2000);
+
+    // A whole table in play order: the first two are decoded, not the rest.
+    engine.preloadCues({a.get(), b.get(), c.get()});
+    QTRY_VERIFY(engine.isCached(m_a) && engine.isCached(m_b));
+    QTest::qWait(200);
+    QCOMPARE(decoder.count(m_c), 0);
+
+    // a plays from the cache; the two after it are b (cached) and c.
+    QVERIFY(engine.loadCue(a.get()));
+    QCOMPARE(decoder.count(m_a), 1);
+    engine.preloadCues({b.get(), c.get(), a.get()});
+    QTRY_VERIFY(engine.isCached(m_c));
+    QCOMPARE(decoder.count(m_b), 1);
+
+    // Nothing is decoded ahead when the next cue is not known.
+    engine.clearPreloadCache();
+    engine.preloadCues({b.get(), c.get()}, 0);
+    QTest::qWait(200);
+    QCOMPARE(decoder.count(m_b), 1);
+    QCOMPARE(decoder.count(m_c), 1);
 }
 
 void PlaybackEngineTest::unplayableFileReportsErrorAndEnd_data()
