@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/InputActionRouter.h"
 #include "app/LoopBoxRules.h"
 #include "app/ShowModeForcedVolumes.h"
 #include "model/Cue.h"
@@ -27,7 +28,6 @@ class QLabel;
 class QPropertyAnimation;
 class QPushButton;
 class QScrollBar;
-class QShortcut;
 class QSpinBox;
 class QTimer;
 class QWheelEvent;
@@ -63,7 +63,6 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -87,8 +86,6 @@ private Q_SLOTS:
     void onNextClicked();
     void onStopClicked();
     void onVolumeSwitchClicked();
-    void registerShowModeGlobalHotkeys();
-    void onGlobalHotkeyTriggered(QString id);
     void onLoopStartLockClicked();
     void onLoopDurationLockClicked();
     void onLoopEndLockClicked();
@@ -211,11 +208,9 @@ private:
     void onDurationRepaired(int cueId, qint64 durationMs);
 
     // Shortcuts and device input
-    void setupShortcuts();
     void connectDeviceInput();
-    void onDeviceButtonPressed(const QString& identifier);
-    // Runs the slot of a hotkey action id; false for an id without one.
-    bool runAction(const QString& actionId);
+    // What each action of the shortcut table runs.
+    QHash<QString, InputActionRouter::Action> inputActions();
 
     // Last state, cart mode and recordings
     void saveLastPlayback();
@@ -289,7 +284,7 @@ private:
     QPushButton* loopStartLockButton = nullptr;
     QPushButton* loopDurationLockButton = nullptr;
     QPushButton* loopEndLockButton = nullptr;
-    QList<QShortcut*> shortcuts;
+    InputActionRouter* inputRouter = nullptr;
     StatusBarControls* statusControls = nullptr;
     QMap<int, double> lufsGainCache;
     // The running scan of the table's cues, null when none.
