@@ -1864,6 +1864,8 @@ void MainWindow::onVolumeSwitchClicked()
     }
     const int choice = 1 - cue->volumeChoose();
     const int target = choice == 1 ? cue->volumeB() : cue->volumeA();
+    if (showMode)  // heard at once, stored never
+        forcedVolumes.hold(cue);
     cue->setVolumeChoose(choice);
     cue->saveToDatabase(false);
     if (cue == selectedCue) {

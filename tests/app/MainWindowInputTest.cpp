@@ -292,6 +292,7 @@ void MainWindowInputTest::showModeChangesNoStoredCue_data()
     QTest::newRow("device button: paste") << "paste";
     QTest::newRow("click on the A caption") << "label_A";
     QTest::newRow("double-click on the B bar") << "volumeHorizontalScrollBar_2";
+    QTest::newRow("A/B switch (Tab) on the playing cue") << "Tab";
 }
 
 void MainWindowInputTest::showModeChangesNoStoredCue()
@@ -316,6 +317,15 @@ void MainWindowInputTest::showModeChangesNoStoredCue()
     } else if (input.startsWith(QLatin1String("volume"))) {
         auto* bar = f.widget<QScrollBar>(qPrintable(input));
         QTest::mouseDClick(bar, Qt::LeftButton);
+    } else if (input == "Tab") {
+        // Heard at once: the playing cue ramps to its volume A.
+        QTest::mouseClick(f.button("playPasueButton"), Qt::LeftButton);
+        QTRY_COMPARE(state(), AudioEngine::Playing);
+        f.button("stopButton")->setFocus();
+        press(Qt::Key_Tab);
+        QCOMPARE(f.status(), QStringLiteral("已切换到A音量: 80"));
+        QCOMPARE(a->volumeChoose(), 0);
+        QTRY_COMPARE(f.transport()->cueVolume(), 80);
     } else {
         pressDevice(kButton);
     }
@@ -325,11 +335,15 @@ void MainWindowInputTest::showModeChangesNoStoredCue()
     QCOMPARE(a->loopEndMs(), qint64(4000));
     QCOMPARE(after->loopStartMs(), qint64(0));
     QCOMPARE(after->loopEndMs(), qint64(4000));
-    QCOMPARE(a->volumeChoose(), 1);
+    if (input != "Tab")
+        QCOMPARE(a->volumeChoose(), 1);
     QCOMPARE(after->volumeChoose(), 1);
     QCOMPARE(after->volumeB(), 40);
     QCOMPARE(storedRows(), 3);
+    // Back in edit mode the cue has its own choice again.
     QTest::mouseClick(statusButton(QStringLiteral("编辑")), Qt::LeftButton);
+    QCOMPARE(a->volumeChoose(), 1);
+    QCOMPARE(stored(a)->volumeChoose(), 1);
 }
 
 QTEST_MAIN(MainWindowInputTest)
