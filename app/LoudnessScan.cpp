@@ -39,6 +39,10 @@ LoudnessScan::MeasureFunction currentMeasure()
     return measure ? measure : LoudnessScan::MeasureFunction(&measureLufs);
 }
 
+// Measurements started and not ended yet, of every scan (a cancelled scan's
+// too: they hold their thread until they end).
+std::atomic<int> g_measuring{0};
+
 // Every scan that exists, in the order they were made.
 QList<LoudnessScan*>& liveScans()
 {
@@ -104,11 +108,21 @@ bool LoudnessScan::isCancelled() const
     return m_cancelled->load();
 }
 
+QThreadPool* LoudnessScan::measurementPool()
+{
+    static QThreadPool* pool = [] {
+        auto* threads = new QThreadPool();
+        threads->setObjectName(QStringLiteral("LoudnessScan"));
+        return threads;
+    }();
+    // As many threads as the global pool may run, whose limit start-up sets.
+    pool->setMaxThreadCount(std::max(1, QThreadPool::globalInstance()->maxThreadCount()));
+    return pool;
+}
+
 bool LoudnessScan::poolHasRoom()
 {
-    const QThreadPool* pool = QThreadPool::globalInstance();
-    const int active = pool->activeThreadCount();
-    return active == 0 || active < pool->maxThreadCount() - 1;
+    return g_measuring.load() < measurementPool()->maxThreadCount();
 }
 
 void LoudnessScan::dispatchAll()
@@ -136,9 +150,16 @@ void LoudnessScan::startNext()
             [this, watcher, cueId, path] { onTaskFinished(watcher, cueId, path); });
     const MeasureFunction measure = currentMeasure();
     const std::shared_ptr<std::atomic_bool> cancelled = m_cancelled;
+    ++g_measuring;
     watcher->setFuture(PoolTask::run(
-        QThreadPool::globalInstance(),
-        [measure, cancelled, path] { return cancelled->load() ? kSkipped : measure(path); }, m_priority));
+        measurementPool(),
+        [measure, cancelled, path] {
+            const double lufs = cancelled->load() ? kSkipped : measure(path);
+            // Before the result is reported: the next cue may start at once.
+            --g_measuring;
+            return lufs;
+        },
+        m_priority));
 }
 
 void LoudnessScan::onTaskFinished(QFutureWatcher<double>* watcher, int cueId, const QString& filePath)

@@ -13,17 +13,20 @@
 
 template <typename T>
 class QFutureWatcher;
+class QThreadPool;
 
-// Measures the loudness of cue files on the global thread pool, one pool task
-// per cue, and reports each result on the GUI thread. The tasks get copies of
+// Measures the loudness of cue files in the background, one task per cue, and reports each result on the GUI thread. The tasks get copies of
 // the ids and paths and touch nothing else.
 //
-// One pool thread is always left free: Qt's painting splits large fills into
-// jobs on the global pool and waits for them, so a pool busy with nothing but
-// measurements would hold up every repaint until one ends. The scans of the
-// program share the other threads by priority: a free thread goes to the
-// waiting cue of the scan with the highest priority (the playing cue before
-// the table's scan).
+// The measurements run on threads of their own, as many at once as the global
+// pool may run threads, never on the global pool: Qt's painting splits large
+// fills into jobs on the global pool and waits for them, so a pool busy with
+// measurements would hold up every repaint until one ends. A measurement
+// takes helper threads (decoding ahead) from the global pool only while that
+// leaves one of its threads idle (PoolThreadLease), like a measurement of one
+// file anywhere else. The scans of the program share the measuring threads by
+// priority: a free thread goes to the waiting cue of the scan with the
+// highest priority (the playing cue before the table's scan).
 //
 // Cancelling drops the cues not started yet; a measurement under way is not
 // interrupted, and nothing more is reported. Deleting a scan cancels it.
@@ -61,6 +64,9 @@ public:
     }
     int pendingCount() const { return int(m_running.size() + m_waiting.size()); }
 
+    // The threads the measurements run on.
+    static QThreadPool* measurementPool();
+
 Q_SIGNALS:
     // lufs is the integrated loudness, or -100 and below when the file could
     // not be measured.
@@ -71,7 +77,7 @@ Q_SIGNALS:
 private:
     // Hands free pool threads to the waiting cues of every scan, by priority.
     static void dispatchAll();
-    // Whether one more task may start and still leave a pool thread free.
+    // Whether a measuring thread is free.
     static bool poolHasRoom();
     void startNext();
     void onTaskFinished(QFutureWatcher<double>* watcher, int cueId, const QString& filePath);

@@ -2,9 +2,12 @@
 //   1. switching the table to a stored 10 000-cue playlist (load, refresh,
 //      first paint), with peaks stored and without (each cue then looked for
 //      in the database and queued for parsing), against a plain QTableView
-//      over a QStandardItemModel of the same size;
+//      on the same model (a SongTableModel given the same cues), with no
+//      delegates, no row sizing and no parse queue;
 //   2. painting a full page of rows with a playing row, against the same
-//      plain table, and the files looked up on disk while painting;
+//      plain table, and the files looked up on disk while painting.
+//   Every cue has a real file of its own (hard links of ten short MP3s of
+//   music-like noise, 44.1 kHz stereo).
 //   3. the waveform parse queue working through 1 000 cues without peaks
 //      (real files, real parser, the operator clicking cues meanwhile): the
 //      worst lateness of a 16 ms GUI timer against the idle GUI thread, and
@@ -30,7 +33,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
-#include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QThreadPool>
@@ -41,6 +43,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -108,15 +111,22 @@ int storePlaylist(const QString& name, const QStringList& files, int count, bool
     return playlist;
 }
 
-QStringList placeholderFiles(const QString& folder, int count)
+// count files of their own names, hard links of ten real short MP3s.
+QStringList audioFiles(const QString& folder, int count)
 {
     QStringList files;
     QDir().mkpath(folder);
+    QStringList sources;
+    for (int i = 0; i < 10; ++i) {
+        const QString source = QStringLiteral("%1/source %2.mp3").arg(folder).arg(i);
+        if (!BenchAudio::makeNoiseFile(source, 8 + i, {"-c:a", "libmp3lame", "-b:a", "192k"}))
+            return {};
+        sources.append(source);
+    }
     for (int i = 0; i < count; ++i) {
         const QString path = QStringLiteral("%1/track %2.mp3").arg(folder).arg(i, 5, 10, QLatin1Char('0'));
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly))
-            file.write("ID3");
+        if (::link(QFile::encodeName(sources[i % 10]).constData(), QFile::encodeName(path).constData()) != 0)
+            return {};
         files.append(path);
     }
     return files;
@@ -199,7 +209,11 @@ int main(int argc, char** argv)
 
     std::printf("Storing two %d-cue playlists and making their files...\n", cueCount);
     std::fflush(stdout);
-    const QStringList files = placeholderFiles(dir.filePath("audio"), cueCount);
+    const QStringList files = audioFiles(dir.filePath("audio"), cueCount);
+    if (files.size() != cueCount) {
+        std::fprintf(stderr, "could not make the audio files\n");
+        return 1;
+    }
     const int bigList = storePlaylist("big", files, cueCount, true);
     const int smallList = storePlaylist("small", files.mid(0, 10), 10, true);
     const int bareList = storePlaylist("bare", files, cueCount, false);
@@ -245,28 +259,30 @@ int main(int argc, char** argv)
     trackList->clearParseQueue();
     trackList->loadPlaylist(bigList);
 
-    // The same number of rows in a plain table: a model of texts, the same
-    // row sizing to contents.
+    // The same cues in a plain QTableView on the same model: the model is
+    // given the cue lists the registry holds, nothing else happens.
+    auto cuesOf = [registry](int playlist) {
+        QList<Cue*> list;
+        for (int id : registry->getPlaylistCueIds(playlist))
+            list.append(registry->getCue(id));
+        return list;
+    };
+    const QList<Cue*> bigCues = cuesOf(bigList);
+    const QList<Cue*> smallCues = cuesOf(smallList);
     QTableView plainTable;
     plainTable.resize(kPageWidth, kPageHeight);
-    plainTable.setWordWrap(true);
-    plainTable.verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    SongTableModel plainModel;
+    plainTable.setModel(&plainModel);
     plainTable.show();
     std::vector<double> plainSwitches;
     for (int run = 0; run < 5; ++run) {
-        auto* plain = new QStandardItemModel(cueCount, SongTableModel::ColumnCount, &plainTable);
-        for (int row = 0; row < cueCount; ++row) {
-            plain->setItem(row, 1, new QStandardItem(QStringLiteral("big cue %1").arg(row)));
-            plain->setItem(row, 3, new QStandardItem(QStringLiteral("03:00.00")));
-        }
-        QAbstractItemModel* old = plainTable.model();
+        plainModel.setCueList(smallCues);
+        BenchRun::runEventsFor(50);
         plainSwitches.push_back(timeMs([&] {
-            plainTable.setModel(plain);
-            plainTable.resizeRowsToContents();
+            plainModel.setCueList(bigCues);
             plainTable.viewport()->repaint();
             QCoreApplication::processEvents();
         }));
-        delete old;
     }
 
     // --- 2. Painting a page --------------------------------------------------
@@ -353,7 +369,7 @@ int main(int argc, char** argv)
     std::printf("\nTrack list, %d rows on a %d x %d page\n", cueCount, kPageWidth, kPageHeight);
     std::printf("switch to a %d-cue playlist: %.1f ms (target ≤ %.0f)\n", cueCount, BenchRun::median(switches),
                 kSwitchTargetMs);
-    std::printf("  baseline, plain QTableView over a QStandardItemModel of %d rows: %.1f ms\n", cueCount,
+    std::printf("  baseline, a plain QTableView on the same model given the same %d cues: %.1f ms\n", cueCount,
                 BenchRun::median(plainSwitches));
     std::printf("switch to a %d-cue playlist without stored peaks: %.1f ms (target ≤ %.0f)\n", cueCount,
                 BenchRun::median(bareSwitches), kSwitchTargetMs);
@@ -365,8 +381,9 @@ int main(int argc, char** argv)
                 probe.worstMs(), kLatenessTargetMs);
     std::printf("  baseline, the same timer with the queue idle: %.1f ms\n", idleLatenessMs);
     std::printf("parses running at once: %d (target ≤ %d, the pool's bound %d)\n", maxRunning.load(),
-                1 + WaveformParseQueue::kMaxWindingDown, poolBound);
-    std::printf("pool threads busy at once: %d (target ≤ %d)\n", probe.maxPoolActive(), poolBound);
+                1 + WaveformParseQueue::windingDownAllowed(), poolBound);
+    std::printf("pool threads busy at once: %d (target ≤ %d: one of the pool's %d stays free for painting)\n",
+                probe.maxPoolActive(), std::max(1, poolBound - 1), poolBound);
     std::printf("process threads at most: %d (baseline, queue idle: %d)\n", probe.maxThreads(), idleThreads);
     std::printf("  %d of %d cues parsed in %.1f s (%d clicks on the way); loading the playlist took %.1f ms\n",
                 parsed, parseCount, queueMs / 1000.0, clicked, loadMs);

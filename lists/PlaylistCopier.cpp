@@ -66,8 +66,14 @@ Cue* PlaylistCopier::copyCue(const Cue& source)
     cue->setColor(source.color());
     cue->assignStoredPanEnvelope(source.panEnvelopeTimes(), source.panEnvelopePositions());
     cue->setPanEnvelopeEnabled(source.panEnvelopeEnabled());
-    if (!source.waveform().isEmpty())
-        cue->setWaveform(source.waveform());
+    QList<float> peaks = source.waveform();
+    // Cues of a playlist not shown yet hold no peaks; their stored ones are
+    // copied instead of parsing the file again.
+    int targetPoints = 0;
+    if (peaks.isEmpty() && source.id() > 0)
+        DatabaseManager::instance()->loadWaveformDataCompressed(source.id(), peaks, &targetPoints);
+    if (!peaks.isEmpty())
+        cue->setWaveform(peaks);
     if (!cue->saveToDatabase(true)) {
         qWarning() << "PlaylistCopier::copyCue - Failed to save copy of cue" << source.id();
         return nullptr;  // stays in the registry like any cue without a playlist

@@ -4,6 +4,7 @@
 #include "lists/WaveformParseJob.h"
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
+#include "model/WaveformRows.h"
 #include "platform/PoolTask.h"
 
 #include <QFileInfo>
@@ -11,7 +12,8 @@
 #include <QFutureWatcher>
 #include <QThreadPool>
 
-#include <optional>
+#include <algorithm>
+
 
 WaveformParser::Result WaveformParseQueue::parseFile(const QString& filePath, WaveformParseJob& job)
 {
@@ -76,6 +78,12 @@ void WaveformParseQueue::enqueueWaveformParse(Cue* cue, bool priority)
         m_cache.insert(cue, cue->waveform());
         return;
     }
+    // A cue of a playlist not shown yet: its peaks are read when it is first
+    // asked for, and parsed only when none are stored.
+    if (loadStoredPeaks(cue)) {
+        Q_EMIT waveformUpdated(cue);
+        return;
+    }
     if (!fileUsable(cue))
         return;
 
@@ -106,9 +114,10 @@ void WaveformParseQueue::loadOrParse(const QList<Cue*>& cues)
 {
     if (cues.isEmpty())
         return;
-    DatabaseManager* db = DatabaseManager::instance();
-    // One query says which cues have stored peaks, instead of one per cue.
-    std::optional<QSet<int>> stored;
+    // The stored peaks of every cue that needs them, in a few statements
+    // rather than one per cue.
+    QList<Cue*> unknown;
+    QList<int> ids;
     for (Cue* cue : cues) {
         if (!cue || m_cache.contains(cue))
             continue;
@@ -116,19 +125,16 @@ void WaveformParseQueue::loadOrParse(const QList<Cue*>& cues)
             m_cache.insert(cue, cue->waveform());
             continue;
         }
-        if (!stored) {
-            QList<int> ids;
-            db->getWaveformSongIds(ids);
-            stored = QSet<int>(ids.cbegin(), ids.cend());
-        }
-        QList<float> peaks;
-        int targetPoints = 0;
-        if (stored->contains(cue->id()) && db->loadWaveformDataCompressed(cue->id(), peaks, &targetPoints)
-            && !peaks.isEmpty()) {
-            cue->setWaveform(peaks);
-            // They came from the database; nothing to write back.
-            cue->clearWaveformDirty();
-            m_cache.insert(cue, peaks);
+        unknown.append(cue);
+        if (cue->id() > 0)
+            ids.append(cue->id());
+    }
+    const QHash<int, QList<float>> stored =
+        ids.isEmpty() ? QHash<int, QList<float>>() : WaveformRows(*DatabaseManager::instance()).loadPeaksOf(ids);
+    for (Cue* cue : std::as_const(unknown)) {
+        const auto peaks = stored.constFind(cue->id());
+        if (peaks != stored.constEnd()) {
+            adoptStoredPeaks(cue, *peaks);
             continue;
         }
         if (!m_pending.contains(cue)) {
@@ -140,9 +146,39 @@ void WaveformParseQueue::loadOrParse(const QList<Cue*>& cues)
         processNextParseTask();
 }
 
+void WaveformParseQueue::adoptStoredPeaks(Cue* cue, const QList<float>& peaks)
+{
+    cue->setWaveform(peaks);
+    // They came from the database; nothing to write back.
+    cue->clearWaveformDirty();
+    m_cache.insert(cue, peaks);
+}
+
+bool WaveformParseQueue::loadStoredPeaks(Cue* cue)
+{
+    if (cue->id() < 1)
+        return false;
+    QList<float> peaks;
+    int targetPoints = 0;
+    if (!DatabaseManager::instance()->loadWaveformDataCompressed(cue->id(), peaks, &targetPoints)
+        || peaks.isEmpty())
+        return false;
+    adoptStoredPeaks(cue, peaks);
+    return true;
+}
+
+int WaveformParseQueue::windingDownAllowed()
+{
+    // Every parse holds a pool thread; one of them stays free for Qt's
+    // painting, which splits large fills into jobs on the global pool and
+    // waits for them. On two threads a displaced parse therefore ends before
+    // the next one starts.
+    return std::clamp(QThreadPool::globalInstance()->maxThreadCount() - 2, 0, kMaxWindingDown);
+}
+
 void WaveformParseQueue::processNextParseTask()
 {
-    if (m_parsing || m_windingDown.size() > kMaxWindingDown)
+    if (m_parsing || m_windingDown.size() > windingDownAllowed())
         return;
     m_parsing = true;
     Cue* cue = takeNextParsable();

@@ -37,6 +37,9 @@ public:
     // A displaced parse may still be winding down on the pool while the next
     // one runs; beyond that the queue waits rather than stack up decodes.
     static constexpr int kMaxWindingDown = 1;
+    // kMaxWindingDown, or fewer where the global pool is too small to leave
+    // one of its threads free besides.
+    static int windingDownAllowed();
 
     explicit WaveformParseQueue(QObject* parent = nullptr);
     ~WaveformParseQueue() override;
@@ -84,6 +87,9 @@ private:
     void abandonRunningParse();
     void letWindDown(Watcher* watcher);
     bool fileUsable(Cue* cue) const;
+    // Peaks read from the database become the cue's and the cache's.
+    void adoptStoredPeaks(Cue* cue, const QList<float>& peaks);
+    bool loadStoredPeaks(Cue* cue);
 
     ParseFunction m_parse;
     Watcher* m_watcher = nullptr;

@@ -3,7 +3,7 @@
 #include "model/Cue.h"
 #include "model/DatabaseTransaction.h"
 #include "model/WalCheckpointer.h"
-#include "model/WaveformStorage.h"
+#include "model/WaveformRows.h"
 #include "audiofile/AudioFileDecoder.h"
 
 #include <QDebug>
@@ -717,12 +717,12 @@ bool DatabaseManager::loadAllCues(QList<Cue*>& cues)
         records.append(query.record());
     query.finish();
 
-    // Points and waveforms of all cues in three queries instead of three per
-    // cue. Any of them failing fails the load: cues without their stored
-    // points would write default points over them later.
+    // Points of all cues in two queries instead of two per cue. Either
+    // failing fails the load: cues without their stored points would write
+    // default points over them later. Waveform peaks are not read here: they
+    // are read when a cue is first shown (WaveformRows).
     QHash<int, EnvelopeRows> volumePoints;
     QHash<int, EnvelopeRows> panPoints;
-    QHash<int, QByteArray> blobs;
     auto readPoints = [this](const char* sql, QHash<int, EnvelopeRows>& into) {
         QSqlQuery rows = execute(QString::fromLatin1(sql));
         if (rows.lastError().isValid())
@@ -741,15 +741,6 @@ bool DatabaseManager::loadAllCues(QList<Cue*>& cues)
         qWarning() << "loadAllCues - Failed to load envelope points";
         return false;
     }
-    {
-        QSqlQuery rows = execute("SELECT song_id, data FROM waveform_data");
-        if (rows.lastError().isValid()) {
-            qWarning() << "loadAllCues - Failed to load waveforms";
-            return false;
-        }
-        while (rows.next())
-            blobs.insert(rows.value(0).toInt(), rows.value(1).toByteArray());
-    }
 
     static const EnvelopeRows kNoPoints;
     cues.reserve(records.size());
@@ -759,15 +750,6 @@ bool DatabaseManager::loadAllCues(QList<Cue*>& cues)
         fillCueFromRecord(cue, record);
         const int id = cue->id();
         applyStoredEnvelopes(cue, volumePoints.value(id, kNoPoints), panPoints.value(id, kNoPoints));
-        const auto blob = blobs.constFind(id);
-        if (blob != blobs.constEnd()) {
-            int targetPoints = 0;
-            const QList<float> waveform = WaveformStorage::decodeCompressed(*blob, &targetPoints);
-            if (!waveform.isEmpty()) {
-                cue->setWaveform(waveform);
-                cue->clearWaveformDirty();
-            }
-        }
         if (cue->durationMs() > 0)
             cue->validateLoopRange();
         cue->clearDirty();
@@ -1223,76 +1205,44 @@ bool DatabaseManager::openPlaylistGap(int playlistId, int position, int count, i
 }
 
 // ---------------------------------------------------------------------------
-// Waveforms
+// Waveforms: their rows are WaveformRows' concern.
 
 bool DatabaseManager::saveWaveformDataCompressed(int songId, int targetPoints, const QList<float>& waveform)
 {
-    const int leading = WaveformStorage::countLeadingZeros(waveform);
-    if (leading > 0)
-        qWarning() << "⚠️ DatabaseManager::saveWaveformDataCompressed - Found" << leading
-                   << "leading zeros in input waveform!";
-    return insertWaveformData(songId, targetPoints, WaveformStorage::encodeCompressed(waveform, targetPoints));
+    return WaveformRows(*this).saveCompressed(songId, targetPoints, waveform);
 }
 
 bool DatabaseManager::insertWaveformData(int songId, int targetPoints, const QByteArray& blob)
 {
-    return !execute("INSERT OR REPLACE INTO waveform_data (song_id, target_points, data) VALUES (?, ?, ?)",
-                    {songId, targetPoints, blob})
-                .lastError()
-                .isValid();
+    return WaveformRows(*this).insert(songId, targetPoints, blob);
 }
 
 bool DatabaseManager::loadWaveformData(int songId, QByteArray& blob, int* targetPoints)
 {
-    QSqlQuery query = execute("SELECT target_points, data FROM waveform_data WHERE song_id = ?", {songId});
-    if (query.lastError().isValid() || !query.next())
-        return false;
-    if (targetPoints)
-        *targetPoints = query.value(0).toInt();
-    blob = query.value(1).toByteArray();
-    return true;
+    return WaveformRows(*this).load(songId, blob, targetPoints);
 }
 
 bool DatabaseManager::loadWaveformDataCompressed(int songId, QList<float>& waveform, int* targetPoints)
 {
-    QByteArray blob;
-    int stored = targetPoints ? *targetPoints : 0;
-    if (!loadWaveformData(songId, blob, &stored))
-        return false;
-    waveform = WaveformStorage::decodeCompressed(blob, &stored);
-    if (targetPoints)
-        *targetPoints = stored;
-    return !waveform.isEmpty();
+    return WaveformRows(*this).loadCompressed(songId, waveform, targetPoints);
 }
 
 bool DatabaseManager::deleteWaveformData(int songId)
 {
-    return !execute("DELETE FROM waveform_data WHERE song_id = ?", {songId}).lastError().isValid();
+    return WaveformRows(*this).remove(songId);
 }
 
 bool DatabaseManager::deleteAllWaveformData()
 {
-    QSqlQuery query = execute("DELETE FROM waveform_data");
-    if (query.lastError().isValid()) {
-        qWarning() << "DatabaseManager::deleteAllWaveformData failed:" << query.lastError().text();
-        return false;
-    }
-    return true;
+    return WaveformRows(*this).removeAll();
 }
 
 bool DatabaseManager::hasWaveformData(int songId)
 {
-    QSqlQuery query = execute("SELECT 1 FROM waveform_data WHERE song_id = ? LIMIT 1", {songId});
-    return !query.lastError().isValid() && query.next();
+    return WaveformRows(*this).contains(songId);
 }
 
 bool DatabaseManager::getWaveformSongIds(QList<int>& songIds)
 {
-    songIds.clear();
-    QSqlQuery query = execute("SELECT song_id FROM waveform_data");
-    if (query.lastError().isValid())
-        return false;
-    while (query.next())
-        songIds.append(query.value(0).toInt());
-    return true;
+    return WaveformRows(*this).songIds(songIds);
 }

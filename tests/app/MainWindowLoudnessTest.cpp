@@ -54,6 +54,7 @@ public:
     void reset()
     {
         release();
+        LoudnessScan::measurementPool()->waitForDone();
         QThreadPool::globalInstance()->waitForDone();
         std::unique_lock lock(m_mutex);
         m_counts.clear();
@@ -299,6 +300,7 @@ void MainWindowLoudnessTest::oneMeasurementPerCue()
     loudness().release();
     QTRY_COMPARE(gain(), 6.0);
     QTRY_COMPARE(loudness().count(pathOf(1)), 1);
+    LoudnessScan::measurementPool()->waitForDone();
     QThreadPool::globalInstance()->waitForDone();
     QCOMPARE(loudness().count(pathOf(0)), 1);
     QCOMPARE(loudness().count(pathOf(1)), 1);
@@ -326,6 +328,7 @@ void MainWindowLoudnessTest::scanMeasuresEveryCueOnce()
         QTRY_COMPARE(f.cue(f.firstPlaylist, row)->lufs(), measured[row]);
         QCOMPARE(loudness().count(pathOf(row)), 1);
     }
+    LoudnessScan::measurementPool()->waitForDone();
     QThreadPool::globalInstance()->waitForDone();
     // The gains are known: the next cues play at theirs without measuring.
     QTest::mouseClick(f.button("nextButton"), Qt::LeftButton);
@@ -371,6 +374,7 @@ void MainWindowLoudnessTest::resultsOfAStoppedScanAreDropped()
     QCOMPARE(gain(), -6.0);
     loudness().release();
     QTRY_COMPARE(gain(), -3.0);
+    LoudnessScan::measurementPool()->waitForDone();
     QThreadPool::globalInstance()->waitForDone();
     QTest::qWait(50);
     QCOMPARE(gain(), -3.0);

@@ -1,5 +1,8 @@
 #include "TrackListFixture.h"
 #include "lists/FileExistenceCache.h"
+#include "model/WaveformRows.h"
+
+#include <cmath>
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -30,6 +33,7 @@ private Q_SLOTS:
     void cleanup();
 
     void loadPlaylistShowsTheStoredOrder();
+    void storedPeaksAreReadWhenACueIsFirstShown();
     void selectionSignals_data();
     void selectionSignals();
     void refreshAnnouncesTheSameRowAgain();
@@ -121,6 +125,67 @@ void TrackListManagerTest::loadPlaylistShowsTheStoredOrder()
     QCOMPARE(f.trackList->rowCount(), 0);
     QCOMPARE(f.trackList->currentPlaylistId(), -1);
     QVERIFY(f.trackList->cues().isEmpty());
+}
+
+void TrackListManagerTest::storedPeaksAreReadWhenACueIsFirstShown()
+{
+    // Two playlists whose cues all have stored peaks, then a start: the cue
+    // registry loads every cue, the table shows the first playlist.
+    const int other = f.newPlaylist(QStringLiteral("other"));
+    QList<Cue*> hidden;
+    for (int i = 0; i < 3; ++i)
+        hidden.append(f.addCue(other, QStringLiteral("h%1.wav").arg(i)));
+    QVERIFY(!hidden.contains(nullptr));
+    QList<float> peaks;
+    for (int i = 0; i < 2000; ++i)
+        peaks.append(float(i % 100) / 100.0f);
+    for (Cue* cue : cues + hidden)
+        QVERIFY(DatabaseManager::instance()->saveWaveformDataCompressed(cue->id(), 2000, peaks));
+    QList<int> shownIds;
+    QList<int> hiddenIds;
+    for (Cue* cue : std::as_const(cues))
+        shownIds.append(cue->id());
+    for (Cue* cue : std::as_const(hidden))
+        hiddenIds.append(cue->id());
+
+    f.trackList.reset();
+    f.registry = std::make_unique<CueManager>(f.transport.transport.get());
+    for (int id : shownIds + hiddenIds) {
+        Cue* cue = f.registry->getCue(id);
+        QVERIFY(cue);
+        QVERIFY2(cue->waveform().isEmpty(), "the registry decoded stored peaks at start");
+    }
+    const int decodedAtStart = WaveformRows::decodedCount();
+    auto parses = std::make_shared<std::atomic<int>>(0);
+    f.trackList = std::make_unique<TrackListManager>(f.table.get(), nullptr, f.registry.get());
+    f.trackList->waveformParseQueue()->setParseFunction(
+        [parses](const QString&, WaveformParseJob&) -> WaveformParser::Result {
+            ++*parses;
+            return {QList<float>(2000, 0.5f), 0};
+        });
+    f.trackList->loadPlaylist(playlist);
+
+    // The shown playlist's peaks come from the database, nothing else's.
+    QCOMPARE(WaveformRows::decodedCount() - decodedAtStart, int(shownIds.size()));
+    for (int id : std::as_const(shownIds)) {
+        Cue* cue = f.registry->getCue(id);
+        QVERIFY(f.trackList->hasCachedWaveform(cue));
+        QCOMPARE(cue->waveform().size(), 2000);
+        QVERIFY(std::fabs(cue->waveform()[57] - 0.57f) < 1e-3f);
+        QVERIFY(!cue->waveformDirty());
+    }
+    for (int id : std::as_const(hiddenIds))
+        QVERIFY(f.registry->getCue(id)->waveform().isEmpty());
+
+    // A cue of the other playlist asked for (it plays, or the view shows it)
+    // takes its stored peaks rather than parsing its file.
+    Cue* asked = f.registry->getCue(hiddenIds.first());
+    QSignalSpy updated(f.trackList.get(), &TrackListManager::waveformUpdated);
+    f.trackList->enqueueWaveformParse(asked, false);
+    QCOMPARE(asked->waveform().size(), 2000);
+    QCOMPARE(updated.count(), 1);
+    QTest::qWait(20);
+    QCOMPARE(parses->load(), 0);
 }
 
 void TrackListManagerTest::selectionSignals_data()
