@@ -952,7 +952,8 @@ void MainWindow::onPlayModeChanged(int index)
     registry()->rebuildLoopCountMemory();
     if (!suppressPlayModeSave && currentPlaylistId != -1 && playlistManager)
         playlistManager->setPlaylistPlayMode(currentPlaylistId, mode);
-    showStatus(QStringLiteral("播放模式已切换: %1").arg(playModeName(mode)), 2000);
+    if (!suppressPlayModeSave)  // a shown playlist's own mode is no switch
+        showStatus(QStringLiteral("播放模式已切换: %1").arg(playModeName(mode)), 2000);
 }
 
 void MainWindow::onPlaylistSwitched(int playlistId)
