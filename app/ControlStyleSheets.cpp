@@ -118,12 +118,4 @@ QString windowAdditions()
         " padding: 2px; }\n");
 }
 
-QString loopLockButton()
-{
-    return QStringLiteral(
-        "QPushButton { background-color: #2a2a2a; border: none; color: #666666; font-size: 6px;"
-        " padding: 0px; }\n"
-        "QPushButton:hover { color: #999999; }\n");
-}
-
 }  // namespace ControlStyleSheets

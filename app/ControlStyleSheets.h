@@ -31,7 +31,4 @@ QString cueVolumeBar(bool gray);
 // it explains and takes that widget's sheets).
 QString windowAdditions();
 
-// The three loop locks: "▲▼" in a face small enough for their 10 px width.
-QString loopLockButton();
-
 }  // namespace ControlStyleSheets

@@ -8,10 +8,12 @@
 #include "app/DurationRepair.h"
 #include "app/InputActionRouter.h"
 #include "app/LoudnessGain.h"
+#include "app/LoopRangeBoxes.h"
 #include "app/LoudnessScan.h"
 #include "app/SelectAllOnFocusFilter.h"
 #include "app/SettingsWidget.h"
 #include "app/StatusBarControls.h"
+#include "app/TextFit.h"
 #include "app/UiStyleManager.h"
 #include "app/VolumeRamp.h"
 #include "input/HidDeviceManager.h"
@@ -75,17 +77,6 @@ constexpr int kPositionRepaintGapMs = 49;
 constexpr int kEngineErrorTimeoutMs = 5000;
 
 // The loop-range boxes, usable and off limits.
-const QString kLoopBoxStyle = QStringLiteral(
-    "QDoubleSpinBox, MinSecSpinBox { background-color: #2a2a2a; color: #cccccc; border: 1px solid #555555;"
-    " border-radius: 2px; padding: 0px; font-family: monospace; }"
-    "QDoubleSpinBox::up-button, QDoubleSpinBox::down-button, MinSecSpinBox::up-button,"
-    " MinSecSpinBox::down-button { width: 0px; height: 0px; }");
-const QString kLoopBoxDimStyle = QStringLiteral(
-    "QDoubleSpinBox, MinSecSpinBox { color: #888; background-color: #2a2a2a; border: 1px solid #333333;"
-    " border-radius: 2px; padding: 0px; font-family: monospace; }"
-    "QDoubleSpinBox::up-button, QDoubleSpinBox::down-button, MinSecSpinBox::up-button,"
-    " MinSecSpinBox::down-button { width: 0px; height: 0px; }");
-
 CueManager* registry()
 {
     return CueManager::instance();
@@ -122,26 +113,6 @@ QString withFontSize(QString sheet, const QString& rules)
     return sheet + rules;
 }
 
-// Gives a number box of fixed width the largest font size (12 px at most)
-// at which text fits inside its frame and the line edit's margins. The face
-// is the one its sheet names ("monospace"), which fontconfig picks by the
-// interface's language.
-void fitNumberFont(QAbstractSpinBox* box, const QString& text)
-{
-    constexpr int kFrameAndMargins = 2 + 4;
-    const int available = box->width() - kFrameAndMargins;
-    QFont font(QStringLiteral("monospace"));
-    int pixels = 12;
-    for (; pixels > 8; --pixels) {
-        font.setPixelSize(pixels);
-        if (QFontMetrics(font).horizontalAdvance(text) <= available)
-            break;
-    }
-    QFont boxFont = box->font();
-    boxFont.setPixelSize(pixels);
-    box->setFont(boxFont);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -166,6 +137,10 @@ MainWindow::MainWindow(QWidget* parent)
 
     connectCueManagerSignals();
     connect(transport(), &AudioEngine::errorOccurred, this, &MainWindow::showEngineError);
+    // Shown for as long as the output is away; the return for a while.
+    connect(transport(), &AudioEngine::outputStatusChanged, this, [this](const QString& message, bool lost) {
+        showStatus(lost ? QStringLiteral("⚠ ") + message : message, lost ? 0 : kEngineErrorTimeoutMs);
+    });
     // A cue's loudness gain is in place before its first block sounds.
     connect(transport(), &AudioEngine::cueStarting, this, &MainWindow::applyLufsGain);
     connect(registry(), &CueManager::errorOccurred, this, [this](const QString& message) {
@@ -377,12 +352,11 @@ void MainWindow::setupControls()
     // The number boxes of the settings bar keep the form's widths: their
     // text gets the largest size at which the widest value fits.
     for (QAbstractSpinBox* box : std::initializer_list<QAbstractSpinBox*>{ui->fadeInSpinBox, ui->fadeOutSpinBox})
-        fitNumberFont(box, QStringLiteral("20.00"));
-    for (QAbstractSpinBox* box : std::initializer_list<QAbstractSpinBox*>{ui->loopStartSpinBox,
-                                                                         ui->loopDurationSpinBox, ui->loopEndSpinBox})
-        fitNumberFont(box, QStringLiteral("00.00.00"));
-    for (QPushButton* lock : {ui->loopStartLockBtn, ui->loopDurationLockBtn, ui->loopEndLockBtn})
-        lock->setStyleSheet(ControlStyleSheets::loopLockButton());
+        TextFit::fitNumberFont(box, QStringLiteral("20.00"));
+    loopBoxes = std::make_unique<LoopRangeBoxes>(ui->loopStartSpinBox, ui->loopDurationSpinBox, ui->loopEndSpinBox,
+                                                 ui->loopStartLockBtn, ui->loopDurationLockBtn, ui->loopEndLockBtn);
+    loopBoxes->style();
+    loopBoxes->setUsable(false);  // until a cue is selected
 
     // Transport buttons share the panel's width.
     const QHBoxLayout* transportLayout = ui->playControlLayout;
@@ -532,8 +506,9 @@ void MainWindow::buildTransportBar()
 
     if (QComboBox* selector = playlistManager ? playlistManager->playModeCombo() : nullptr) {
         connect(selector, &QComboBox::currentIndexChanged, this, &MainWindow::onPlayModeChanged);
-        selector->setFixedSize(68, 18);
         selector->setStyleSheet(ControlStyleSheets::playModeSelector());
+        // 68 px at the least, and wide enough for "自定义列表循环".
+        selector->setFixedSize(TextFit::comboWidthForItems(selector, 68, 3), 18);
         ui->topWidgetLayout->insertWidget(0, selector, 0, Qt::AlignVCenter);
 
         cartModeButton = new QPushButton(QStringLiteral("卡片"), ui->topWidget);
@@ -1232,17 +1207,8 @@ void MainWindow::showLoopRangeInBoxes(Cue* cue)
 
 void MainWindow::showLoopRangeInBoxes(qint64 startMs, qint64 endMs)
 {
-    const QList<std::pair<QDoubleSpinBox*, qint64>> boxes = {
-        {loopStartSpin, startMs},
-        {loopEndSpin, endMs},
-        {loopDurationSpin, endMs - startMs},
-    };
-    for (const auto& [box, ms] : boxes) {
-        if (!box)
-            continue;
-        const QSignalBlocker blocker(box);
-        box->setValue(double(ms) / 1000.0);
-    }
+    if (loopBoxes)
+        loopBoxes->show(startMs, endMs);
 }
 
 // ---------------------------------------------------------------------------
@@ -1428,16 +1394,17 @@ void MainWindow::releaseSelectedCue()
     settingsWidget->applyControlStyles(false);
     updateVolumeBarBStyle(true);
     setLoopBoxesUsable(false);
+    // Nothing of the cue shown before: empty loop boxes, volume A marked.
+    if (loopBoxes)
+        loopBoxes->clear();
+    activeVolumeGroup = 0;
+    updateVolumeGroupLabels();
 }
 
 void MainWindow::setLoopBoxesUsable(bool usable)
 {
-    for (QDoubleSpinBox* box : {loopDurationSpin, loopStartSpin, loopEndSpin}) {
-        if (!box)
-            continue;
-        box->setStyleSheet(usable ? kLoopBoxStyle : kLoopBoxDimStyle);
-        box->setEnabled(usable);
-    }
+    if (loopBoxes)
+        loopBoxes->setUsable(usable);
 }
 
 void MainWindow::loadCueControls(Cue* cue)

@@ -15,11 +15,14 @@
 #include <QSet>
 #include <QStringList>
 
+#include <memory>
+
 class BatchEditSession;
 class CartWidget;
 class DurationRepair;
 class GroupedPlaylistManager;
 class LevelMeterScrollBar;
+class LoopRangeBoxes;
 class LoudnessScan;
 class QCheckBox;
 class QComboBox;
@@ -285,6 +288,7 @@ private:
     QPushButton* loopDurationLockButton = nullptr;
     QPushButton* loopEndLockButton = nullptr;
     InputActionRouter* inputRouter = nullptr;
+    std::unique_ptr<LoopRangeBoxes> loopBoxes;
     StatusBarControls* statusControls = nullptr;
     QMap<int, double> lufsGainCache;
     // The running scan of the table's cues, null when none.

@@ -272,6 +272,10 @@ void SettingsWidget::setCue(Cue* newCue)
         return;
     }
 
+    // The count the endless button offers back is this cue's own, never one
+    // left over from the cue shown before.
+    if (newCue != cue)
+        lastLoopCount = 1;
     cue = newCue;
     batchSource = nullptr;
     connect(newCue, &Cue::dataUpdated, this, &SettingsWidget::onCueDataUpdated);
@@ -302,6 +306,8 @@ void SettingsWidget::setCue(Cue* newCue)
 void SettingsWidget::setBatchSource(BatchCue* batch)
 {
     disconnectCue();
+    if (batch != batchSource || cue)
+        lastLoopCount = 1;
     batchSource = batch;
     cue = nullptr;
     updateFromBatch();
@@ -337,8 +343,7 @@ void SettingsWidget::updateFromCue()
         fadeCheckBox->setChecked(cue->fadeEnabled());
     showValue(fadeInSpinBox, cue->fadeInMs() / 1000.0);
     showValue(fadeOutSpinBox, cue->fadeOutMs() / 1000.0);
-    setEnabled(fadeInSpinBox, cue->fadeEnabled());
-    setEnabled(fadeOutSpinBox, cue->fadeEnabled());
+    showFadeBoxesUsable(cue->fadeEnabled());
     showValue(preDurationSpinBox, cue->preWaitMs() / 1000);
 
     if (cue->id() != -1) {
@@ -369,8 +374,7 @@ void SettingsWidget::updateFromBatch()
     showValue(preDurationSpinBox, batchSource->preWaitMs / 1000);
     if (fadeCheckBox)
         fadeCheckBox->setChecked(batchSource->fadeEnabled);
-    setEnabled(fadeInSpinBox, batchSource->fadeEnabled);
-    setEnabled(fadeOutSpinBox, batchSource->fadeEnabled);
+    showFadeBoxesUsable(batchSource->fadeEnabled);
     showValue(fadeInSpinBox, batchSource->fadeInMs / 1000.0);
     showValue(fadeOutSpinBox, batchSource->fadeOutMs / 1000.0);
     if (volumeHorizontalScrollBar)
@@ -384,19 +388,22 @@ void SettingsWidget::updateFromBatch()
 void SettingsWidget::clearControls()
 {
     const bool wasUpdating = std::exchange(updating, true);
-    if (infiniteLoopBtn)
+    // Nothing of the cue shown before stays: the endless button shows the
+    // look of a finite count, not a count of that cue.
+    if (infiniteLoopBtn) {
         infiniteLoopBtn->setChecked(false);
+        infiniteLoopBtn->setText(kEndlessText);
+    }
     if (loopCountSpinBox)
         loopCountSpinBox->setValue(1);
     lastLoopCount = 1;
     if (fadeCheckBox)
         fadeCheckBox->setChecked(false);
     for (const QPointer<QDoubleSpinBox>& box : {fadeInSpinBox, fadeOutSpinBox}) {
-        if (box) {
+        if (box)
             box->setValue(1.0);
-            box->setEnabled(false);
-        }
     }
+    showFadeBoxesUsable(false);
     if (preDurationSpinBox)
         preDurationSpinBox->setValue(0);
     if (volumeHorizontalScrollBar)
@@ -516,8 +523,7 @@ void SettingsWidget::onFadeToggled(bool on)
         return;
     if (cue) {
         cue->setFadeEnabled(on);
-        setEnabled(fadeInSpinBox, on);
-        setEnabled(fadeOutSpinBox, on);
+        showFadeBoxesUsable(on);
         if (!cue || !on)
             return;
         const qint64 fadeIn = cue->fadeInMs() > 0 ? cue->fadeInMs() : 1000;
@@ -529,8 +535,7 @@ void SettingsWidget::onFadeToggled(bool on)
         batchSource->fadeEnabled = on;
         batchSource->fadeEnabledModified = true;
         announceBatchChange();
-        setEnabled(fadeInSpinBox, on);
-        setEnabled(fadeOutSpinBox, on);
+        showFadeBoxesUsable(on);
     }
 }
 
@@ -661,8 +666,20 @@ bool SettingsWidget::fadeBoxesUsable() const
     return false;
 }
 
+void SettingsWidget::showFadeBoxesUsable(bool fadeOn)
+{
+    const bool usable = fadeOn && !readOnlyLook;
+    for (const QPointer<QDoubleSpinBox>& box : {fadeInSpinBox, fadeOutSpinBox}) {
+        if (!box)
+            continue;
+        box->setEnabled(usable);
+        box->setStyleSheet(usable ? normalStyleSheet(box) : kDoubleSpinBoxDimStyle);
+    }
+}
+
 void SettingsWidget::setReadOnly(bool readOnly)
 {
+    readOnlyLook = readOnly;
     const bool enabled = !readOnly;
 
     setEnabled(infiniteLoopBtn, enabled);
@@ -696,13 +713,7 @@ void SettingsWidget::setReadOnly(bool readOnly)
     if (!readOnly && (cue || batchSource))
         updateColorButton();
 
-    const bool fadeBoxesEnabled = enabled && fadeBoxesUsable();
-    for (const QPointer<QDoubleSpinBox>& box : {fadeInSpinBox, fadeOutSpinBox}) {
-        if (!box)
-            continue;
-        box->setEnabled(fadeBoxesEnabled);
-        box->setStyleSheet(fadeBoxesEnabled ? normalStyleSheet(box) : kDoubleSpinBoxDimStyle);
-    }
+    showFadeBoxesUsable(fadeBoxesUsable());
 
     for (const QPointer<QLabel>& label : {fadeInLabel, fadeOutLabel, loopDurationLabel, label_3, label_5,
                                           label_4, panEnvelopeLabel, volumeEnvelopeLabel})
@@ -711,6 +722,7 @@ void SettingsWidget::setReadOnly(bool readOnly)
 
 void SettingsWidget::applyControlStyles(bool dimmed)
 {
+    dimmed = dimmed || readOnlyLook;
     if (preDurationSpinBox) {
         preDurationSpinBox->setEnabled(!dimmed);
         preDurationSpinBox->setStyleSheet(dimmed ? kSpinBoxDimStyle : normalStyleSheet(preDurationSpinBox));
@@ -725,6 +737,7 @@ void SettingsWidget::applyControlStyles(bool dimmed)
 
 void SettingsWidget::applyEnvelopeStyles(bool dimmed)
 {
+    dimmed = dimmed || readOnlyLook;
     for (const QPointer<QCheckBox>& box : {volumeEnvelopeCheckBox, panCheckBox}) {
         if (!box)
             continue;

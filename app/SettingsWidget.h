@@ -49,9 +49,11 @@ public:
     QMenu* colorMenuWidget() const;
 
     void setReadOnly(bool readOnly);
-    // Pre-wait and volume B with their captions.
+    bool isReadOnly() const { return readOnlyLook; }
+    // Pre-wait and volume B with their captions. A read-only bar keeps them
+    // dimmed: a control looks usable only when it takes input.
     void applyControlStyles(bool dimmed);
-    // The two envelope switches with their captions.
+    // The two envelope switches with their captions; kept dimmed likewise.
     void applyEnvelopeStyles(bool dimmed);
 
     // Fade times are limited to what fits into the part of the file that
@@ -98,10 +100,14 @@ private:
     void onPanEnvelopeToggled(bool on);
     void announceBatchChange();
     bool fadeBoxesUsable() const;
+    // The fade boxes take input while the fade is on and the bar is not
+    // read-only, and look it exactly then.
+    void showFadeBoxesUsable(bool fadeOn);
 
     QPointer<Cue> cue;
     BatchCue* batchSource = nullptr;
     bool updating = false;
+    bool readOnlyLook = false;
     int lastLoopCount = 1;
 
     QPointer<QPushButton> infiniteLoopBtn;

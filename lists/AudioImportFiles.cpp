@@ -4,12 +4,31 @@
 #include <QFileInfo>
 #include <QSet>
 
+namespace {
+
+// In the order the file chooser names them.
+const QStringList& audioSuffixes()
+{
+    static const QStringList suffixes{QStringLiteral("mp3"), QStringLiteral("wav"), QStringLiteral("flac"),
+                                      QStringLiteral("ogg"), QStringLiteral("m4a"), QStringLiteral("aac"),
+                                      QStringLiteral("wma")};
+    return suffixes;
+}
+
+}  // namespace
+
 bool AudioImportFiles::isAudioFile(const QString& path)
 {
-    static const QSet<QString> suffixes{QStringLiteral("mp3"), QStringLiteral("wav"), QStringLiteral("flac"),
-                                        QStringLiteral("ogg"), QStringLiteral("m4a"), QStringLiteral("aac"),
-                                        QStringLiteral("wma")};
+    static const QSet<QString> suffixes(audioSuffixes().cbegin(), audioSuffixes().cend());
     return suffixes.contains(QFileInfo(path).suffix().toLower());
+}
+
+QString AudioImportFiles::chooserFilter()
+{
+    QStringList patterns;
+    for (const QString& suffix : audioSuffixes())
+        patterns.append(QStringLiteral("*.") + suffix);
+    return QStringLiteral("音频 (%1);;所有文件 (*.*)").arg(patterns.join(QLatin1Char(' ')));
 }
 
 QStringList AudioImportFiles::collect(const QList<QUrl>& urls, QStringList* skipped)

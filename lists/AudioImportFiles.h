@@ -13,6 +13,10 @@ public:
     // mp3, wav, flac, ogg, m4a, aac, wma.
     static bool isAudioFile(const QString& path);
 
+    // The file chooser's filter: every suffix the table imports, then all
+    // files.
+    static QString chooserFilter();
+
     // For each URL in order: a local audio file; every audio file below a
     // local folder, in the order of the walk; other files are left out and,
     // when they were named directly, listed in *skipped. Anything else

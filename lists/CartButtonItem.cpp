@@ -20,6 +20,8 @@ namespace {
 const QColor kPlayedColor(0x3c, 0x41, 0x4b);
 const QColor kRemainingColor(0, 110, 200, 200);
 const QString kNoColor = QStringLiteral("#666666");
+constexpr int kStripeWidth = 4;
+constexpr int kMaxFrameWidth = 2;
 
 QPixmap iconFromSvg(const char* svg)
 {
@@ -67,8 +69,10 @@ CartButtonItem::CartButtonItem(Cue* cue, int number, QWidget* parent, int itemHe
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
 
+    // The accent stripe takes the left 4 px and the frame up to 2 px on the
+    // right: the texts keep 6 px of air from both.
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(6, 4, 6, 10);
+    layout->setContentsMargins(kStripeWidth + 6, 4, kMaxFrameWidth + 6, 10);
     layout->setSpacing(2);
 
     auto* top = new QHBoxLayout();

@@ -1281,8 +1281,8 @@ void TrackListManager::onImportFile()
             if (*chooserOpen)
                 qInfo() << "[Import] 文件选择器已打开超过 3 秒，仍在等待选择";
         });
-        const QStringList files = m_ui->chooseFiles(
-            tr("选择音频文件"), startFolder, tr("音频 (*.mp3 *.wav *.flac *.ogg *.m4a);;所有文件 (*.*)"));
+        const QStringList files
+            = m_ui->chooseFiles(tr("选择音频文件"), startFolder, AudioImportFiles::chooserFilter());
         *chooserOpen = false;
         if (notice) {
             notice->close();

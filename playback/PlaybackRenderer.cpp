@@ -243,6 +243,7 @@ void PlaybackRenderer::renderBlock(float* out, qint64 n)
 
     if (m_crossfading) {
         mixCrossfade(out, n, p, rampLeft, rampRight);
+        m_contentFrames.fetch_add(quint64(n), kRelaxed);
         m_lastLeft = out[(n - 1) * kChannels];
         m_lastRight = out[(n - 1) * kChannels + 1];
         return;
@@ -285,6 +286,7 @@ void PlaybackRenderer::renderBlock(float* out, qint64 n)
     }
 
     const quint64 end = p + quint64(count);
+    m_contentFrames.fetch_add(quint64(count), kRelaxed);
     m_positionFrames.store(end, kRelaxed);
     m_positionMs.store(framesToMs(end), kRelaxed);
     m_declickFramesLeft = ramp > 0 ? (count >= ramp ? 0 : ramp - count) : 0;

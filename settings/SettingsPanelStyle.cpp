@@ -4,7 +4,8 @@ namespace {
 
 // The rules up to the button box are the window's dark look; the arrows
 // after them give the drop-down and spin buttons the marks that a styled
-// box otherwise loses.
+// box otherwise loses. The binding cells of the shortcut table are 21 px
+// high: they take no vertical padding, or a key text loses its lower part.
 const char kStyleSheet[] = R"(
 QGroupBox {
     color: #e0e0e0;
@@ -143,6 +144,9 @@ QTableWidget::item {
 }
 QTableWidget::item:selected {
     background-color: #0078d7;
+}
+QTableWidget QLineEdit {
+    padding: 0px 3px;
 }
 QHeaderView::section {
     background-color: #2b2b2b;

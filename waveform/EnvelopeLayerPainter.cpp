@@ -1,6 +1,7 @@
 #include "waveform/EnvelopeLayerPainter.h"
 
 #include "waveform/EnvelopeKind.h"
+#include "waveform/WaveformTexts.h"
 
 #include <QPainter>
 #include <QPolygonF>
@@ -32,11 +33,13 @@ void drawDisc(QPainter& painter, const QRectF& bounds)
 }  // namespace
 
 EnvelopeLayerPainter::EnvelopeLayerPainter(QPainter& painter, const WaveformMapping& mapping, const QFont& labelFont,
-                                           bool showMode)
+                                           bool showMode, QList<WaveformLabel>* labels, QList<QRect>* marks)
     : m_painter(painter)
     , m_mapping(mapping)
     , m_labelFont(labelFont)
     , m_showMode(showMode)
+    , m_labels(labels)
+    , m_marks(marks)
 {
 }
 
@@ -67,17 +70,24 @@ void EnvelopeLayerPainter::paintFades(qint64 startMs, qint64 endMs, qint64 fadeI
 
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(70, 120, 200));
-    drawDisc(painter, QRectF(p1.x() - 5, 0, 10, 10));
-    drawDisc(painter, QRectF(p2.x() - 5, 0, 10, 10));
+    const QRectF inHandle(p1.x() - 5, 0, 10, 10);
+    const QRectF outHandle(p2.x() - 5, 0, 10, 10);
+    drawDisc(painter, inHandle);
+    drawDisc(painter, outHandle);
     painter.setBrush(Qt::NoBrush);
+    if (m_marks)
+        *m_marks << inHandle.toAlignedRect() << outHandle.toAlignedRect();
+    if (!m_labels)
+        return;
 
-    painter.setFont(m_labelFont);
-    painter.setPen(solidPen(QColor(70, 120, 200, 220), 1));
+    const QColor colour(70, 120, 200, 220);
     const qreal ly = (map.height() - 24) * 0.3 + 3;
-    painter.drawText(QRectF(p1.x() + 5, ly, 60, 14), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("in %1s").arg(QString::number(double(fadeInMs) / 1000.0, 'f', 1)));
-    painter.drawText(QRectF(p2.x() - 65, ly, 60, 14), Qt::AlignRight | Qt::AlignVCenter,
-                     QStringLiteral("out %1s").arg(QString::number(double(fadeOutMs) / 1000.0, 'f', 1)));
+    *m_labels << WaveformTexts::fadeLength(
+        m_labelFont, colour, p1.x(), ly, true,
+        QStringLiteral("in %1s").arg(QString::number(double(fadeInMs) / 1000.0, 'f', 1)));
+    *m_labels << WaveformTexts::fadeLength(
+        m_labelFont, colour, p2.x(), ly, false,
+        QStringLiteral("out %1s").arg(QString::number(double(fadeOutMs) / 1000.0, 'f', 1)));
 }
 
 void EnvelopeLayerPainter::paintEnvelope(const EnvelopeKind& kind, const QList<EnvelopePoint>& points, bool edited)
@@ -115,17 +125,21 @@ void EnvelopeLayerPainter::paintEnvelope(const EnvelopeKind& kind, const QList<E
 
     const qsizetype last = points.size() - 1;
     const int labelWidth = kind.labelWidth();
-    painter.setFont(m_labelFont);
     for (const Screen& point : std::as_const(screen)) {
         const qreal x = point.pos.x();
         const qreal y = point.pos.y();
         painter.setPen(Qt::NoPen);
         painter.setBrush(colour);
-        drawDisc(painter, QRectF(x - 4, y - 4, 8, 8));
+        const QRectF disc(x - 4, y - 4, 8, 8);
+        drawDisc(painter, disc);
         painter.setBrush(Qt::NoBrush);
+        if (m_marks)
+            *m_marks << disc.toAlignedRect();
+        if (!m_labels)
+            continue;
         const qreal ly = y >= middle ? y - 20 : y + 10;
         const qreal lx = point.index == 0 ? x + 2 : (point.index == last ? x - (labelWidth + 2) : x - labelWidth / 2);
-        painter.setPen(solidPen(kind.labelColour(), 1));
-        painter.drawText(QRectF(lx, ly, labelWidth, 14), Qt::AlignCenter, kind.label(points[point.index].value));
+        *m_labels << WaveformTexts::envelopeValue(m_labelFont, kind.labelColour(), QRectF(lx, ly, labelWidth, 14), y,
+                                                  kind.label(points[point.index].value));
     }
 }

@@ -5,6 +5,7 @@
 #include "waveform/EnvelopeEditor.h"
 #include "waveform/EnvelopeKind.h"
 #include "waveform/EnvelopeLayerPainter.h"
+#include "waveform/WaveformTexts.h"
 
 #include <QDebug>
 #include <QFile>
@@ -635,7 +636,23 @@ void WaveformWidget::paintEvent(QPaintEvent*)
     if (m_cue) {
         painter.drawPixmap(0, 0, m_overlayCache);
         painter.drawPixmap(0, 0, m_envelopeCache);
+        // The texts go above everything, where no one covers another.
+        WaveformLabelLayout::paint(painter, placedLabels());
     }
+}
+
+QList<WaveformLabel> WaveformWidget::placedLabels()
+{
+    if (m_backgroundDirty)
+        rebuildBackground();
+    if (m_overlayDirty)
+        rebuildOverlay();
+    if (!m_cue)
+        return {};
+    WaveformLabelLayout layout(rect());
+    for (const QRect& mark : std::as_const(m_layerMarks))
+        layout.reserve(mark);
+    return layout.place(m_layerLabels + m_playheadLabels);
 }
 
 void WaveformWidget::rebuildBackground()
@@ -646,6 +663,8 @@ void WaveformWidget::rebuildBackground()
     m_backgroundCache = QPixmap(size() * ratio);
     m_backgroundCache.setDevicePixelRatio(ratio);
     m_backgroundCache.fill(Qt::transparent);
+    m_layerLabels.clear();
+    m_layerMarks.clear();
     QPainter painter(&m_backgroundCache);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.fillRect(rect(), m_backgroundColor);
@@ -690,6 +709,7 @@ void WaveformWidget::rebuildOverlay()
         m_overlayCache.setDevicePixelRatio(ratio);
     }
     m_overlayCache.fill(Qt::transparent);
+    m_playheadLabels.clear();
     if (m_cue) {
         QPainter painter(&m_overlayCache);
         drawPlayhead(painter);
@@ -723,18 +743,15 @@ void WaveformWidget::drawTimeGrid(QPainter& painter)
             continue;
         const int x = int(float(t - m_viewStartMs) / float(s) * float(w));
         painter.drawLine(x, 0, x, h);
-        painter.drawText(x + 3, h - 5, formatMinutesSeconds(t));
+        m_layerLabels << WaveformTexts::tick(font(), m_gridColor, x, h, formatMinutesSeconds(t));
     }
 
     QPen dashed(QBrush(m_gridColor), 1, Qt::DashLine, Qt::SquareCap, Qt::BevelJoin);
     painter.setPen(dashed);
     painter.drawLine(0, h / 2, w, h / 2);
 
-    painter.setPen(solidPen(m_gridColor, 1));
-    painter.setFont(boldFont(painter.font()));
-    const QString total = QStringLiteral("音频总长: %1").arg(formatMinutesSeconds(duration));
-    const QFontMetrics metrics(painter.font());
-    painter.drawText(w - metrics.horizontalAdvance(total) - 5, metrics.height() + 5, total);
+    m_layerLabels << WaveformTexts::totalLength(boldFont(font()), m_gridColor, w,
+                                                QStringLiteral("音频总长: %1").arg(formatMinutesSeconds(duration)));
 }
 
 QString WaveformWidget::displayName() const
@@ -812,7 +829,9 @@ void WaveformWidget::drawMissingFile(QPainter& painter)
     Cue* current = CueManager::instance()->getCurrentCue();
     if (!current || sameCue(current, m_cue)) {
         painter.setPen(solidPen(QColor(200, 100, 100), 1));
-        painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("⚠️ 文件损坏\n%1").arg(displayName()));
+        const QString text = QStringLiteral("⚠️ 文件损坏\n%1").arg(displayName());
+        painter.drawText(rect(), Qt::AlignCenter, text);
+        m_layerMarks << painter.boundingRect(rect(), Qt::AlignCenter, text);
         return;
     }
     const QString fileName = QFileInfo(current->filePath()).fileName();
@@ -822,7 +841,9 @@ void WaveformWidget::drawMissingFile(QPainter& painter)
     QFont font = boldFont(painter.font());
     font.setPointSizeF(font.pointSizeF() + 2);
     painter.setFont(font);
-    painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("⚠️ 文件损坏\n实际播放为: %1").arg(playing));
+    const QString text = QStringLiteral("⚠️ 文件损坏\n实际播放为: %1").arg(playing);
+    painter.drawText(rect(), Qt::AlignCenter, text);
+    m_layerMarks << painter.boundingRect(rect(), Qt::AlignCenter, text);
 }
 
 void WaveformWidget::drawNoPeaks(QPainter& painter)
@@ -839,6 +860,7 @@ void WaveformWidget::drawNoPeaks(QPainter& painter)
     else
         text = QStringLiteral("当前正在播放: %1").arg(displayName());
     painter.drawText(rect(), Qt::AlignCenter, text);
+    m_layerMarks << painter.boundingRect(rect(), Qt::AlignCenter, text);
 }
 
 // The loop region as drawn: the stored one, or the values of a drag under way.
@@ -915,34 +937,29 @@ void WaveformWidget::drawLoopLabels(QPainter& painter)
     const float xe = timeToX(end);
     const int w = width();
     const int h = height();
-    const int yb = h - 12;
-    const QColor handleColor(255, 200, 80);
 
-    auto label = [&](float x, qint64 time, const QString& prefix, int offset, bool boxLeft) {
-        const int hx = int(x - float(offset));
-        painter.fillRect(QRect(hx, yb, 18, 12), handleColor);
-        painter.setPen(solidPen(Qt::white, 1));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(QRect(hx, yb, 17, 11));
-
-        const int bx = boxLeft ? int(x - 70) : int(x + 5);
-        const QRect box(bx, yb - 22, 60, 18);
-        painter.setPen(solidPen(QColor(0, 0, 0, 180), 1));
-        painter.setBrush(QColor(0, 0, 0, 150));
-        painter.drawRect(box.adjusted(0, 0, -1, -1));
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(solidPen(Qt::white, 1));
-        painter.drawText(box, Qt::AlignCenter, prefix + formatMinutesSeconds(time));
+    // The handles and the grip are drawn here and stay; the time boxes go
+    // to the label layout.
+    const WaveformTexts::LoopMark marks[] = {
+        WaveformTexts::loopStart(font(), xs, h, QStringLiteral("S:") + formatMinutesSeconds(start)),
+        WaveformTexts::loopEnd(font(), xe, w, h, QStringLiteral("E:") + formatMinutesSeconds(end)),
     };
-    label(xs, start, QStringLiteral("S:"), 6, xs > 60);
-    label(xe, end, QStringLiteral("E:"), 12, float(w) - xe < 60);
+    for (const WaveformTexts::LoopMark& mark : marks) {
+        painter.fillRect(mark.handle, QColor(255, 200, 80));
+        painter.setPen(solidPen(Qt::white, 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(mark.handle.adjusted(0, 0, -1, -1));
+        m_layerMarks << mark.handle;
+        m_layerLabels << mark.label;
+    }
 
-    if (xe > xs) {
-        const int g = int((xs + xe) * 0.5f - 20);
+    const QRect grip = WaveformTexts::loopGrip(xs, xe, h);
+    if (grip.isValid()) {
         painter.setPen(solidPen(QColor(255, 200, 80, 180), 1));
         painter.setBrush(QColor(255, 200, 80, 120));
-        painter.drawRoundedRect(QRectF(g, h - 6, 40, 6), 3, 3, Qt::AbsoluteSize);
+        painter.drawRoundedRect(QRectF(grip), 3, 3, Qt::AbsoluteSize);
         painter.setBrush(Qt::NoBrush);
+        m_layerMarks << grip;
     }
 }
 
@@ -964,19 +981,8 @@ void WaveformWidget::drawPlayhead(QPainter& painter)
     painter.setPen(solidPen(m_playheadColor, 2));
     painter.drawLine(int(x), 0, int(x), h);
 
-    const QColor boxColor(0, 0, 0, 100);
-    auto box = [&](const QRect& r, const QString& text) {
-        painter.setPen(solidPen(boxColor, 1));
-        painter.setBrush(boxColor);
-        painter.drawRect(r.adjusted(0, 0, -1, -1));
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(solidPen(Qt::white, 1));
-        painter.drawText(r, Qt::AlignCenter, text);
-    };
-    const int upperX = (x - xs < 60) ? int(x + 3) : int(x - 63);
-    box(QRect(upperX, 3, 60, 20), formatPosition(p));
-    const int lowerX = (xe - x < 60) ? int(x - 63) : int(x + 3);
-    box(QRect(lowerX, h - 23, 60, 20), formatPosition(std::max<qint64>(loopEnd - p, 0)));
+    m_playheadLabels = WaveformTexts::playheadBoxes(font(), x, xs, xe, w, h, formatPosition(p),
+                                                    formatPosition(std::max<qint64>(loopEnd - p, 0)));
 }
 
 void WaveformWidget::drawFadesAndEnvelopes(QPainter& painter)
@@ -990,7 +996,7 @@ void WaveformWidget::drawFadesAndEnvelopes(QPainter& painter)
     // width cost milliseconds at each rebuild. Only the small discs are smoothed.
     painter.setRenderHint(QPainter::Antialiasing, false);
 
-    EnvelopeLayerPainter layer(painter, mapping(), boldFont(font(), 9), m_showMode);
+    EnvelopeLayerPainter layer(painter, mapping(), boldFont(font(), 9), m_showMode, &m_layerLabels, &m_layerMarks);
     const auto [start, end] = withLoopDrag(fadeRange(duration));
     if (m_cue->fadeEnabled() && end > start)
         layer.paintFades(start, end, m_cue->fadeInMs(), m_cue->fadeOutMs());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "waveform/EnvelopePoint.h"
+#include "waveform/WaveformLabelLayout.h"
 #include "waveform/WaveformMapping.h"
 
 #include <QColor>
@@ -94,6 +95,8 @@ public:
 
     // How often each cached layer was redrawn.
     int backgroundRebuildCount() const { return m_backgroundRebuilds; }
+    // The texts as they are drawn now, each where the label layout put it.
+    QList<WaveformLabel> placedLabels();
     int overlayRebuildCount() const { return m_overlayRebuilds; }
 
     // Maps between time, value and pixels
@@ -244,6 +247,11 @@ private:
     QPixmap m_backgroundCache;
     QPixmap m_overlayCache;
     QPixmap m_envelopeCache;
+    // Texts of the cached layers and of the playhead, and the marks they
+    // keep clear of; laid out together and drawn above all layers.
+    QList<WaveformLabel> m_layerLabels;
+    QList<QRect> m_layerMarks;
+    QList<WaveformLabel> m_playheadLabels;
     bool m_backgroundDirty = true;
     bool m_overlayDirty = true;
     bool m_pressed = false;

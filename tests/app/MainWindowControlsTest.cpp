@@ -63,6 +63,8 @@ private Q_SLOTS:
     void cuesDroppedOnAPlaylistAreCopiedToItsEnd();
     void settingsBarIsReadable();
     void panelToggleAndLocksAreVisible();
+    void locksAreJoinedToTheirBoxes();
+    void playModeSelectorShowsEveryModeWhole();
     void toolTipsAreDark();
 };
 
@@ -564,6 +566,74 @@ void MainWindowControlsTest::panelToggleAndLocksAreVisible()
         QCOMPARE(lock->size(), QSize(10, 18));
         QVERIFY2(QFontMetrics(lock->font()).horizontalAdvance(lock->text()) <= lock->width(), name);
     }
+}
+
+// A lock continues its box's frame, so "▲▼" reads as the box's end, not as
+// a stray glyph beside it; both share the usable or off-limits state.
+void MainWindowControlsTest::locksAreJoinedToTheirBoxes()
+{
+    f.open();
+    const QList<QPair<const char*, const char*>> pairs = {{"loopStartSpinBox", "loopStartLockBtn"},
+                                                          {"loopDurationSpinBox", "loopDurationLockBtn"},
+                                                          {"loopEndSpinBox", "loopEndLockBtn"}};
+    for (const bool withCue : {false, true}) {
+        if (withCue) {
+            f.showPlaylist(f.firstPlaylist);
+            f.clickRow(0);
+        }
+        for (const auto& [boxName, lockName] : pairs) {
+            auto* box = f.widget<QAbstractSpinBox>(boxName);
+            QPushButton* lock = f.button(lockName);
+            QCOMPARE(lock->geometry().left(), box->geometry().right() + 1);
+            QCOMPARE(lock->isEnabled(), box->isEnabled());
+            QCOMPARE(box->isEnabled(), withCue);
+            const QImage boxImage = box->grab().toImage();
+            const QImage lockImage = lock->grab().toImage();
+            const QColor frame = boxImage.pixelColor(box->width() / 2, 0);
+            // The box's top and bottom edges run on over the lock, and the
+            // lock closes the frame on the right.
+            for (const QPoint& p : {QPoint(lock->width() / 2, 0), QPoint(lock->width() / 2, lock->height() - 1),
+                                    QPoint(lock->width() - 1, lock->height() / 2)})
+                QVERIFY2(lockImage.pixelColor(p) == frame,
+                         qPrintable(QStringLiteral("%1 at %2,%3: %4, box frame %5")
+                                        .arg(lockName)
+                                        .arg(p.x())
+                                        .arg(p.y())
+                                        .arg(lockImage.pixelColor(p).name(), frame.name())));
+            QVERIFY(QFontMetrics(lock->font()).horizontalAdvance(lock->text()) <= lock->width() - 1);
+        }
+    }
+}
+
+// "自定义列表循环" and "自定义随机播放" were cut to "自定…循环" in the 68 px
+// selector.
+void MainWindowControlsTest::playModeSelectorShowsEveryModeWhole()
+{
+    f.open();
+    QComboBox* selector = f.widget<QWidget>("topWidget")->findChild<QComboBox*>();
+    QVERIFY(selector);
+    QCOMPARE(selector->count(), 6);
+    QVERIFY(selector->width() >= 68);
+    const QFontMetrics metrics(selector->font());
+    for (int i = 0; i < selector->count(); ++i) {
+        // Its sheet gives 3 px of padding on each side and a 1 px frame.
+        const int needed = metrics.horizontalAdvance(selector->itemText(i)) + 2 * 3 + 2;
+        QVERIFY2(needed <= selector->width(),
+                 qPrintable(QStringLiteral("%1 needs %2 px of %3").arg(selector->itemText(i)).arg(needed).arg(
+                     selector->width())));
+    }
+    // The top row still holds its four controls side by side.
+    QWidget* top = f.widget<QWidget>("topWidget");
+    QList<QRect> placed;
+    for (QWidget* child : top->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!child->isVisible())
+            continue;
+        QVERIFY2(top->rect().contains(child->geometry()), child->metaObject()->className());
+        for (const QRect& other : std::as_const(placed))
+            QVERIFY2(!other.intersects(child->geometry()), child->metaObject()->className());
+        placed << child->geometry();
+    }
+    QVERIFY(placed.size() >= 4);
 }
 
 void MainWindowControlsTest::toolTipsAreDark()

@@ -62,6 +62,7 @@ private Q_SLOTS:
     void aRampEndsWhenAnotherCueStarts();
     void doubleClicksResetTheVolumes();
     void doubleClickInBatchModeReachesTheBatch();
+    void anEmptyPlaylistShowsNothingOfAnotherCue();
 };
 
 void MainWindowEditingTest::initTestCase()
@@ -525,6 +526,57 @@ void MainWindowEditingTest::doubleClickInBatchModeReachesTheBatch()
     QCOMPARE(valueLabel(1)->text(), QStringLiteral("10"));
     for (Cue* cue : {a(), b()})
         QTRY_COMPARE(stored(cue)->volumeChoose(), 1);
+}
+
+// An empty playlist leaves no cue selected: the greyed bar shows no value of
+// the cue shown before (its loop region, its endless count, its B choice),
+// and nothing in it looks usable.
+void MainWindowEditingTest::anEmptyPlaylistShowsNothingOfAnotherCue()
+{
+    PlaylistGroup empty;
+    empty.name = QStringLiteral("empty");
+    int sortOrder = 0;
+    MainWindowFixture::db()->getNextGroupSortOrder(sortOrder);
+    QVERIFY(MainWindowFixture::db()->insertPlaylistGroup(empty, sortOrder));
+    f.close();
+    f.open();
+
+    Cue* cue = f.cue(f.firstPlaylist, 1);
+    cue->setLoopRange(1000, 3500, true);
+    cue->setLoopCount(3);
+    cue->setVolumeChoose(1);
+    cue->setPreWait(2000);
+    f.showPlaylist(f.firstPlaylist);
+    f.clickRow(1);
+    auto* endless = f.button("infiniteLoopBtn");
+    QTest::mouseClick(endless, Qt::LeftButton);  // endless now, offering 3 back
+    QCOMPARE(endless->text(), QStringLiteral("3"));
+    QCOMPARE(f.widget<QDoubleSpinBox>("loopStartSpinBox")->value(), 1.0);
+
+    f.showPlaylist(empty.id);
+    QCOMPARE(f.table()->model()->rowCount(), 0);
+    for (const char* name : {"loopStartSpinBox", "loopDurationSpinBox", "loopEndSpinBox"})
+        QVERIFY2(f.widget<QDoubleSpinBox>(name)->value() == 0.0, name);
+    QVERIFY(!endless->isChecked());
+    QCOMPARE(endless->text(), QStringLiteral("♾️"));
+    QCOMPARE(f.widget<QLabel>("label_B")->styleSheet(), QStringLiteral("QLabel { color: #bbbbbb; }"));
+    QCOMPARE(f.widget<QLabel>("label_A")->styleSheet(), QStringLiteral("QLabel { color: #2196F3; font-weight: bold; }"));
+
+    QWidget* bar = f.widget<QWidget>("setWidget");
+    QVERIFY(!bar->isEnabled());
+    for (const char* name : {"preDurationSpinBox", "loopCountSpinBox", "fadeInSpinBox", "loopStartSpinBox"}) {
+        auto* box = f.widget<QAbstractSpinBox>(name);
+        QVERIFY2(box->styleSheet().contains(QStringLiteral("color: #888")), name);
+    }
+    for (const char* name : {"loopStartLockBtn", "loopDurationLockBtn", "loopEndLockBtn"})
+        QVERIFY2(!f.button(name)->isEnabledTo(f.window.get()), name);
+    QCOMPARE(f.widget<QLabel>("label_3")->styleSheet(), QStringLiteral("QLabel { color: #666; }"));
+
+    cue->setLoopCount(1);
+    cue->setVolumeChoose(0);
+    f.close();
+    QVERIFY(MainWindowFixture::db()->deletePlaylistGroup(empty.id));
+    f.open();
 }
 
 QTEST_MAIN(MainWindowEditingTest)

@@ -37,6 +37,8 @@ private Q_SLOTS:
     void batchEditsSetFieldsAndFlags();
     void unbindingClearsTheControls();
     void readOnlyLook();
+    void controlsLookUsableExactlyWhenTheyAre_data();
+    void controlsLookUsableExactlyWhenTheyAre();
 };
 
 namespace {
@@ -129,7 +131,8 @@ void SettingsWidgetTest::showingACueWritesNothingBack()
     form.bar->setCue(b.get());
     QCOMPARE(form.ui.loopCountSpinBox->value(), 0);
     QVERIFY(form.ui.infiniteLoopBtn->isChecked());
-    QCOMPARE(form.ui.infiniteLoopBtn->text(), QStringLiteral("3"));  // the count A had
+    // B never had a count of its own: the button offers 1, not A's 3.
+    QCOMPARE(form.ui.infiniteLoopBtn->text(), QStringLiteral("1"));
     QVERIFY(!form.ui.fadeCheckBox->isChecked());
     QVERIFY(!form.ui.fadeInSpinBox->isEnabled());
     QCOMPARE(form.ui.volumeHorizontalScrollBar->value(), 10);
@@ -437,6 +440,8 @@ void SettingsWidgetTest::unbindingClearsTheControls()
     form.bar->setCue(nullptr);
     QVERIFY(!form.bar->boundCue());
     QVERIFY(!form.ui.infiniteLoopBtn->isChecked());
+    // No count of the cue shown before stays on the endless button.
+    QCOMPARE(form.ui.infiniteLoopBtn->text(), QStringLiteral("♾️"));
     QCOMPARE(form.ui.loopCountSpinBox->value(), 1);
     QVERIFY(!form.ui.fadeCheckBox->isChecked());
     QCOMPARE(form.ui.fadeInSpinBox->value(), 1.0);
@@ -491,6 +496,88 @@ void SettingsWidgetTest::readOnlyLook()
     form.bar->applyEnvelopeStyles(false);
     QVERIFY(form.ui.panCheckBox->isEnabled());
     QCOMPARE(form.ui.loopDurationLabel->styleSheet(), QStringLiteral("QLabel { color: #cccccc; }"));
+}
+
+namespace {
+
+// A box looks usable when it has the bar's normal colours, dim when it has
+// the grey text of the read-only look.
+bool looksDim(const QWidget* box)
+{
+    return box->styleSheet().contains(QStringLiteral("color: #888"));
+}
+
+}  // namespace
+
+// Each step leaves the pre-wait and fade boxes looking usable exactly when
+// they take input (enabled, under an enabled bar).
+void SettingsWidgetTest::controlsLookUsableExactlyWhenTheyAre_data()
+{
+    QTest::addColumn<QString>("steps");
+    QTest::newRow("fade switched on from the bar") << "edit,fadeOff,bind,clickFade";
+    QTest::newRow("fade switched on by the cue") << "edit,fadeOff,bind,cueFadeOn";
+    QTest::newRow("fade of a batch switched on") << "edit,batch,clickFade";
+    QTest::newRow("no cue: pre-wait after the usual restyle") << "bind,unbind,restyle";
+    QTest::newRow("show mode: pre-wait after the usual restyle") << "bind,show,restyle";
+    QTest::newRow("show mode: the cue's fade switched on") << "fadeOff,bind,show,cueFadeOn";
+    QTest::newRow("show mode: envelopes after a batch") << "bind,show,envelopes";
+}
+
+void SettingsWidgetTest::controlsLookUsableExactlyWhenTheyAre()
+{
+    QFETCH(QString, steps);
+    MainWindowForm form;
+    auto cue = storedCue();
+    cue->setFadeEnabled(true);
+    cue->setPreWait(2000);
+    BatchCue batch;
+    batch.fadeEnabled = false;
+    bool readOnly = false;
+    for (const QString& step : steps.split(QLatin1Char(','))) {
+        if (step == QLatin1String("edit")) {
+            form.bar->setReadOnly(false);
+        } else if (step == QLatin1String("fadeOff")) {
+            cue->setFadeEnabled(false);
+        } else if (step == QLatin1String("bind")) {
+            form.bar->setCue(cue.get());
+            form.bar->setReadOnly(readOnly);
+        } else if (step == QLatin1String("batch")) {
+            form.bar->setBatchSource(&batch);
+        } else if (step == QLatin1String("clickFade")) {
+            form.ui.fadeCheckBox->click();
+        } else if (step == QLatin1String("cueFadeOn")) {
+            cue->setFadeEnabled(true);
+        } else if (step == QLatin1String("unbind")) {
+            // What the window does when the shown playlist has no cue.
+            form.bar->setCue(nullptr);
+            form.ui.setWidget->setEnabled(false);
+            form.bar->setReadOnly(true);
+            readOnly = true;
+        } else if (step == QLatin1String("show")) {
+            form.ui.setWidget->setEnabled(false);
+            form.bar->setReadOnly(true);
+            readOnly = true;
+        } else if (step == QLatin1String("restyle")) {
+            form.bar->applyControlStyles(false);
+        } else if (step == QLatin1String("envelopes")) {
+            form.bar->applyEnvelopeStyles(false);
+        }
+    }
+    for (QWidget* box : QList<QWidget*>{form.ui.preDurationSpinBox, form.ui.fadeInSpinBox, form.ui.fadeOutSpinBox}) {
+        const bool takesInput = box->isEnabledTo(&form.window) && form.ui.setWidget->isEnabled();
+        QVERIFY2(looksDim(box) != takesInput,
+                 qPrintable(QStringLiteral("%1: takes input %2, style %3")
+                                .arg(box->objectName())
+                                .arg(takesInput)
+                                .arg(box->styleSheet())));
+    }
+    for (QCheckBox* box : {form.ui.panCheckBox, form.ui.volumeEnvelopeCheckBox}) {
+        const bool takesInput = box->isEnabledTo(&form.window) && form.ui.setWidget->isEnabled();
+        QVERIFY2(box->styleSheet().contains(QStringLiteral("#666")) != takesInput, qPrintable(box->objectName()));
+    }
+    if (steps.endsWith(QLatin1String("clickFade")) || steps.endsWith(QLatin1String("cueFadeOn"))) {
+        QCOMPARE(form.ui.fadeInSpinBox->isEnabled(), !readOnly);
+    }
 }
 
 QTEST_MAIN(SettingsWidgetTest)

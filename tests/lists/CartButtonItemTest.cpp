@@ -53,6 +53,7 @@ private Q_SLOTS:
     void progressCountsTheLoopRegion();
     void stoppingEndsTheStrip();
     void cueColourPaintsTheStripes();
+    void textsKeepClearOfStripeAndFrame();
     void renameSetsTheAliasUnlessBlank();
     void clicksCarryTheModifiers();
     void dragGestureBeyondTheStartDistance();
@@ -193,6 +194,40 @@ void CartButtonItemTest::cueColourPaintsTheStripes()
         QCOMPARE(shot.pixelColor(2, 20), stripe);
         // The band carries the cue's own colour only.
         QCOMPARE(shot.pixelColor(2, h - 4), cue->color().isEmpty() ? QColor(0x2a, 0x2a, 0x2a) : stripe);
+    }
+}
+
+// "等2.0s" touched the accent stripe on the left; "1次" comes as close to
+// the frame on the right. Both keep some air, measured on the painted tile.
+void CartButtonItemTest::textsKeepClearOfStripeAndFrame()
+{
+    auto cue = makeCue("Intro", 95000);
+    cue->setColor("#5a3a3a");
+    cue->setPreWait(2000);
+    cue->setLoopCount(3);
+    auto tile = makeTile(cue.get(), 1, 204);
+    tile->setSelected(true);  // the widest frame
+    tile->updateInfo();
+    QApplication::processEvents();
+    const QImage shot = tile->grab().toImage();
+    // Text is light; fill, stripe and frame are dark or blue.
+    auto isText = [&](int x, int y) { return qGray(shot.pixel(x, y)) > 150; };
+    for (const char* name : {"preWaitLabel", "loopLabel", "titleLabel", "numberLabel"}) {
+        const QRect area = tile->findChild<QLabel*>(name)->geometry();
+        int left = shot.width();
+        int right = -1;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                if (area.contains(x, y) && isText(x, y)) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+            }
+        }
+        QVERIFY2(right >= 0, name);
+        QVERIFY2(left >= 4 + 4, qPrintable(QStringLiteral("%1 starts at x %2").arg(name).arg(left)));
+        QVERIFY2(right <= shot.width() - 1 - 2 - 4,
+                 qPrintable(QStringLiteral("%1 ends at x %2 of %3").arg(name).arg(right).arg(shot.width())));
     }
 }
 

@@ -28,6 +28,7 @@ public:
 
     QStringList chooserTitles;
     QStringList chooserFolders;
+    QStringList chooserFilters;  // of chooseFiles
     QList<QWidget*> chooserParents;
     QList<Shown> messages;
     QList<Shown> questions;
@@ -37,9 +38,10 @@ public:
 
     std::function<void()> whileChoosingFiles;  // runs while the chooser is open
 
-    QStringList chooseFiles(const QString& title, const QString& folder, const QString&) override
+    QStringList chooseFiles(const QString& title, const QString& folder, const QString& filter) override
     {
         record(nullptr, title, folder);
+        chooserFilters.append(filter);
         if (whileChoosingFiles)
             whileChoosingFiles();
         return std::exchange(filesAnswers, {});

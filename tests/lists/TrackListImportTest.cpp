@@ -1,4 +1,5 @@
 #include "TrackListFixture.h"
+#include "lists/AudioImportFiles.h"
 #include "exchange/BusyOverlay.h"
 #include "support/LogCapture.h"
 
@@ -34,6 +35,7 @@ private Q_SLOTS:
     void cleanup();
 
     void chooserImportSkipsOtherFiles();
+    void chooserFilterNamesEverySuffixImportTakes();
     void chooserWithoutPlaylistWarns();
     void chooserCancelledAddsNothing();
     void slowChoosingIsNoFailure();
@@ -134,6 +136,29 @@ void TrackListImportTest::chooserImportSkipsOtherFiles()
     QCOMPARE(imported.first().at(0).value<QList<Cue*>>(), f.shown());  // the whole table, not only the new
     QCOMPARE(QSettings().value("LastImportPath").toString(), QFileInfo(a).absolutePath());
     QVERIFY(!f.trackList->importProgressDialog());
+}
+
+// The chooser offers, as audio, exactly the files the import takes: an .aac
+// or .wma file must not hide behind "所有文件".
+void TrackListImportTest::chooserFilterNamesEverySuffixImportTakes()
+{
+    QVERIFY(QMetaObject::invokeMethod(f.trackList.get(), "onImportFile"));
+    QTRY_COMPARE(f.ui->chooserFilters.size(), 1);
+    const QStringList groups = f.ui->chooserFilters.first().split(QStringLiteral(";;"));
+    QCOMPARE(groups.size(), 2);
+    QCOMPARE(groups.last(), QStringLiteral("所有文件 (*.*)"));
+    const QString audio = groups.first();
+    QVERIFY2(audio.startsWith(QStringLiteral("音频 (")) && audio.endsWith(QLatin1Char(')')), qPrintable(audio));
+    const QStringList patterns = audio.mid(4, audio.size() - 5).split(QLatin1Char(' '));
+    QStringList offered;
+    for (const QString& pattern : patterns) {
+        QVERIFY2(pattern.startsWith(QStringLiteral("*.")), qPrintable(pattern));
+        offered << pattern.mid(2);
+        QVERIFY2(AudioImportFiles::isAudioFile(QStringLiteral("x.") + pattern.mid(2)), qPrintable(pattern));
+    }
+    QCOMPARE(offered, (QStringList{"mp3", "wav", "flac", "ogg", "m4a", "aac", "wma"}));
+    for (const QString& suffix : {"aac", "wma", "AAC"})
+        QVERIFY(AudioImportFiles::isAudioFile(QStringLiteral("x.") + suffix));
 }
 
 void TrackListImportTest::chooserWithoutPlaylistWarns()

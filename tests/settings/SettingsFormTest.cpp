@@ -1,3 +1,4 @@
+#include "settings/SettingsKeys.h"
 #include "ui_SettingsPanel.h"
 
 #include <QButtonGroup>
@@ -142,6 +143,8 @@ void SettingsFormTest::formStates()
     QCOMPARE(m_form.cartHeightSpin->maximum(), 320);
     QCOMPARE(m_form.crossfadeCurveCombo->count(), 0);
     QCOMPARE(m_form.sampleRateCombo->count(), 4);
+    // The default output device reads as in the status bar's device list.
+    QCOMPARE(m_form.outputDeviceCombo->itemText(0), QString::fromLatin1(SettingsKeys::kAudioOutputDeviceDefault));
     QCOMPARE(m_form.logLevelCombo->itemText(3), QStringLiteral("ERROR"));
     QVERIFY(!m_form.m3u8FullRadio->isEnabled());
     QVERIFY(m_form.m3u8ClipRadio->isChecked());

@@ -12,8 +12,13 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QtTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -54,6 +59,7 @@ private Q_SLOTS:
     void deviceIdentifiers_data();
     void deviceIdentifiers();
     void deviceConflictAnsweredNo();
+    void bindingCellsShowTheirWholeText();
     void resetShortcuts_data();
     void resetShortcuts();
 
@@ -108,6 +114,46 @@ QCheckBox* ShortcutCaptureTest::globalBox(int row) const
 {
     auto* table = m_panel->findChild<QTableWidget*>(QStringLiteral("shortcutTable"));
     return table->cellWidget(row, 1)->findChild<QCheckBox*>();
+}
+
+// A cell keeps its 21 px height; the key text inside it must not lose its
+// lower part ("Space", "Up", "[" were cut at the bottom).
+void ShortcutCaptureTest::bindingCellsShowTheirWholeText()
+{
+    openPanel();
+    auto* tabs = m_panel->findChild<QTabWidget*>(QStringLiteral("tabWidget"));
+    tabs->setCurrentWidget(m_panel->findChild<QWidget*>(QStringLiteral("shortcutTab")));
+    QCoreApplication::processEvents();
+    auto* table = m_panel->findChild<QTableWidget*>(QStringLiteral("shortcutTable"));
+    for (int row = 0; row < table->rowCount(); ++row) {
+        for (int column : {1, 2}) {
+            QLineEdit* edit = cell(row, column);
+            QVERIFY(edit);
+            if (column == 2)
+                edit->setText(QStringLiteral("ExtDev:VID_046D&PID_C52B:Key33"));
+            QCOMPARE(edit->height(), 21);
+            // What the line edit paints into: its contents rectangle less
+            // the text margins, the text centred in it and clipped to it.
+            QStyleOptionFrame option;
+            option.initFrom(edit);
+            option.rect = edit->rect();
+            option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+            option.midLineWidth = 0;
+            option.state |= QStyle::State_Sunken;
+            const QRect contents = edit->style()
+                                       ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+                                       .marginsRemoved(edit->textMargins());
+            const QFontMetrics metrics = edit->fontMetrics();
+            const int textHeight = std::max(metrics.height(), metrics.boundingRect(edit->text()).height());
+            QVERIFY2(contents.height() >= textHeight,
+                     qPrintable(QStringLiteral("row %1 column %2 \"%3\": %4 px for a text of %5 px")
+                                    .arg(row)
+                                    .arg(column)
+                                    .arg(edit->text())
+                                    .arg(contents.height())
+                                    .arg(textHeight)));
+        }
+    }
 }
 
 void ShortcutCaptureTest::keyConflictAsksFirst_data()

@@ -1,4 +1,6 @@
 #include "WaveformViewFixture.h"
+
+#include "waveform/WaveformLabelLayout.h"
 #include "support/LogCapture.h"
 
 #include <QSignalSpy>
@@ -42,6 +44,8 @@ private Q_SLOTS:
     void ticksFollowVisibleSpan();
     void showModeDrawsNoTimeAxisOrShading();
     void missingFileIsShown();
+    void textsNeverOverlap_data();
+    void textsNeverOverlap();
 
 private:
     WaveformViewFixture f;
@@ -599,6 +603,81 @@ void WaveformWidgetTest::missingFileIsShown()
     // rgba(80, 30, 30, 150) over the background, and no waveform.
     QVERIFY2(near(pixel(image, 950, 40), QColor(57, 28, 30)), qPrintable(pixel(image, 950, 40).name()));
     QVERIFY(near(pixel(image, 420, 25), QColor(57, 28, 30)));
+}
+
+
+// The strip is 78 px high in the window. Whatever the loop, the fades, the
+// edited envelope and the playhead, no text covers another ("S:0:00" under
+// "0:24.64", "中:0%" over "0:00.00" and "音频总长"), none leaves the view, and
+// the live times and the loop marks are always shown.
+void WaveformWidgetTest::textsNeverOverlap_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<qint64>("duration");
+    QTest::addColumn<qint64>("loopStart");
+    QTest::addColumn<qint64>("loopEnd");
+    QTest::addColumn<bool>("pan");
+    QTest::addColumn<double>("playheadShare");  // of the loop region
+    for (const int width : {1000, 1339}) {
+        for (const double share : {0.0, 0.02, 0.5, 0.97, 1.0}) {
+            const QByteArray at = QByteArray::number(width) + " px, playhead at " + QByteArray::number(share);
+            QTest::newRow("whole short file, pan edited, " + at) << width << qint64(24640) << qint64(0)
+                                                                  << qint64(24640) << true << share;
+            QTest::newRow("region inside, volume edited, " + at) << width << qint64(40000) << qint64(5000)
+                                                                   << qint64(30000) << false << share;
+            QTest::newRow("narrow region, " + at) << width << qint64(300000) << qint64(100000) << qint64(103000)
+                                                  << true << share;
+        }
+    }
+}
+
+void WaveformWidgetTest::textsNeverOverlap()
+{
+    QFETCH(int, width);
+    QFETCH(qint64, duration);
+    QFETCH(qint64, loopStart);
+    QFETCH(qint64, loopEnd);
+    QFETCH(bool, pan);
+    QFETCH(double, playheadShare);
+    Cue* cue = f.makeCue(duration, loopStart, loopEnd);
+    cue->setFadeEnabled(true);
+    cue->setFadeDurations(1000, 1500);
+    if (pan) {
+        cue->setPanEnvelope({0, duration / 2, duration}, {0.0, -0.5, 0.0});
+        cue->setPanEnvelopeEnabled(true);
+    } else {
+        cue->setVolumeEnvelope({0, duration / 3, duration}, {1.0, 0.6, 1.0});
+        cue->setEnvelopeEnabled(true);
+    }
+    WaveformWidget* view = f.makeView(cue);
+    QVERIFY(view);
+    view->setFixedSize(width, 78);
+    QCoreApplication::processEvents();
+    view->setPosition(loopStart + qint64(double(loopEnd - loopStart) * playheadShare));
+
+    const QList<WaveformLabel> labels = view->placedLabels();
+    QStringList texts;
+    for (int i = 0; i < labels.size(); ++i) {
+        texts << labels[i].text;
+        QVERIFY2(view->rect().contains(labels[i].rect), qPrintable(labels[i].text));
+        // The whole text fits its box.
+        const QFontMetrics metrics(labels[i].font);
+        QVERIFY2(metrics.horizontalAdvance(labels[i].text) <= labels[i].rect.width(), qPrintable(labels[i].text));
+        QVERIFY2(metrics.height() <= labels[i].rect.height() + 2, qPrintable(labels[i].text));
+        for (int j = i + 1; j < labels.size(); ++j) {
+            QVERIFY2(!labels[i].rect.intersects(labels[j].rect),
+                     qPrintable(QStringLiteral("\"%1\" and \"%2\" overlap").arg(labels[i].text, labels[j].text)));
+        }
+    }
+    auto shown = [&](const QString& prefix) {
+        return std::any_of(texts.cbegin(), texts.cend(), [&](const QString& t) { return t.startsWith(prefix); });
+    };
+    QCOMPARE(std::count_if(labels.cbegin(), labels.cend(),
+                           [](const WaveformLabel& l) { return l.kind == WaveformLabel::Kind::Playhead; }),
+             2);
+    QVERIFY2(shown(QStringLiteral("S:")), qPrintable(texts.join(" | ")));
+    QVERIFY2(shown(QStringLiteral("E:")), qPrintable(texts.join(" | ")));
+    QVERIFY2(shown(QStringLiteral("in ")), qPrintable(texts.join(" | ")));
 }
 
 QTEST_MAIN(WaveformWidgetTest)
