@@ -25,9 +25,11 @@ constexpr std::array<ShortcutRow, 9> kShortcutRows = {{
     {"audioEnd", HotkeyBindings::Scope::WaveformView},
 }};
 
-// The actions a device press can run, in the order they are looked up.
-constexpr std::array<const char*, 8> kDeviceDispatchOrder = {
+// The actions a device press can run, in the order they are looked up:
+// every action the shortcut table offers a device cell for.
+constexpr std::array<const char*, 11> kDeviceDispatchOrder = {
     "playPause", "prev", "next", "stop", "setLoopStart", "setLoopEnd", "audioStart", "audioEnd",
+    "volumeSwitch", "copy", "paste",
 };
 
 constexpr std::array<const char*, 5> kShowModeHotkeyActions = {

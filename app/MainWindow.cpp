@@ -6,7 +6,7 @@
 #include "app/BatchEditSession.h"
 #include "app/ControlStyleSheets.h"
 #include "app/DurationRepair.h"
-#include "app/HotkeyBindings.h"
+#include "app/InputActionRouter.h"
 #include "app/LoudnessGain.h"
 #include "app/LoudnessNormalizer.h"
 #include "app/LoopRangeBoxes.h"
@@ -58,7 +58,6 @@
 #include <QScrollBar>
 #include <QSet>
 #include <QSettings>
-#include <QShortcut>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QStyle>
@@ -485,12 +484,14 @@ void MainWindow::styleTransportControls()
 
 void MainWindow::connectDeviceInput()
 {
-    setupShortcuts();
-    new DialogKeyGuard(this, [this] { return shortcuts; });
+    inputRouter = new InputActionRouter(this, ui->waveformWidget, inputActions());
+    inputRouter->setupShortcuts();
+    new DialogKeyGuard(this, [this] { return inputRouter->shortcuts(); });
     HidDeviceManager* input = HidDeviceManager::instance();
     input->ensureStarted();
-    connect(input, &HidDeviceManager::buttonPressed, this, &MainWindow::onDeviceButtonPressed);
-    connect(input, &HidDeviceManager::globalHotkeyTriggered, this, &MainWindow::onGlobalHotkeyTriggered);
+    connect(input, &HidDeviceManager::buttonPressed, inputRouter, &InputActionRouter::onDeviceButtonPressed);
+    connect(input, &HidDeviceManager::globalHotkeyTriggered, inputRouter,
+            &InputActionRouter::onGlobalHotkeyTriggered);
 
     QSettings settings;
     QSet<QString> bound;
@@ -559,6 +560,8 @@ void MainWindow::populateOutputDevices()
 void MainWindow::applyAudioSettings()
 {
     statusControls->applyAudioSettings();
+    volumeSwitchSeconds = statusControls->volumeSwitchSeconds();
+    volumeRamp->setDurationMs(qint64(volumeSwitchSeconds * 1000.0));
 }
 
 void MainWindow::updateCrossfadeButtonState(bool enabled)
@@ -633,7 +636,7 @@ void MainWindow::onSettingsClicked()
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setWindowTitle(QStringLiteral("设置"));
     connect(panel, &SettingsPanel::settingsChanged, this, [this] {
-        setupShortcuts();
+        inputRouter->setupShortcuts();
         applyAudioSettings();
         applyTrackListFontSize();
         applyHeaderFontSize();
@@ -950,7 +953,8 @@ void MainWindow::onPlayModeChanged(int index)
     registry()->rebuildLoopCountMemory();
     if (!suppressPlayModeSave && currentPlaylistId != -1 && playlistManager)
         playlistManager->setPlaylistPlayMode(currentPlaylistId, mode);
-    showStatus(QStringLiteral("播放模式已切换: %1").arg(playModeName(mode)), 2000);
+    if (!suppressPlayModeSave)  // a shown playlist's own mode is no switch
+        showStatus(QStringLiteral("播放模式已切换: %1").arg(playModeName(mode)), 2000);
 }
 
 void MainWindow::onPlaylistSwitched(int playlistId)
@@ -1143,25 +1147,6 @@ void MainWindow::onPlaybackIndicatorClicked()
     showStatus(QStringLiteral("已跳转到: %1").arg(cue->alias().isEmpty() ? cue->name() : cue->alias()), 2000);
 }
 
-void MainWindow::keyPressEvent(QKeyEvent* event)
-{
-    switch (event->key()) {
-    case Qt::Key_Left:
-    case Qt::Key_PageUp:
-        onPrevClicked();
-        return;
-    case Qt::Key_Right:
-    case Qt::Key_PageDown:
-        onNextClicked();
-        return;
-    case Qt::Key_F5:
-        onPlayPauseClicked();
-        return;
-    default:
-        QMainWindow::keyPressEvent(event);
-    }
-}
-
 // ---------------------------------------------------------------------------
 // Loop-position commands
 
@@ -1205,7 +1190,8 @@ void MainWindow::seekToLoopEnd()
 
 void MainWindow::setLoopStartAtCurrentPosition()
 {
-    Cue* cue = loopCommandCue();
+    // Show mode changes no stored cue, from whichever input.
+    Cue* cue = showMode ? nullptr : loopCommandCue();
     WaveformWidget* view = waveformView();
     if (!cue || !view)
         return;
@@ -1223,7 +1209,8 @@ void MainWindow::setLoopStartAtCurrentPosition()
 
 void MainWindow::setLoopEndAtCurrentPosition()
 {
-    Cue* cue = loopCommandCue();
+    // Show mode changes no stored cue, from whichever input.
+    Cue* cue = showMode ? nullptr : loopCommandCue();
     WaveformWidget* view = waveformView();
     if (!cue || !view)
         return;
@@ -1762,7 +1749,7 @@ void MainWindow::onShowModeClicked()
             showVolumesOf(selectedCue, 0);
     }
     applyModeAppearance(true);
-    registerShowModeGlobalHotkeys();
+    inputRouter->registerShowModeGlobalHotkeys();
     HidDeviceManager::instance()->setGlobalMode(true);
 }
 
@@ -1871,6 +1858,8 @@ void MainWindow::onVolumeSwitchClicked()
     }
     const int choice = 1 - cue->volumeChoose();
     const int target = choice == 1 ? cue->volumeB() : cue->volumeA();
+    if (showMode)  // heard at once, stored never
+        forcedVolumes.hold(cue);
     cue->setVolumeChoose(choice);
     cue->saveToDatabase(false);
     if (cue == selectedCue) {
@@ -1930,6 +1919,8 @@ void MainWindow::onVolumeRampFinished()
 
 void MainWindow::selectVolumeGroup(int group)
 {
+    if (showMode)  // a show changes no stored choice
+        return;
     if (batchMode) {
         // The choice reaches every cue of the batch, never the single cue
         // that was selected before.
@@ -1974,7 +1965,7 @@ void MainWindow::selectVolumeGroup(int group)
 
 void MainWindow::resetCueVolumeToTemplate(int group)
 {
-    if (!selectedCue && !(batchMode && batchSession))
+    if (showMode || (!selectedCue && !(batchMode && batchSession)))
         return;
     const QSettings settings;
     const int value = group == 1
@@ -2092,6 +2083,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     }
     if (type == QEvent::MouseButtonPress) {
         if (watched == ui->label_A || watched == ui->label_B) {
+            if (showMode)  // the choice is the cue's, stored: not changed in a show
+                return true;
             activeVolumeGroup = watched == ui->label_B ? 1 : 0;
             updateVolumeGroupLabels();
             selectVolumeGroup(activeVolumeGroup);
@@ -2305,82 +2298,30 @@ void MainWindow::checkAndClearCorruptedWaveformData()
 // ---------------------------------------------------------------------------
 // Shortcuts and device input
 
-namespace {
-
-using ActionSlot = void (MainWindow::*)();
-
-}  // namespace
-
-bool MainWindow::runAction(const QString& actionId)
+QHash<QString, InputActionRouter::Action> MainWindow::inputActions()
 {
-    static const QHash<QString, ActionSlot> actionSlots = {
-        {QStringLiteral("playPause"), &MainWindow::onPlayPauseClicked},
-        {QStringLiteral("prev"), &MainWindow::onPrevClicked},
-        {QStringLiteral("next"), &MainWindow::onNextClicked},
-        {QStringLiteral("stop"), &MainWindow::onStopClicked},
-        {QStringLiteral("volumeSwitch"), &MainWindow::onVolumeSwitchClicked},
-        {QStringLiteral("setLoopStart"), &MainWindow::setLoopStartAtCurrentPosition},
-        {QStringLiteral("setLoopEnd"), &MainWindow::setLoopEndAtCurrentPosition},
-        {QStringLiteral("audioStart"), &MainWindow::seekToLoopStart},
-        {QStringLiteral("audioEnd"), &MainWindow::seekToLoopEnd},
+    auto slot = [this](void (MainWindow::*method)()) { return [this, method] { (this->*method)(); }; };
+    // The cue table's copy and paste; they change nothing in show mode,
+    // like the table's own keys.
+    auto tableAction = [this](void (TrackListManager::*method)()) {
+        return [this, method] {
+            if (trackListManager && !showMode)
+                (trackListManager->*method)();
+        };
     };
-    const ActionSlot slot = actionSlots.value(actionId, nullptr);
-    if (!slot)
-        return false;
-    (this->*slot)();
-    return true;
-}
-
-void MainWindow::setupShortcuts()
-{
-    qDeleteAll(shortcuts);
-    shortcuts.clear();
-    const HidDeviceManager* input = HidDeviceManager::instance();
-    for (const HotkeyBindings::Shortcut& binding : HotkeyBindings::shortcuts()) {
-        QShortcut* shortcut = nullptr;
-        if (binding.scope == HotkeyBindings::Scope::Application) {
-            // A key bound as a device key acts through the input manager
-            // only, not twice.
-            const int code = HotkeyBindings::deviceKeyCode(binding.sequence);
-            if (code != 0 && input->isKeyboardKeyBound(code))
-                continue;
-            shortcut = new QShortcut(binding.sequence, this);
-            shortcut->setContext(Qt::ApplicationShortcut);
-        } else {
-            QWidget* view = ui->waveformWidget ? static_cast<QWidget*>(ui->waveformWidget) : this;
-            shortcut = new QShortcut(binding.sequence, view);
-            shortcut->setContext(Qt::WidgetWithChildrenShortcut);
-        }
-        const QString actionId = binding.actionId;
-        connect(shortcut, &QShortcut::activated, this, [this, actionId] { runAction(actionId); });
-        shortcuts.append(shortcut);
-    }
-}
-
-void MainWindow::onDeviceButtonPressed(const QString& identifier)
-{
-    // The settings window takes presses while it captures a binding.
-    if (HidDeviceManager::instance()->isCapturing())
-        return;
-    const QString actionId = HotkeyBindings::deviceAction(identifier);
-    if (!actionId.isEmpty())
-        runAction(actionId);
-}
-
-void MainWindow::registerShowModeGlobalHotkeys()
-{
-    HidDeviceManager* input = HidDeviceManager::instance();
-    for (const auto& [actionId, sequence] : HotkeyBindings::showModeHotkeys())
-        input->registerGlobalHotkey(actionId, sequence);
-}
-
-void MainWindow::onGlobalHotkeyTriggered(QString id)
-{
-    static const QStringList dispatched = {QStringLiteral("playPause"), QStringLiteral("prev"),
-                                           QStringLiteral("next"), QStringLiteral("stop"),
-                                           QStringLiteral("volumeSwitch")};
-    if (dispatched.contains(id))
-        runAction(id);
+    return {
+        {QStringLiteral("playPause"), slot(&MainWindow::onPlayPauseClicked)},
+        {QStringLiteral("prev"), slot(&MainWindow::onPrevClicked)},
+        {QStringLiteral("next"), slot(&MainWindow::onNextClicked)},
+        {QStringLiteral("stop"), slot(&MainWindow::onStopClicked)},
+        {QStringLiteral("volumeSwitch"), slot(&MainWindow::onVolumeSwitchClicked)},
+        {QStringLiteral("setLoopStart"), slot(&MainWindow::setLoopStartAtCurrentPosition)},
+        {QStringLiteral("setLoopEnd"), slot(&MainWindow::setLoopEndAtCurrentPosition)},
+        {QStringLiteral("audioStart"), slot(&MainWindow::seekToLoopStart)},
+        {QStringLiteral("audioEnd"), slot(&MainWindow::seekToLoopEnd)},
+        {QStringLiteral("copy"), tableAction(&TrackListManager::onCopySelected)},
+        {QStringLiteral("paste"), tableAction(&TrackListManager::onPasteCues)},
+    };
 }
 
 // ---------------------------------------------------------------------------
@@ -2448,10 +2389,12 @@ void MainWindow::restoreLastPlayback()
 
 void MainWindow::restoreLastSelection(int playlistId, int cueId)
 {
-    if (playlistId == -1 || !playlistManager)
+    // Nothing stored, but the restored playback already shows a playlist.
+    if (!playlistManager || (playlistId == -1 && currentPlaylistId != -1))
         return;
     if (!playlistManager->hasPlaylist(playlistId)) {
-        // The first playlist the tree shows (it shows no group headers).
+        // None stored (a first start) or gone: the first playlist the tree
+        // shows (it shows no group headers).
         const QAbstractItemModel* model = ui->playlistGroup->model();
         if (model && model->rowCount() > 0)
             playlistManager->selectPlaylist(

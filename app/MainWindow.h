@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/InputActionRouter.h"
 #include "app/LoopBoxRules.h"
 #include "app/ShowModeForcedVolumes.h"
 #include "model/Cue.h"
@@ -31,7 +32,6 @@ class QLabel;
 class QPropertyAnimation;
 class QPushButton;
 class QScrollBar;
-class QShortcut;
 class QSpinBox;
 class QTimer;
 class QWheelEvent;
@@ -67,7 +67,6 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -91,8 +90,6 @@ private Q_SLOTS:
     void onNextClicked();
     void onStopClicked();
     void onVolumeSwitchClicked();
-    void registerShowModeGlobalHotkeys();
-    void onGlobalHotkeyTriggered(QString id);
     void onLoopStartLockClicked();
     void onLoopDurationLockClicked();
     void onLoopEndLockClicked();
@@ -215,11 +212,9 @@ private:
     void onDurationRepaired(int cueId, qint64 durationMs);
 
     // Shortcuts and device input
-    void setupShortcuts();
     void connectDeviceInput();
-    void onDeviceButtonPressed(const QString& identifier);
-    // Runs the slot of a hotkey action id; false for an id without one.
-    bool runAction(const QString& actionId);
+    // What each action of the shortcut table runs.
+    QHash<QString, InputActionRouter::Action> inputActions();
 
     // Last state, cart mode and recordings
     void saveLastPlayback();
@@ -293,8 +288,8 @@ private:
     QPushButton* loopStartLockButton = nullptr;
     QPushButton* loopDurationLockButton = nullptr;
     QPushButton* loopEndLockButton = nullptr;
+    InputActionRouter* inputRouter = nullptr;
     std::unique_ptr<LoopRangeBoxes> loopBoxes;
-    QList<QShortcut*> shortcuts;
     StatusBarControls* statusControls = nullptr;
     LoudnessNormalizer* loudness = nullptr;
 };

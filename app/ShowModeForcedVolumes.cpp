@@ -20,6 +20,15 @@ bool ShowModeForcedVolumes::force(const QList<Cue*>& cues)
     return true;
 }
 
+void ShowModeForcedVolumes::hold(Cue* cue)
+{
+    m_active = true;
+    if (!cue || isForced(cue))
+        return;
+    cue->holdVolumeChoose(cue->volumeChoose());
+    m_forced.append(cue);
+}
+
 int ShowModeForcedVolumes::restore()
 {
     int restored = 0;

@@ -15,6 +15,10 @@ public:
     // false while cues are already forced, so the choices held since show
     // mode began are never taken over by the forced ones.
     bool force(const QList<Cue*>& cues);
+    // Holds the own choice of a cue the show is about to switch (the A/B
+    // switch during a show), so that it is stored unchanged and given back
+    // on leaving, like a forced cue's.
+    void hold(Cue* cue);
     // Gives every forced cue that still exists its own choice back; returns
     // how many were given back.
     int restore();

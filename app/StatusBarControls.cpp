@@ -276,8 +276,11 @@ void StatusBarControls::applyAudioSettings()
     m_crossfadeDurationSpinBox->setEnabled(on);
     transport()->setCrossfadeEnabled(on);
     transport()->setCrossfadeDuration(duration);
+    transport()->setCrossfadeCurve(crossfadeCurveFromName(
+        settings.value(kCrossfadeCurve, QString::fromLatin1(kCrossfadeCurveDefault)).toString()));
     updateCrossfadeButtonState(on);
     applyPauseFade(settings);
+    m_volumeSwitchSeconds = settings.value(kVolumeSwitchDuration, double(kVolumeSwitchDurationDefault)).toDouble();
 }
 
 void StatusBarControls::updateCrossfadeButtonState(bool enabled)

@@ -41,7 +41,8 @@ public:
     QIcon recordIconDimmed() const { return m_recordIconDimmed; }
     QIcon modeActiveIcon() const { return m_modeActiveIcon; }
     QIcon modeInactiveIcon() const { return m_modeInactiveIcon; }
-    // Seconds of the A/B volume ramp, as stored when the window started.
+    // Seconds of the A/B volume ramp, as stored at start or at the last
+    // applyAudioSettings.
     double volumeSwitchSeconds() const { return m_volumeSwitchSeconds; }
     // The loudness target of the list, or the default without one.
     int loudnessTarget() const;
@@ -49,7 +50,8 @@ public:
     // Fills the device list from the transport and selects the stored device
     // without switching to it; then a pick switches and is stored.
     void populateOutputDevices();
-    // Crossfade and pause fade from the store, after the settings window.
+    // Crossfade, pause fade and the A/B ramp time from the store, after the
+    // settings window.
     void applyAudioSettings();
     void updateCrossfadeButtonState(bool enabled);
     // Marks the show or the edit button as the mode in force.

@@ -1279,8 +1279,9 @@ void TrackListManager::onImportFile()
     QTimer::singleShot(kChooserDelayMs, this, [this, notice, startFolder] {
         auto chooserOpen = std::make_shared<bool>(true);
         QTimer::singleShot(kChooserWatchdogMs, this, [chooserOpen] {
+            // Nothing is closed: the operator may still be choosing.
             if (*chooserOpen)
-                qWarning() << "[Import] 文件选择器超时，强制关闭";
+                qInfo() << "[Import] 文件选择器已打开超过 3 秒，仍在等待选择";
         });
         const QStringList files
             = m_ui->chooseFiles(tr("选择音频文件"), startFolder, AudioImportFiles::chooserFilter());

@@ -180,6 +180,11 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+public Q_SLOTS:
+    // Copy the selected cues; paste the copied ones into the shown playlist.
+    void onCopySelected();
+    void onPasteCues();
+
 Q_SIGNALS:
     void cueSelected(Cue* cue);
     void jumpToPlayingRequested();
@@ -202,8 +207,6 @@ private Q_SLOTS:
     void showContextMenu(const QPoint& pos);
     void onImportFile();
     void onDeleteSelected();
-    void onCopySelected();
-    void onPasteCues();
     void onExportSelected();
     void onOpenContainingFolder();
     void onFindMissingFiles();

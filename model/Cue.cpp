@@ -510,12 +510,15 @@ bool Cue::saveToDatabase(bool force)
     if (!force && !m_isDirty)
         return true;
 
-    if (m_color.isEmpty() && m_isDirty) {
+    DatabaseManager* db = DatabaseManager::instance();
+    // Only a colour the row holds is lost; a cue that never had one stores
+    // the same empty colour again.
+    if (m_color.isEmpty() && m_isDirty && m_id > 0
+        && !db->getCueField(m_id, QStringLiteral("color")).toString().isEmpty()) {
         qWarning() << "[Cue::saveToDatabase] ⚠️ WARNING: Cue" << m_id << "color is empty but isDirty=true!";
         qWarning() << "  This will overwrite the database with empty color!";
     }
 
-    DatabaseManager* db = DatabaseManager::instance();
     // The row, its points and its waveform land together: a save cut short
     // (a failed statement, a killed process) leaves the stored cue as it was.
     // Inside a caller's transaction this is a savepoint of its own, so a

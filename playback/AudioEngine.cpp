@@ -314,8 +314,10 @@ bool AudioEngine::play(Cue* cue, bool finishAtEndArg, qint64 startPosMs)
             enterCrossfadedCue(cue);
             return true;
         }
-        qWarning() << "AudioEngine::play - Crossfade FAILED for cue" << cue->id()
-                   << ", falling back to normal playback. Check [Crossfade] logs above for reason.";
+        // Switched off, the engine refuses every crossfade: nothing failed.
+        if (m_crossfadeEnabled)
+            qWarning() << "AudioEngine::play - Crossfade FAILED for cue" << cue->id()
+                       << ", falling back to normal playback. Check [Crossfade] logs above for reason.";
         m_handoverPending = false;
     }
 

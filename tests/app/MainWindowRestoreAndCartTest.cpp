@@ -32,7 +32,7 @@ private Q_SLOTS:
     void cleanup();
 
     void restartComesBackToTheLastPlaylistCueAndPosition();
-    void firstStartRestoresNothing();
+    void firstStartShowsTheFirstPlaylist();
     void aDeletedLastCueSelectsNothing();
     void theLastSelectedPlaylistWinsOverTheLastPlayedOne();
 
@@ -136,13 +136,24 @@ void MainWindowRestoreAndCartTest::restartComesBackToTheLastPlaylistCueAndPositi
     QCOMPARE(f.selectedRow(), 1);
 }
 
-void MainWindowRestoreAndCartTest::firstStartRestoresNothing()
+void MainWindowRestoreAndCartTest::firstStartShowsTheFirstPlaylist()
 {
+    // Playlists, but nothing stored of a last state: the first playlist is
+    // shown, ready to play, and no cue is chosen for the operator.
     f.open();
+    QTRY_COMPARE(f.table()->model()->rowCount(), 3);
+    const QModelIndexList chosen = f.tree()->selectionModel()->selectedIndexes();
+    QCOMPARE(chosen.size(), 1);
+    QCOMPARE(chosen.first().data(Qt::UserRole).toInt(), f.firstPlaylist);
     QTest::qWait(600);
-    QCOMPARE(f.table()->model()->rowCount(), 0);
-    QVERIFY(f.tree()->selectionModel()->selectedIndexes().isEmpty());
     QCOMPARE(f.waveform()->cue(), nullptr);
+    QCOMPARE(f.transport()->getState(), AudioEngine::Stopped);
+
+    f.window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    QTest::keyClick(f.window.get(), Qt::Key_F5);
+    QTRY_COMPARE(f.transport()->getState(), AudioEngine::Playing);
+    QCOMPARE(f.playingCue(), first(0));
 }
 
 void MainWindowRestoreAndCartTest::aDeletedLastCueSelectsNothing()

@@ -240,12 +240,19 @@ void MainWindowShortcutsTest::deviceActionIsTheFirstInDispatchOrder()
     settings.setValue(SettingsKeys::shortcutDeviceKey(QStringLiteral("stop")), button);
     QCOMPARE(HotkeyBindings::deviceAction(button), QStringLiteral("stop"));
     QCOMPARE(HotkeyBindings::deviceAction(button.toLower()), QString());
-    // Actions the window has no device entry for.
+    // Every action the shortcut table offers a device cell for is found;
+    // the transport and loop actions come first, then the A/B switch, copy
+    // and paste.
     settings.setValue(SettingsKeys::shortcutDeviceKey(QStringLiteral("stop")), QString());
     settings.setValue(SettingsKeys::shortcutDeviceKey(QStringLiteral("audioEnd")), QString());
-    settings.setValue(SettingsKeys::shortcutDeviceKey(QStringLiteral("volumeSwitch")), button);
+    settings.setValue(SettingsKeys::shortcutDeviceKey(QStringLiteral("paste")), button);
+    QCOMPARE(HotkeyBindings::deviceAction(button), QStringLiteral("paste"));
     settings.setValue(SettingsKeys::shortcutDeviceKey(QStringLiteral("copy")), button);
-    QCOMPARE(HotkeyBindings::deviceAction(button), QString());
+    QCOMPARE(HotkeyBindings::deviceAction(button), QStringLiteral("copy"));
+    settings.setValue(SettingsKeys::shortcutDeviceKey(QStringLiteral("volumeSwitch")), button);
+    QCOMPARE(HotkeyBindings::deviceAction(button), QStringLiteral("volumeSwitch"));
+    settings.setValue(SettingsKeys::shortcutDeviceKey(QStringLiteral("audioEnd")), button);
+    QCOMPARE(HotkeyBindings::deviceAction(button), QStringLiteral("audioEnd"));
     QCOMPARE(HotkeyBindings::deviceAction(QString()), QString());
 }
 

@@ -153,6 +153,8 @@ void MainWindowTransportTest::playStartsAtThePlayhead()
 
 void MainWindowTransportTest::nextAndPreviousWrap()
 {
+    QVERIFY(!f.transport()->isCrossfadeEnabled());
+    LogCapture log;
     play();
     QCOMPARE(f.playingCue(), f.cue(f.firstPlaylist, 0));
     const QList<std::pair<const char*, int>> steps = {
@@ -165,6 +167,8 @@ void MainWindowTransportTest::nextAndPreviousWrap()
         QCOMPARE(f.waveform()->cue(), f.cue(f.firstPlaylist, row));
         QCOMPARE(f.transport()->getState(), AudioEngine::Playing);
     }
+    // With crossfade switched off a direct switch is what was asked for.
+    QCOMPARE(log.count("Crossfade FAILED"), 0);
 }
 
 void MainWindowTransportTest::nextAndPreviousWithoutPlayOrder()

@@ -36,10 +36,14 @@ public:
     QList<QList<SelectedCuesExport::Item>> exports;
     std::function<void(const QString&, int)> exportStatus;
 
+    std::function<void()> whileChoosingFiles;  // runs while the chooser is open
+
     QStringList chooseFiles(const QString& title, const QString& folder, const QString& filter) override
     {
         record(nullptr, title, folder);
         chooserFilters.append(filter);
+        if (whileChoosingFiles)
+            whileChoosingFiles();
         return std::exchange(filesAnswers, {});
     }
     QString chooseFile(QWidget* parent, const QString& title, const QString& folder, const QString&) override

@@ -38,6 +38,7 @@ private Q_SLOTS:
     void chooserFilterNamesEverySuffixImportTakes();
     void chooserWithoutPlaylistWarns();
     void chooserCancelledAddsNothing();
+    void slowChoosingIsNoFailure();
     void folderWalkTakesAudioOfAnyCase();
     void failedFilesAreNotCountedAndLeaveNoRow_data();
     void failedFilesAreNotCountedAndLeaveNoRow();
@@ -179,6 +180,24 @@ void TrackListImportTest::chooserCancelledAddsNothing()
     QTRY_VERIFY(f.table->findChildren<BusyOverlay*>().isEmpty());
     QCOMPARE(f.trackList->rowCount(), 4);
     QVERIFY(status.isEmpty());
+}
+
+void TrackListImportTest::slowChoosingIsNoFailure()
+{
+    // The operator takes longer than the watchdog's 3 s to choose: the
+    // chooser is not closed, its files are imported, and no line claims
+    // that anything timed out or was forced shut.
+    const QString a = f.placeholder("slow.mp3");
+    f.ui->filesAnswers = {a};
+    f.ui->whileChoosingFiles = [] { QTest::qWait(TrackListManager::kChooserWatchdogMs + 300); };
+    QSignalSpy imported(f.trackList.get(), &TrackListManager::cuesImported);
+    LogCapture log;
+    QVERIFY(QMetaObject::invokeMethod(f.trackList.get(), "onImportFile"));
+    QTRY_COMPARE_WITH_TIMEOUT(imported.size(), 1, 10000);
+    f.ui->whileChoosingFiles = {};
+    QVERIFY(f.shownNames().contains(QStringLiteral("slow")));
+    QVERIFY2(!log.contains("强制关闭") && !log.contains("超时"), qPrintable(log.lines().join(QLatin1Char('\n'))));
+    QVERIFY(log.contains("[Import] 文件选择器已打开超过 3 秒"));
 }
 
 void TrackListImportTest::folderWalkTakesAudioOfAnyCase()

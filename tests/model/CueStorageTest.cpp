@@ -181,11 +181,19 @@ void CueStorageTest::saveInsertsOnceThenUpdates()
     QVERIFY(cue.saveToDatabase(true));
     QCOMPARE(count("SELECT COUNT(*) FROM songs"), before + 1);
 
+    // A cue that never had a colour stores its empty colour again: no
+    // warning. Clearing a stored colour is what overwrites it, and is told.
     LogCapture log;
-    cue.setColor(QString());
     cue.setRemark("again");
     QVERIFY(cue.saveToDatabase(false));
+    QVERIFY(!log.contains("color is empty"));
+    cue.setColor(QStringLiteral("#335577"));
+    QVERIFY(cue.saveToDatabase(false));
+    QVERIFY(!log.contains("color is empty"));
+    cue.setColor(QString());
+    QVERIFY(cue.saveToDatabase(false));
     QVERIFY(log.contains("color is empty but isDirty=true!"));
+    QVERIFY(log.contains("This will overwrite the database with empty color!"));
 }
 
 void CueStorageTest::loadClampsStoredValues_data()
