@@ -138,6 +138,10 @@ MainWindow::MainWindow(QWidget* parent)
 
     connectCueManagerSignals();
     connect(transport(), &AudioEngine::errorOccurred, this, &MainWindow::showEngineError);
+    // Shown for as long as the output is away; the return for a while.
+    connect(transport(), &AudioEngine::outputStatusChanged, this, [this](const QString& message, bool lost) {
+        showStatus(lost ? QStringLiteral("⚠ ") + message : message, lost ? 0 : kEngineErrorTimeoutMs);
+    });
     // A cue's loudness gain is in place before its first block sounds.
     connect(transport(), &AudioEngine::cueStarting, this, &MainWindow::applyLufsGain);
     connect(registry(), &CueManager::errorOccurred, this, [this](const QString& message) {

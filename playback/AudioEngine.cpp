@@ -68,6 +68,10 @@ AudioEngine::AudioEngine(PlaybackEngine* engine, QObject* parent)
     m_pauseFadeTimer->setInterval(kPauseFadeStepMs);
     connect(m_pauseFadeTimer, &QTimer::timeout, this, &AudioEngine::onPauseFadeTimer);
 
+    m_outputRetryTimer = new QTimer(this);
+    m_outputRetryTimer->setSingleShot(true);
+    connect(m_outputRetryTimer, &QTimer::timeout, this, &AudioEngine::onOutputRetryTimer);
+
     m_levelTimer->start();
 }
 
@@ -88,6 +92,10 @@ void AudioEngine::connectEngine()
         Q_EMIT errorOccurred(message);
     });
     connect(m_engine, &PlaybackEngine::crossfadeDecodeReady, this, &AudioEngine::onCrossfadeDecodeReady);
+    connect(m_engine, &PlaybackEngine::outputLost, this, [this] {
+        if (m_state == Playing && m_currentCue && !m_outputFailed)
+            outputFailed();
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -170,7 +178,7 @@ void AudioEngine::resetForNewCue(bool finishAtEndArg)
     m_loopJustApplied = false;
     m_passCounted = false;
     m_endedWithoutSound = false;
-    m_outputFailed = false;
+    stopOutputRetry();
     m_stuckTicks = 0;
     loopCounter = 0;
     m_seenWraps = m_engine->loopWraps();
@@ -321,6 +329,9 @@ bool AudioEngine::play(Cue* cue, bool finishAtEndArg, qint64 startPosMs)
         return false;
     }
 
+    // A cue started over a sounding one cuts it where it is heard.
+    if (m_engine->isPlaying())
+        m_engine->cutOutput();
     resetForNewCue(finishAtEndArg);
     m_crossfadeSeen = false;
     m_currentCue = cue;
@@ -353,6 +364,10 @@ bool AudioEngine::play(Cue* cue, bool finishAtEndArg, qint64 startPosMs)
     }
     Q_EMIT stateChanged(Playing);
     Q_EMIT currentCueChanged(cue);
+    // A device that did not start plays nothing: the window must not say
+    // Playing over silence.
+    if (!m_preWaitActive && !m_engine->isPlaying())
+        outputFailed();
     return true;
 }
 
@@ -389,6 +404,16 @@ void AudioEngine::pause()
 {
     if (m_state != Playing)
         return;
+    if (m_outputFailed) {
+        // Nothing sounds: no fade. The cue waits at its position, and the
+        // output is tried again when it is resumed.
+        m_outputRetryTimer->stop();
+        m_engine->pause();
+        m_state = Paused;
+        cancelPreWait();
+        Q_EMIT stateChanged(Paused);
+        return;
+    }
     if (pauseFadeApplies()) {
         m_fadeStartGain = fadeReferenceGain();
         m_fadeStepsLeft = pauseFadeSteps();
@@ -399,6 +424,7 @@ void AudioEngine::pause()
     // Also a second pause during a fade: it pauses at once.
     cancelPauseFade();
     m_engine->pause();
+    m_engine->cutOutput();
     m_state = Paused;
     m_loopCheckTimer->stop();
     cancelPreWait();
@@ -425,6 +451,7 @@ void AudioEngine::resume()
             applyVolume();
             return;
         }
+        outputBackOnResume();
         m_fadeStepsLeft = steps - 1;
         m_fadingOut = false;
         m_pauseFadeTimer->start();
@@ -441,7 +468,16 @@ void AudioEngine::resume()
         outputFailed();
         return;
     }
+    outputBackOnResume();
     continuePreparedCrossfade();
+}
+
+void AudioEngine::outputBackOnResume()
+{
+    if (!m_outputFailed)
+        return;
+    stopOutputRetry();
+    Q_EMIT outputStatusChanged(QStringLiteral("音频输出已恢复"), false);
 }
 
 void AudioEngine::continuePreparedCrossfade()
@@ -494,6 +530,7 @@ void AudioEngine::stop()
     m_loopCheckTimer->stop();
     cancelPreWait();
     m_engine->stop();
+    m_engine->cutOutput();
     m_state = Stopped;
     m_loopJustApplied = false;
     m_passCounted = false;
@@ -504,7 +541,7 @@ void AudioEngine::stop()
     m_queuedCue = nullptr;
     m_crossfadeSeen = false;
     m_endedWithoutSound = false;
-    m_outputFailed = false;
+    stopOutputRetry();
     Q_EMIT stateChanged(Stopped);
     Q_EMIT playbackFinished();
 }
@@ -748,9 +785,10 @@ void AudioEngine::recoverStalledDevice(qint64 positionMs)
         if (!m_engine->isCrossfading())
             m_engine->seek(positionMs);
         m_engine->play();
+        if (!m_engine->isPlaying())
+            outputFailed();
     } else {
-        qWarning() << "AudioEngine - Device recovery FAILED";
-        Q_EMIT errorOccurred(QStringLiteral("音频设备恢复失败，请手动重新播放"));
+        qWarning() << "AudioEngine - Device recovery failed, retrying in the background";
         outputFailed();
     }
     m_recovering = false;
@@ -758,13 +796,65 @@ void AudioEngine::recoverStalledDevice(qint64 positionMs)
     m_lastOutputProgress = m_engine->outputProgress();
 }
 
+int AudioEngine::outputRetryDelayMs(int failedAttempts)
+{
+    // Quick at first (a device that was only being switched), then once a
+    // second for as long as it takes.
+    static constexpr int kDelays[] = {100, 200, 400, 800};
+    return failedAttempts < int(std::size(kDelays)) ? kDelays[failedAttempts] : 1000;
+}
+
 void AudioEngine::outputFailed()
 {
+    // The cue stays current, at its position, and meant to play: nothing
+    // moves on while the output is away, and the window says so.
+    const bool first = !m_outputFailed;
     m_outputFailed = true;
-    m_state = Stopped;
+    if (first && !m_engine->isCrossfading())
+        m_resumePositionMs = m_engine->getPosition();
     m_loopCheckTimer->stop();
     cancelPauseFade();
-    Q_EMIT stateChanged(Stopped);
+    applyVolume();
+    m_engine->pause();
+    if (first) {
+        m_outputRetries = 0;
+        qWarning() << "AudioEngine - output lost at" << m_resumePositionMs << "ms, retrying with" << m_engine->outputLibrary();
+        Q_EMIT outputStatusChanged(QStringLiteral("音频输出中断，正在重试…"), true);
+    }
+    if (m_state == Playing)
+        m_outputRetryTimer->start(outputRetryDelayMs(m_outputRetries));
+}
+
+void AudioEngine::stopOutputRetry()
+{
+    m_outputRetryTimer->stop();
+    m_outputFailed = false;
+    m_outputRetries = 0;
+}
+
+void AudioEngine::onOutputRetryTimer()
+{
+    Cue* cue = m_currentCue.data();
+    if (!m_outputFailed || m_state != Playing || !cue)
+        return;
+    ++m_outputRetries;
+    if (m_engine->reinitializeDevice()) {
+        if (!m_engine->isCrossfading())
+            m_engine->seek(m_resumePositionMs);
+        applyVolume();
+        m_engine->play();
+    }
+    if (!m_engine->isPlaying()) {
+        Q_EMIT outputStatusChanged(QStringLiteral("音频输出中断，正在重试（第 %1 次）…").arg(m_outputRetries), true);
+        m_outputRetryTimer->start(outputRetryDelayMs(m_outputRetries));
+        return;
+    }
+    qWarning() << "AudioEngine - output back after" << m_outputRetries << "attempts, at" << m_resumePositionMs << "ms";
+    stopOutputRetry();
+    m_stuckTicks = 0;
+    m_lastOutputProgress = m_engine->outputProgress();
+    m_loopCheckTimer->start();
+    Q_EMIT outputStatusChanged(QStringLiteral("音频输出已恢复"), false);
 }
 
 void AudioEngine::onLoopCheckTimer()

@@ -99,9 +99,12 @@ public:
     // The cue that ended last could not produce any sound: nothing of it
     // could be decoded (or nothing where it starts), or it failed to start.
     bool endedWithoutSound() const { return m_endedWithoutSound; }
-    // The output could not be (re)started: the transport is Stopped and keeps
-    // its cue until it is started again.
+    // The output could not be (re)started or went away while a cue was
+    // meant to sound: the cue keeps its place and its position, and the
+    // output is tried again in the background until it is back.
     bool hasOutputFailed() const { return m_outputFailed; }
+    // Delay before the next attempt to bring the output back, after n failed ones.
+    static int outputRetryDelayMs(int failedAttempts);
 
     // The play mode changed: the cue being played (or paused) and the one
     // queued behind a running crossfade follow the new rules. finishAtEnd
@@ -124,6 +127,9 @@ Q_SIGNALS:
     void cueStarting(Cue* cue);
     void levelUpdated(float level);
     void errorOccurred(QString message);
+    // What happens to the output while it is away: lost is true while it is
+    // away and being retried, false once it is back.
+    void outputStatusChanged(const QString& message, bool lost);
 
 private Q_SLOTS:
     void onLoopCheckTimer();
@@ -131,6 +137,7 @@ private Q_SLOTS:
     void onCrossfadeDecodeReady();
     void onLevelTimer();
     void onPauseFadeTimer();
+    void onOutputRetryTimer();
 
 private:
     void connectEngine();
@@ -153,9 +160,11 @@ private:
     // crossfade from it can still follow.
     void finishLastPass(bool dropCurrentCue);
     void recoverStalledDevice(qint64 positionMs);
-    // The output could not be (re)started: the operator has been told by the
-    // engine; the cue stays current, silent and Stopped, until started again.
+    // The output could not be (re)started: the cue stays current and meant
+    // to play at its position while the output is retried.
     void outputFailed();
+    void stopOutputRetry();
+    void outputBackOnResume();
     // A crossfade whose incoming cue has its data by now, left waiting while
     // the transport was paused, goes ahead.
     void continuePreparedCrossfade();
@@ -213,6 +222,9 @@ private:
     quint64 m_lastOutputProgress = 0;
     int m_stuckTicks = 0;
     bool m_recovering = false;
+    QTimer* m_outputRetryTimer = nullptr;
+    int m_outputRetries = 0;
+    qint64 m_resumePositionMs = 0;
     // Guarded: the track list is deleted with the main window, before us.
     QPointer<WaveformParseRequester> m_trackList;
 };

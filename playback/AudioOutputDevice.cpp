@@ -4,8 +4,28 @@
 
 #include <cstring>
 
+namespace {
+
+bool pulseWanted()
+{
+    const QByteArray choice = qgetenv("CORVELLE_AUDIO_OUTPUT");
+    if (choice == "sdl")
+        return false;
+    const QByteArray driver = qgetenv("SDL_AUDIODRIVER");
+    if (!driver.isEmpty() && driver != "pulseaudio" && driver != "pulse")
+        return false;
+    return PulseAudioOutput::serverReachable();
+}
+
+}  // namespace
+
 AudioOutputDevice::AudioOutputDevice()
 {
+    if (pulseWanted()) {
+        m_backend = Backend::PulseAudio;
+        m_available = true;
+        return;
+    }
     // The program handles its own signals; SDL must not install handlers.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
@@ -18,8 +38,44 @@ AudioOutputDevice::AudioOutputDevice()
 AudioOutputDevice::~AudioOutputDevice()
 {
     close();
-    if (m_available)
+    if (m_available && m_backend == Backend::Sdl)
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+QString AudioOutputDevice::libraryName() const
+{
+    if (m_backend == Backend::PulseAudio)
+        return QStringLiteral("libpulse");
+    const char* driver = SDL_GetCurrentAudioDriver();
+    return QStringLiteral("SDL ") + QString::fromUtf8(driver ? driver : "(no driver)");
+}
+
+int AudioOutputDevice::bufferMs() const
+{
+    if (m_backend == Backend::PulseAudio)
+        return PulseAudioOutput::kBufferMs;
+    return (m_obtainedFrames > 0 ? m_obtainedFrames : kPeriodFrames) * 1000 / kSampleRate;
+}
+
+void AudioOutputDevice::lockOutput()
+{
+    if (m_backend == Backend::PulseAudio)
+        m_pulse.lock();
+    else if (m_id != 0)
+        SDL_LockAudioDevice(m_id);
+}
+
+void AudioOutputDevice::unlockOutput()
+{
+    if (m_backend == Backend::PulseAudio)
+        m_pulse.unlock();
+    else if (m_id != 0)
+        SDL_UnlockAudioDevice(m_id);
+}
+
+qint64 AudioOutputDevice::cut()
+{
+    return m_backend == Backend::PulseAudio ? m_pulse.cut() : 0;
 }
 
 QStringList AudioOutputDevice::outputDeviceNames(bool* ok) const
@@ -29,6 +85,8 @@ QStringList AudioOutputDevice::outputDeviceNames(bool* ok) const
         *ok = false;
     if (!m_available)
         return names;
+    if (m_backend == Backend::PulseAudio)
+        return PulseAudioOutput::sinkDescriptions(ok);
     const int count = SDL_GetNumAudioDevices(0);
     if (count < 0)
         return names;
@@ -42,13 +100,19 @@ QStringList AudioOutputDevice::outputDeviceNames(bool* ok) const
     return names;
 }
 
-bool AudioOutputDevice::open(const QString& deviceName, RenderCallback callback, void* userData, QString* error)
+bool AudioOutputDevice::open(const QString& deviceName, RenderCallback callback, void* userData, QString* error,
+                             ActiveProbe active, ContentProbe content)
 {
     close();
     if (!m_available) {
         if (error)
             *error = m_initError;
         return false;
+    }
+    if (m_backend == Backend::PulseAudio) {
+        m_started = false;
+        m_obtainedFrames = m_pulse.open(deviceName, callback, active, content, userData, error) ? m_pulse.periodFrames() : 0;
+        return m_pulse.isOpen();
     }
     m_callback = callback;
     m_userData = userData;
@@ -80,6 +144,11 @@ bool AudioOutputDevice::open(const QString& deviceName, RenderCallback callback,
 
 void AudioOutputDevice::close()
 {
+    if (m_backend == Backend::PulseAudio) {
+        m_pulse.close();
+        m_started = false;
+        return;
+    }
     if (m_id == 0)
         return;
     // Returns once SDL's audio thread has ended: no callback runs afterwards.
@@ -90,6 +159,15 @@ void AudioOutputDevice::close()
 
 bool AudioOutputDevice::start(QString* error)
 {
+    if (m_backend == Backend::PulseAudio) {
+        if (!m_pulse.isOpen()) {
+            if (error)
+                *error = QStringLiteral("device not open");
+            return false;
+        }
+        m_started = m_pulse.start(error);
+        return m_started;
+    }
     if (m_id == 0) {
         if (error)
             *error = QStringLiteral("device not open");
@@ -109,6 +187,8 @@ bool AudioOutputDevice::start(QString* error)
 
 bool AudioOutputDevice::isLost() const
 {
+    if (m_backend == Backend::PulseAudio)
+        return m_pulse.isOpen() && m_pulse.isLost();
     return m_id != 0 && SDL_GetAudioDeviceStatus(m_id) == SDL_AUDIO_STOPPED;
 }
 

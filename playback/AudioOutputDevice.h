@@ -3,11 +3,18 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/PulseAudioOutput.h"
+
 #include <SDL_audio.h>
 
-// One SDL audio output device: 32-bit float, stereo, 44100 Hz, with a short
-// period, fed by a callback on SDL's audio thread. Only SDL's audio subsystem
-// is started (with its signal handlers off); the device list comes from SDL.
+#include <memory>
+
+// One audio output: 32-bit float, stereo, 44100 Hz, fed by a callback on an
+// audio thread. Where a PulseAudio server answers (and SDL_AUDIODRIVER does
+// not name another driver), the output is a libpulse stream with a deep
+// buffer that is written over at every start (PulseAudioOutput); otherwise
+// an SDL device with a short period (SDL's audio subsystem only, its signal
+// handlers off). CORVELLE_AUDIO_OUTPUT=sdl chooses SDL whatever runs.
 // All calls belong to one thread (the engine's); only the callback runs on
 // the audio thread.
 class AudioOutputDevice {
@@ -18,6 +25,12 @@ public:
     static constexpr int kPeriodFrames = 512;
 
     using RenderCallback = void (*)(void* userData, float* out, int frames);
+    // Whether anything is meant to sound (null: always); an idle stream rests.
+    using ActiveProbe = bool (*)(void* userData);
+    // Frames of cue content rendered so far (null: every frame is content).
+    using ContentProbe = quint64 (*)(void* userData);
+
+    enum class Backend { Sdl, PulseAudio };
 
     AudioOutputDevice();
     ~AudioOutputDevice();
@@ -32,14 +45,26 @@ public:
     // ones. *ok is false when the list could not be read.
     QStringList outputDeviceNames(bool* ok) const;
 
+    Backend backend() const { return m_backend; }
+    // The library really used, for log lines: "libpulse" or "SDL <driver>".
+    QString libraryName() const;
+    // How far ahead of the loudspeaker the output is written.
+    int bufferMs() const;
+
     // Opens the named device (empty: the system default), paused. One attempt;
     // false with *error set on failure.
-    bool open(const QString& deviceName, RenderCallback callback, void* userData, QString* error);
+    bool open(const QString& deviceName, RenderCallback callback, void* userData, QString* error,
+              ActiveProbe active = nullptr, ContentProbe content = nullptr);
     void close();
-    bool isOpen() const { return m_id != 0; }
-    // Lets the callback run. False (with *error) when the device does not run.
+    bool isOpen() const { return m_id != 0 || m_pulse.isOpen(); }
+    // What the callback renders from now on is heard now. False (with
+    // *error) when the device does not run.
     bool start(QString* error);
     bool isStarted() const { return m_started; }
+    // What the callback renders from now on replaces queued sound at once (a
+    // stop or a pause). Returns the frames of sound that were rendered but
+    // will not be heard.
+    qint64 cut();
     // The device went away (unplugged, server gone) while open: SDL keeps
     // calling the callback but nothing is heard.
     bool isLost() const;
@@ -50,18 +75,16 @@ public:
     // waits meanwhile). Does nothing when no device is open.
     class Lock {
     public:
-        explicit Lock(const AudioOutputDevice& device)
-            : m_id(device.m_id)
+        explicit Lock(AudioOutputDevice& device)
+            : m_device(device)
         {
-            if (m_id != 0)
-                SDL_LockAudioDevice(m_id);
+            m_device.lockOutput();
             ++s_heldByThisThread;
         }
         ~Lock()
         {
             --s_heldByThisThread;
-            if (m_id != 0)
-                SDL_UnlockAudioDevice(m_id);
+            m_device.unlockOutput();
         }
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;
@@ -71,13 +94,17 @@ public:
         static bool isHeldByThisThread() { return s_heldByThisThread > 0; }
 
     private:
-        SDL_AudioDeviceID m_id;
+        AudioOutputDevice& m_device;
         static inline thread_local int s_heldByThisThread = 0;
     };
 
 private:
     static void sdlCallback(void* userData, Uint8* stream, int length);
+    void lockOutput();
+    void unlockOutput();
 
+    Backend m_backend = Backend::Sdl;
+    PulseAudioOutput m_pulse;
     bool m_available = false;
     QString m_initError;
     SDL_AudioDeviceID m_id = 0;

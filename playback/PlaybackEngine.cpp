@@ -20,7 +20,6 @@ namespace {
 
 // How often the GUI side looks at what the callback and the workers did.
 constexpr int kPollIntervalMs = 10;
-constexpr int kDeviceRetryDelayMs = 500;
 constexpr int kShutdownWaitMs = 3000;
 
 // Enough of a buffer is there to start playing it: the first frames the
@@ -95,7 +94,17 @@ void PlaybackEngine::staticDataCallback(void* userData, float* out, int frames)
     static_cast<PlaybackEngine*>(userData)->m_renderer.render(out, frames);
 }
 
-bool PlaybackEngine::initializeDevice(int attempts)
+bool PlaybackEngine::staticActiveProbe(void* userData)
+{
+    return userData && static_cast<PlaybackEngine*>(userData)->m_renderer.isPlaying();
+}
+
+quint64 PlaybackEngine::staticContentProbe(void* userData)
+{
+    return userData ? static_cast<PlaybackEngine*>(userData)->m_renderer.contentFrames() : 0;
+}
+
+bool PlaybackEngine::initializeDevice()
 {
     if (m_device.isOpen())
         return true;
@@ -114,16 +123,12 @@ bool PlaybackEngine::initializeDevice(int attempts)
     }
 
     QString error;
-    for (int attempt = 1; attempt <= attempts; ++attempt) {
-        if (m_device.open(wanted, &PlaybackEngine::staticDataCallback, this, &error)) {
-            updatePolling();
-            return true;
-        }
-        qWarning() << "PlaybackEngine - device init attempt" << attempt << "failed:" << error;
-        if (attempt < attempts)
-            QThread::msleep(kDeviceRetryDelayMs);
+    if (m_device.open(wanted, &PlaybackEngine::staticDataCallback, this, &error, &PlaybackEngine::staticActiveProbe,
+                      &PlaybackEngine::staticContentProbe)) {
+        updatePolling();
+        return true;
     }
-    qWarning() << "PlaybackEngine - device init failed after" << attempts << "attempts:" << error;
+    qWarning() << "PlaybackEngine - device init failed:" << m_device.libraryName() << error;
     return false;
 }
 
@@ -158,7 +163,7 @@ bool PlaybackEngine::setOutputDevice(const QString& deviceName)
     // sounding reopens the device through play(); a failure here is tried
     // again, with retries, when a cue loads.
     if (m_device.isAvailable() && !m_renderer.isPlaying())
-        initializeDevice(1);
+        initializeDevice();
     return true;
 }
 
@@ -199,8 +204,10 @@ void PlaybackEngine::play()
     Retired retired;
     withRenderer(retired, [this] { m_renderer.play(); });
     QString error;
-    if (m_device.start(&error))
+    if (m_device.start(&error)) {
+        updatePolling();
         return;
+    }
 
     qWarning() << "PlaybackEngine::play - start failed, attempting device reinit:" << error;
     if (!reinitializeDevice()) {
@@ -212,11 +219,28 @@ void PlaybackEngine::play()
         m_renderer.pause();
         Q_EMIT errorOccurred(QStringLiteral("音频设备启动失败：") + error);
     }
+    updatePolling();
 }
 
 void PlaybackEngine::pause()
 {
     m_renderer.pause();
+    updatePolling();
+}
+
+void PlaybackEngine::cutOutput()
+{
+    if (!m_device.isOpen())
+        return;
+    const qint64 unheard = m_device.cut();
+    if (unheard <= 0 || m_renderer.isPlaying() || !m_current.cue || m_renderer.isCrossfading())
+        return;
+    Retired retired;
+    withRenderer(retired, [&] {
+        const quint64 frames = m_renderer.positionFrames();
+        const quint64 heard = frames > quint64(unheard) ? frames - quint64(unheard) : 0;
+        m_renderer.setPosition(heard, PcmBuffer::framesToMs(qint64(heard)));
+    });
 }
 
 void PlaybackEngine::setVolume(float gain)
@@ -456,10 +480,10 @@ bool PlaybackEngine::loadCue(Cue* cue)
         startDecode(QStringLiteral("MADecodeThread"), path, pcm);
     updatePolling();
 
-    if (!initializeDevice()) {
-        Q_EMIT errorOccurred(QStringLiteral("Failed to initialize SDL audio device"));
-        return false;
-    }
+    // The data is there; a device that cannot be opened now is the
+    // start's concern (play() tries again and reports it).
+    if (!initializeDevice())
+        qWarning() << "PlaybackEngine::loadCue - no output device yet:" << m_device.libraryName();
     return true;
 }
 
@@ -765,7 +789,8 @@ void PlaybackEngine::updatePolling()
 {
     if (m_shuttingDown)
         return;
-    const bool needed = m_device.isOpen() || m_watchedDecode || m_crossfadePending;
+    // Idle (nothing playing, nothing decoding) the engine costs nothing.
+    const bool needed = (m_device.isOpen() && m_renderer.isPlaying()) || m_watchedDecode || m_crossfadePending;
     if (needed && !m_pollTimer.isActive())
         m_pollTimer.start();
     else if (!needed && m_pollTimer.isActive())
@@ -776,10 +801,11 @@ void PlaybackEngine::checkDevice()
 {
     if (!m_device.isOpen() || !m_device.isLost())
         return;
-    // SDL keeps calling the callback for a vanished device, so the position
-    // would run on in silence. Reopen (on the default device if the chosen
-    // one is gone) and carry on where the cue was.
-    qWarning() << "PlaybackEngine - output device lost, reopening";
+    // A vanished device (an SDL device keeps calling the callback; a lost
+    // sound server calls nothing) must not run the position on in
+    // silence. Reopen (on the default device if the chosen one is gone) and
+    // carry on where the cue was; a failure is the transport's to retry.
+    qWarning() << "PlaybackEngine - output device lost, reopening:" << m_device.libraryName();
     m_renderer.setOutputLost(true);
     if (!m_renderer.isPlaying()) {
         closeDevice();  // the next play() opens it again
@@ -787,11 +813,10 @@ void PlaybackEngine::checkDevice()
     }
     if (reinitializeDevice()) {
         play();
-        return;
+        if (m_renderer.isPlaying())
+            return;
     }
-    // No device: nothing asks for blocks any more while playing, which the
-    // transport's stall check sees and answers with its own recovery.
-    m_renderer.play();
+    Q_EMIT outputLost();
 }
 
 void PlaybackEngine::onPoll()

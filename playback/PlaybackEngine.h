@@ -57,7 +57,16 @@ public:
     virtual void seek(qint64 positionMs);
     virtual void setVolume(float gain);
 
+    // One attempt, without waiting: a device that cannot be opened now is
+    // tried again later by the transport.
     virtual bool reinitializeDevice();
+    // What was rendered and not heard yet is dropped, so that a stop or a
+    // pause is heard at once (a deep output buffer would otherwise play it
+    // out); a paused cue goes back to the position that was heard.
+    virtual void cutOutput();
+    // The library that really runs the output, for log lines.
+    QString outputLibrary() const { return m_device.libraryName(); }
+    int outputBufferMs() const { return m_device.bufferMs(); }
     // Closes the device and keeps everything else (the cue, its position, a
     // running crossfade): the next play() goes on on the new device.
     virtual bool setOutputDevice(const QString& deviceName);
@@ -129,6 +138,8 @@ Q_SIGNALS:
     // The prepared crossfade's incoming cue has its first data (or turned
     // out to have none): startCrossfade() for it mixes now (or refuses).
     void crossfadeDecodeReady();
+    // The output went away while a cue sounded and could not be reopened.
+    void outputLost();
 
 private:
     // One cue as the renderer plays it, and what keeps its data alive.
@@ -156,9 +167,11 @@ private:
     };
 
     static void staticDataCallback(void* userData, float* out, int frames);
+    static bool staticActiveProbe(void* userData);
+    static quint64 staticContentProbe(void* userData);
 
-    // Opens the output device (paused) unless it is open; attempts are 500 ms apart.
-    bool initializeDevice(int attempts = 3);
+    // Opens the output device (paused) unless it is open: one attempt.
+    bool initializeDevice();
     void closeDevice();
 
     // Runs change with the device locked, after taking over a crossfade

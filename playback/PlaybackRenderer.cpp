@@ -297,6 +297,7 @@ qint64 PlaybackRenderer::renderCurrent(float* out, qint64 n, quint64 p, float ra
     }
 
     const quint64 end = p + quint64(count);
+    m_contentFrames.fetch_add(quint64(count), kRelaxed);
     m_positionFrames.store(end, kRelaxed);
     m_positionMs.store(framesToMs(end), kRelaxed);
     m_declickFramesLeft = ramp > 0 ? (count >= ramp ? 0 : ramp - count) : 0;
@@ -376,6 +377,7 @@ void PlaybackRenderer::renderBlock(float* out, qint64 n)
             if (m_crossfadeProgress < m_crossfadeLength)
                 todo = std::min<qint64>(todo, qint64(m_crossfadeLength - m_crossfadeProgress));
             mixCrossfade(o, todo, p, rampLeft, rampRight, peak);
+            m_contentFrames.fetch_add(quint64(todo), kRelaxed);
             done += todo;
             if (!m_playing.load(kRelaxed))
                 break;  // faded to silence

@@ -110,6 +110,9 @@ public:
     // Blocks the output has asked for so far: it stands still only when the
     // device does, whatever the cue is doing (waiting for data included).
     quint64 renderCalls() const { return m_renderCalls.load(std::memory_order_relaxed); }
+    // Frames rendered from cue data so far (not silence put in while
+    // nothing plays or the decoder is behind).
+    quint64 contentFrames() const { return m_contentFrames.load(std::memory_order_relaxed); }
 
     // --- audio thread ---
     void render(float* out, qint64 frames);
@@ -191,4 +194,5 @@ private:
     std::atomic<quint64> m_handovers{0};
     std::atomic<quint64> m_loopWraps{0};
     std::atomic<quint64> m_renderCalls{0};
+    std::atomic<quint64> m_contentFrames{0};
 };

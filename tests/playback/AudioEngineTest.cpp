@@ -37,6 +37,8 @@ private Q_SLOTS:
     void stallRecovery_data();
     void stallRecovery();
     void failedStallRecoveryKeepsTheCue();
+    void outputRetriesBackOff();
+    void pauseWhileTheOutputIsAwayKeepsThePosition();
     void storedLengthFollowsOnlyACompleteDecode_data();
     void storedLengthFollowsOnlyACompleteDecode();
     void queuedCueKeepsItsStopAtEndRule();
@@ -47,7 +49,9 @@ private Q_SLOTS:
     void cueWithoutPeaksAsksForThem();
     void outputDeviceSwitch_data();
     void outputDeviceSwitch();
-    void outputDeviceThatFailsStopsTheCue();
+    void outputDeviceThatFailsIsRetried();
+    void everyStartChecksTheDevice_data();
+    void everyStartChecksTheDevice();
     void crossfadeSwitchedOffWhilePreparedRestartsTheCue();
     void preparedCrossfadeRefusedStartsTheCueAlone_data();
     void preparedCrossfadeRefusedStartsTheCueAlone();
@@ -362,17 +366,75 @@ void AudioEngineTest::failedStallRecoveryKeepsTheCue()
     QVERIFY(transport()->play(cue, true));
     f.fake->position = 1234;
     f.fake->reinitSucceeds = false;
-    QSignalSpy errors(transport(), &AudioEngine::errorOccurred);
+    QSignalSpy notices(transport(), &AudioEngine::outputStatusChanged);
     QSignalSpy finished(transport(), &AudioEngine::playbackFinished);
+    QSignalSpy states(transport(), &AudioEngine::stateChanged);
     f.tick();
     f.fake->deviceStalled = true;
     for (int i = 0; i < 41; ++i)
         f.tick();
-    QCOMPARE(errors.count(), 1);
-    QCOMPARE(errors.first().first().toString(), QStringLiteral("音频设备恢复失败，请手动重新播放"));
-    QCOMPARE(transport()->getState(), AudioEngine::Stopped);
+    // Meant to play, at its place, the output tried again in the background.
+    QCOMPARE(notices.count(), 1);
+    QCOMPARE(notices.first().at(0).toString(), QStringLiteral("音频输出中断，正在重试…"));
+    QCOMPARE(transport()->getState(), AudioEngine::Playing);
     QCOMPARE(transport()->getCurrentCue(), cue);
+    QVERIFY(transport()->hasOutputFailed());
     QCOMPARE(finished.count(), 0);
+    QCOMPARE(states.count(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(f.fake->reinitCalls >= 4, 3000);
+    QVERIFY(notices.last().at(1).toBool());
+
+    // Back: the cue goes on where it was.
+    f.fake->reinitSucceeds = true;
+    f.fake->deviceStalled = false;
+    f.fake->position = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(!transport()->hasOutputFailed(), 2000);
+    QVERIFY(f.fake->playing);
+    QCOMPARE(f.fake->seeks.last(), qint64(1234));
+    QCOMPARE(notices.last().at(0).toString(), QStringLiteral("音频输出已恢复"));
+    QCOMPARE(notices.last().at(1).toBool(), false);
+    QCOMPARE(transport()->getState(), AudioEngine::Playing);
+}
+
+void AudioEngineTest::outputRetriesBackOff()
+{
+    // Quick at first, then once a second for as long as it takes.
+    QList<int> delays;
+    for (int failed = 0; failed < 8; ++failed)
+        delays << AudioEngine::outputRetryDelayMs(failed);
+    QCOMPARE(delays, (QList<int>{100, 200, 400, 800, 1000, 1000, 1000, 1000}));
+}
+
+void AudioEngineTest::pauseWhileTheOutputIsAwayKeepsThePosition()
+{
+    // The operator's F5 while the output is away pauses the cue where it
+    // stands; the next F5 resumes it there once the output is back.
+    Cue* cue = f.makeCue("away", 60000);
+    QVERIFY(transport()->play(cue, true));
+    f.fake->position = 10000;
+    f.fake->playSucceeds = false;
+    f.fake->reinitSucceeds = false;
+    f.fake->playing = false;
+    Q_EMIT f.fake->outputLost();
+    QVERIFY(transport()->hasOutputFailed());
+    QCOMPARE(transport()->getState(), AudioEngine::Playing);
+
+    transport()->pause();
+    QCOMPARE(transport()->getState(), AudioEngine::Paused);
+    const int attempts = f.fake->reinitCalls;
+    QTest::qWait(400);
+    QCOMPARE(f.fake->reinitCalls, attempts);  // not meant to play: no retries
+
+    f.fake->playSucceeds = true;
+    f.fake->reinitSucceeds = true;
+    QSignalSpy notices(transport(), &AudioEngine::outputStatusChanged);
+    transport()->resume();
+    QCOMPARE(transport()->getState(), AudioEngine::Playing);
+    QVERIFY(f.fake->playing);
+    QCOMPARE(f.fake->position, qint64(10000));
+    QVERIFY(!transport()->hasOutputFailed());
+    QCOMPARE(notices.count(), 1);
+    QCOMPARE(notices.first().at(0).toString(), QStringLiteral("音频输出已恢复"));
 }
 
 void AudioEngineTest::storedLengthFollowsOnlyACompleteDecode_data()
@@ -580,7 +642,7 @@ void AudioEngineTest::outputDeviceSwitch()
     }
 }
 
-void AudioEngineTest::outputDeviceThatFailsStopsTheCue()
+void AudioEngineTest::outputDeviceThatFailsIsRetried()
 {
     Cue* cue = f.makeCue("gone", 60000);
     QVERIFY(transport()->play(cue, true));
@@ -590,19 +652,69 @@ void AudioEngineTest::outputDeviceThatFailsStopsTheCue()
     QSignalSpy states(transport(), &AudioEngine::stateChanged);
     QSignalSpy finished(transport(), &AudioEngine::playbackFinished);
     transport()->setOutputDevice("USB Audio");
-    QCOMPARE(errors.count(), 1);  // the engine's own message, relayed
-    QCOMPARE(transport()->getState(), AudioEngine::Stopped);
-    QCOMPARE(states.count(), 1);
-    QCOMPARE(transport()->getCurrentCue(), cue);  // the operator starts it again
+    QVERIFY(errors.count() >= 1);  // the engine's own message, relayed
+    QCOMPARE(transport()->getState(), AudioEngine::Playing);
+    QVERIFY(transport()->hasOutputFailed());
+    QCOMPARE(states.count(), 0);
+    QCOMPARE(transport()->getCurrentCue(), cue);
     QCOMPARE(finished.count(), 0);
-    for (int i = 0; i < 50; ++i)
-        f.tick();
-    QCOMPARE(f.fake->reinitCalls, 0);
 
     f.fake->playSucceeds = true;
-    QVERIFY(transport()->play(cue, true));
+    QTRY_VERIFY_WITH_TIMEOUT(f.fake->playing, 2000);
+    QCOMPARE(f.fake->seeks.last(), qint64(2000));
     QCOMPARE(transport()->getState(), AudioEngine::Playing);
-    QVERIFY(f.fake->playing);
+    QVERIFY(!transport()->hasOutputFailed());
+}
+
+void AudioEngineTest::everyStartChecksTheDevice_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::newRow("normal start") << "normal";
+    QTest::newRow("end of a pre-wait") << "pre-wait";
+    QTest::newRow("resume") << "resume";
+    QTest::newRow("resume with fade-in") << "resume fading";
+    QTest::newRow("stalled device reopened") << "stall";
+}
+
+// A device that fails to start plays nothing: whatever started the cue, the
+// transport notices and the operator is told.
+void AudioEngineTest::everyStartChecksTheDevice()
+{
+    QFETCH(QString, start);
+    Cue* cue = f.makeCue("nostart", 60000);
+    QSignalSpy errors(transport(), &AudioEngine::errorOccurred);
+    transport()->setPauseFadeEnabled(start == "resume fading");
+    if (start == "normal") {
+        f.fake->playSucceeds = false;
+        QVERIFY(transport()->play(cue, true));
+    } else if (start == "pre-wait") {
+        cue->setPreWait(3000);
+        QVERIFY(transport()->play(cue, false));
+        QVERIFY(transport()->isPreWaitActive());
+        QVERIFY(!transport()->hasOutputFailed());
+        f.fake->playSucceeds = false;
+        QMetaObject::invokeMethod(transport(), "onPreWaitTimeout", Qt::DirectConnection);
+    } else if (start.startsWith("resume")) {
+        QVERIFY(transport()->play(cue, true));
+        transport()->setPauseFadeEnabled(false);
+        transport()->pause();
+        QCOMPARE(transport()->getState(), AudioEngine::Paused);
+        transport()->setPauseFadeEnabled(start == "resume fading");
+        f.fake->playSucceeds = false;
+        transport()->resume();
+    } else if (start == "stall") {
+        QVERIFY(transport()->play(cue, true));
+        f.tick();
+        f.fake->deviceStalled = true;
+        f.fake->playSucceeds = false;
+        for (int i = 0; i < AudioEngine::kStuckTickLimit; ++i)
+            f.tick();
+        QCOMPARE(f.fake->reinitCalls, 1);
+    }
+    QVERIFY(!f.fake->playing);
+    QVERIFY2(transport()->hasOutputFailed(), "the transport did not notice the silent device");
+    QVERIFY(errors.count() >= 1);
+    QCOMPARE(transport()->getCurrentCue(), cue);
 }
 
 void AudioEngineTest::crossfadeSwitchedOffWhilePreparedRestartsTheCue()

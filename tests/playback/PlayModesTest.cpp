@@ -48,7 +48,7 @@ private Q_SLOTS:
     void modeChangeWhilePausedAppliesOnResume();
     void modeChangeDecodesTheCueThatNowFollows_data();
     void modeChangeDecodesTheCueThatNowFollows();
-    void failedDeviceRecoveryStopsTheRegistry();
+    void failedDeviceRecoveryKeepsTheRegistryPlaying();
     void emptyPlaylistStartsNothing();
     void nullEntriesDoNotSkipForever();
 };
@@ -478,7 +478,7 @@ void PlayModesTest::modeChangeDecodesTheCueThatNowFollows()
         QCOMPARE(f.fake->prioritized, (QList<Cue*>{cues[decodedAhead]}));
 }
 
-void PlayModesTest::failedDeviceRecoveryStopsTheRegistry()
+void PlayModesTest::failedDeviceRecoveryKeepsTheRegistryPlaying()
 {
     const QList<Cue*> cues = threeCues(0, 0, 1);
     manager->setPlaylist(cues);
@@ -491,20 +491,22 @@ void PlayModesTest::failedDeviceRecoveryStopsTheRegistry()
     for (int i = 0; i <= AudioEngine::kStuckTickLimit; ++i)
         f.tick();
     QCOMPARE(f.fake->reinitCalls, 1);
-    QCOMPARE(f.transport->getState(), AudioEngine::Stopped);
-    QVERIFY(!manager->isPlaying());
-    QVERIFY(!manager->isPaused());
-    QCOMPARE(states.size(), 1);
-    QCOMPARE(states.first().first().toBool(), false);
+    // The output is retried; nothing moves on meanwhile.
+    QCOMPARE(f.transport->getState(), AudioEngine::Playing);
+    QVERIFY(f.transport->hasOutputFailed());
+    QVERIFY(manager->isPlaying());
+    QCOMPARE(states.size(), 0);
     QCOMPARE(finished, 0);
     QCOMPARE(starts.size(), 1);
 
-    // The next start plays again.
+    // Back: the same cue plays on.
     f.fake->reinitSucceeds = true;
     f.fake->deviceStalled = false;
-    manager->playPlaylist();
+    QTRY_VERIFY_WITH_TIMEOUT(!f.transport->hasOutputFailed(), 2000);
     QVERIFY(manager->isPlaying());
     QCOMPARE(f.transport->getState(), AudioEngine::Playing);
+    QCOMPARE(f.transport->getCurrentCue(), cues.first());
+    QCOMPARE(starts.size(), 1);
 }
 
 void PlayModesTest::emptyPlaylistStartsNothing()

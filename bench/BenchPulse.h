@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <mutex>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+// What the output benchmarks need around them: a private PulseAudio server
+// whose only output is a null sink, a recording of that sink's monitor read
+// sample by sample with the time each sample was played, and a busy loop on
+// every core.
+namespace BenchPulse {
+
+// Its own server in dir; this process and every program it starts talk to it.
+class Server {
+public:
+    ~Server() { stop(); }
+    bool start(const QString& dir, const QString& sinkName);
+    void stop();
+
+private:
+    pid_t m_pid = 0;
+};
+
+// parec of the sink's monitor, float samples, read on a thread of its own.
+class MonitorRecorder {
+public:
+    static constexpr int kRate = 44100;
+    ~MonitorRecorder() { stop(); }
+    bool start(const QString& sinkName);
+    void stop();
+
+    qint64 frames() const;
+    // Steady-clock time (ns) at which the frame was played at the sink: the
+    // earliest arrival of any chunk, taken back by the frames before it.
+    double frameTimeNs(qint64 frame) const;
+    qint64 frameAt(double timeNs) const;
+    // First frame at or after from with sound on it (|sample| > threshold), or -1.
+    qint64 firstSound(qint64 from, qint64 to = -1) const;
+    qint64 lastSound(qint64 from, qint64 to) const;
+    struct Gap {
+        qint64 start;
+        qint64 frames;
+    };
+    // Runs of silence longer than minMs between from and to.
+    std::vector<Gap> gaps(qint64 from, qint64 to, double minMs) const;
+
+private:
+    void readLoop(int fd);
+    bool silentAt(qint64 frame) const;
+
+    pid_t m_pid = 0;
+    int m_fd = -1;
+    std::thread m_reader;
+    mutable std::mutex m_mutex;
+    std::vector<float> m_left;  // the left channel is enough to hear a gap
+    double m_originNs = 1e300;
+};
+
+// One process spinning on every core until stop().
+class BusyLoad {
+public:
+    ~BusyLoad() { stop(); }
+    void start(int processes);
+    void stop();
+
+private:
+    std::vector<pid_t> m_pids;
+};
+
+// Steady-clock now, in ns (the clock the recorder maps samples to).
+double nowNs();
+// Runs a program, waits for it, returns its wall time in ms (-1 on failure).
+double runMs(const QString& program, const QStringList& args);
+// Writes seconds of a 440 Hz sine at half scale as 16-bit stereo WAV.
+bool writeSine(const QString& path, double seconds);
+
+}  // namespace BenchPulse
