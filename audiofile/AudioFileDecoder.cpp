@@ -14,6 +14,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
@@ -49,6 +50,15 @@ void quietLibraryLogging()
     // what matters.
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+}
+
+void boundLibraryAllocations()
+{
+    // A damaged header can make a demuxer ask for gigabytes at once (a size
+    // field taken at its word). No block of a real file comes near this, so a
+    // request past it fails and the file is reported as unreadable instead.
+    static std::once_flag once;
+    std::call_once(once, [] { av_max_alloc(size_t(64) << 20); });
 }
 
 }  // namespace
@@ -333,6 +343,7 @@ AudioFileDecoder::~AudioFileDecoder() = default;
 bool AudioFileDecoder::open(const QString& path)
 {
     quietLibraryLogging();
+    boundLibraryAllocations();
     close();
     d->path = path;
     d->error.clear();
