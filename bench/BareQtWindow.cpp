@@ -1,6 +1,7 @@
 // The baseline of StartupBench: a bare Qt main window of the program's size,
 // started and shown the way the program is (same Qt, same platform, same
-// fonts), and nothing else.
+// fonts), and nothing else. It prints nothing itself: StartupBench prints
+// the start-up figure against this window, with its target.
 #include "platform/FontLanguage.h"
 
 #include <QApplication>
