@@ -222,6 +222,11 @@ void WaveformParseQueueTest::knownPeaksStartNoParse()
 
 void WaveformParseQueueTest::selectedCueDisplacesTheRunningParse()
 {
+    // A displaced parse winds down beside the next one; on a two-thread pool
+    // it must end first instead (displacedParsesDoNotPileUp).
+    const int poolBefore = QThreadPool::globalInstance()->maxThreadCount();
+    QThreadPool::globalInstance()->setMaxThreadCount(8);
+    const auto restorePool = qScopeGuard([poolBefore] { QThreadPool::globalInstance()->setMaxThreadCount(poolBefore); });
     Cue* a = makeCue("a");
     Cue* b = makeCue("b");
     Cue* c = makeCue("c");
