@@ -199,7 +199,7 @@ int main(int argc, char** argv)
     int hits = 0;
     for (int i = 0; i < 3; ++i) {
         const bool cachedAtPress = engine->isCached(files.at(i));
-        const QRect cell = table->visualRect(table->model()->index(i, 1));
+        const QRect cell = table->visualRect(table->model()->index(i, 3));
         QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell.center());
         BenchRun::runEventsFor(kPressGapMs);
         const bool playing = CueManager::instance()->getCurrentCue()
