@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+
+#include <sys/mman.h>
 
 PcmBuffer::ChunkTable::ChunkTable(qsizetype capacity)
     : capacity(capacity)
@@ -10,6 +13,24 @@ PcmBuffer::ChunkTable::ChunkTable(qsizetype capacity)
 }
 
 namespace {
+
+constexpr size_t kChunkBytes = size_t(PcmBuffer::kChunkFrames) * PcmBuffer::kChannels * sizeof(float);
+
+// A chunk's pages are made present in one call: touched one by one as the
+// decoder writes, their faults cost the decode more than decoding itself
+// on some machines (a virtual machine's fault is expensive).
+float* allocateChunk()
+{
+    void* pages = mmap(nullptr, kChunkBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (pages == MAP_FAILED)
+        throw std::bad_alloc();
+    return static_cast<float*>(pages);
+}
+
+void freeChunk(float* chunk)
+{
+    munmap(chunk, kChunkBytes);
+}
 
 qsizetype chunksFor(qint64 frames)
 {
@@ -46,7 +67,7 @@ PcmBuffer::~PcmBuffer()
 {
     ChunkTable* table = m_table.load(std::memory_order_acquire);
     for (qsizetype i = 0; i < m_chunkCount; ++i)
-        delete[] table->chunks[i];
+        freeChunk(table->chunks[i]);
 }
 
 std::shared_ptr<PcmBuffer> PcmBuffer::fromInterleaved(const float* samples, qint64 frames)
@@ -82,7 +103,7 @@ float* PcmBuffer::writeRoom(qint64 wantFrames, qint64* granted)
     qsizetype chunk = qsizetype(used / kChunkFrames);
     if (chunk >= m_chunkCount) {
         growTable(chunk + 1);
-        m_table.load(std::memory_order_relaxed)->chunks[chunk] = new float[size_t(kChunkFrames * kChannels)];
+        m_table.load(std::memory_order_relaxed)->chunks[chunk] = allocateChunk();
         m_chunkCount = chunk + 1;
         offset = 0;
     }

@@ -21,19 +21,21 @@ bool makeNoiseFile(const QString& path, int seconds, const QStringList& codecArg
     return ffmpeg.waitForFinished(600000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
 }
 
-double ffmpegDecodeMs(const QString& path)
+double ffmpegDecodeMs(const QString& path, const QString& output)
 {
     QProcess ffmpeg;
     QElapsedTimer timer;
     timer.start();
     ffmpeg.start("ffmpeg", {"-v", "error", "-nostdin", "-i", path, "-f", "f32le", "-ac", "2", "-ar", "44100", "-y",
-                            "/dev/null"});
-    if (!ffmpeg.waitForFinished(600000) || ffmpeg.exitCode() != 0)
-        return -1.0;
-    return double(timer.nsecsElapsed()) / 1e6;
+                            output});
+    const bool ok = ffmpeg.waitForFinished(600000) && ffmpeg.exitCode() == 0;
+    const double ms = double(timer.nsecsElapsed()) / 1e6;
+    if (output != QLatin1String("/dev/null"))
+        QFile::remove(output);
+    return ok ? ms : -1.0;
 }
 
-double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs, int runs)
+double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs, int runs, const QString& output)
 {
     const QFileInfo near(nearPath);
     const QString oneSecond = near.dir().filePath("one-second-" + near.fileName());
@@ -41,7 +43,7 @@ double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs, in
         return -1.0;
     double best = -1.0;
     for (int run = 0; run < runs; ++run) {
-        const double ms = ffmpegDecodeMs(oneSecond);
+        const double ms = ffmpegDecodeMs(oneSecond, output);
         if (ms >= 0.0 && (best < 0.0 || ms < best))
             best = ms;
     }

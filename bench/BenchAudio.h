@@ -11,14 +11,15 @@ namespace BenchAudio {
 // by the given ffmpeg codec arguments. False when ffmpeg fails.
 bool makeNoiseFile(const QString& path, int seconds, const QStringList& codecArgs);
 
-// Wall time in ms of `ffmpeg -i path -f f32le -ac 2 -ar 44100 /dev/null`, or
-// -1 when it fails.
-double ffmpegDecodeMs(const QString& path);
+// Wall time in ms of `ffmpeg -i path -f f32le -ac 2 -ar 44100 output`, or
+// -1 when it fails. An output other than /dev/null is removed afterwards.
+double ffmpegDecodeMs(const QString& path, const QString& output = QStringLiteral("/dev/null"));
 
 // The ffmpeg command's own start-up for files made with codecArgs (process
 // start, probing, setting up its filters): the best of runs decodes of a
 // 1-second file of that format, made next to nearPath. -1 when it fails.
-double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs, int runs = 5);
+double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs, int runs = 5,
+                       const QString& output = QStringLiteral("/dev/null"));
 
 // The line that says what the baseline is.
 QString baselineDescription();
