@@ -29,6 +29,11 @@ PoolThreadLease::~PoolThreadLease()
 
 int PoolThreadLease::take(int count)
 {
+    // Leases taken at the same moment from other threads would each see the
+    // same idle threads and together take the last one: the look at the pool
+    // and the start of a held thread go together.
+    static std::mutex takeMutex;
+    std::lock_guard takeLock(takeMutex);
     int got = 0;
     while (m_pool && got < count && m_pool->activeThreadCount() < m_pool->maxThreadCount() - 1) {
         const std::shared_ptr<Shared> shared = m_shared;

@@ -4,6 +4,12 @@
 #include <QThreadPool>
 #include <QtTest>
 
+#include <atomic>
+#include <barrier>
+#include <memory>
+#include <thread>
+#include <vector>
+
 class PoolThreadLeaseTest : public QObject {
     Q_OBJECT
 
@@ -11,6 +17,7 @@ private Q_SLOTS:
     void holdsOnlyIdleThreads();
     void aPoolOfTwoLendsNothing();
     void withoutAPoolHoldsNothing();
+    void leasesTakenAtOnceLeaveOneIdle();
 };
 
 void PoolThreadLeaseTest::holdsOnlyIdleThreads()
@@ -69,3 +76,37 @@ void PoolThreadLeaseTest::withoutAPoolHoldsNothing()
 
 QTEST_GUILESS_MAIN(PoolThreadLeaseTest)
 #include "PoolThreadLeaseTest.moc"
+
+void PoolThreadLeaseTest::leasesTakenAtOnceLeaveOneIdle()
+{
+    // Analyses on threads of their own (the loudness scan's) take their
+    // leases at the same moment: together they still leave one thread idle.
+    constexpr int kAnalyses = 8;
+    for (int round = 0; round < 200; ++round) {
+        QThreadPool pool;
+        pool.setMaxThreadCount(3);
+        std::barrier start(kAnalyses);
+        std::barrier taken(kAnalyses + 1);
+        std::barrier release(kAnalyses + 1);
+        std::atomic<int> held{0};
+        std::vector<std::thread> analyses;
+        for (int i = 0; i < kAnalyses; ++i) {
+            analyses.emplace_back([&] {
+                PoolThreadLease lease(&pool);
+                start.arrive_and_wait();
+                held += lease.take(2);
+                taken.arrive_and_wait();
+                release.arrive_and_wait();
+            });
+        }
+        taken.arrive_and_wait();
+        const int heldAtOnce = held.load();
+        const int active = pool.activeThreadCount();
+        release.arrive_and_wait();
+        for (std::thread& analysis : analyses)
+            analysis.join();
+        QVERIFY2(heldAtOnce <= 2 && active <= 2,
+                 qPrintable(QStringLiteral("round %1: %2 held, %3 active of 3").arg(round).arg(heldAtOnce).arg(active)));
+        QVERIFY(pool.waitForDone(5000));
+    }
+}
