@@ -35,6 +35,11 @@ int PoolThreadLease::take(int count)
     static std::mutex takeMutex;
     std::lock_guard takeLock(takeMutex);
     int got = 0;
+    // A pool of two runs on a machine of two cores, which the analyses keep
+    // busy themselves: an extra thread would not make them quicker, and would
+    // leave the other jobs of the pool nowhere to run but the thread kept free.
+    if (m_pool && m_pool->maxThreadCount() <= 2)
+        return 0;
     while (m_pool && got < count && m_pool->activeThreadCount() < m_pool->maxThreadCount() - 1) {
         const std::shared_ptr<Shared> shared = m_shared;
         const bool started = PoolTask::tryStart(m_pool, [shared] {

@@ -16,7 +16,8 @@ class QThreadPool;
 // is busy an analysis gets none and works on its own pool thread alone.
 // The last idle thread is never taken: Qt's painting splits large fills into
 // jobs on the global pool and waits for them, so a pool held entirely would
-// hold up every repaint. One lease belongs to one thread.
+// hold up every repaint. A pool of two lends nothing. One lease belongs to
+// one thread.
 class PoolThreadLease {
 public:
     explicit PoolThreadLease(QThreadPool* pool);

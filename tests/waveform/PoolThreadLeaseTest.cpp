@@ -55,9 +55,14 @@ void PoolThreadLeaseTest::holdsOnlyIdleThreads()
 
 void PoolThreadLeaseTest::aPoolOfTwoLendsNothing()
 {
-    // The analysis runs on one thread; the other stays free.
+    // The analysis runs on one thread; the other stays free. Idle, a pool of
+    // two lends nothing either: a job started later must find a thread free.
     QThreadPool pool;
     pool.setMaxThreadCount(2);
+    {
+        PoolThreadLease idleLease(&pool);
+        QCOMPARE(idleLease.take(1), 0);
+    }
     QSemaphore busyMayEnd;
     pool.start([&busyMayEnd] { busyMayEnd.acquire(); });
     PoolThreadLease lease(&pool);
