@@ -1,6 +1,7 @@
 #include "app/DurationRepair.h"
 
 #include "audiofile/AudioFileProbe.h"
+#include "platform/FileWorkPool.h"
 #include "platform/PoolTask.h"
 
 #include <QFileInfo>
@@ -63,7 +64,7 @@ void DurationRepair::start(const QList<Item>& items)
     const std::shared_ptr<std::atomic_bool> cancelled = m_cancelled;
     const ProbeFunction probe = currentProbe();
     m_watcher->setFuture(PoolTask::runWithPromise<Check>(
-        QThreadPool::globalInstance(), [items, cancelled, probe](QPromise<Check>& promise) {
+        FileWorkPool::instance(), [items, cancelled, probe](QPromise<Check>& promise) {
             for (int i = 0; i < items.size(); ++i) {
                 if (cancelled->load())
                     return;

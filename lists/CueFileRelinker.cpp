@@ -5,6 +5,7 @@
 #include "lists/WaveformParseQueue.h"
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
+#include "platform/FileWorkPool.h"
 #include "playback/AudioEngine.h"
 #include "platform/PoolTask.h"
 #include "playback/CueManager.h"
@@ -29,7 +30,7 @@ const QString kDuration = QStringLiteral("duration");
 template <typename Result, typename Work>
 Result runOffGuiThread(Work work)
 {
-    QFuture<Result> future = PoolTask::run(QThreadPool::globalInstance(), std::move(work));
+    QFuture<Result> future = PoolTask::run(FileWorkPool::instance(), std::move(work));
     QFutureWatcher<Result> watcher;
     QEventLoop loop;
     QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);

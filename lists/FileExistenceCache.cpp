@@ -1,5 +1,6 @@
 #include "lists/FileExistenceCache.h"
 
+#include "platform/FileWorkPool.h"
 #include "platform/PoolTask.h"
 
 #include <QFileInfo>
@@ -58,7 +59,7 @@ void FileExistenceCache::startCheck()
     m_waiting.clear();
     m_watcher = new QFutureWatcher<QHash<QString, bool>>(this);
     connect(m_watcher, &QFutureWatcherBase::finished, this, &FileExistenceCache::onCheckFinished);
-    m_watcher->setFuture(PoolTask::run(QThreadPool::globalInstance(), [paths] {
+    m_watcher->setFuture(PoolTask::run(FileWorkPool::instance(), [paths] {
         QHash<QString, bool> found;
         found.reserve(paths.size());
         for (const QString& path : paths)

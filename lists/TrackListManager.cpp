@@ -15,6 +15,7 @@
 #include "audiofile/AudioFileProbe.h"
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
+#include "platform/FileWorkPool.h"
 #include "platform/PoolTask.h"
 #include "playback/AudioEngine.h"
 #include "playback/CueManager.h"
@@ -1465,7 +1466,7 @@ void TrackListManager::fillMissingDurations()
         }
         fitRowHeights();
     });
-    watcher->setFuture(PoolTask::run(QThreadPool::globalInstance(), [paths] {
+    watcher->setFuture(PoolTask::run(FileWorkPool::instance(), [paths] {
         QList<qint64> durations;
         for (const QString& path : paths)
             durations.append(QFileInfo::exists(path) ? probeDurationMs(path) : 0);
