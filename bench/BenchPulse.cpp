@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -128,9 +129,8 @@ void MonitorRecorder::readLoop(int fd)
             m_left.push_back(left);
         }
         carry.erase(carry.begin(), carry.begin() + qsizetype(frames * 8));
-        // The last frame of this chunk was played no later than it arrived.
-        const double origin = arrival - double(m_left.size()) * 1e9 / kRate;
-        m_originNs = std::min(m_originNs, origin);
+        if (frames > 0)
+            m_chunks.push_back({qint64(m_left.size()), arrival});
     }
 }
 
@@ -154,13 +154,22 @@ qint64 MonitorRecorder::frames() const
 double MonitorRecorder::frameTimeNs(qint64 frame) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_originNs + double(frame) * 1e9 / kRate;
+    const auto chunk = std::upper_bound(m_chunks.begin(), m_chunks.end(), frame,
+                                        [](qint64 f, const Chunk& c) { return f < c.end; });
+    if (chunk == m_chunks.end())
+        return 1e300;
+    return chunk->arrivalNs;
 }
 
 qint64 MonitorRecorder::frameAt(double timeNs) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return std::max<qint64>(0, qint64(std::ceil((timeNs - m_originNs) * kRate / 1e9)));
+    // The first frame of the first chunk that arrived at or after timeNs.
+    const auto chunk = std::lower_bound(m_chunks.begin(), m_chunks.end(), timeNs,
+                                        [](const Chunk& c, double t) { return c.arrivalNs < t; });
+    if (chunk == m_chunks.end())
+        return qint64(m_left.size());
+    return chunk == m_chunks.begin() ? 0 : std::prev(chunk)->end;
 }
 
 bool MonitorRecorder::silentAt(qint64 frame) const

@@ -35,9 +35,14 @@ public:
     void stop();
 
     qint64 frames() const;
-    // Steady-clock time (ns) at which the frame was played at the sink: the
-    // earliest arrival of any chunk, taken back by the frames before it.
+    // Steady-clock time (ns) at which the frame came out of the monitor: the
+    // arrival of the chunk that brought it. Not a running count of frames
+    // from one origin: a sink that rewinds to take in new audio at once sends
+    // the rewound span to its monitor twice, and the count runs ahead of the
+    // clock. Nor the arrival taken back by the frames after it: a sink
+    // renders a little ahead of its clock, and those frames are not out yet.
     double frameTimeNs(qint64 frame) const;
+    // The first frame of the first chunk that arrived at or after timeNs.
     qint64 frameAt(double timeNs) const;
     // First frame at or after from with sound on it (|sample| > threshold), or -1.
     qint64 firstSound(qint64 from, qint64 to = -1) const;
@@ -58,7 +63,11 @@ private:
     std::thread m_reader;
     mutable std::mutex m_mutex;
     std::vector<float> m_left;  // the left channel is enough to hear a gap
-    double m_originNs = 1e300;
+    struct Chunk {
+        qint64 end;  // one past its last frame
+        double arrivalNs;
+    };
+    std::vector<Chunk> m_chunks;
 };
 
 // One process spinning on every core until stop().

@@ -20,6 +20,8 @@ PACKAGES=(
   ffmpeg xvfb xauth unzip
   # global hotkeys: X key grabs through xcb; their tests press keys with xdotool
   libxcb1-dev x11proto-dev xdotool
+  # the key-to-sound benchmark sends its keys itself through XTEST
+  libxtst-dev
   # fuzzing the readers (optional in the build)
   clang libclang-rt-14-dev
   # capture tests: a private sound server with a null sink
