@@ -2,12 +2,14 @@
 #include "app/MainWindow.h"
 #include "app/SaveFailureNotice.h"
 #include "app/Startup.h"
+#include "audiofile/FfmpegLibrary.h"
 #include "model/DatabaseManager.h"
 #include "platform/FontLanguage.h"
 #include "platform/PlatformShell.h"
 
 #include <QApplication>
 #include <QDebug>
+#include <QTimer>
 
 int main(int argc, char* argv[])
 {
@@ -36,6 +38,9 @@ int main(int argc, char* argv[])
         MainWindow window;
         SaveFailureNotice saveFailures(DatabaseManager::instance(), window.statusBar());
         window.show();
+        // The decoder's libraries load behind the shown window, before the
+        // first cue is played.
+        QTimer::singleShot(0, &app, [] { FfmpegLibrary::warmUp(); });
         exitCode = app.exec();
         PlatformShell::uninitializeGuiThread();
     }  // the window goes before the translator and the application object

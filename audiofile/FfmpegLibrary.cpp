@@ -1,0 +1,53 @@
+#include "audiofile/FfmpegLibrary.h"
+
+#include <QByteArray>
+#include <QThreadPool>
+#include <QtGlobal>
+
+#include <dlfcn.h>
+
+namespace {
+
+// The libraries of the FFmpeg the program was built against, by their
+// version's file name, each after the ones it needs.
+struct Library {
+    const char* name;
+    QByteArray fileName;
+};
+
+void* open(const QByteArray& fileName)
+{
+    void* handle = dlopen(fileName.constData(), RTLD_LAZY | RTLD_LOCAL);
+    if (!handle)
+        qFatal("FFmpeg could not be loaded: %s", dlerror());
+    return handle;
+}
+
+FfmpegLibrary::Functions load()
+{
+    void* avutil = open("libavutil.so." + QByteArray::number(LIBAVUTIL_VERSION_MAJOR));
+    void* swresample = open("libswresample.so." + QByteArray::number(LIBSWRESAMPLE_VERSION_MAJOR));
+    void* avcodec = open("libavcodec.so." + QByteArray::number(LIBAVCODEC_VERSION_MAJOR));
+    void* avformat = open("libavformat.so." + QByteArray::number(LIBAVFORMAT_VERSION_MAJOR));
+    FfmpegLibrary::Functions functions;
+#define CORVELLE_FFMPEG_RESOLVE(library, name)                                     \
+    functions.name = reinterpret_cast<decltype(functions.name)>(dlsym(library, #name)); \
+    if (!functions.name)                                                           \
+        qFatal("FFmpeg function %s is missing: %s", #name, dlerror());
+    CORVELLE_FFMPEG_FUNCTIONS(CORVELLE_FFMPEG_RESOLVE)
+#undef CORVELLE_FFMPEG_RESOLVE
+    return functions;
+}
+
+}  // namespace
+
+const FfmpegLibrary::Functions& FfmpegLibrary::functions()
+{
+    static const Functions loaded = load();
+    return loaded;
+}
+
+void FfmpegLibrary::warmUp()
+{
+    QThreadPool::globalInstance()->start([] { functions(); });
+}
