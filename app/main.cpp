@@ -1,3 +1,4 @@
+#include "app/AfterFirstPaint.h"
 #include "app/DatabaseStartup.h"
 #include "app/MainWindow.h"
 #include "app/SaveFailureNotice.h"
@@ -9,7 +10,13 @@
 
 #include <QApplication>
 #include <QDebug>
-#include <QTimer>
+
+namespace {
+
+// The longest a worker waits for the window before it loads FFmpeg anyway.
+constexpr int kDecoderHoldMs = 2000;
+
+}  // namespace
 
 int main(int argc, char* argv[])
 {
@@ -19,6 +26,9 @@ int main(int argc, char* argv[])
         return -1;
     }
 
+    // Workers that start decoding while the window is being built (preloads,
+    // loudness scans) wait for it to be painted before they load FFmpeg.
+    FfmpegLibrary::holdWorkers(kDecoderHoldMs);
     FontLanguage::useSimplifiedChinese();
     QApplication app(argc, argv);
     Startup::closeOnTerminationSignals(app);
@@ -38,9 +48,9 @@ int main(int argc, char* argv[])
         MainWindow window;
         SaveFailureNotice saveFailures(DatabaseManager::instance(), window.statusBar());
         window.show();
-        // The decoder's libraries load behind the shown window, before the
-        // first cue is played.
-        QTimer::singleShot(0, &app, [] { FfmpegLibrary::warmUp(); });
+        // The decoder's libraries load behind the painted window, before
+        // the first cue is played.
+        AfterFirstPaint::run(&window, [] { FfmpegLibrary::warmUp(); });
         exitCode = app.exec();
         PlatformShell::uninitializeGuiThread();
     }  // the window goes before the translator and the application object

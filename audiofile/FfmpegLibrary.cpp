@@ -4,9 +4,52 @@
 #include <QThreadPool>
 #include <QtGlobal>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include <dlfcn.h>
 
 namespace {
+
+struct Hold {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool held = false;
+    std::thread::id holder;
+    std::chrono::steady_clock::time_point until;
+};
+
+Hold& hold()
+{
+    static Hold instance;
+    return instance;
+}
+
+void releaseHold()
+{
+    Hold& h = hold();
+    {
+        std::lock_guard lock(h.mutex);
+        h.held = false;
+    }
+    h.released.notify_all();
+}
+
+void waitForHold()
+{
+    Hold& h = hold();
+    std::unique_lock lock(h.mutex);
+    if (!h.held)
+        return;
+    if (std::this_thread::get_id() == h.holder) {
+        lock.unlock();
+        releaseHold();
+        return;
+    }
+    h.released.wait_until(lock, h.until, [&h] { return !h.held; });
+}
 
 // The libraries of the FFmpeg the program was built against, by their
 // version's file name, each after the ones it needs.
@@ -43,11 +86,22 @@ FfmpegLibrary::Functions load()
 
 const FfmpegLibrary::Functions& FfmpegLibrary::functions()
 {
+    waitForHold();
     static const Functions loaded = load();
     return loaded;
 }
 
+void FfmpegLibrary::holdWorkers(int maxHoldMs)
+{
+    Hold& h = hold();
+    std::lock_guard lock(h.mutex);
+    h.held = true;
+    h.holder = std::this_thread::get_id();
+    h.until = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxHoldMs);
+}
+
 void FfmpegLibrary::warmUp()
 {
+    releaseHold();
     QThreadPool::globalInstance()->start([] { functions(); });
 }

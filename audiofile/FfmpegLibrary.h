@@ -21,6 +21,12 @@ extern "C" {
 // The first caller of functions() opens them and every other caller waits
 // until that is done. warmUp() does it on a pool thread ahead of time, so
 // that the first cue played does not wait for it.
+//
+// Opening them takes the dynamic loader's lock for as long as it runs, and
+// Qt takes that lock too while it builds and first shows a window (plugins,
+// fonts): holdWorkers() makes the worker threads that ask for FFmpeg before
+// warmUp() wait for it, so that their loading does not stall the window. The
+// thread that called holdWorkers() is never held; it loads at once.
 class FfmpegLibrary {
 public:
 #define CORVELLE_FFMPEG_FUNCTIONS(X)                                                                      \
@@ -47,6 +53,9 @@ public:
     // Opens the libraries on the first call; a missing library or function
     // ends the program, as a missing library did when it was linked.
     static const Functions& functions();
-    // Opens them on a pool thread, returning at once.
+    // Opens them on a pool thread, returning at once, and lets held workers go.
     static void warmUp();
+    // Until warmUp(), or maxHoldMs at most, other threads wait in
+    // functions() instead of loading the libraries.
+    static void holdWorkers(int maxHoldMs);
 };
