@@ -31,6 +31,7 @@
 #include "recording/RecordingDialog.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsPanel.h"
+#include "settings/StoredSetting.h"
 #include "ui_MainWindow.h"
 #include "waveform/LevelMeterScrollBar.h"
 #include "waveform/WaveformWidget.h"
@@ -960,7 +961,7 @@ void MainWindow::onPlayModeChanged(int index)
 void MainWindow::onPlaylistSwitched(int playlistId)
 {
     currentPlaylistId = playlistId;
-    QSettings().setValue(SettingsKeys::kLastSelectedPlaylistId, playlistId);
+    StoredSetting::setIfChanged(SettingsKeys::kLastSelectedPlaylistId, playlistId);
 
     const int mode = playlistManager ? playlistManager->playModeOf(playlistId) : -1;
     if (mode >= CueManager::SingleLoop && mode <= CueManager::CustomRandom) {
@@ -1395,7 +1396,7 @@ void MainWindow::onCueSelected(Cue* cue)
     }
     loadCueControls(cue);
     connectCueSignals(cue);
-    QSettings().setValue(SettingsKeys::kLastSelectedCueId, cue->id());
+    StoredSetting::setIfChanged(SettingsKeys::kLastSelectedCueId, cue->id());
 }
 
 void MainWindow::clearSelectedCue()
@@ -2409,7 +2410,7 @@ void MainWindow::restoreLastSelection(int playlistId, int cueId)
 void MainWindow::setCartMode(bool on)
 {
     cartMode = on;
-    QSettings().setValue(SettingsKeys::kCartMode, on);
+    StoredSetting::setIfChanged(SettingsKeys::kCartMode, on);
     updateCartButton();
     if (recordButton) {
         // Show mode keeps recording off whichever view is shown.

@@ -8,18 +8,14 @@
 #include <mutex>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/error.h>
-#include <libavutil/log.h>
-#include <libavutil/mem.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
+#include "audiofile/FfmpegLibrary.h"
 
 namespace {
+
+const FfmpegLibrary::Functions& av()
+{
+    return FfmpegLibrary::functions();
+}
 
 // Demuxers of audio formats; nothing that can pull in other files (playlists,
 // concat lists, image sequences) or devices.
@@ -40,7 +36,7 @@ constexpr qint64 kShortFileToleranceMs = 1000;
 QString ffmpegErrorText(int code)
 {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
+    av().av_strerror(code, text, sizeof text);
     return QString::fromUtf8(text);
 }
 
@@ -49,7 +45,7 @@ void quietLibraryLogging()
     // The library prints every damaged frame to stderr; our own warnings say
     // what matters.
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+    std::call_once(once, [] { av().av_log_set_level(AV_LOG_FATAL); });
 }
 
 void boundLibraryAllocations()
@@ -58,7 +54,7 @@ void boundLibraryAllocations()
     // field taken at its word). No block of a real file comes near this, so a
     // request past it fails and the file is reported as unreadable instead.
     static std::once_flag once;
-    std::call_once(once, [] { av_max_alloc(size_t(64) << 20); });
+    std::call_once(once, [] { av().av_max_alloc(size_t(64) << 20); });
 }
 
 }  // namespace
@@ -99,12 +95,12 @@ struct AudioFileDecoder::State {
     {
         if (skipped > 0)
             qWarning() << "[Decode] Skipped" << skipped << "damaged packets in" << path;
-        swr_free(&resampler);
-        avcodec_free_context(&codec);
-        avformat_close_input(&format);
-        av_packet_free(&packet);
-        av_frame_free(&frame);
-        av_channel_layout_uninit(&resamplerLayout);
+        av().swr_free(&resampler);
+        av().avcodec_free_context(&codec);
+        av().avformat_close_input(&format);
+        av().av_packet_free(&packet);
+        av().av_frame_free(&frame);
+        av().av_channel_layout_uninit(&resamplerLayout);
         pending.clear();
         pending.shrink_to_fit();
         pendingOffset = 0;
@@ -158,15 +154,15 @@ struct AudioFileDecoder::State {
     {
         AVChannelLayout inLayout{};
         if (source->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || source->ch_layout.nb_channels <= 0)
-            av_channel_layout_default(&inLayout, std::max(1, source->ch_layout.nb_channels));
-        else if (av_channel_layout_copy(&inLayout, &source->ch_layout) < 0)
+            av().av_channel_layout_default(&inLayout, std::max(1, source->ch_layout.nb_channels));
+        else if (av().av_channel_layout_copy(&inLayout, &source->ch_layout) < 0)
             return false;
 
         const bool same = resampler && resamplerRate == source->sample_rate
             && resamplerFormat == source->format
-            && av_channel_layout_compare(&resamplerLayout, &inLayout) == 0;
+            && av().av_channel_layout_compare(&resamplerLayout, &inLayout) == 0;
         if (same) {
-            av_channel_layout_uninit(&inLayout);
+            av().av_channel_layout_uninit(&inLayout);
             return true;
         }
 
@@ -174,26 +170,26 @@ struct AudioFileDecoder::State {
             // A format change inside the stream: hand out what the old
             // resampler still holds before replacing it.
             drainResampler();
-            swr_free(&resampler);
+            av().swr_free(&resampler);
         }
 
         AVChannelLayout outLayout = AV_CHANNEL_LAYOUT_STEREO;
-        int rc = swr_alloc_set_opts2(&resampler, &outLayout, AV_SAMPLE_FMT_FLT, outputRate, &inLayout,
+        int rc = av().swr_alloc_set_opts2(&resampler, &outLayout, AV_SAMPLE_FMT_FLT, outputRate, &inLayout,
                                      AVSampleFormat(source->format), source->sample_rate, 0, nullptr);
         if (rc >= 0 && inLayout.nb_channels == 1) {
             // Mono plays on both channels at full level, not at -3 dB.
             const double matrix[2] = {1.0, 1.0};
-            rc = swr_set_matrix(resampler, matrix, 1);
+            rc = av().swr_set_matrix(resampler, matrix, 1);
         }
         if (rc >= 0)
-            rc = swr_init(resampler);
+            rc = av().swr_init(resampler);
         if (rc < 0) {
-            swr_free(&resampler);
-            av_channel_layout_uninit(&inLayout);
+            av().swr_free(&resampler);
+            av().av_channel_layout_uninit(&inLayout);
             error = "Resampler init failed: " + ffmpegErrorText(rc);
             return false;
         }
-        av_channel_layout_uninit(&resamplerLayout);
+        av().av_channel_layout_uninit(&resamplerLayout);
         resamplerLayout = inLayout;
         resamplerRate = source->sample_rate;
         resamplerFormat = source->format;
@@ -213,13 +209,13 @@ struct AudioFileDecoder::State {
     void convert(const uint8_t** input, int inputSamples)
     {
         compactPending();
-        const int capacity = swr_get_out_samples(resampler, inputSamples) + 64;
+        const int capacity = av().swr_get_out_samples(resampler, inputSamples) + 64;
         if (capacity <= 0)
             return;
         const size_t oldSize = pending.size();
         pending.resize(oldSize + size_t(capacity) * kChannels);
         uint8_t* out = reinterpret_cast<uint8_t*>(pending.data() + oldSize);
-        const int produced = swr_convert(resampler, &out, capacity, input, inputSamples);
+        const int produced = av().swr_convert(resampler, &out, capacity, input, inputSamples);
         pending.resize(oldSize + size_t(std::max(produced, 0)) * kChannels);
     }
 
@@ -247,7 +243,7 @@ struct AudioFileDecoder::State {
     {
         int errorsWithoutInput = 0;
         for (;;) {
-            const int rc = avcodec_receive_frame(codec, frame);
+            const int rc = av().avcodec_receive_frame(codec, frame);
             if (rc == 0)
                 return true;
             if (rc == AVERROR_EOF) {
@@ -272,9 +268,9 @@ struct AudioFileDecoder::State {
             if (!readPacket())
                 continue;  // the demuxer is done: the decoder is being flushed
             errorsWithoutInput = 0;
-            if (avcodec_send_packet(codec, packet) < 0)
+            if (av().avcodec_send_packet(codec, packet) < 0)
                 ++skipped;  // a packet the decoder rejects is dropped
-            av_packet_unref(packet);
+            av().av_packet_unref(packet);
         }
     }
 
@@ -286,18 +282,18 @@ struct AudioFileDecoder::State {
         int failuresHere = 0;
         int64_t failurePosition = -1;
         for (;;) {
-            const int rc = av_read_frame(format, packet);
+            const int rc = av().av_read_frame(format, packet);
             if (rc >= 0) {
                 if (packet->stream_index == streamIndex)
                     return true;
-                av_packet_unref(packet);
+                av().av_packet_unref(packet);
                 continue;
             }
             const bool endOfData = rc == AVERROR_EOF || (format->pb && format->pb->eof_reached);
             if (!endOfData) {
                 // A damaged stretch the demuxer resyncs past, or an I/O
                 // error that repeats at the same place.
-                const int64_t position = format->pb ? avio_tell(format->pb) : -1;
+                const int64_t position = format->pb ? av().avio_seek(format->pb, 0, SEEK_CUR) : -1;
                 if (position != failurePosition) {
                     failurePosition = position;
                     failuresHere = 0;
@@ -307,7 +303,7 @@ struct AudioFileDecoder::State {
                 giveUp(QStringLiteral("read failed: ") + ffmpegErrorText(rc));
             }
             demuxerDone = true;
-            avcodec_send_packet(codec, nullptr);
+            av().avcodec_send_packet(codec, nullptr);
             return false;
         }
     }
@@ -319,7 +315,7 @@ struct AudioFileDecoder::State {
             if (!decoderDone && receiveFrame()) {
                 if (frame->nb_samples > 0 && setUpResampler(frame))
                     convert(const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-                av_frame_unref(frame);
+                av().av_frame_unref(frame);
                 continue;
             }
             if (!resamplerFlushed) {
@@ -352,42 +348,42 @@ bool AudioFileDecoder::open(const QString& path)
         return d->fail("empty path");
 
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    d->format = avformat_alloc_context();
+    av().av_dict_set(&options, "protocol_whitelist", "file", 0);
+    d->format = av().avformat_alloc_context();
     if (!d->format)
         return d->fail("out of memory");
-    d->format->format_whitelist = av_strdup(kAllowedDemuxers);
+    d->format->format_whitelist = av().av_strdup(kAllowedDemuxers);
     // The explicit protocol keeps a colon in the file name from being read
     // as some other protocol.
     const QByteArray url = "file:" + path.toUtf8();
-    int rc = avformat_open_input(&d->format, url.constData(), nullptr, &options);
-    av_dict_free(&options);
+    int rc = av().avformat_open_input(&d->format, url.constData(), nullptr, &options);
+    av().av_dict_free(&options);
     if (rc < 0) {
         d->format = nullptr;  // freed by avformat_open_input on failure
         return d->fail(ffmpegErrorText(rc));
     }
 
-    rc = avformat_find_stream_info(d->format, nullptr);
+    rc = av().avformat_find_stream_info(d->format, nullptr);
     if (rc < 0)
         return d->fail(ffmpegErrorText(rc));
 
     const AVCodec* codec = nullptr;
-    rc = av_find_best_stream(d->format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    rc = av().av_find_best_stream(d->format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (rc < 0 || !codec)
         return d->fail(rc == AVERROR_DECODER_NOT_FOUND ? QStringLiteral("no decoder for the audio stream")
                                                        : QStringLiteral("no audio stream"));
     d->streamIndex = rc;
     AVStream* stream = d->format->streams[d->streamIndex];
 
-    d->codec = avcodec_alloc_context3(codec);
+    d->codec = av().avcodec_alloc_context3(codec);
     if (!d->codec)
         return d->fail("out of memory");
-    rc = avcodec_parameters_to_context(d->codec, stream->codecpar);
+    rc = av().avcodec_parameters_to_context(d->codec, stream->codecpar);
     d->codec->thread_count = d->codecThreads;
     if (d->codecThreads != 1)
         d->codec->thread_type = FF_THREAD_FRAME;
     if (rc >= 0)
-        rc = avcodec_open2(d->codec, codec, nullptr);
+        rc = av().avcodec_open2(d->codec, codec, nullptr);
     if (rc < 0)
         return d->fail(ffmpegErrorText(rc));
     if (d->codec->sample_rate <= 0)
@@ -400,17 +396,17 @@ bool AudioFileDecoder::open(const QString& path)
             d->format->streams[i]->discard = AVDISCARD_ALL;
     }
 
-    d->packet = av_packet_alloc();
-    d->frame = av_frame_alloc();
+    d->packet = av().av_packet_alloc();
+    d->frame = av().av_frame_alloc();
     if (!d->packet || !d->frame)
         return d->fail("out of memory");
 
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-        d->declaredFrames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->outputRate});
+        d->declaredFrames = av().av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->outputRate});
     else if (d->format->duration != AV_NOPTS_VALUE && d->format->duration > 0)
-        d->declaredFrames = av_rescale_q(d->format->duration, AVRational{1, AV_TIME_BASE}, AVRational{1, d->outputRate});
+        d->declaredFrames = av().av_rescale_q(d->format->duration, AVRational{1, AV_TIME_BASE}, AVRational{1, d->outputRate});
     d->declaredIsEstimate = d->format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
-    const qint64 fileBytes = d->format->pb ? avio_size(d->format->pb) : -1;
+    const qint64 fileBytes = d->format->pb ? av().avio_size(d->format->pb) : -1;
     if (d->declaredFrames < 0
         || (fileBytes > 0 && d->declaredFrames / kMaxFramesPerFileByte >= fileBytes)) {
         qWarning() << "[Decode] Ignoring a length the file cannot hold:" << d->declaredFrames << "frames in"

@@ -763,20 +763,6 @@ bool DatabaseManager::loadCue(int id, Cue* cue)
 bool DatabaseManager::loadAllCues(QList<Cue*>& cues)
 {
     cues.clear();
-    // Read once, front to back, value by value: no cached copy of the
-    // result and no record per row.
-    QSqlQuery query = execute(QStringLiteral("SELECT %1 FROM songs ORDER BY id ASC").arg(kCueColumns), {}, true);
-    if (query.lastError().isValid())
-        return false;
-    // All rows in one list, a row's columns side by side.
-    QVariantList rows;
-    const int columns = query.record().count();
-    while (query.next()) {
-        for (int column = 0; column < columns; ++column)
-            rows.append(query.value(column));
-    }
-    query.finish();
-
     // Points of all cues in two queries instead of two per cue. Either
     // failing fails the load: cues without their stored points would write
     // default points over them later. Waveform peaks are not read here: they
@@ -803,19 +789,41 @@ bool DatabaseManager::loadAllCues(QList<Cue*>& cues)
     }
 
     static const EnvelopeRows kNoPoints;
-    cues.reserve(columns > 0 ? rows.size() / columns : 0);
-    for (qsizetype row = 0; columns > 0 && row + columns <= rows.size(); row += columns) {
-        auto* cue = new Cue();
+    auto fill = [&](Cue* cue, const QVariant* values, int count) {
         cue->setLoading(true);
-        fillCueFromValues(cue, rows.constData() + row, columns);
+        fillCueFromValues(cue, values, count);
         const int id = cue->id();
         applyStoredEnvelopes(cue, volumePoints.value(id, kNoPoints), panPoints.value(id, kNoPoints));
         if (cue->durationMs() > 0)
             cue->validateLoopRange();
         cue->clearDirty();
         cue->setLoading(false);
+    };
+
+    // Each cue is made from its row while the rows are read, front to back,
+    // with no copy of the whole result: tens of thousands of values held at
+    // once cost more than the cues themselves.
+    QSqlQuery query = execute(QStringLiteral("SELECT %1 FROM songs ORDER BY id ASC").arg(kCueColumns), {}, true);
+    if (query.lastError().isValid())
+        return false;
+    const int columns = query.record().count();
+    QVariantList row(columns);
+    // A row without a stored duration is filled after the read: measuring
+    // the file again writes the duration into the table being read.
+    QList<std::pair<Cue*, QVariantList>> unmeasured;
+    while (query.next()) {
+        for (int column = 0; column < columns; ++column)
+            row[column] = query.value(column);
+        auto* cue = new Cue();
         cues.append(cue);
+        if (row.value(ColDuration).toLongLong() < 1)
+            unmeasured.append({cue, row});
+        else
+            fill(cue, row.constData(), columns);
     }
+    query.finish();
+    for (const auto& [cue, values] : std::as_const(unmeasured))
+        fill(cue, values.constData(), int(values.size()));
     return true;
 }
 

@@ -7,6 +7,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 // What the window brings back at the next start (two window lifetimes over
 // one settings store and one database), and the cart grid in place of the
 // table: switching, the selection carried between the two views, playing
@@ -35,6 +37,7 @@ private Q_SLOTS:
     void firstStartShowsTheFirstPlaylist();
     void aDeletedLastCueSelectsNothing();
     void theLastSelectedPlaylistWinsOverTheLastPlayedOne();
+    void aStartThatRestoresEverythingLeavesTheSettingsFileAlone();
 
     void cartSwitchReplacesTheTable();
     void cartSelectionCarriesOverToTheTable();
@@ -181,6 +184,32 @@ void MainWindowRestoreAndCartTest::theLastSelectedPlaylistWinsOverTheLastPlayedO
     QTRY_COMPARE(f.table()->model()->rowCount(), 2);
     QTRY_COMPARE(f.selectedRow(), 1);
     QCOMPARE(f.table()->model()->rowCount(), 2);
+}
+
+void MainWindowRestoreAndCartTest::aStartThatRestoresEverythingLeavesTheSettingsFileAlone()
+{
+    // Every write rewrites and flushes the whole file on the GUI thread; a
+    // start that shows what was stored has nothing to write.
+    Cue* selected = f.cue(f.secondPlaylist, 1);
+    {
+        QSettings settings;
+        settings.setValue(SettingsKeys::kLastSelectedPlaylistId, f.secondPlaylist);
+        settings.setValue(SettingsKeys::kLastSelectedCueId, selected->id());
+        settings.setValue(SettingsKeys::kCartMode, true);
+    }
+    const QString file = QSettings().fileName();
+    struct stat before = {};
+    QCOMPARE(::stat(QFile::encodeName(file).constData(), &before), 0);
+
+    f.open();
+    QTRY_VERIFY(cart() && cart()->isVisible());
+    QTRY_COMPARE(f.waveform()->cue(), selected);  // the stored cue, selected again
+
+    struct stat after = {};
+    QCOMPARE(::stat(QFile::encodeName(file).constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    QCOMPARE(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
 }
 
 void MainWindowRestoreAndCartTest::cartSwitchReplacesTheTable()
