@@ -4,6 +4,7 @@
 #include <QThreadPool>
 #include <QtGlobal>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -86,8 +87,13 @@ FfmpegLibrary::Functions load()
 
 const FfmpegLibrary::Functions& FfmpegLibrary::functions()
 {
+    // Every decoder call comes through here: once loaded, no lock.
+    static std::atomic<const Functions*> ready{nullptr};
+    if (const Functions* functions = ready.load(std::memory_order_acquire))
+        return *functions;
     waitForHold();
     static const Functions loaded = load();
+    ready.store(&loaded, std::memory_order_release);
     return loaded;
 }
 
