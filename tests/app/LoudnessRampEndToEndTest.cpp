@@ -112,13 +112,13 @@ void LoudnessRampEndToEndTest::aMeasurementLandingWhileTheCueSoundsMovesTheLevel
     const float provisional = written[first + size_t(kRate / 4) * 2];  // 250 ms in, before the measurement
     float largestStep = 0.0f;
     float highest = 0.0f;
-    // From the provisional level (the start's own fade-in is over) to the
-    // last 100 ms before the stop (its own fade-out).
+    // From the first frame heard (the start's own fade-in is as smooth) to
+    // the last 100 ms before the stop.
     size_t last = written.size() - 2;
     while (last > first && written[last] == 0.0f)
         last -= 2;
     QVERIFY(last > first + size_t(kRate / 2) * 2);
-    for (size_t i = first + size_t(kRate / 4) * 2; i + 2 * size_t(kRate / 10) < last; i += 2) {
+    for (size_t i = first + 2; i + 2 * size_t(kRate / 10) < last; i += 2) {
         const float previous = written[i - 2];
         const float now = written[i];
         highest = std::max(highest, now);
