@@ -7,6 +7,8 @@
 #include "playback/AudioEngine.h"
 #include "playback/CueManager.h"
 
+#include <algorithm>
+
 namespace {
 
 // The gain of a cue whose loudness is being measured.
@@ -67,6 +69,9 @@ void LoudnessNormalizer::measureCue(Cue* cue)
         return;
     if (m_scan && m_scan->isMeasuring(id) && !m_scan->takeWaiting(id))
         return;
+    for (const LoudnessScan* scan : std::as_const(m_retiring))
+        if (scan->isMeasuring(id))
+            return;
     m_measuringIds.insert(id);
     auto* task = new LoudnessScan(0, kCurrentCueMeasurePriority, this);
     connect(task, &LoudnessScan::cueMeasured, this, &LoudnessNormalizer::onMeasured);
@@ -86,7 +91,39 @@ void LoudnessNormalizer::onCueSelected(Cue* cue)
 void LoudnessNormalizer::startScan()
 {
     stopScan();
-    const QList<Cue*> shown = m_sources.shownCues();
+    launchScan(m_sources.shownCues());
+}
+
+void LoudnessNormalizer::scanShownTable()
+{
+    retireScan();
+    launchScan(m_sources.shownCues());
+}
+
+void LoudnessNormalizer::retireScan()
+{
+    if (!m_scan)
+        return;
+    // What it waits for is dropped. The measurements it started end and are
+    // kept (a cue's loudness does not depend on the target or the table), so
+    // no cue is measured twice.
+    m_scan->dropWaiting();
+    m_retiring.append(m_scan);
+    m_scan = nullptr;
+}
+
+bool LoudnessNormalizer::isScanning(int cueId) const
+{
+    if (m_scan && m_scan->isMeasuring(cueId))
+        return true;
+    for (const LoudnessScan* scan : m_retiring)
+        if (scan->isMeasuring(cueId))
+            return true;
+    return false;
+}
+
+void LoudnessNormalizer::launchScan(const QList<Cue*>& shown)
+{
     if (shown.isEmpty())
         return;
     // The cue that plays, then the one the operator looks at, then the table.
@@ -108,20 +145,20 @@ void LoudnessNormalizer::startScan()
             m_gainCache.insert(cue->id(), stored > kQuietestMeasurement ? LoudnessGain::gainDb(target, stored) : 0.0);
             continue;
         }
-        if (!m_measuringIds.contains(cue->id()))
+        if (!m_measuringIds.contains(cue->id()) && !isScanning(cue->id()))
             items.append({cue->id(), cue->filePath()});
     }
     if (items.isEmpty())
         return;
 
-    // Each scan has its own id: a report of a scan that was stopped or
-    // replaced is dropped.
+    // Each scan has its own id: its reports are told from others'.
     auto* scan = new LoudnessScan(++m_scanCount, kScanPriority, this);
     m_scan = scan;
     connect(scan, &LoudnessScan::cueMeasured, this, &LoudnessNormalizer::onMeasured);
     connect(scan, &LoudnessScan::finished, this, [this, scan] {
         if (m_scan == scan)
             m_scan = nullptr;
+        m_retiring.removeOne(scan);
         scan->deleteLater();
     });
     scan->start(items);
@@ -129,20 +166,17 @@ void LoudnessNormalizer::startScan()
 
 void LoudnessNormalizer::stopScan()
 {
-    if (m_scan) {
-        delete m_scan;
-        m_scan = nullptr;
-    }
+    retireScan();
     m_gainCache.clear();
-    // The next applyGain sets the provisional gain again (and measures a cue
-    // only the stopped scan was measuring).
+    // The next applyGain sets the provisional gain again.
     m_pendingCueId = -1;
 }
 
 void LoudnessNormalizer::onMeasured(int scanId, int cueId, const QString& filePath, double lufs)
 {
     const bool fromScan = scanId != 0;
-    if (fromScan && (!m_scan || m_scan->id() != scanId))
+    const auto isScan = [scanId](const LoudnessScan* scan) { return scan && scan->id() == scanId; };
+    if (fromScan && !isScan(m_scan) && std::none_of(m_retiring.cbegin(), m_retiring.cend(), isScan))
         return;
     if (!fromScan)
         m_measuringIds.remove(cueId);

@@ -39,7 +39,11 @@ public:
     void applyGain(Cue* cue);
     // Measures the shown table's cues without a gain in the background.
     void startScan();
-    // Cancels a running scan and forgets every worked-out gain.
+    // A newly shown table is measured at once, before the rest of the table
+    // shown before it; what is being measured already is not measured again.
+    void scanShownTable();
+    // Stops the running scan (what it has started is still reported) and
+    // forgets every worked-out gain.
     void stopScan();
     // Adds the gains of the table's measured cues.
     void prefillGains();
@@ -50,6 +54,10 @@ public:
 
 private:
     void measureCue(Cue* cue);
+    void launchScan(const QList<Cue*>& shown);
+    void retireScan();
+    // Whether a running scan measures the cue (or is about to).
+    bool isScanning(int cueId) const;
     void onMeasured(int scanId, int cueId, const QString& filePath, double lufs);
 
     AudioEngine* m_transport;
@@ -58,6 +66,8 @@ private:
     QMap<int, double> m_gainCache;
     // The running scan of the table's cues, null when none.
     LoudnessScan* m_scan = nullptr;
+    // Stopped scans whose started measurements are still to report.
+    QList<LoudnessScan*> m_retiring;
     int m_pendingCueId = -1;
     int m_scanCount = 0;
     // Cues with a measurement of their own on the pool.

@@ -116,6 +116,13 @@ bool LoudnessScan::takeWaiting(int cueId)
     return true;
 }
 
+void LoudnessScan::dropWaiting()
+{
+    const QList<Item> waiting = m_waiting;
+    for (const Item& item : waiting)
+        takeWaiting(item.cueId);
+}
+
 bool LoudnessScan::isCancelled() const
 {
     return m_cancelled->load();

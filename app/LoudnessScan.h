@@ -66,6 +66,9 @@ public:
     // Drops the cue when its measurement has not started yet (someone else
     // measures it sooner); false when it is not waiting.
     bool takeWaiting(int cueId);
+    // Drops every cue not started yet; those under way are still reported,
+    // then finished is emitted.
+    void dropWaiting();
 
     // The threads the measurements run on.
     static QThreadPool* measurementPool();

@@ -974,7 +974,12 @@ void MainWindow::onPlaylistSwitched(int playlistId)
 
     if (playlistId >= 0) {
         trackListManager->loadPlaylist(playlistId);
-        prefillLufsGains();
+        // Stored loudness does not outlive a start: with normalisation on,
+        // the shown cues are measured now, not when each first plays.
+        if (loudnessEnabled())
+            loudness->scanShownTable();
+        else
+            prefillLufsGains();
     } else {
         trackListManager->loadPlaylist(-1);
     }

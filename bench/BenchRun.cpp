@@ -28,6 +28,18 @@ void idleFor(int ms)
     }
 }
 
+bool waitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        idleFor(5);
+    }
+    return true;
+}
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());

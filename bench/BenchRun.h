@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <vector>
 
 // What every benchmark program does around its measurements: keep the event
@@ -12,6 +13,9 @@ void runEventsFor(int ms);
 // Delivers events for ms, sleeping 1 ms between rounds so that the machine
 // is otherwise quiet (before a timed start).
 void idleFor(int ms);
+
+// Idles (as idleFor) until condition holds: false when timeoutMs passed first.
+bool waitFor(const std::function<bool()>& condition, int timeoutMs);
 
 double median(std::vector<double> values);
 

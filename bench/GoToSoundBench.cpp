@@ -202,6 +202,12 @@ int main(int argc, char** argv)
     // the program spends at start-up, long before the first cue.
     const double firstBlockMs = goToSoundMs(transport, *engine, &preloaded);
     BenchRun::idleFor(300);
+    if (firstBlockMs < 0.0) {
+        // A device that never plays would print -1 for every figure.
+        std::fprintf(stderr, "No sound from the output. Choose the SDL driver with SDL_AUDIODRIVER: "
+                             "disk (a file, paced like a device) or pulseaudio (e.g. into a null sink).\n");
+        return 1;
+    }
     std::printf("Audio driver: %s (%s); device period: %d frames (%.1f ms); opening the device took %.1f ms, "
                 "its first block came %.1f ms after the start\n",
                 SDL_GetCurrentAudioDriver() ? SDL_GetCurrentAudioDriver() : "none",
@@ -232,6 +238,12 @@ int main(int argc, char** argv)
     }
     transport.stop();
     BenchRun::idleFor(100);
+    for (const std::vector<double>* runs : {&cached, &undecoded}) {
+        if (std::find(runs->begin(), runs->end(), -1.0) != runs->end()) {
+            std::fprintf(stderr, "a start produced no sound within the wait\n");
+            return 1;
+        }
+    }
 
     // Baselines, the plain way, in the same run.
     BareDevice bare;

@@ -12,11 +12,11 @@
 // measures the real path.
 #include "BenchAudio.h"
 #include "BenchRun.h"
+#include "BenchShow.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
-#include "model/PlaylistGroup.h"
 #include "playback/AudioEngine.h"
 #include "playback/AudioOutputDevice.h"
 #include "playback/CueManager.h"
@@ -45,18 +45,6 @@ namespace {
 
 constexpr double kPeriodMs = AudioOutputDevice::kPeriodFrames * 1000.0 / AudioOutputDevice::kSampleRate;
 
-bool waitFor(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        BenchRun::idleFor(5);
-    }
-    return true;
-}
-
 // Runs start() and spins until a rendered block has sound: ms, or -1.
 double toSoundMs(PlaybackEngine& engine, const std::function<void()>& start)
 {
@@ -70,46 +58,12 @@ double toSoundMs(PlaybackEngine& engine, const std::function<void()>& start)
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
-int storePlaylist(const QString& name, const QString& file, qint64 durationMs)
-{
-    PlaylistGroup group;
-    group.name = name;
-    int sortOrder = 0;
-    DatabaseManager* db = DatabaseManager::instance();
-    db->getNextGroupSortOrder(sortOrder);
-    if (!db->insertPlaylistGroup(group, sortOrder))
-        return -1;
-    Cue cue(-1, name, file);
-    cue.setDuration(durationMs);
-    cue.setLoopRange(0, durationMs, true);
-    cue.setWaveform(QList<float>(Cue::kWaveformTargetPoints, 0.5f));
-    if (!cue.saveToDatabase(true) || !db->insertPlaylistSong(group.id, cue.id(), 0))
-        return -1;
-    return group.id;
-}
-
-void clickTreeRow(QTreeView* tree, int playlistId)
-{
-    QAbstractItemModel* model = tree->model();
-    for (int row = 0; row < model->rowCount(); ++row) {
-        const QModelIndex index = model->index(row, 0);
-        if (index.data(Qt::UserRole).toInt() == playlistId)
-            QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(index).center());
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (!qEnvironmentVariableIsSet("SDL_DISKAUDIOFILE"))
-        qputenv("SDL_DISKAUDIOFILE", "/dev/null");  // only the disk driver reads it
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir dir;
-    // Private settings and data: the bench must not touch the user's.
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
+    BenchShow::useWindowEnvironment(dir);
     QApplication app(argc, argv);
     Startup::setApplicationNames();
     Startup::limitGlobalThreadPool();
@@ -127,8 +81,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "database could not be opened\n");
         return 1;
     }
-    const int shortList = storePlaylist(QStringLiteral("preloaded"), shortFile, 30000);
-    const int longList = storePlaylist(QStringLiteral("cold"), longFile, 600000);
+    const int shortList = BenchShow::storePlaylist(QStringLiteral("preloaded"), {shortFile}, 30000);
+    const int longList = BenchShow::storePlaylist(QStringLiteral("cold"), {longFile}, 600000);
     {
         QSettings settings;
         settings.setValue(SettingsKeys::kLastSelectedPlaylistId, shortList);
@@ -154,7 +108,7 @@ int main(int argc, char** argv)
 
     // The shown playlist's file is decoded ahead, and the operator looks at
     // the window a while before the first press.
-    if (!waitFor([&] { return table->model()->rowCount() == 1 && engine->isCached(shortFile); }, 10000)) {
+    if (!BenchRun::waitFor([&] { return table->model()->rowCount() == 1 && engine->isCached(shortFile); }, 10000)) {
         std::fprintf(stderr, "the short file was not preloaded\n");
         return 1;
     }
@@ -193,8 +147,8 @@ int main(int argc, char** argv)
     // The cold file's playlist: shown once (which decodes it ahead), then
     // every start finds the cache empty.
     stopAndSettle(false);
-    clickTreeRow(tree, longList);
-    if (!waitFor([&] { return engine->isCached(longFile); }, 20000)) {
+    BenchShow::clickTreeRow(tree, longList);
+    if (!BenchRun::waitFor([&] { return engine->isCached(longFile); }, 20000)) {
         std::fprintf(stderr, "the long file was not preloaded\n");
         return 1;
     }

@@ -16,6 +16,7 @@
 //   TrackListBench [--cues N] [--parse-cues N]
 #include "BenchAudio.h"
 #include "BenchRun.h"
+#include "BenchShow.h"
 #include "app/Startup.h"
 #include "app/UiStyleManager.h"
 #include "lists/FileExistenceCache.h"
@@ -61,18 +62,6 @@ double timeMs(const std::function<void()>& work)
     timer.start();
     work();
     return double(timer.nsecsElapsed()) / 1e6;
-}
-
-int processThreads()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("Threads:"))
-            return line.mid(8).trimmed().toInt();
-    }
-    return -1;
 }
 
 int newPlaylist(const QString& name)
@@ -144,7 +133,7 @@ public:
             if (m_last >= 0)
                 m_worstMs = std::max(m_worstMs, double(now - m_last) / 1e6 - kTimerMs);
             m_last = now;
-            m_maxThreads = std::max(m_maxThreads, processThreads());
+            m_maxThreads = std::max(m_maxThreads, int(BenchShow::processStatus("Threads:")));
             m_maxPoolActive = std::max(m_maxPoolActive, QThreadPool::globalInstance()->activeThreadCount());
         });
     }
@@ -178,9 +167,7 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("SDL_AUDIODRIVER", "dummy");
     QTemporaryDir dir;
-    // Private settings and data: the bench must not touch the user's.
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
+    BenchShow::usePrivateFolders(dir);
     QApplication app(argc, argv);
     Startup::setApplicationNames();
     Startup::limitGlobalThreadPool();

@@ -331,9 +331,8 @@ void PlaybackRenderer::renderBlock(float* out, qint64 n)
         m_lastLeft = m_lastRight = 0.0f;
         return;
     }
-    // The de-click ramp starts from the last sample heard.
-    float rampLeft = m_lastLeft;
-    float rampRight = m_lastRight;
+    const float lastLeft = m_lastLeft;
+    const float lastRight = m_lastRight;
     m_lastLeft = m_lastRight = 0.0f;
 
     quint64 p = m_positionFrames.load(kRelaxed);
@@ -352,6 +351,12 @@ void PlaybackRenderer::renderBlock(float* out, qint64 n)
         m_pendingSeekMs = -1;
         m_declickFramesLeft = kDeclickFrames;
     }
+    // A de-click ramp starts from the last sample heard and blends from that
+    // one sample to its end, whatever the blocks it spans: blending each
+    // block from the block before would step at every block boundary.
+    const bool declickUnderWay = m_declickFramesLeft > 0 && m_declickFramesLeft < kDeclickFrames;
+    float rampLeft = declickUnderWay ? m_declickFromLeft : lastLeft;
+    float rampRight = declickUnderWay ? m_declickFromRight : lastRight;
 
     // The block is rendered in pieces wherever something happens inside it,
     // to the frame: the region end (a wrap to the loop start, or the end of
@@ -439,6 +444,8 @@ void PlaybackRenderer::renderBlock(float* out, qint64 n)
         std::memset(out + done * kChannels, 0, size_t((n - done) * kChannels) * sizeof(float));
     m_lastLeft = out[(n - 1) * kChannels];
     m_lastRight = out[(n - 1) * kChannels + 1];
+    m_declickFromLeft = rampLeft;
+    m_declickFromRight = rampRight;
     m_peakLevel.store(peak, kRelaxed);
 }
 

@@ -172,6 +172,9 @@ private:
     qint64 m_declickFramesLeft = 0;
     float m_lastLeft = 0.0f;
     float m_lastRight = 0.0f;
+    // The sample a de-click ramp blends from, kept for all of its blocks.
+    float m_declickFromLeft = 0.0f;
+    float m_declickFromRight = 0.0f;
     bool m_endReported = false;
     bool m_durationFromData = false;
     // The cue gain as heard and its ramp (audio thread).

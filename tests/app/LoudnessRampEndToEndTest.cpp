@@ -1,26 +1,18 @@
 #include "app/LoudnessScan.h"
 #include "app/MainWindow.h"
-#include "app/Startup.h"
-#include "lists/SongTableModel.h"
-#include "model/Cue.h"
-#include "model/DatabaseManager.h"
-#include "model/PlaylistGroup.h"
 #include "playback/AudioEngine.h"
 #include "playback/CueManager.h"
 #include "settings/SettingsKeys.h"
+#include "support/DiskOutputShow.h"
 #include "support/TestAudio.h"
 
-#include <QFile>
 #include <QPushButton>
 #include <QSettings>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QThreadPool>
-#include <QTreeView>
 #include <QtTest>
 
 #include <condition_variable>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -55,8 +47,9 @@ void openGate()
 }  // namespace
 
 // Loudness normalisation after a start of the program, as the audience hears
-// it: stored loudness is forgotten at every start, so the cue first plays at
-// the provisional level. When its measurement lands while it sounds, the
+// it: stored loudness is forgotten at every start, so a cue pressed before the
+// measurement of the shown table reaches it plays at the provisional level
+// (here the measurement is held). When it lands while the cue sounds, the
 // level must move there smoothly. SDL's "disk" driver writes every block the
 // device plays to a file; the cue is a constant level, so any difference
 // between two neighbouring frames is the gain moving.
@@ -65,7 +58,7 @@ class LoudnessRampEndToEndTest : public QObject {
 
 private:
     QTemporaryDir m_dir;
-    int m_playlist = -1;
+    DiskOutputShow m_show;
 
 private Q_SLOTS:
     void initTestCase();
@@ -75,28 +68,12 @@ private Q_SLOTS:
 void LoudnessRampEndToEndTest::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    qputenv("SDL_AUDIODRIVER", "disk");
-    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(m_dir.filePath("device-output.raw")));
-    Startup::setApplicationNames();
+    QVERIFY(m_show.initialize(m_dir.path()));
     LoudnessScan::setMeasureFunction(&heldMeasurement);
-    DatabaseManager* db = DatabaseManager::instance();
-    QVERIFY(db->initialize(m_dir.filePath("main.db")));
-
     const QVector<float> samples(qsizetype(6 * kRate) * 2, kLevel);
     const QString path = m_dir.filePath("steady.wav");
     QVERIFY(TestAudio::writeWav(path, samples, kRate, 2, TestAudio::SampleFormat::Float32));
-    PlaylistGroup group;
-    group.name = QStringLiteral("show");
-    int sortOrder = 0;
-    db->getNextGroupSortOrder(sortOrder);
-    QVERIFY(db->insertPlaylistGroup(group, sortOrder));
-    Cue cue(-1, QStringLiteral("steady"), path);
-    cue.setDuration(6000);
-    cue.setLoopRange(0, 6000, true);
-    cue.setWaveform(QList<float>(Cue::kWaveformTargetPoints, 0.5f));
-    QVERIFY(cue.saveToDatabase(true));
-    QVERIFY(db->insertPlaylistSong(group.id, cue.id(), 0));
-    m_playlist = group.id;
+    QVERIFY(m_show.storeCue(QStringLiteral("steady"), path, 6000));
 
     QSettings settings;
     settings.setValue(SettingsKeys::kLoudnessEnabled, true);
@@ -106,17 +83,10 @@ void LoudnessRampEndToEndTest::initTestCase()
 
 void LoudnessRampEndToEndTest::aMeasurementLandingWhileTheCueSoundsMovesTheLevelWithoutAStep()
 {
-    auto window = std::make_unique<MainWindow>();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    auto* tree = window->findChild<QTreeView*>(QStringLiteral("playlistGroup"));
-    const QModelIndex playlist = tree->model()->index(0, 0);
-    QCOMPARE(playlist.data(Qt::UserRole).toInt(), m_playlist);
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(playlist).center());
-    auto* table = window->findChild<QTableView*>(QStringLiteral("trackList"));
-    QCOMPARE(table->model()->rowCount(), 1);
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
-                      table->visualRect(table->model()->index(0, SongTableModel::DurationColumn)).center());
+    std::unique_ptr<MainWindow> window;
+    m_show.openWithCueSelected(window);
+    if (QTest::currentTestFailed())
+        return;
 
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("playPasueButton")), Qt::LeftButton);
     QCOMPARE(AudioEngine::instance()->getState(), AudioEngine::Playing);
@@ -133,11 +103,7 @@ void LoudnessRampEndToEndTest::aMeasurementLandingWhileTheCueSoundsMovesTheLevel
         QCOMPARE(int(measured.size()), 1);  // one measurement, whoever asked first
     }
 
-    QFile output(m_dir.filePath("device-output.raw"));
-    QVERIFY(output.open(QIODevice::ReadOnly));
-    const QByteArray bytes = output.readAll();
-    std::vector<float> written(size_t(bytes.size()) / sizeof(float));
-    std::memcpy(written.data(), bytes.constData(), written.size() * sizeof(float));
+    const std::vector<float> written = m_show.deviceOutput();
     // Neighbouring frames that both sound: only the gain moves them.
     size_t first = 0;
     while (first < written.size() && written[first] == 0.0f)
@@ -146,13 +112,13 @@ void LoudnessRampEndToEndTest::aMeasurementLandingWhileTheCueSoundsMovesTheLevel
     const float provisional = written[first + size_t(kRate / 4) * 2];  // 250 ms in, before the measurement
     float largestStep = 0.0f;
     float highest = 0.0f;
-    // From the provisional level (the start's own fade-in is over) to the
-    // last 100 ms before the stop (its own fade-out).
+    // From the first frame heard (the start's own fade-in is as smooth) to
+    // the last 100 ms before the stop.
     size_t last = written.size() - 2;
     while (last > first && written[last] == 0.0f)
         last -= 2;
     QVERIFY(last > first + size_t(kRate / 2) * 2);
-    for (size_t i = first + size_t(kRate / 4) * 2; i + 2 * size_t(kRate / 10) < last; i += 2) {
+    for (size_t i = first + 2; i + 2 * size_t(kRate / 10) < last; i += 2) {
         const float previous = written[i - 2];
         const float now = written[i];
         highest = std::max(highest, now);

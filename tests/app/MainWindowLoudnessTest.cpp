@@ -123,6 +123,7 @@ private Q_SLOTS:
     void aLateGainGoesOnlyToTheCurrentCue();
     void oneMeasurementPerCue();
     void scanMeasuresEveryCueOnce();
+    void shownTableIsMeasuredAtOnceAndOnce();
     void measurementAfterSwitchingOffAppliesNoGain();
     void resultsOfAStoppedScanAreDropped();
     void targetChangeReachesThePlayingCueOfAnotherPlaylist();
@@ -161,6 +162,10 @@ void MainWindowLoudnessTest::cleanup()
 
 void MainWindowLoudnessTest::openWith(bool loudnessOn, int target)
 {
+    // With normalisation on, the shown table is measured from the start:
+    // those measurements wait until the test has said what they find.
+    if (loudnessOn)
+        loudness().hold();
     QSettings settings;
     settings.setValue(SettingsKeys::kLoudnessEnabled, loudnessOn);
     settings.setValue(SettingsKeys::kLoudnessTarget, target);
@@ -336,6 +341,35 @@ void MainWindowLoudnessTest::scanMeasuresEveryCueOnce()
     QTest::mouseClick(f.button("nextButton"), Qt::LeftButton);
     QCOMPARE(gain(), 8.0);
     QCOMPARE(loudness().total(), 3);
+}
+
+void MainWindowLoudnessTest::shownTableIsMeasuredAtOnceAndOnce()
+{
+    // After a start no cue has a stored loudness: the table shown then is
+    // measured before anything plays, and showing another table and this
+    // one again measures nothing twice.
+    const QList<double> measured = {-20.0, -11.0, -40.0};
+    for (int row = 0; row < 3; ++row)
+        loudness().setResult(pathOf(row), measured[row]);
+    openWith(true);
+    QTRY_COMPARE(loudness().count(pathOf(0)), 1);
+    f.showPlaylist(f.secondPlaylist);
+    f.showPlaylist(f.firstPlaylist);
+    QCOMPARE(f.table()->model()->rowCount(), 3);
+    loudness().release();
+    for (int row = 0; row < 3; ++row)
+        QTRY_COMPARE(f.cue(f.firstPlaylist, row)->lufs(), measured[row]);
+    LoudnessScan::measurementPool()->waitForDone();
+    QThreadPool::globalInstance()->waitForDone();
+    for (int row = 0; row < 3; ++row)
+        QCOMPARE(loudness().count(pathOf(row)), 1);
+    // The first press plays at the cue's own gain: no provisional level,
+    // nothing that moves while it sounds.
+    f.clickRow(1);
+    play();
+    QCOMPARE(f.playingCue(), f.cue(f.firstPlaylist, 1));
+    QCOMPARE(gain(), -3.0);
+    QCOMPARE(loudness().count(pathOf(1)), 1);
 }
 
 void MainWindowLoudnessTest::measurementAfterSwitchingOffAppliesNoGain()

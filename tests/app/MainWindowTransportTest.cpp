@@ -51,6 +51,7 @@ private Q_SLOTS:
     void windowKeys();
     void lostOutputIsRetriedAndShown();
     void errorsOfTheTransportAndTheRegistryAreShown();
+    void showingAPlaylistDecodesOnlyWhatPlaysFirst();
 };
 
 void MainWindowTransportTest::initTestCase()
@@ -372,6 +373,59 @@ void MainWindowTransportTest::errorsOfTheTransportAndTheRegistryAreShown()
     QVERIFY(log.contains("[MainWindow] AudioEngine error:"));
     Q_EMIT f.cues()->errorOccurred(QStringLiteral("播放列表中没有可以播放的音频，已停止播放"));
     QCOMPARE(f.status(), QStringLiteral("⚠ 播放列表中没有可以播放的音频，已停止播放"));
+}
+
+void MainWindowTransportTest::showingAPlaylistDecodesOnlyWhatPlaysFirst()
+{
+    auto* engine = f.transport()->findChild<PlaybackEngine*>();
+    QVERIFY(engine);
+    // Decodes may still run on worker threads when the test has ended.
+    struct Counts {
+        QMutex mutex;
+        QHash<QString, int> byPath;
+    };
+    const auto decodes = std::make_shared<Counts>();
+    // What the window's start decoded ahead is in the cache before the count
+    // begins: a decode still under way would land there uncounted.
+    QTRY_VERIFY(engine->isCached(f.cue(f.firstPlaylist, 0)->filePath()));
+    QTRY_VERIFY(engine->isCached(f.cue(f.firstPlaylist, 1)->filePath()));
+    auto count = [&](int row) {
+        QMutexLocker lock(&decodes->mutex);
+        return decodes->byPath.value(f.cue(f.firstPlaylist, row)->filePath());
+    };
+    engine->setDecodeFunction([decodes](const QString& path, PcmBuffer& out) {
+        {
+            QMutexLocker lock(&decodes->mutex);
+            ++decodes->byPath[path];
+        }
+        decodeFileToBuffer(path, out);
+    });
+    engine->clearPreloadCache();
+    f.showPlaylist(f.secondPlaylist);
+    f.showPlaylist(f.firstPlaylist);
+
+    // Play would start the first row; the second follows it. The third is
+    // not decoded before anything plays.
+    QTRY_VERIFY(engine->isCached(f.cue(f.firstPlaylist, 0)->filePath()));
+    QTRY_VERIFY(engine->isCached(f.cue(f.firstPlaylist, 1)->filePath()));
+    QTest::qWait(300);
+    QCOMPARE(count(2), 0);
+
+    // Pressed one after another, each cue starts from the cache: none is
+    // decoded a second time. A double click arrives as a press and release,
+    // then the second press.
+    for (int row = 0; row < 3; ++row) {
+        QTRY_VERIFY(engine->isCached(f.cue(f.firstPlaylist, row)->filePath()));
+        const QModelIndex index = f.table()->model()->index(row, SongTableModel::DurationColumn);
+        const QPoint cell = f.table()->visualRect(index).center();
+        QTest::mouseClick(f.table()->viewport(), Qt::LeftButton, {}, cell);
+        QTest::mouseDClick(f.table()->viewport(), Qt::LeftButton, {}, cell);
+        QCOMPARE(f.playingCue(), f.cue(f.firstPlaylist, row));
+        QCOMPARE(count(row), 1);
+    }
+    f.cues()->stopPlaylist();
+    engine->clearPreloadQueue();
+    engine->setDecodeFunction({});
 }
 
 QTEST_MAIN(MainWindowTransportTest)

@@ -1,22 +1,15 @@
 #include "app/MainWindow.h"
-#include "app/Startup.h"
-#include "lists/SongTableModel.h"
 #include "model/Cue.h"
-#include "model/DatabaseManager.h"
-#include "model/PlaylistGroup.h"
 #include "playback/AudioEngine.h"
 #include "playback/CueManager.h"
+#include "support/DiskOutputShow.h"
 #include "support/TestAudio.h"
 #include "waveform/WaveformWidget.h"
 
-#include <QFile>
 #include <QPushButton>
-#include <QTableView>
 #include <QTemporaryDir>
-#include <QTreeView>
 #include <QtTest>
 
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -38,8 +31,7 @@ class PlayFromPlayheadEndToEndTest : public QObject {
 
 private:
     QTemporaryDir m_dir;
-    int m_playlist = -1;
-    int m_cueId = -1;
+    DiskOutputShow m_show;
 
 private Q_SLOTS:
     void initTestCase();
@@ -49,13 +41,7 @@ private Q_SLOTS:
 void PlayFromPlayheadEndToEndTest::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    // Before any SDL initialisation in this process.
-    qputenv("SDL_AUDIODRIVER", "disk");
-    qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(m_dir.filePath("device-output.raw")));
-    Startup::setApplicationNames();
-    DatabaseManager* db = DatabaseManager::instance();
-    QVERIFY(db->initialize(m_dir.filePath("main.db")));
-
+    QVERIFY(m_show.initialize(m_dir.path()));
     QVector<float> samples(kFrames * 2);
     for (qint64 f = 0; f < kFrames; ++f) {
         samples[f * 2] = float(0.5 * double(f + 1) / double(kFrames));
@@ -63,39 +49,17 @@ void PlayFromPlayheadEndToEndTest::initTestCase()
     }
     const QString path = m_dir.filePath("ramp.wav");
     QVERIFY(TestAudio::writeWav(path, samples, kRate, 2, TestAudio::SampleFormat::Float32));
-
-    PlaylistGroup group;
-    group.name = QStringLiteral("show");
-    int sortOrder = 0;
-    db->getNextGroupSortOrder(sortOrder);
-    QVERIFY(db->insertPlaylistGroup(group, sortOrder));
-    Cue cue(-1, QStringLiteral("ramp"), path);
-    cue.setDuration(4000);
-    cue.setLoopRange(0, 4000, true);
-    cue.setColor(QStringLiteral("#4a5a6a"));
-    cue.setWaveform(QList<float>(Cue::kWaveformTargetPoints, 0.5f));
-    QVERIFY(cue.saveToDatabase(true));
-    QVERIFY(db->insertPlaylistSong(group.id, cue.id(), 0));
-    m_playlist = group.id;
-    m_cueId = cue.id();
+    QVERIFY(m_show.storeCue(QStringLiteral("ramp"), path, 4000, QStringLiteral("#4a5a6a")));
 }
 
 void PlayFromPlayheadEndToEndTest::firstAudioComesFromThePlayhead()
 {
-    auto window = std::make_unique<MainWindow>();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-
-    auto* tree = window->findChild<QTreeView*>(QStringLiteral("playlistGroup"));
-    const QModelIndex playlist = tree->model()->index(0, 0);
-    QCOMPARE(playlist.data(Qt::UserRole).toInt(), m_playlist);
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(playlist).center());
-    auto* table = window->findChild<QTableView*>(QStringLiteral("trackList"));
-    QCOMPARE(table->model()->rowCount(), 1);
-    const QModelIndex row = table->model()->index(0, SongTableModel::DurationColumn);
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(row).center());
+    std::unique_ptr<MainWindow> window;
+    m_show.openWithCueSelected(window);
+    if (QTest::currentTestFailed())
+        return;
     auto* waveform = window->findChild<WaveformWidget*>(QStringLiteral("waveformWidget"));
-    QTRY_COMPARE(waveform->cue() ? waveform->cue()->id() : -1, m_cueId);
+    QTRY_COMPARE(waveform->cue() ? waveform->cue()->id() : -1, m_show.cueId());
 
     waveform->setPosition(2500);
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("playPasueButton")), Qt::LeftButton);
@@ -104,11 +68,7 @@ void PlayFromPlayheadEndToEndTest::firstAudioComesFromThePlayhead()
     CueManager::instance()->stopPlaylist();
     window.reset();
 
-    QFile output(m_dir.filePath("device-output.raw"));
-    QVERIFY(output.open(QIODevice::ReadOnly));
-    const QByteArray bytes = output.readAll();
-    std::vector<float> written(size_t(bytes.size()) / sizeof(float));
-    std::memcpy(written.data(), bytes.constData(), written.size() * sizeof(float));
+    const std::vector<float> written = m_show.deviceOutput();
     qint64 first = -1;
     for (size_t i = 0; i + 1 < written.size(); i += 2) {
         if (written[i] != 0.0f && written[i + 1] != 0.0f) {

@@ -85,6 +85,9 @@ private:
     // Runs a show on a fresh engine and returns what the device played.
     DeviceOutput play(const std::function<void(AudioEngine&, CueManager&)>& show);
     Cue* makeCue(CueManager& manager, const QString& path);
+    // Plays the two files one after the other (list loop) with a 3 s
+    // crossfade set, for waitMs.
+    DeviceOutput playPairWithCrossfade(const QString& first, const QString& second, int waitMs);
 
 private Q_SLOTS:
     void initTestCase();
@@ -143,6 +146,21 @@ DeviceOutput HeardTimingEndToEndTest::play(const std::function<void(AudioEngine&
     return out;
 }
 
+DeviceOutput HeardTimingEndToEndTest::playPairWithCrossfade(const QString& first, const QString& second, int waitMs)
+{
+    return play([&](AudioEngine& transport, CueManager& manager) {
+        Cue* a = makeCue(manager, first);
+        Cue* b = makeCue(manager, second);
+        QVERIFY(a && b);
+        transport.setCrossfadeEnabled(true);
+        transport.setCrossfadeDuration(3);
+        manager.setPlayMode(CueManager::ListLoop);
+        manager.setPlaylist({a, b});
+        manager.playPlaylist();
+        QTest::qWait(waitMs);
+    });
+}
+
 void HeardTimingEndToEndTest::refusedCrossfadePlaysTheCueToItsEnd_data()
 {
     QTest::addColumn<qint64>("firstMs");
@@ -160,17 +178,8 @@ void HeardTimingEndToEndTest::refusedCrossfadePlaysTheCueToItsEnd()
     const QString second = writeCue(QStringLiteral("second%1").arg(secondMs), oneChannel(msFrames(secondMs), false));
     QVERIFY(!first.isEmpty() && !second.isEmpty());
 
-    const DeviceOutput out = play([&](AudioEngine& transport, CueManager& manager) {
-        Cue* a = makeCue(manager, first);
-        Cue* b = makeCue(manager, second);
-        QVERIFY(a && b);
-        transport.setCrossfadeEnabled(true);
-        transport.setCrossfadeDuration(3);
-        manager.setPlayMode(CueManager::ListLoop);
-        manager.setPlaylist({a, b});
-        manager.playPlaylist();
-        QTest::qWait(int(firstMs) + 1000);
-    });
+    const DeviceOutput out = playPairWithCrossfade(first, second, int(firstMs) + 1000);
+    QVERIFY(!QTest::currentTestFailed());
 
     // The first cue is on the left, the next on the right.
     qint64 firstHeard = -1;
@@ -202,17 +211,8 @@ void HeardTimingEndToEndTest::shortenedCrossfadeEndsAtTheRegionEnd()
     const QString second = writeCue("long", oneChannel(msFrames(6000), false));
     QVERIFY(!first.isEmpty() && !second.isEmpty());
 
-    const DeviceOutput out = play([&](AudioEngine& transport, CueManager& manager) {
-        Cue* a = makeCue(manager, first);
-        Cue* b = makeCue(manager, second);
-        QVERIFY(a && b);
-        transport.setCrossfadeEnabled(true);
-        transport.setCrossfadeDuration(3);
-        manager.setPlayMode(CueManager::ListLoop);
-        manager.setPlaylist({a, b});
-        manager.playPlaylist();
-        QTest::qWait(5500);
-    });
+    const DeviceOutput out = playPairWithCrossfade(first, second, 5500);
+    QVERIFY(!QTest::currentTestFailed());
 
     qint64 firstHeard = -1;
     qint64 firstLast = -1;
