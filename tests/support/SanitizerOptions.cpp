@@ -9,7 +9,11 @@
 #if defined(__SANITIZE_THREAD__)
 extern "C" const char* __tsan_default_options()
 {
+#ifdef CORVELLE_TSAN_SUPPRESSIONS
     return "history_size=7 die_after_fork=0 suppressions=" CORVELLE_TSAN_SUPPRESSIONS;
+#else
+    return "history_size=7 die_after_fork=0";
+#endif
 }
 #endif
 
