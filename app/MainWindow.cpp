@@ -230,6 +230,11 @@ MainWindow::~MainWindow()
     settingsWidget = nullptr;
     delete ui;
     ui = nullptr;
+    // The child widgets go after this destructor, in QWidget's, and still
+    // signal on the way (a loop box losing the focus reports an edit):
+    // nothing of this window is left to take it.
+    for (QObject* child : findChildren<QObject*>())
+        QObject::disconnect(child, nullptr, this, nullptr);
 }
 
 void MainWindow::removeMenuBar()

@@ -676,7 +676,11 @@ bool GroupedPlaylistManager::importDroppedFiles(QDropEvent* event)
 
 bool GroupedPlaylistManager::eventFilter(QObject* watched, QEvent* event)
 {
-    if (!m_treeView)
+    // The view and its viewport are watched. A view in its destructor still
+    // sends events, a QTreeView no more though its QPointer is not yet null:
+    // it is not touched then.
+    const bool viewAlive = qobject_cast<QTreeView*>(watched) || qobject_cast<QTreeView*>(watched->parent());
+    if (!viewAlive || !m_treeView)
         return QObject::eventFilter(watched, event);
     QWidget* viewport = m_treeView->viewport();
     if (watched == viewport) {

@@ -13,18 +13,31 @@ namespace {
 // Thread objects whose threads may still run. A finished one is deleted by
 // the next start(), on the starting thread: a thread that ends posts nothing
 // to anyone (no deleteLater from its finished signal).
-std::mutex g_mutex;
-QList<QThread*> g_threads;
+class Threads {
+public:
+    // At exit the finished ones go as well; one still running keeps its
+    // object, which its thread is using.
+    ~Threads()
+    {
+        std::lock_guard lock(mutex);
+        deleteFinishedLocked();
+    }
 
-void deleteFinishedLocked()
-{
-    g_threads.removeIf([](QThread* thread) {
-        if (!thread->isFinished())
-            return false;
-        delete thread;
-        return true;
-    });
-}
+    void deleteFinishedLocked()
+    {
+        list.removeIf([](QThread* thread) {
+            if (!thread->isFinished())
+                return false;
+            delete thread;
+            return true;
+        });
+    }
+
+    std::mutex mutex;
+    QList<QThread*> list;
+};
+
+Threads g_threads;
 
 }  // namespace
 
@@ -34,9 +47,9 @@ QPointer<QThread> start(const QString& name, std::function<void()> body)
     thread->setObjectName(name);
     QPointer<QThread> guard(thread);
     {
-        std::lock_guard lock(g_mutex);
-        deleteFinishedLocked();
-        g_threads.append(thread);
+        std::lock_guard lock(g_threads.mutex);
+        g_threads.deleteFinishedLocked();
+        g_threads.list.append(thread);
     }
     thread->start(QThread::InheritPriority);
     return guard;

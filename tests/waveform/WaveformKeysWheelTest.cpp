@@ -4,6 +4,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <memory>
+
 // Keys, mouse wheel, touchpad and pinch on the waveform view: the loop keys,
 // zoom limits, scroll stops, the amplitude scale and the point nudge.
 class WaveformKeysWheelTest : public QObject {
@@ -315,7 +317,9 @@ void WaveformKeysWheelTest::pinchZoomsAndDrags()
 {
     WaveformWidget* view = f.makeView(f.makeCue(60000));
     QVERIFY(view);
-    QPointingDevice* screen = QTest::createTouchDevice();
+    // The test owns the touch device it makes.
+    const std::unique_ptr<QPointingDevice> device(QTest::createTouchDevice());
+    QPointingDevice* screen = device.get();
 
     // Two fingers 100 px apart around x 500 (30 s) spread to 150 px.
     QTest::touchEvent(view, screen).press(0, {450, 50}).press(1, {550, 50});
