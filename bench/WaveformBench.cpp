@@ -6,6 +6,7 @@
 //   WaveformBench --rss FILE     (child mode: one parse, prints its peak RSS)
 
 #include "BenchAudio.h"
+#include "audiofile/FfmpegLibrary.h"
 #include "waveform/LoudnessMeasurement.h"
 #include "waveform/WaveformParser.h"
 
@@ -86,6 +87,9 @@ long statusKb(const QByteArray& key)
 
 int rssChild(const QString& file)
 {
+    // The decoder's libraries are loaded when first needed: loaded here, they
+    // count in the peak before the parse, as they did when linked.
+    FfmpegLibrary::functions();
     const long before = statusKb("VmHWM");
     WaveformParser parser;
     const WaveformParser::Result result = parser.parse(file, WaveformParser::kDefaultPoints);
