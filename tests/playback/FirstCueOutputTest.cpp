@@ -54,9 +54,11 @@ private Q_SLOTS:
         const qint64 ms = timer.elapsed();
         engine.stop();
         qInfo() << "first cue sounded after" << ms << "ms";
-        // A few device periods at most; a stream opened by the press takes
-        // 300 ms to a second here before it asks for its first block.
-        QVERIFY2(ms < 200, qPrintable(QString::number(ms)));
+        // A stream opened by the press takes 300 ms to a second here before
+        // it asks for its first block; the open stream takes about 100 ms
+        // from corked, and up to 205 ms with the whole suite running beside
+        // it. The bound stays below the first.
+        QVERIFY2(ms < 290, qPrintable(QString::number(ms)));
     }
 
     void outputIsOpenBeforeTheFirstCue()
