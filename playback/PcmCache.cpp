@@ -118,9 +118,11 @@ void PcmCache::evictCacheFor(qint64 neededBytes)
     if (m_budgetBytes < 1)
         return;
     // As much as may go, even when that is not enough.
-    qint64 used = usedLocked();
-    const qint64 limit = m_budgetBytes - neededBytes;
-    const QStringList order = evictionOrderLocked(-1);
+    evictInOrderLocked(evictionOrderLocked(-1), m_budgetBytes - neededBytes, usedLocked());
+}
+
+void PcmCache::evictInOrderLocked(const QStringList& order, qint64 limit, qint64 used)
+{
     for (const QString& path : order) {
         if (limit >= used)
             break;
@@ -150,13 +152,7 @@ bool PcmCache::evictLocked(qint64 neededBytes, int rankOfNewEntry)
         freeable += m_entries.value(path).bytes();
     if (limit < used - freeable)
         return false;  // only what plays sooner would make the room
-    for (const QString& path : order) {
-        if (limit >= used)
-            break;
-        used -= m_entries.value(path).bytes();
-        m_entries.remove(path);
-        m_storedAt.remove(path);
-    }
+    evictInOrderLocked(order, limit, used);
     return true;
 }
 

@@ -120,6 +120,8 @@ private:
     // Evicts for neededBytes among entries ranked further than rankOfNewEntry;
     // false (and nothing evicted) when that cannot make the room.
     bool evictLocked(qint64 neededBytes, int rankOfNewEntry);
+    // Removes entries in the given order until used bytes fit the limit.
+    void evictInOrderLocked(const QStringList& order, qint64 limit, qint64 used);
     bool storeLocked(const QString& path, const PcmCacheEntry& entry);
     std::shared_ptr<PcmBuffer> liveLocked(const QString& path);
     std::shared_ptr<PcmBuffer> beginDecodeLocked(const QString& path, qint64 expectedFrames, bool forCache);
