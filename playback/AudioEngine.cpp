@@ -500,11 +500,7 @@ void AudioEngine::onPauseFadeTimer()
             // engine plays at no gain is never heard, and resume goes on
             // from the last frame that was.
             m_pauseFadeTimer->stop();
-            m_engine->pause();
-            m_state = Paused;
-            m_loopCheckTimer->stop();
-            cancelPreWait();
-            Q_EMIT stateChanged(Paused);
+            enterFadedPause();
             applyVolume();
             return;
         }
@@ -514,15 +510,19 @@ void AudioEngine::onPauseFadeTimer()
         return;
     }
     m_pauseFadeTimer->stop();
-    if (m_fadingOut) {
-        m_engine->pause();
-        m_state = Paused;
-        m_loopCheckTimer->stop();
-        cancelPreWait();
-        Q_EMIT stateChanged(Paused);
-    }
+    if (m_fadingOut)
+        enterFadedPause();
     // The engine holds the full gain again (silent while paused).
     applyVolume();
+}
+
+void AudioEngine::enterFadedPause()
+{
+    m_engine->pause();
+    m_state = Paused;
+    m_loopCheckTimer->stop();
+    cancelPreWait();
+    Q_EMIT stateChanged(Paused);
 }
 
 void AudioEngine::stop()

@@ -176,6 +176,8 @@ private:
     void continuePreparedCrossfade();
     void cancelPauseFade();
     void cancelPreWait();
+    // The end of a fading pause: the engine paused where the sound ended.
+    void enterFadedPause();
     // Passes of its loop region the current cue plays after the one under
     // way (-1: endless), as its play mode and loop count say; the engine
     // wraps to the loop start itself.
