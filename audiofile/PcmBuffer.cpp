@@ -4,7 +4,11 @@
 #include <cstring>
 #include <new>
 
+#include <cerrno>
+
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 PcmBuffer::ChunkTable::ChunkTable(qsizetype capacity)
     : capacity(capacity)
@@ -16,9 +20,12 @@ namespace {
 
 constexpr size_t kChunkBytes = size_t(PcmBuffer::kChunkFrames) * PcmBuffer::kChannels * sizeof(float);
 
-// A chunk's pages are made present in one call: touched one by one as the
-// decoder writes, their faults cost the decode more than decoding itself
-// on some machines (a virtual machine's fault is expensive).
+// Frames staged by the writer before they go into the file in one write.
+constexpr qint64 kStageFrames = 16384;
+
+// Without a file: a chunk's pages are made present in one call: touched one
+// by one as the decoder writes, their faults cost the decode more than
+// decoding itself on some machines (a virtual machine's fault is expensive).
 float* allocateChunk()
 {
     void* pages = mmap(nullptr, kChunkBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
@@ -30,6 +37,21 @@ float* allocateChunk()
 void freeChunk(float* chunk)
 {
     munmap(chunk, kChunkBytes);
+}
+
+bool writeAll(int file, const char* bytes, size_t size, off_t at)
+{
+    while (size > 0) {
+        const ssize_t written = pwrite(file, bytes, size, at);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes += written;
+        size -= size_t(written);
+        at += written;
+    }
+    return true;
 }
 
 qsizetype chunksFor(qint64 frames)
@@ -68,6 +90,8 @@ PcmBuffer::~PcmBuffer()
     ChunkTable* table = m_table.load(std::memory_order_acquire);
     for (qsizetype i = 0; i < m_chunkCount; ++i)
         freeChunk(table->chunks[i]);
+    if (m_file >= 0)
+        close(m_file);
 }
 
 std::shared_ptr<PcmBuffer> PcmBuffer::fromInterleaved(const float* samples, qint64 frames)
@@ -96,6 +120,25 @@ void PcmBuffer::reserveFrames(qint64 frames)
         growTable(chunksFor(frames));
 }
 
+float* PcmBuffer::mapChunk(qsizetype chunk)
+{
+    if (!m_fileTried) {
+        m_fileTried = true;
+        m_file = memfd_create("corvelle-pcm", MFD_CLOEXEC);
+        if (m_file >= 0)
+            m_stage = std::make_unique<float[]>(size_t(kStageFrames * kChannels));
+    }
+    if (m_file < 0)
+        return allocateChunk();
+    const off_t end = off_t(chunk + 1) * off_t(kChunkBytes);
+    if (ftruncate(m_file, end) != 0)
+        throw std::bad_alloc();
+    void* pages = mmap(nullptr, kChunkBytes, PROT_READ, MAP_SHARED, m_file, end - off_t(kChunkBytes));
+    if (pages == MAP_FAILED)
+        throw std::bad_alloc();
+    return static_cast<float*>(pages);
+}
+
 float* PcmBuffer::writeRoom(qint64 wantFrames, qint64* granted)
 {
     const qint64 used = m_frames.load(std::memory_order_relaxed);
@@ -103,19 +146,40 @@ float* PcmBuffer::writeRoom(qint64 wantFrames, qint64* granted)
     qsizetype chunk = qsizetype(used / kChunkFrames);
     if (chunk >= m_chunkCount) {
         growTable(chunk + 1);
-        m_table.load(std::memory_order_relaxed)->chunks[chunk] = allocateChunk();
+        m_table.load(std::memory_order_relaxed)->chunks[chunk] = mapChunk(chunk);
         m_chunkCount = chunk + 1;
         offset = 0;
     }
     *granted = std::min(wantFrames, kChunkFrames - offset);
-    return m_table.load(std::memory_order_relaxed)->chunks[chunk] + offset * kChannels;
+    if (m_file < 0) {
+        m_room = m_table.load(std::memory_order_relaxed)->chunks[chunk] + offset * kChannels;
+        return m_room;
+    }
+    *granted = std::min(*granted, kStageFrames);
+    m_room = m_stage.get();
+    return m_room;
 }
 
 void PcmBuffer::commit(qint64 frames)
 {
     if (frames <= 0)
         return;
-    m_frames.store(m_frames.load(std::memory_order_relaxed) + frames, std::memory_order_release);
+    const qint64 used = m_frames.load(std::memory_order_relaxed);
+    if (m_file >= 0) {
+        const size_t bytes = size_t(frames * kChannels) * sizeof(float);
+        const off_t at = off_t(used) * off_t(kChannels * sizeof(float));
+        if (!writeAll(m_file, reinterpret_cast<const char*>(m_room), bytes, at))
+            throw std::bad_alloc();  // the in-memory file could not grow: out of memory
+        // Maps the written pages for the readers now, so the audio callback
+        // never takes a page fault on them. (Where the kernel cannot, a
+        // reader's first touch maps them.)
+        float* chunk = m_table.load(std::memory_order_relaxed)->chunks[used / kChunkFrames];
+        const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+        const uintptr_t first = reinterpret_cast<uintptr_t>(chunk + (used % kChunkFrames) * kChannels) & ~(page - 1);
+        const uintptr_t last = reinterpret_cast<uintptr_t>(chunk + (used % kChunkFrames) * kChannels) + bytes;
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_READ);
+    }
+    m_frames.store(used + frames, std::memory_order_release);
 }
 
 void PcmBuffer::append(const float* samples, qint64 frames)
