@@ -1,6 +1,7 @@
 // Press to sound through the main window, as the operator gets it: from a
 // real click on the play button (QTest::mouseClick, press and release) to
-// the first block with sound that the device callback renders.
+// the first block with sound that the device callback renders, watched from
+// a thread of its own.
 //   0. the first cue of the show: the window has been up for 3 s, the
 //      cue is preloaded, nothing has played yet;
 //   1. a cue whose file the preload cache holds, on a running device;
@@ -37,25 +38,42 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
+#include <thread>
 #include <vector>
 
 namespace {
 
 constexpr double kPeriodMs = AudioOutputDevice::kPeriodFrames * 1000.0 / AudioOutputDevice::kSampleRate;
 
-// Runs start() and spins until a rendered block has sound: ms, or -1.
+// Runs start() and waits until a rendered block has sound: ms, or -1. The
+// sound is watched from a thread of its own, so the time is when the
+// callback rendered it, even where the click goes on doing GUI work after
+// it has started the cue (the audience hears the cue then, not when the
+// click returns).
 double toSoundMs(PlaybackEngine& engine, const std::function<void()>& start)
 {
     QElapsedTimer timer;
+    std::atomic<qint64> soundNs{-1};
+    std::atomic<bool> started{false};
+    std::thread watcher([&] {
+        while (!started.load())
+            std::this_thread::yield();
+        while (engine.getPeakLevel() <= 0.0f) {
+            if (timer.elapsed() > 5000)
+                return;
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+        soundNs = timer.nsecsElapsed();
+    });
     timer.start();
+    started = true;
     start();
-    while (engine.getPeakLevel() <= 0.0f) {
-        if (timer.elapsed() > 5000)
-            return -1.0;
-    }
-    return double(timer.nsecsElapsed()) / 1e6;
+    watcher.join();
+    return soundNs < 0 ? -1.0 : double(soundNs) / 1e6;
 }
 
 }  // namespace
