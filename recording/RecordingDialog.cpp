@@ -936,45 +936,6 @@ void RecordingDialog::reportSaveFailure(const QString& error)
     box->open();
 }
 
-void RecordingDialog::writeEditedFile(const QString& path)
-{
-    if (editPcm.isEmpty() || path.isEmpty())
-        return;
-    writtenPcm = editPcm;
-    const QByteArray pcm = editPcm;
-    const int channels = editChannels;
-    const int rate = editSampleRate;
-    jobs->enqueue(
-        [path, pcm, channels, rate] {
-            QString error;
-            RecordingFileWriter::write(path, pcm, channels, rate, RecordingFileWriter::formatForPath(path), &error);
-            return error;
-        },
-        [this, path](const QString& error) {
-            if (error.isEmpty())
-                return;
-            qWarning() << "[Recording] Failed to write edited recording:" << path << error;
-            auto* box = new QMessageBox(QMessageBox::Warning, tr("录音保存失败"),
-                                        tr("剪辑后的录音未能写入：%1\n原文件保持不变。").arg(error), QMessageBox::Ok,
-                                        this);
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->open();
-        });
-}
-
-bool RecordingDialog::editModified() const
-{
-    // Undoing every edit gives back the very buffer that was loaded or written.
-    return !editPath.isEmpty() && !editPcm.isEmpty() && !editUndoStack.isEmpty()
-           && (editPcm.constData() != writtenPcm.constData() || editPcm.size() != writtenPcm.size());
-}
-
-void RecordingDialog::saveEditsIfModified()
-{
-    if (editModified())
-        writeEditedFile(editPath);
-}
-
 void RecordingDialog::addRecordingItem(const QString& path, qint64 durationMs)
 {
     auto* item = new QStandardItem(QFileInfo(path).completeBaseName());

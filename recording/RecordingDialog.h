@@ -3,6 +3,7 @@
 #include "platform/PulseAudioSources.h"
 #include "recording/AutoStopMode.h"
 #include "recording/PeakPair.h"
+#include "recording/RecordingEditHistory.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -56,8 +57,10 @@ class QFutureWatcher;
 // the GUI thread; results come back by queued calls. Confirming and closing
 // wait for that work, so no recording is lost or left behind.
 // Editing: the selected recording is decoded to 16-bit stereo 44100 Hz in
-// editPcm; cuts made in the waveform are made on editPcm too, and written
-// back when the operator moves on. The preview plays editPcm through SDL.
+// editPcm; cuts made in the waveform are made on that audio too, and written
+// back when the operator moves on. A cut of a long recording is built on the
+// worker, in order with the file work, and swapped in when it lands; the
+// waveform shows it at once. The preview plays editPcm through SDL.
 // Sources: capture devices, the whole output and the programs playing sound,
 // read from the sound server on a worker every 2 s.
 // Smart end: the media session (MPRIS on the session bus) or the level
@@ -208,9 +211,16 @@ private:
     bool editModified() const;
     void recomputeEditLength();
     // Swaps next in as the edited audio with the preview device locked (the
-    // old buffer is freed after the lock); a preview that plays or is paused
-    // goes on at frameAfter(its frame).
+    // old buffer is freed after the lock, on the worker when large); a
+    // preview that plays or is paused goes on at frameAfter(its frame).
     void swapEditAudio(QByteArray next, const std::function<qint64(qint64)>& frameAfter);
+    // Makes state the editor's audio: at once when it is small and nothing
+    // is in flight, else on the worker after the edits before it (build
+    // null: the state is filled already, as an undo's is).
+    void applyEdit(const RecordingEditHistory::StatePtr& from, const RecordingEditHistory::StatePtr& to,
+                   std::function<QByteArray(const QByteArray&)> build, std::function<qint64(qint64)> frameAfter);
+    // Large buffers are freed on the worker: unmapping 100 MB takes tens of ms.
+    void freeOnWorker(QByteArray pcm, QList<RecordingEditHistory::StatePtr> states = {});
     void updateWaveformInteractivity();
     bool openPreviewDevice();
     void closePreviewDevice();
@@ -317,10 +327,15 @@ private:
     QByteArray editPcm;
     QString editPath;
     std::atomic<qint64> playByteOffset{0};
-    QList<QByteArray> editUndoStack;
-    // The audio as last loaded or written: editPcm shares its buffer while
-    // the file holds what the editor holds.
-    QByteArray writtenPcm;
+    // The edits asked for: the current state may still be built on the worker.
+    RecordingEditHistory editHistory;
+    int editsInFlight = 0;
+    // Bumped when the editor lets go of its recording: edits still in flight
+    // for it land nowhere (a write-back queued after them still writes them).
+    quint64 editGeneration = 0;
+    // Up to about 6 s of audio an edit is copied at once: about 2 ms on a
+    // quiet machine, less than a trip to the worker and back.
+    static constexpr qint64 kInlineEditBytes = 1 << 20;
     quint64 loadGeneration = 0;
     bool loadPending = false;
     bool playWhenLoaded = false;

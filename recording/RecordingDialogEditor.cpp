@@ -5,6 +5,7 @@
 #include "audiofile/AudioFileDecoder.h"
 #include "audiofile/PcmBuffer.h"
 #include "playback/AudioOutputDevice.h"
+#include "recording/RecordingFileWriter.h"
 #include "recording/RecordingItemDelegate.h"
 #include "recording/RecordingJobQueue.h"
 #include "recording/RecordingPcm.h"
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QListView>
+#include <QMessageBox>
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QtEndian>
@@ -130,10 +132,26 @@ void RecordingDialog::releaseEditor()
             lock.emplace(*previewDevice);
         editPcm.swap(none);
     }
-    writtenPcm.clear();
+    ++editGeneration;
+    freeOnWorker(std::move(none), editHistory.takeAll());
     editPath.clear();
-    editUndoStack.clear();
     recomputeEditLength();
+}
+
+void RecordingDialog::freeOnWorker(QByteArray pcm, QList<RecordingEditHistory::StatePtr> states)
+{
+    qint64 bytes = pcm.size();
+    for (const auto& state : std::as_const(states))
+        bytes += state->bytes();
+    if (!jobs || bytes <= kInlineEditBytes)
+        return;  // small: freed here on return
+    jobs->enqueue(
+        [pcm = std::move(pcm), states = std::move(states)]() mutable {
+            pcm = QByteArray();
+            states.clear();
+            return true;
+        },
+        [](bool) {});
 }
 
 // The editor lets go of what it held at once; the file is decoded on the
@@ -171,8 +189,7 @@ void RecordingDialog::onRecordingLoaded(quint64 generation, const LoadedAudio& a
             lock.emplace(*previewDevice);
         editPcm.swap(pcm);
     }
-    writtenPcm = editPcm;
-    editUndoStack.clear();
+    editHistory.reset(editPcm);
     recomputeEditLength();
     updateWaveformInteractivity();
 
@@ -507,7 +524,9 @@ void RecordingDialog::onWaveformDurationChanged(qlonglong ms)
     // The waveform counts whole 10 ms peaks; the audio was cut to the exact
     // ms (the cut reaches the editor before this signal). Storing the peak
     // count would cut the file's end off at the next load.
-    const qint64 stored = editPcm.isEmpty() ? ms : editDurationMs;
+    // An edit still built on the worker already counts with its exact length.
+    const qint64 bytes = editHistory.currentBytes();
+    const qint64 stored = bytes == 0 ? ms : RecordingPcm::durationMs(bytes, editSampleRate, editChannels);
     if (QStandardItem* item = currentRecordingItem())
         item->setData(QVariant::fromValue<qint64>(stored), Qt::UserRole + 1);
     if (ms == 0 && state == Idle)
@@ -515,54 +534,136 @@ void RecordingDialog::onWaveformDurationChanged(qlonglong ms)
 }
 
 // --- edits -----------------------------------------------------------------
-// Each edit builds the new audio first and swaps it in with the preview
-// device locked, so the callback never sees a buffer being changed or freed.
+// Each edit names its new state at once (its length is known) and builds the
+// audio, at once when small, else on the worker after the file work and edits
+// given before it. The audio is swapped in with the preview device locked, so
+// the callback never sees a buffer being changed or freed.
 
 void RecordingDialog::onRangeDeleted(qint64 startMs, qint64 endMs)
 {
-    if (editPcm.isEmpty())
+    const RecordingEditHistory::StatePtr from = editHistory.current();
+    if (!from || from->bytes() == 0)
         return;
-    editUndoStack.append(editPcm);
     const qint64 start = RecordingPcm::byteOffsetOfMs(startMs, editSampleRate, editChannels);
     const qint64 end = RecordingPcm::byteOffsetOfMs(endMs, editSampleRate, editChannels);
     const qint64 s = qint64(editSampleRate) * startMs / 1000;
     const qint64 e = qint64(editSampleRate) * endMs / 1000;
-    swapEditAudio(RecordingPcm::withoutRange(editPcm, start, end), [s, e](qint64 frame) {
-        if (frame >= e)
-            return frame - (e - s);  // the same sound keeps playing
-        return frame >= s ? s : frame;
-    });
+    const auto to = editHistory.push(RecordingPcm::withoutRangeBytes(from->bytes(), start, end));
+    applyEdit(
+        from, to, [start, end](const QByteArray& pcm) { return RecordingPcm::withoutRange(pcm, start, end); },
+        [s, e](qint64 frame) {
+            if (frame >= e)
+                return frame - (e - s);  // the same sound keeps playing
+            return frame >= s ? s : frame;
+        });
 }
 
 void RecordingDialog::onRangeKept(qint64 startMs, qint64 endMs)
 {
-    if (editPcm.isEmpty())
+    const RecordingEditHistory::StatePtr from = editHistory.current();
+    if (!from || from->bytes() == 0)
         return;
-    editUndoStack.append(editPcm);
     const qint64 start = RecordingPcm::byteOffsetOfMs(startMs, editSampleRate, editChannels);
     const qint64 end = RecordingPcm::byteOffsetOfMs(endMs, editSampleRate, editChannels);
-    swapEditAudio(RecordingPcm::rangeOnly(editPcm, start, end), [](qint64) { return qint64(0); });
+    const auto to = editHistory.push(RecordingPcm::rangeOnlyBytes(from->bytes(), start, end));
+    applyEdit(
+        from, to, [start, end](const QByteArray& pcm) { return RecordingPcm::rangeOnly(pcm, start, end); },
+        [](qint64) { return qint64(0); });
 }
 
 void RecordingDialog::onUndoPerformed()
 {
-    if (editUndoStack.isEmpty())
+    const RecordingEditHistory::StatePtr back = editHistory.undo();
+    if (!back)
         return;
-    swapEditAudio(editUndoStack.takeLast(), [](qint64) { return qint64(0); });
+    applyEdit(nullptr, back, nullptr, [](qint64) { return qint64(0); });
+}
+
+void RecordingDialog::applyEdit(const RecordingEditHistory::StatePtr& from, const RecordingEditHistory::StatePtr& to,
+                                std::function<QByteArray(const QByteArray&)> build,
+                                std::function<qint64(qint64)> frameAfter)
+{
+    if (editsInFlight == 0 && (!build || from->bytes() <= kInlineEditBytes)) {
+        // Everything asked for before has landed: every state is filled.
+        if (build)
+            to->fill(build(from->pcm()));
+        swapEditAudio(to->pcm(), frameAfter);
+        return;
+    }
+    ++editsInFlight;
+    const quint64 generation = editGeneration;
+    jobs->enqueue(
+        [from, to, build = std::move(build)] {
+            if (build)
+                to->fill(build(from->pcm()));
+            return true;
+        },
+        [this, to, generation, frameAfter = std::move(frameAfter)](bool) mutable {
+            --editsInFlight;
+            RecordingEditHistory::StatePtr landed = std::move(to);
+            if (generation == editGeneration)
+                swapEditAudio(landed->pcm(), frameAfter);
+            else  // the editor let go of that recording meanwhile
+                freeOnWorker(QByteArray(), {std::move(landed)});
+        });
 }
 
 void RecordingDialog::swapEditAudio(QByteArray next, const std::function<qint64(qint64)>& frameAfter)
 {
-    std::optional<AudioOutputDevice::Lock> lock;
-    if (previewDevice)
-        lock.emplace(*previewDevice);
-    editPcm.swap(next);
-    recomputeEditLength();
-    if (state == Playing || state == PlaybackPaused) {
-        const qint64 frame = frameAfter(playFrame.load());
-        playFrame = frame;
-        playByteOffset = frame * editChannels * 2;
+    {
+        std::optional<AudioOutputDevice::Lock> lock;
+        if (previewDevice)
+            lock.emplace(*previewDevice);
+        editPcm.swap(next);
+        recomputeEditLength();
+        if (state == Playing || state == PlaybackPaused) {
+            const qint64 frame = frameAfter(playFrame.load());
+            playFrame = frame;
+            playByteOffset = frame * editChannels * 2;
+        }
     }
+    // The audio before an undo is no state any more.
+    if (next.isDetached())
+        freeOnWorker(std::move(next));
+}
+
+void RecordingDialog::writeEditedFile(const QString& path)
+{
+    const RecordingEditHistory::StatePtr written = editHistory.current();
+    if (!written || written->bytes() == 0 || path.isEmpty())
+        return;
+    editHistory.markWritten();
+    const int channels = editChannels;
+    const int rate = editSampleRate;
+    // Queued after the edits still in flight, which fill the state first.
+    jobs->enqueue(
+        [path, written, channels, rate] {
+            QString error;
+            RecordingFileWriter::write(path, written->pcm(), channels, rate, RecordingFileWriter::formatForPath(path),
+                                       &error);
+            return error;
+        },
+        [this, path](const QString& error) {
+            if (error.isEmpty())
+                return;
+            qWarning() << "[Recording] Failed to write edited recording:" << path << error;
+            auto* box = new QMessageBox(QMessageBox::Warning, tr("录音保存失败"),
+                                        tr("剪辑后的录音未能写入：%1\n原文件保持不变。").arg(error), QMessageBox::Ok,
+                                        this);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        });
+}
+
+bool RecordingDialog::editModified() const
+{
+    return !editPath.isEmpty() && editHistory.currentBytes() > 0 && editHistory.isModified();
+}
+
+void RecordingDialog::saveEditsIfModified()
+{
+    if (editModified())
+        writeEditedFile(editPath);
 }
 
 void RecordingDialog::deleteCurrentRecording()

@@ -168,6 +168,20 @@ QByteArray RecordingPcm::rangeOnly(const QByteArray& pcm, qint64 startByte, qint
     return QByteArray(pcm.constData() + startByte, endByte - startByte);
 }
 
+qint64 RecordingPcm::withoutRangeBytes(qint64 size, qint64 startByte, qint64 endByte)
+{
+    startByte = std::clamp<qint64>(startByte, 0, size);
+    endByte = std::clamp<qint64>(endByte, 0, size);
+    return startByte >= endByte ? size : size - (endByte - startByte);
+}
+
+qint64 RecordingPcm::rangeOnlyBytes(qint64 size, qint64 startByte, qint64 endByte)
+{
+    startByte = std::clamp<qint64>(startByte, 0, size);
+    endByte = std::clamp<qint64>(endByte, 0, size);
+    return startByte >= endByte ? size : endByte - startByte;
+}
+
 void RecordingPcm::floatToS16(const float* in, qint16* out, qint64 samples)
 {
     for (qint64 i = 0; i < samples; ++i) {

@@ -53,6 +53,9 @@ public:
     // buffer), or holding only them.
     static QByteArray withoutRange(const QByteArray& pcm, qint64 startByte, qint64 endByte);
     static QByteArray rangeOnly(const QByteArray& pcm, qint64 startByte, qint64 endByte);
+    // Their lengths, known before the bytes are copied.
+    static qint64 withoutRangeBytes(qint64 size, qint64 startByte, qint64 endByte);
+    static qint64 rangeOnlyBytes(qint64 size, qint64 startByte, qint64 endByte);
 
     // Float samples (-1..1) to 16-bit with rounding and clipping, and back.
     static void floatToS16(const float* in, qint16* out, qint64 samples);

@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,7 +17,11 @@
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
+
+#include <functional>
+#include <limits>
 
 using namespace RecordingTestSupport;
 
@@ -106,6 +112,57 @@ private:
             d.waveform->deleteSelection();
         else
             d.waveform->keepOnlySelection();
+    }
+
+    // A long recording, every frame different, made quickly.
+    static QByteArray longCounting(qint64 seconds)
+    {
+        const qint64 frames = seconds * kRate;
+        QByteArray pcm(qsizetype(frames * 4), Qt::Uninitialized);
+        auto* out = reinterpret_cast<qint16*>(pcm.data());
+        for (qint64 i = 0; i < frames; ++i) {
+            out[2 * i] = qToLittleEndian<qint16>(qint16(i % 30011 + 1));
+            out[2 * i + 1] = qToLittleEndian<qint16>(qint16(-(i % 29989) - 1));
+        }
+        return pcm;
+    }
+
+    // The editor takes pcm for path as if the worker had just decoded it.
+    static void loadDecoded(RecordingDialog& d, const QString& path, const QByteArray& pcm)
+    {
+        d.loadForEditing(QString(), -1);
+        d.editPath = path;
+        d.loadPending = true;
+        d.onRecordingLoaded(d.loadGeneration, {pcm, RecordingPcm::peaks(pcm.constData(), pcm.size(), 2, kRate)});
+        QCOMPARE(d.editPcm.size(), pcm.size());
+    }
+
+    // The longest the GUI thread went between two ticks of a 16 ms timer,
+    // from request() (made between two ticks) until landed() holds.
+    static qint64 longestGuiGap(const std::function<void()>& request, const std::function<bool()>& landed)
+    {
+        QEventLoop loop;
+        QElapsedTimer gap;
+        qint64 longest = 0;
+        bool requested = false;
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        tick.setInterval(16);
+        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+            longest = std::max(longest, gap.restart());
+            if (!requested) {
+                requested = true;
+                longest = 0;
+                QTimer::singleShot(4, &loop, request);
+            } else if (landed()) {
+                loop.quit();
+            }
+        });
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        gap.start();
+        tick.start();
+        loop.exec();
+        return landed() ? longest : -1;
     }
 
     // The same edit made on plain bytes, as the expected result.
@@ -421,7 +478,7 @@ private slots:
             QVERIFY(std::llabs(d.waveform->durationMs() - d.editDurationMs) <= 10);
         }
         const bool modified = history.size() > 1;
-        QCOMPARE(d.editUndoStack.size(), history.size() - 1);
+        QCOMPARE(d.editHistory.undoDepth(), history.size() - 1);
 
         // Moving on writes the edits back, and only when something changed.
         const QDateTime stamp = QFileInfo(path).lastModified();
@@ -478,6 +535,112 @@ private slots:
         QCOMPARE(d.timeLabel->text(), QString("00:00.00"));
         QVERIFY(d.editPcm.isEmpty());
         QCOMPARE(d.recordingsModel->rowCount(), 2);
+    }
+
+    // A cut of a 10-minute recording copies about 100 MB: the copy runs on
+    // the worker, and the GUI thread keeps serving its timers meanwhile.
+    void cutOfALongRecordingLeavesTheGuiThreadFree()
+    {
+        RecordingDialog d;
+        const QString folder = setUpDialog(d, "long-cut");
+        const QByteArray pcm = longCounting(600);
+        loadDecoded(d, folder + "/long.wav", pcm);
+        const QByteArray expected = pcm.left(offsetOf(60000)) + pcm.mid(offsetOf(120000));
+        // A copy of the recording is what a cut on the GUI thread costs it;
+        // the bound follows that when a loaded machine slows the copy down.
+        qint64 copyMs = std::numeric_limits<qint64>::max();
+        for (int i = 0; i < 2; ++i) {
+            QElapsedTimer clock;
+            clock.start();
+            const QByteArray copy(pcm.constData(), pcm.size());
+            copyMs = std::min(copyMs, clock.elapsed());
+            QVERIFY(copy.size() == pcm.size());
+        }
+        const qint64 bound = std::max<qint64>(150, copyMs / 3);
+
+        const qint64 cutGap = longestGuiGap(
+            [&] {
+                d.waveform->setSelection(60000, 120000);
+                d.waveform->deleteSelection();
+            },
+            [&] { return !d.isBusyWithFiles() && d.editPcm.size() == expected.size(); });
+        QVERIFY2(cutGap >= 0, "the cut did not land");
+        QVERIFY2(cutGap < bound, qPrintable(QString("the GUI thread stood still %1 ms during the cut (bound %2 ms, a copy "
+                                                    "of the recording %3 ms)")
+                                                .arg(cutGap)
+                                                .arg(bound)
+                                                .arg(copyMs)));
+        QVERIFY(d.editPcm == expected);
+        QCOMPARE(d.waveform->durationMs(), qint64(540000));
+        QCOMPARE(d.editDurationMs, qint64(540000));
+
+        const qint64 undoGap = longestGuiGap([&] { d.waveform->undo(); },
+                                             [&] { return !d.isBusyWithFiles() && d.editPcm.size() == pcm.size(); });
+        QVERIFY2(undoGap >= 0, "the undo did not land");
+        QVERIFY(d.editPcm == pcm);
+    }
+
+    // Edits, an undo and what ends the editing, given at once while the cuts
+    // are still built on the worker: they land in the order given, the file
+    // gets the last state, and no cut reaches the recording taken up next.
+    void editsInFlightKeepTheirOrder_data()
+    {
+        QTest::addColumn<QList<Edit>>("edits");
+        QTest::addColumn<char>("end");  // S(elect the other), C(onfirm), A(ccept the close)
+        QTest::newRow("cut, cut, undo, select")
+            << QList<Edit>{{'D', 1000, 3000}, {'D', 5000, 9000}, {'U'}} << 'S';
+        QTest::newRow("cut, undo, select") << QList<Edit>{{'D', 1000, 3000}, {'U'}} << 'S';
+        QTest::newRow("cut, keep, confirm") << QList<Edit>{{'D', 0, 2000}, {'K', 1000, 20000}} << 'C';
+        QTest::newRow("keep, cut, undo, close") << QList<Edit>{{'K', 500, 25000}, {'D', 100, 900}, {'U'}} << 'A';
+    }
+    void editsInFlightKeepTheirOrder()
+    {
+        QFETCH(QList<Edit>, edits);
+        QFETCH(char, end);
+        RecordingDialog d;
+        const QString folder = setUpDialog(d, QStringLiteral("order-%1").arg(QTest::currentDataTag()));
+        const QByteArray original = longCounting(30);  // well past what is cut at once
+        const QString path = folder + "/take.wav";
+        QVERIFY(writeWav(path, original, kRate));
+        const QString other = folder + "/other.wav";
+        const QByteArray otherPcm = sine(kRate, 200, 440);
+        QVERIFY(writeWav(other, otherPcm, kRate));
+        addItem(d, path, 30000)->setCheckState(Qt::Checked);
+        addItem(d, other, 200);
+        select(d, 0);
+        QCOMPARE(d.editPcm, original);
+
+        QList<QByteArray> history{original};
+        for (const Edit& e : edits) {
+            applyEdit(d, e);
+            if (e.op == 'U')
+                history.removeLast();
+            else
+                history.append(modelEdit(history.last(), e));
+        }
+        QVERIFY(d.isBusyWithFiles());  // the first cut is still being built
+        QSignalSpy confirmed(&d, &RecordingDialog::recordingsConfirmed);
+        if (end == 'S')
+            d.recordingsView->selectionModel()->setCurrentIndex(d.recordingsModel->index(1, 0),
+                                                                 QItemSelectionModel::ClearAndSelect);
+        else if (end == 'C')
+            d.onConfirm();
+        else
+            d.done(QDialog::Accepted);
+        settle(d);
+
+        QVERIFY(wavData(path) == history.last());
+        if (end == 'S') {
+            QCOMPARE(d.editPath, other);
+            QCOMPARE(d.editPcm, otherPcm);
+            QCOMPARE(d.recordingsModel->item(0)->data(Qt::UserRole + 1).toLongLong(),
+                     RecordingPcm::durationMs(history.last().size(), kRate, 2));
+            select(d, 0);
+            QVERIFY(d.editPcm == history.last());
+        } else if (end == 'C') {
+            QCOMPARE(confirmed.count(), 1);
+            QCOMPARE(confirmed.at(0).at(0).toStringList(), QStringList{path});
+        }
     }
 
     void deletingEverythingDeletesTheRecording()

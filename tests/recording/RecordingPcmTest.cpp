@@ -252,6 +252,14 @@ private slots:
         QCOMPARE(RecordingPcm::withoutRange(pcm, 12, 400), stereo({1, 2, 3}));
         QCOMPARE(RecordingPcm::rangeOnly(pcm, -8, 8), stereo({1, 2}));
         QCOMPARE(RecordingPcm::withoutRange(pcm, 8, 8), pcm);
+        // The lengths an edit names before its bytes are copied.
+        const QList<std::pair<qint64, qint64>> ranges{{4, 12}, {12, 400}, {-8, 8}, {8, 8}, {12, 4}, {0, 20}};
+        for (const auto& [start, end] : ranges) {
+            QCOMPARE(RecordingPcm::withoutRangeBytes(pcm.size(), start, end),
+                     qint64(RecordingPcm::withoutRange(pcm, start, end).size()));
+            QCOMPARE(RecordingPcm::rangeOnlyBytes(pcm.size(), start, end),
+                     qint64(RecordingPcm::rangeOnly(pcm, start, end).size()));
+        }
     }
 
     void floatRoundTripIsExact()
