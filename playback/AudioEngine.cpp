@@ -644,7 +644,9 @@ void AudioEngine::setLufsGain(double gainDb)
     const bool sounding = m_state == Playing && m_currentCue && !m_preWaitActive && !m_pauseFadeTimer->isActive()
                           && m_engine->isPlaying();
     if (changed && sounding) {
-        m_engine->rampVolume(volumeLawGain(), kLufsRampMs * qint64(m_engine->getSampleRate()) / 1000);
+        // Not shorter than a volume move under way, which would step.
+        const qint64 ms = std::max(kLufsRampMs, m_cueRamp->isActive() ? m_cueRamp->msLeft() : 0);
+        m_engine->rampVolume(volumeLawGain(), ms * qint64(m_engine->getSampleRate()) / 1000);
         return;
     }
     applyVolume();
