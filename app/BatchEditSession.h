@@ -24,7 +24,7 @@ public:
     static constexpr int kSaveDelayMs = 250;
     // Cues stored per pass of the event loop, in one transaction: ten cues
     // with their envelope points take a few ms even on a small machine, so a
-    // pass stays well inside one frame of the 16 ms ramp timer.
+    // pass stays well inside one 16 ms frame of the window.
     static constexpr int kSaveChunk = 10;
 
     // Starts with the selection's shared volumes as the batch's volumes.

@@ -16,7 +16,6 @@
 #include "app/StatusBarControls.h"
 #include "app/TextFit.h"
 #include "app/UiStyleManager.h"
-#include "app/VolumeRamp.h"
 #include "input/HidDeviceManager.h"
 #include "lists/CartWidget.h"
 #include "lists/GroupedPlaylistManager.h"
@@ -28,6 +27,7 @@
 #include "platform/PlatformShell.h"
 #include "playback/AudioEngine.h"
 #include "playback/CueManager.h"
+#include "playback/CueVolumeRamp.h"
 #include "recording/RecordingDialog.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsPanel.h"
@@ -173,10 +173,7 @@ MainWindow::MainWindow(QWidget* parent)
     connectWaveformView();
     applyFormRanges();
 
-    volumeRamp = new VolumeRamp(this);
-    volumeRamp->setDurationMs(qint64(volumeSwitchSeconds * 1000.0));
-    connect(volumeRamp, &VolumeRamp::volumeStepped, this, &MainWindow::onVolumeRampStep);
-    connect(volumeRamp, &VolumeRamp::finished, this, &MainWindow::onVolumeRampFinished);
+    connect(transport()->cueVolumeRamp(), &CueVolumeRamp::finished, this, &MainWindow::onVolumeRampFinished);
 
     if (WaveformWidget* view = waveformView()) {
         view->setWaveformColor(QColor(0, 150, 255, 200));
@@ -430,7 +427,7 @@ void MainWindow::buildStatusBarControls()
     recordIconDimmed = controls->recordIconDimmed();
     modeActiveIcon = controls->modeActiveIcon();
     modeInactiveIcon = controls->modeInactiveIcon();
-    volumeSwitchSeconds = controls->volumeSwitchSeconds();
+    transport()->setCueVolumeRampMs(qint64(controls->volumeSwitchSeconds() * 1000.0));
 
     connect(controls, &StatusBarControls::statusMessage, this, &MainWindow::showStatus);
     connect(controls, &StatusBarControls::loudnessSwitched, this, &MainWindow::onLoudnessSwitched);
@@ -566,8 +563,7 @@ void MainWindow::populateOutputDevices()
 void MainWindow::applyAudioSettings()
 {
     statusControls->applyAudioSettings();
-    volumeSwitchSeconds = statusControls->volumeSwitchSeconds();
-    volumeRamp->setDurationMs(qint64(volumeSwitchSeconds * 1000.0));
+    transport()->setCueVolumeRampMs(qint64(statusControls->volumeSwitchSeconds() * 1000.0));
 }
 
 void MainWindow::updateCrossfadeButtonState(bool enabled)
@@ -1460,10 +1456,10 @@ void MainWindow::loadCueControls(Cue* cue)
     updateVolumeValueLabel(1);
 
     // A ramp of another cue ends where it is.
-    volumeRamp->stop();
-    appliedCueVolume = cue->volumeChoose() == 1 ? cue->volumeB() : cue->volumeA();
     if (transport()->getCurrentCue() == cue)
-        transport()->setCueVolume(appliedCueVolume);
+        transport()->setCueVolume(cue->volumeChoose() == 1 ? cue->volumeB() : cue->volumeA());
+    else
+        transport()->stopCueVolumeRamp();
 
     showCueInWaveform(cue);
     if (trackListManager)
@@ -1783,7 +1779,6 @@ void MainWindow::onEditModeClicked()
 void MainWindow::showVolumesOf(Cue* cue, int group)
 {
     activeVolumeGroup = group;
-    appliedCueVolume = group == 1 ? cue->volumeB() : cue->volumeA();
     {
         const QSignalBlocker blockA(ui->volumeHorizontalScrollBar);
         const QSignalBlocker blockB(ui->volumeHorizontalScrollBar_2);
@@ -1793,7 +1788,7 @@ void MainWindow::showVolumesOf(Cue* cue, int group)
     updateVolumeValueLabels();
     updateVolumeGroupLabels();
     if (registry()->getCurrentCue() == cue)
-        transport()->setCueVolume(appliedCueVolume);
+        transport()->setCueVolume(group == 1 ? cue->volumeB() : cue->volumeA());
 }
 
 void MainWindow::applyModeAppearance(bool show)
@@ -1881,45 +1876,15 @@ void MainWindow::onVolumeSwitchClicked()
     }
     updateVolumeValueLabels();
     updateVolumeGroupLabels();
-    const int from = levelInForce(cue);
-    if (from != target)
-        startVolumeRamp(cue, from, target);
+    // The output moves the level from where it is, whatever this thread does.
+    transport()->rampCueVolume(target);
     showStatus(QStringLiteral("已切换到%1音量: %2").arg(choice == 1 ? QStringLiteral("B") : QStringLiteral("A")).arg(target),
                2000);
-}
-
-int MainWindow::levelInForce(Cue* cue) const
-{
-    // A running ramp of this cue knows where it is; otherwise the transport
-    // holds the level the cue plays at (it may not be the selected cue, and
-    // a ramp must not jump to another cue's level first).
-    if (volumeRamp->isActive() && rampCue == cue)
-        return appliedCueVolume;
-    return transport()->cueVolume();
 }
 
 QScrollBar* MainWindow::volumeBar(int group) const
 {
     return group == 1 ? ui->volumeHorizontalScrollBar_2 : ui->volumeHorizontalScrollBar;
-}
-
-void MainWindow::startVolumeRamp(Cue* cue, int from, int to)
-{
-    rampCue = cue;
-    appliedCueVolume = from;
-    volumeRamp->start(from, to);
-}
-
-void MainWindow::onVolumeRampStep(int volume)
-{
-    // The ramp belongs to the cue it began for: a cue started meanwhile
-    // plays at its own level.
-    if (!rampCue || registry()->getCurrentCue() != rampCue) {
-        volumeRamp->stop();
-        return;
-    }
-    appliedCueVolume = volume;
-    transport()->setCueVolume(volume);
 }
 
 void MainWindow::onVolumeRampFinished()
@@ -1939,12 +1904,8 @@ void MainWindow::selectVolumeGroup(int group)
             return;
         batchSession->chooseVolumeGroup(group);
         Cue* current = registry()->getCurrentCue();
-        if (current && batchSession->cues().contains(current)) {
-            const int target = group == 1 ? current->volumeB() : current->volumeA();
-            const int from = levelInForce(current);
-            if (from != target)
-                startVolumeRamp(current, from, target);
-        }
+        if (current && batchSession->cues().contains(current))
+            transport()->rampCueVolume(group == 1 ? current->volumeB() : current->volumeA());
         return;
     }
     if (!selectedCue)
@@ -1963,15 +1924,13 @@ void MainWindow::selectVolumeGroup(int group)
     if (trackListManager)
         trackListManager->refreshCueRow(selectedCue);
 
+    // The transport's ramp belongs to the cue it plays (a new cue ends it).
     if (transport()->getCurrentCue() != selectedCue)
         return;
-    const int from = levelInForce(selectedCue);
-    if (from == value)
-        return;
-    if (volumeRamp->isActive() && rampCue == selectedCue && group == oldChoice)
-        volumeRamp->retarget(from, value);
+    if (group == oldChoice)
+        transport()->retargetCueVolume(value);
     else
-        startVolumeRamp(selectedCue, from, value);
+        transport()->rampCueVolume(value);
 }
 
 void MainWindow::resetCueVolumeToTemplate(int group)

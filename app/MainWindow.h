@@ -39,7 +39,6 @@ class SettingsWidget;
 class StatusBarControls;
 class TrackListManager;
 class Ui_MainWindow;
-class VolumeRamp;
 class WaveformWidget;
 
 // The application window and the hub of the program: it owns the cue table,
@@ -195,9 +194,6 @@ private:
     void selectVolumeGroup(int group);
     void resetCueVolumeToTemplate(int group);
     void resetMainVolume();
-    int levelInForce(Cue* cue) const;
-    void startVolumeRamp(Cue* cue, int from, int to);
-    void onVolumeRampStep(int volume);
     void onVolumeRampFinished();
 
     // Loudness normalisation
@@ -274,11 +270,6 @@ private:
     QLabel* volumeValueLabelA = nullptr;
     QLabel* volumeValueLabelB = nullptr;
     int activeVolumeGroup = 0;
-    int appliedCueVolume = 50;
-    double volumeSwitchSeconds = 2.0;
-    // The A/B switch's ramp and the cue it moves.
-    VolumeRamp* volumeRamp = nullptr;
-    QPointer<Cue> rampCue;
     QDoubleSpinBox* fadeInSpin = nullptr;
     QDoubleSpinBox* fadeOutSpin = nullptr;
     QDoubleSpinBox* loopDurationSpin = nullptr;

@@ -2,6 +2,7 @@
 
 #include "model/Cue.h"
 #include "audiofile/AudioFileProbe.h"
+#include "playback/CueVolumeRamp.h"
 #include "playback/PlaybackEngine.h"
 #include "playback/WaveformParseRequester.h"
 
@@ -72,6 +73,8 @@ AudioEngine::AudioEngine(PlaybackEngine* engine, QObject* parent)
     m_outputRetryTimer->setSingleShot(true);
     connect(m_outputRetryTimer, &QTimer::timeout, this, &AudioEngine::onOutputRetryTimer);
 
+    m_cueRamp = new CueVolumeRamp(this);
+
     m_levelTimer->start();
 }
 
@@ -101,11 +104,11 @@ void AudioEngine::connectEngine()
 // ---------------------------------------------------------------------------
 // Helpers shared by the starts
 
-float AudioEngine::volumeLawGain() const
+float AudioEngine::volumeLawGain(int cueVolume) const
 {
     float gain = std::pow(float(m_mainVolume) / 100.0f, 1.5f);
     if (m_currentCue) {
-        gain *= std::pow(float(m_cueVolume) / 100.0f, 1.5f);
+        gain *= std::pow(float(cueVolume) / 100.0f, 1.5f);
         gain *= float(std::pow(10.0, m_lufsGainDb / 20.0));
     }
     return clampOutputGain(gain);
@@ -113,16 +116,24 @@ float AudioEngine::volumeLawGain() const
 
 float AudioEngine::fadeReferenceGain() const
 {
-    return m_currentCue ? volumeLawGain() : 0.0f;
+    // From (or back to) the level heard, also halfway through a volume move.
+    return m_currentCue ? volumeLawGain(cueVolume()) : 0.0f;
 }
 
 void AudioEngine::applyVolume()
 {
-    m_engine->setVolume(volumeLawGain());
+    // A volume move under way goes on in the output to its end, whatever
+    // else changed the gain meanwhile.
+    if (m_currentCue && m_cueRamp->isActive())
+        m_engine->rampVolume(volumeLawGain(), m_cueRamp->msLeft() * qint64(m_engine->getSampleRate()) / 1000);
+    else
+        m_engine->setVolume(volumeLawGain());
 }
 
 void AudioEngine::applyCueVolumeChoice(Cue* cue)
 {
+    // A move of the previous cue's volume ends with it.
+    m_cueRamp->stop();
     m_cueVolume = cue->volumeChoose() != 0 ? cue->volumeB() : cue->volumeA();
 }
 
@@ -539,6 +550,7 @@ void AudioEngine::stop()
     loopCounter = 0;
     m_handoverPending = false;
     m_currentCue = nullptr;
+    m_cueRamp->stop();
     // A cue queued behind a mix that is now gone must not start later.
     m_queuedCue = nullptr;
     m_crossfadeSeen = false;
@@ -575,8 +587,51 @@ void AudioEngine::setCueVolume(int volume)
 {
     if (!m_currentCue)
         return;
+    m_cueRamp->stop();
     m_cueVolume = volume;
     applyVolume();
+}
+
+int AudioEngine::cueVolume() const
+{
+    return m_cueRamp->isActive() ? m_cueRamp->level() : m_cueVolume;
+}
+
+void AudioEngine::rampCueVolume(int volume)
+{
+    if (!m_currentCue || (volume == m_cueVolume && !m_cueRamp->isActive()))
+        return;
+    m_cueRamp->start(cueVolume(), volume);
+    m_cueVolume = volume;
+    // A pause fade leads the gain until it ends, and then hands it on.
+    if (!m_pauseFadeTimer->isActive())
+        applyVolume();
+}
+
+void AudioEngine::retargetCueVolume(int volume)
+{
+    if (!m_currentCue || (volume == m_cueVolume && !m_cueRamp->isActive()))
+        return;
+    m_cueRamp->retarget(cueVolume(), volume);
+    m_cueVolume = volume;
+    if (!m_pauseFadeTimer->isActive())
+        applyVolume();
+}
+
+void AudioEngine::stopCueVolumeRamp()
+{
+    if (!m_cueRamp->isActive())
+        return;
+    m_cueVolume = m_cueRamp->level();
+    m_cueRamp->stop();
+    // The output is a little ahead of the clock: a short move, not a step.
+    if (m_currentCue && !m_pauseFadeTimer->isActive())
+        m_engine->rampVolume(volumeLawGain(), qint64(m_engine->getSampleRate()) / 50);
+}
+
+void AudioEngine::setCueVolumeRampMs(qint64 ms)
+{
+    m_cueRamp->setDurationMs(ms);
 }
 
 void AudioEngine::setLufsGain(double gainDb)
@@ -589,7 +644,9 @@ void AudioEngine::setLufsGain(double gainDb)
     const bool sounding = m_state == Playing && m_currentCue && !m_preWaitActive && !m_pauseFadeTimer->isActive()
                           && m_engine->isPlaying();
     if (changed && sounding) {
-        m_engine->rampVolume(volumeLawGain(), kLufsRampMs * qint64(m_engine->getSampleRate()) / 1000);
+        // Not shorter than a volume move under way, which would step.
+        const qint64 ms = std::max(kLufsRampMs, m_cueRamp->isActive() ? m_cueRamp->msLeft() : 0);
+        m_engine->rampVolume(volumeLawGain(), ms * qint64(m_engine->getSampleRate()) / 1000);
         return;
     }
     applyVolume();

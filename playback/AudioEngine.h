@@ -8,6 +8,7 @@
 #include "model/Cue.h"  // QPointer<Cue> members need the whole type
 #include "playback/WaveformParseRequester.h"
 
+class CueVolumeRamp;
 class PlaybackEngine;
 class QTimer;
 
@@ -51,9 +52,22 @@ public:
 
     // Volume: output gain = (main/100)^1.5 x (cue/100)^1.5 x 10^(dB/20), 0..2
     void setMainVolume(int volume);
+    // Heard at once; ends a move of the cue volume under way.
     void setCueVolume(int volume);
-    // The volume (0..100) of the current cue in force now.
-    int cueVolume() const { return m_cueVolume; }
+    // Moves the current cue's volume to volume over the switch time: the
+    // output moves the gain per sample, whatever the GUI thread is doing.
+    // A new move starts from the level reached; retarget turns a running
+    // move round from there, arriving when it would have arrived.
+    void rampCueVolume(int volume);
+    void retargetCueVolume(int volume);
+    // Ends a running move where it is.
+    void stopCueVolumeRamp();
+    void setCueVolumeRampMs(qint64 ms);
+    // Announces the end of a move that arrived.
+    const CueVolumeRamp* cueVolumeRamp() const { return m_cueRamp; }
+    // The volume (0..100) of the current cue in force now, on its way while
+    // it moves.
+    int cueVolume() const;
     // Length of the level move when a cue's loudness gain changes while it
     // sounds.
     static constexpr qint64 kLufsRampMs = 500;
@@ -186,7 +200,8 @@ private:
     // Counts the passes the engine's wraps have completed since the last look.
     void syncLoopWraps();
 
-    float volumeLawGain() const;
+    float volumeLawGain() const { return volumeLawGain(m_cueVolume); }
+    float volumeLawGain(int cueVolume) const;
     float fadeReferenceGain() const;
     bool pauseFadeApplies() const;
     int pauseFadeSteps() const;
@@ -202,7 +217,8 @@ private:
     QPointer<Cue> m_currentCue;
     State m_state = Stopped;
     int m_mainVolume = 80;
-    int m_cueVolume = 50;
+    int m_cueVolume = 50;  // where a move of it heads
+    CueVolumeRamp* m_cueRamp = nullptr;
     bool m_stopRequested = false;
     bool m_preWaitActive = false;
     bool m_loopJustApplied = false;

@@ -284,6 +284,8 @@ qint64 PlaybackRenderer::renderCurrent(float* out, qint64 n, quint64 p, float ra
     const FadeRegion region = m_current.cue->fadeRegion(m_current.durationMs);
     const float target = currentCueGain();
     if (!m_gainHeard || target != m_rampTo) {
+        // The ramp length stored before the gain is the one that goes with it.
+        std::atomic_thread_fence(std::memory_order_acquire);
         const qint64 rampFrames = m_volumeRampFrames.load(kRelaxed);
         if (m_gainHeard && rampFrames > 0 && !m_gainHeld.load(kRelaxed)) {
             m_rampFrom = m_heardGain;

@@ -34,6 +34,7 @@ private Q_SLOTS:
     void volumeLaw();
     void loudnessGainIsSetBeforeTheFirstBlock();
     void cueVolumeWithoutACueIsIgnored();
+    void aVolumeSwitchIsOneMoveOfTheOutput();
     void stallRecovery_data();
     void stallRecovery();
     void failedStallRecoveryKeepsTheCue();
@@ -289,6 +290,48 @@ void AudioEngineTest::volumeLaw()
     transport()->setMainVolume(mainVolume);
     QVERIFY2(std::abs(double(f.fake->volume) - expected) < 1e-5,
              qPrintable(QString::number(f.fake->volume) + " != " + QString::number(expected)));
+}
+
+void AudioEngineTest::aVolumeSwitchIsOneMoveOfTheOutput()
+{
+    // The output moves the gain itself, in one move to the new level over
+    // the switch time. A main volume change on the way heads for the same
+    // end in the time left, a pause fades from the level reached, and the
+    // next cue plays at its own level at once.
+    constexpr qint64 kMoveMs = 60000;  // never over while the test runs
+    constexpr qint64 kMoveFrames = kMoveMs * 44100 / 1000;
+    const auto law = [](int main, int cue) { return float(std::pow(main / 100.0, 1.5) * std::pow(cue / 100.0, 1.5)); };
+    transport()->setMainVolume(100);
+    transport()->setCueVolumeRampMs(kMoveMs);
+    transport()->setPauseFadeEnabled(true);
+    transport()->setPauseFadeDuration(1000);
+    Cue* cue = f.makeCue("switched", 600000);
+    cue->setVolumeA(80);
+    cue->setVolumeB(20);
+    Cue* next = f.makeCue("next", 600000);
+    next->setVolumeA(50);
+    QVERIFY(transport()->play(cue, true));
+    QCOMPARE(f.fake->rampLengths.last(), qint64(0));
+
+    transport()->rampCueVolume(20);
+    QCOMPARE(f.fake->volume, law(100, 20));
+    QVERIFY(f.fake->rampLengths.last() > kMoveFrames - 44100 && f.fake->rampLengths.last() <= kMoveFrames);
+    QVERIFY(transport()->cueVolume() <= 80 && transport()->cueVolume() > 70);
+
+    const qint64 before = f.fake->rampLengths.last();
+    transport()->setMainVolume(50);
+    QCOMPARE(f.fake->volume, law(50, 20));
+    QVERIFY(f.fake->rampLengths.last() > 0 && f.fake->rampLengths.last() <= before);
+
+    transport()->pause();
+    f.fadeStep();
+    QVERIFY2(f.fake->volume > 0.9f * law(50, 70),
+             qPrintable(QStringLiteral("the fade starts at %1").arg(f.fake->volume)));
+
+    QVERIFY(transport()->play(next, true));
+    QCOMPARE(transport()->cueVolume(), 50);
+    QCOMPARE(f.fake->volume, law(50, 50));
+    QCOMPARE(f.fake->rampLengths.last(), qint64(0));
 }
 
 void AudioEngineTest::loudnessGainIsSetBeforeTheFirstBlock()

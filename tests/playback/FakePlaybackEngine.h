@@ -37,6 +37,7 @@ public:
     QPointer<Cue> loaded;
     QList<qint64> seeks;
     QList<float> volumes;
+    QList<qint64> rampLengths;  // frames of each gain change (0: a step)
     QList<Cue*> crossfadeRequests;  // nullptr: a fade to silence
     QList<bool> playOutRequests;    // ... each asked to play out when refused
     int loopPasses = 0;             // the last setLoopPasses
@@ -91,14 +92,11 @@ public:
     }
     void rampVolume(float gain, qint64 rampFrames) override
     {
-        Q_UNUSED(rampFrames);
-        setVolume(gain);
-    }
-    void setVolume(float gain) override
-    {
         volume = gain;
         volumes.append(gain);
+        rampLengths.append(rampFrames);
     }
+    void setVolume(float gain) override { rampVolume(gain, 0); }
     bool reinitializeDevice() override
     {
         ++reinitCalls;
