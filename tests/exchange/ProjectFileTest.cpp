@@ -1,6 +1,7 @@
 #include "ExchangeFixture.h"
 #include "FakeExportUi.h"
 #include "exchange/DroppedFilesImport.h"
+#include "exchange/GuiThreadSlices.h"
 #include "exchange/ProjectFileIO.h"
 #include "exchange/ProjectFileReader.h"
 #include "model/WaveformStorage.h"
@@ -53,6 +54,8 @@ private Q_SLOTS:
     void dropsImportProjectsThenLists();
     void hostileValuesAreBroughtIntoRange();
     void cancelledImportLeavesNothing();
+    void importsLetTheWindowRunEveryFewMilliseconds_data();
+    void importsLetTheWindowRunEveryFewMilliseconds();
 };
 
 void ProjectFileTest::initTestCase()
@@ -639,6 +642,65 @@ void ProjectFileTest::cancelledImportLeavesNothing()
     QVERIFY(count.next());
     QCOMPARE(count.value(0).toInt(), 0);
     QVERIFY(!ui.progressOpen);
+}
+
+void ProjectFileTest::importsLetTheWindowRunEveryFewMilliseconds_data()
+{
+    QTest::addColumn<bool>("list");
+    QTest::newRow("project file") << false;
+    QTest::newRow("M3U8 list") << true;
+}
+
+// The cues are stored on the GUI thread in slices of some 8 ms, with the
+// window's events delivered between them. The clock moves 1 ms each time it
+// is read, so a slice stores a fixed handful of cues on any machine; a zero
+// timer standing for the window's events counts the rows stored between two
+// of its turns.
+void ProjectFileTest::importsLetTheWindowRunEveryFewMilliseconds()
+{
+    QFETCH(bool, list);
+    constexpr int kCues = 1000;
+    QVERIFY(TestAudio::writeWav(f.path("x.wav"), TestAudio::WavSpec{}));
+    QByteArray m3u8 = "#EXTM3U\n";
+    QJsonArray cues;
+    for (int i = 0; i < kCues; ++i) {
+        m3u8 += "x.wav\n";
+        cues.append(QJsonObject{{"filePath", "x.wav"}, {"duration", 1.0}});
+    }
+    writeFile("many.m3u8", m3u8);
+    writeFile("many.crv", QJsonDocument(QJsonObject{{"version", "1.0"}, {"playlistName", "Many"}, {"cues", cues}})
+                              .toJson());
+    qint64 clockMs = 0;
+    GuiThreadSlices::setClock([&clockMs] { return ++clockMs * 1000000; });
+    int lastRows = 0;
+    int mostRowsBetweenTurns = 0;
+    int turns = 0;
+    QTimer window;
+    window.setInterval(0);
+    connect(&window, &QTimer::timeout, [&] {
+        QSqlQuery count = f.db()->execute("SELECT COUNT(*) FROM playlist_songs");
+        const int rows = count.next() ? count.value(0).toInt() : 0;
+        mostRowsBetweenTurns = std::max(mostRowsBetweenTurns, rows - lastRows);
+        lastRows = rows;
+        ++turns;
+    });
+    window.start();
+    FakeExportUi ui;
+    PlaylistImportResult result;
+    QVERIFY(DroppedFilesImport::importFiles({QUrl::fromLocalFile(f.path(list ? "many.m3u8" : "many.crv"))}, ui,
+                                            [&result](const PlaylistImportResult& r) { result = r; }, f.cues.get()));
+    window.stop();
+    GuiThreadSlices::setClock({});
+    QVERIFY(result.succeeded());
+    QList<int> ids;
+    QVERIFY(f.db()->getPlaylistSongIds(result.playlistId, ids));
+    QCOMPARE(ids.size(), kCues);
+    QVERIFY2(mostRowsBetweenTurns <= 10, qPrintable(QStringLiteral("%1 cues stored between two turns of the event "
+                                                                     "loop (%2 turns)")
+                                                         .arg(mostRowsBetweenTurns)
+                                                         .arg(turns)));
+    // The new cues joined the registry: the table finds them there.
+    QVERIFY(f.cues->getCue(ids.first()) && f.cues->getCue(ids.last()));
 }
 
 QTEST_MAIN(ProjectFileTest)
