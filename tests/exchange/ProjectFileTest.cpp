@@ -695,6 +695,8 @@ void ProjectFileTest::importsLetTheWindowRunEveryFewMilliseconds()
     QList<int> ids;
     QVERIFY(f.db()->getPlaylistSongIds(result.playlistId, ids));
     QCOMPARE(ids.size(), kCues);
+    // And those stored after the last turn, before the import returned.
+    mostRowsBetweenTurns = std::max(mostRowsBetweenTurns, kCues - lastRows);
     QVERIFY2(mostRowsBetweenTurns <= 10, qPrintable(QStringLiteral("%1 cues stored between two turns of the event "
                                                                      "loop (%2 turns)")
                                                          .arg(mostRowsBetweenTurns)
