@@ -10,6 +10,8 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QJsonObject>
 #include <QtEndian>
@@ -56,6 +58,8 @@ private Q_SLOTS:
     void cancelledImportLeavesNothing();
     void importsLetTheWindowRunEveryFewMilliseconds_data();
     void importsLetTheWindowRunEveryFewMilliseconds();
+    void killedImportLeavesNothing_data();
+    void killedImportLeavesNothing();
 };
 
 void ProjectFileTest::initTestCase()
@@ -703,6 +707,71 @@ void ProjectFileTest::importsLetTheWindowRunEveryFewMilliseconds()
                                                          .arg(turns)));
     // The new cues joined the registry: the table finds them there.
     QVERIFY(f.cues->getCue(ids.first()) && f.cues->getCue(ids.last()));
+}
+
+void ProjectFileTest::killedImportLeavesNothing_data()
+{
+    importsLetTheWindowRunEveryFewMilliseconds_data();
+}
+
+// A process killed in the middle of an import leaves what it had committed.
+// A second connection to the file sees just that: looked at while the cues
+// are being stored, it must find the database as it was.
+void ProjectFileTest::killedImportLeavesNothing()
+{
+    QFETCH(bool, list);
+    constexpr int kCues = 1000;
+    QVERIFY(TestAudio::writeWav(f.path("x.wav"), TestAudio::WavSpec{}));
+    QByteArray m3u8 = "#EXTM3U\n";
+    QJsonArray cues;
+    for (int i = 0; i < kCues; ++i) {
+        m3u8 += "x.wav\n";
+        cues.append(QJsonObject{{"filePath", "x.wav"}, {"duration", 1.0}});
+    }
+    writeFile("many.m3u8", m3u8);
+    writeFile("many.crv", QJsonDocument(QJsonObject{{"version", "1.0"}, {"playlistName", "Many"}, {"cues", cues}})
+                              .toJson());
+    struct LookingUi : FakeExportUi {
+        QStringList seen;  // what the second connection found, once per progress step
+        void progressSet(int value) override
+        {
+            FakeExportUi::progressSet(value);
+            // The second half of the progress is the storing; its end the commit.
+            if (value <= progressMaximum / 2 || value >= progressMaximum)
+                return;
+            QSqlDatabase other = QSqlDatabase::database("killed");
+            QSqlQuery count(other);
+            if (!count.exec("SELECT (SELECT COUNT(*) FROM playlist_groups), (SELECT COUNT(*) FROM songs), "
+                            "(SELECT COUNT(*) FROM playlist_songs)")
+                || !count.next()) {
+                seen.append("query failed: " + count.lastError().text());
+                return;
+            }
+            seen.append(QStringLiteral("%1 playlists, %2 cues, %3 rows")
+                            .arg(count.value(0).toInt())
+                            .arg(count.value(1).toInt())
+                            .arg(count.value(2).toInt()));
+        }
+    };
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "killed");
+        other.setDatabaseName(f.path("exchange.db"));
+        QVERIFY(other.open());
+    }
+    qint64 clockMs = 0;
+    GuiThreadSlices::setClock([&clockMs] { return ++clockMs * 1000000; });
+    LookingUi ui;
+    PlaylistImportResult result;
+    DroppedFilesImport::importFiles({QUrl::fromLocalFile(f.path(list ? "many.m3u8" : "many.crv"))}, ui,
+                                    [&result](const PlaylistImportResult& r) { result = r; }, f.cues.get());
+    GuiThreadSlices::setClock({});
+    QSqlDatabase::database("killed").close();
+    QSqlDatabase::removeDatabase("killed");
+    QVERIFY(result.succeeded());
+    QStringList different = ui.seen;
+    different.removeDuplicates();
+    QCOMPARE(different, QStringList{"0 playlists, 0 cues, 0 rows"});
+    QVERIFY(ui.seen.size() > 10);  // looked at all through the storing
 }
 
 QTEST_MAIN(ProjectFileTest)
