@@ -3,6 +3,7 @@
 #include "exchange/M3U8PlaylistIO.h"
 #include "exchange/ProjectFileIO.h"
 #include "exchange/WidgetExportUi.h"
+#include "playback/CueManager.h"
 
 #include <QDebug>
 #include <QDropEvent>
@@ -36,7 +37,7 @@ bool DroppedFilesImport::importFiles(const QList<QUrl>& urls, ExportUi& ui, cons
             onImported(result);
     };
     for (const QString& path : sorted.projects)
-        report(ProjectFileIO::importProject(path, ui));
+        report(ProjectFileIO::importProject(path, ui, cues ? cues : CueManager::instance()));
     for (const QString& path : sorted.playlists)
         report(M3U8PlaylistIO::importM3U8(path, ui, cues));
     return true;

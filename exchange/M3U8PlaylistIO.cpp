@@ -4,14 +4,18 @@
 #include "exchange/ExportNames.h"
 #include "exchange/ExportUi.h"
 #include "exchange/ExportWorker.h"
+#include "exchange/GuiThreadSlices.h"
 #include "exchange/ImportNotes.h"
 #include "exchange/M3U8Text.h"
 #include "exchange/WidgetExportUi.h"
 #include "exchange/WriteFailureReason.h"
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
+#include "model/DatabaseTransaction.h"
+#include "model/TransactionPageFlush.h"
 #include "model/PlaylistGroup.h"
 #include "playback/CueManager.h"
+#include "playback/CueTemplate.h"
 #include "settings/SettingsKeys.h"
 
 #include <QDebug>
@@ -24,13 +28,11 @@
 #include <QTimer>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
 constexpr int kImportProgressSteps = 1000;
-// Cues stored between two repaints of the progress dialog.
-constexpr int kCuesPerSlice = 200;
-
 constexpr int kStepsPerCue = 100;
 
 CueManager* registry(CueManager* cues)
@@ -271,6 +273,13 @@ int M3U8PlaylistIO::createPlaylistFromM3U8(const QString& name, const QStringLis
                                            ExportUi* ui, bool* cancelled)
 {
     DatabaseManager* db = DatabaseManager::instance();
+    // The whole import is one transaction: a cancel, a failure or a killed
+    // process leaves the database as it was.
+    DatabaseTransaction transaction(db);
+    if (!transaction.isActive()) {
+        qCritical() << "[M3U8 Import] Failed to begin transaction";
+        return -1;
+    }
     PlaylistGroup group;
     group.name = name;
     group.playMode = 0;
@@ -280,42 +289,78 @@ int M3U8PlaylistIO::createPlaylistFromM3U8(const QString& name, const QStringLis
         qCritical() << "[M3U8 Import] Failed to add playlist to database";
         return -1;
     }
-    QList<int> stored;
-    int songOrder = 0;
-    for (qsizetype i = 0; i < filePaths.size(); ++i) {
-        const QString& path = filePaths.at(i);
-        if (ui && i % kCuesPerSlice == 0) {
-            ui->progressSet(kImportProgressSteps / 2 + int(qint64(kImportProgressSteps / 2) * i / filePaths.size()));
-            if (ui->progressCancelled()) {
-                // Nothing of a cancelled import stays.
-                for (int cueId : std::as_const(stored))
-                    registry(cues)->deleteCue(cueId);
-                db->deletePlaylistGroup(group.id);
-                if (cancelled)
-                    *cancelled = true;
-                return -1;
-            }
+    // Stored cues, registered once the playlist is committed.
+    std::vector<std::unique_ptr<Cue>> made;
+    made.reserve(size_t(filePaths.size()));
+    const CueTemplate cueTemplate = CueTemplate::fromSettings();
+    bool lost = false;
+    qsizetype next = 0;
+    auto storeOne = [&] {
+        if (next >= filePaths.size())
+            return false;
+        if (!transaction.isActive()) {
+            lost = true;  // the database took the transaction back
+            return false;
         }
-        Cue* cue = registry(cues)->createCue(path);
+        const QString& path = filePaths.at(next++);
+        std::unique_ptr<Cue> cue(registry(cues)->newCueFromTemplate(path, cueTemplate));
         if (!cue) {
             qWarning() << "[M3U8 Import] Failed to create cue for file:" << path;
-            continue;
+            return true;
         }
-        cue->setName(QFileInfo(path).completeBaseName());
         if (!cue->saveToDatabase(true)) {
             qCritical() << "[M3U8 Import] Failed to save cue to database";
-            registry(cues)->deleteCue(cue);
-            continue;
+            return true;
         }
-        if (!db->insertPlaylistSong(group.id, cue->id(), songOrder)) {
+        if (!db->insertPlaylistSong(group.id, cue->id(), int(made.size()))) {
             qCritical() << "[M3U8 Import] Failed to add cue to playlist";
-            registry(cues)->deleteCue(cue);
-            continue;
+            cue->deleteFromDatabase();
+            cue->clearDirty();
+            return true;
         }
-        stored.append(cue->id());
-        ++songOrder;
+        made.push_back(std::move(cue));
+        return true;
+    };
+    bool stored = true;
+    if (ui) {
+        stored = GuiThreadSlices::run(storeOne, [&] {
+            // What the last slice wrote goes to the log now, not all at the commit.
+            TransactionPageFlush::flush();
+            ui->progressSet(kImportProgressSteps / 2
+                            + int(qint64(kImportProgressSteps / 2) * next / std::max<qsizetype>(filePaths.size(), 1)));
+            return !ui->progressCancelled();
+        });
+    } else {
+        while (storeOne()) {
+        }
     }
-    if (ui)
+    // A cancel up to the commit takes the whole import back; the rollback
+    // takes the cues' ids back too, so their objects write nothing when they go.
+    const bool cancel = !stored || (ui && ui->progressCancelled());
+    if (cancel || lost || !transaction.commit()) {
+        if (cancel) {
+            transaction.rollback();
+            if (cancelled)
+                *cancelled = true;
+        } else {
+            qCritical() << "[M3U8 Import] Failed to store the imported playlist";
+        }
+        return -1;
+    }
+    // Registered in slices as well: the new playlist is not shown yet.
+    size_t registered = 0;
+    auto registerOne = [&] {
+        if (registered >= made.size())
+            return false;
+        registry(cues)->registerImportedCue(made[registered++].release());
+        return true;
+    };
+    if (ui) {
+        GuiThreadSlices::run(registerOne, [] { return true; });
         ui->progressSet(kImportProgressSteps);
+    } else {
+        while (registerOne()) {
+        }
+    }
     return group.id;
 }

@@ -45,9 +45,10 @@ public:
     // read and looked up on a worker thread behind the ui's progress dialog;
     // one notice lists the lines that were skipped.
     static PlaylistImportResult importM3U8(const QString& path, ExportUi& ui, CueManager* cues = nullptr);
-    // The new playlist's id, -1 when the playlist cannot be stored.
-    // With a ui: in slices between progress steps; a cancel takes back what
-    // was stored (*cancelled is then true and the result -1).
+    // The new playlist's id, -1 when the playlist cannot be stored. One
+    // transaction; with a ui, in slices of a few ms with the window's events
+    // between them, and a cancel takes back what was stored (*cancelled is
+    // then true and the result -1). The cues join the registry once stored.
     static int createPlaylistFromM3U8(const QString& name, const QStringList& filePaths, CueManager* cues = nullptr,
                                       ExportUi* ui = nullptr, bool* cancelled = nullptr);
 

@@ -4,12 +4,15 @@
 #include "exchange/ExportNames.h"
 #include "exchange/ExportUi.h"
 #include "exchange/ExportWorker.h"
+#include "exchange/GuiThreadSlices.h"
 #include "exchange/ImportNotes.h"
 #include "exchange/ProjectFileReader.h"
 #include "exchange/WidgetExportUi.h"
 #include "exchange/WriteFailureReason.h"
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
+#include "model/DatabaseTransaction.h"
+#include "model/TransactionPageFlush.h"
 #include "playback/CueManager.h"
 #include "settings/SettingsKeys.h"
 
@@ -25,6 +28,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -351,8 +355,6 @@ double ProjectFileIO::calculateTotalDuration(const QList<Cue*>& cues)
 namespace {
 
 constexpr int kImportProgressSteps = 1000;
-// Cues stored between two repaints of the progress dialog.
-constexpr int kCuesPerSlice = 200;
 
 struct ProjectReading {
     bool opened = false;
@@ -394,7 +396,7 @@ void readProject(const QString& path, ProjectReading* reading, const std::atomic
 
 }  // namespace
 
-PlaylistImportResult ProjectFileIO::importProject(const QString& path, ExportUi& ui)
+PlaylistImportResult ProjectFileIO::importProject(const QString& path, ExportUi& ui, CueManager* cues)
 {
     PlaylistImportResult result;
     // The file is read and checked off the GUI thread; the cues are stored
@@ -431,7 +433,7 @@ PlaylistImportResult ProjectFileIO::importProject(const QString& path, ExportUi&
         notes.add(QStringLiteral("播放模式无效，已改为列表循环"));
     bool cancelled = false;
     const int id = createPlaylistFromEntries(document.playlistName, reading.entries, document.playMode, &ui, &notes,
-                                             &cancelled);
+                                             &cancelled, cues);
     ui.progressEnd();
     if (cancelled)
         return result;
@@ -456,9 +458,16 @@ int ProjectFileIO::createPlaylistFromProject(const QString& name, const QJsonArr
 }
 
 int ProjectFileIO::createPlaylistFromEntries(const QString& name, const QList<ProjectCueEntry>& entries, int playMode,
-                                             ExportUi* ui, ImportNotes* notes, bool* cancelled)
+                                             ExportUi* ui, ImportNotes* notes, bool* cancelled, CueManager* cues)
 {
     DatabaseManager* db = DatabaseManager::instance();
+    // The whole import is one transaction: a cancel, a failure or a killed
+    // process leaves the database as it was.
+    DatabaseTransaction transaction(db);
+    if (!transaction.isActive()) {
+        qCritical() << "[Import] Failed to begin transaction";
+        return -1;
+    }
     PlaylistGroup group;
     group.name = name;
     group.playMode = playMode;
@@ -477,43 +486,80 @@ int ProjectFileIO::createPlaylistFromEntries(const QString& name, const QList<Pr
         cue->clearWaveformDirty();
         delete cue;
     };
-    QList<int> stored;
+    std::vector<std::unique_ptr<Cue>> made;
     int songOrder = 0;
-    for (qsizetype i = 0; i < entries.size(); ++i) {
-        if (ui && i % kCuesPerSlice == 0) {
-            ui->progressSet(kImportProgressSteps / 2 + int(qint64(kImportProgressSteps / 2) * i / entries.size()));
-            if (ui->progressCancelled()) {
-                // Nothing of a cancelled import stays.
-                for (int cueId : std::as_const(stored))
-                    db->deleteCue(cueId);
-                db->deletePlaylistGroup(group.id);
-                if (cancelled)
-                    *cancelled = true;
-                return -1;
-            }
+    qsizetype next = 0;
+    bool lost = false;
+    auto storeOne = [&] {
+        if (next >= entries.size())
+            return false;
+        if (!transaction.isActive()) {
+            lost = true;  // the database took the transaction back
+            return false;
         }
-        Cue* cue = cueFromEntry(entries.at(i), notes);
+        Cue* cue = cueFromEntry(entries.at(next++), notes);
         if (!cue) {
             qWarning() << "[Import] Failed to create cue at row" << songOrder;
-            continue;
+            return true;
         }
-        if (!cue->saveToDatabase(true)) {
+        // A cue with a waveform was stored already to hold it.
+        if (!cue->saveToDatabase(cue->id() < 1)) {
             qCritical() << "[Import] Failed to save cue to database";
             discard(cue);
-            continue;
+            return true;
         }
         if (!db->insertPlaylistSong(group.id, cue->id(), songOrder)) {
             qCritical() << "[Import] Failed to add cue to playlist";
             discard(cue);
-            continue;
+            return true;
         }
-        stored.append(cue->id());
         ++songOrder;
-        // Stored: the track list loads it from the database when shown.
-        delete cue;
+        if (cues)
+            made.emplace_back(cue);  // registered once the playlist is committed
+        else
+            delete cue;  // stored: the track list loads it from the database when shown
+        return true;
+    };
+    bool stored = true;
+    if (ui) {
+        stored = GuiThreadSlices::run(storeOne, [&] {
+            // What the last slice wrote goes to the log now, not all at the commit.
+            TransactionPageFlush::flush();
+            ui->progressSet(kImportProgressSteps / 2 + int(qint64(kImportProgressSteps / 2) * next / entries.size()));
+            return !ui->progressCancelled();
+        });
+        if (stored)
+            ui->progressSet(kImportProgressSteps);
+    } else {
+        while (storeOne()) {
+        }
     }
-    if (ui)
-        ui->progressSet(kImportProgressSteps);
+    // A cancel up to the commit takes the whole import back.
+    if (!stored || (ui && ui->progressCancelled())) {
+        transaction.rollback();
+        if (cancelled)
+            *cancelled = true;
+        return -1;
+    }
+    if (lost || !transaction.commit()) {
+        qCritical() << "[Import] Failed to commit the imported playlist";
+        return -1;
+    }
+    // The table finds them there when it shows the playlist, rather than
+    // reading every cue back from the database. In slices as well.
+    size_t registered = 0;
+    auto registerOne = [&] {
+        if (registered >= made.size())
+            return false;
+        cues->registerImportedCue(made[registered++].release());
+        return true;
+    };
+    if (ui) {
+        GuiThreadSlices::run(registerOne, [] { return true; });
+    } else {
+        while (registerOne()) {
+        }
+    }
     return group.id;
 }
 

@@ -59,15 +59,18 @@ public:
     // Reads a project file into a new playlist: the file is read and
     // checked on a worker thread behind the ui's progress dialog, values
     // outside the settings bar's ranges are brought into them, and one
-    // notice lists what was changed or left out.
-    static PlaylistImportResult importProject(const QString& path, ExportUi& ui);
+    // notice lists what was changed or left out. cues: the registry the new
+    // cues join (none: they are only stored, and read when shown).
+    static PlaylistImportResult importProject(const QString& path, ExportUi& ui, CueManager* cues = nullptr);
     static int createPlaylistFromProject(const QString& name, const QJsonArray& cues, const QString& baseFolder,
                                          int playMode);
-    // Stores the checked entries as a new playlist; with a ui, in slices
-    // between progress steps, and a cancel takes back what was stored
-    // (*cancelled is then true and the result -1).
+    // Stores the checked entries as a new playlist in one transaction; with
+    // a ui, in slices of a few ms with the window's events between them, and
+    // a cancel takes back what was stored (*cancelled is then true and the
+    // result -1). With a registry, the new cues join it once stored.
     static int createPlaylistFromEntries(const QString& name, const QList<ProjectCueEntry>& entries, int playMode,
-                                         ExportUi* ui, ImportNotes* notes, bool* cancelled);
+                                         ExportUi* ui, ImportNotes* notes, bool* cancelled,
+                                         CueManager* cues = nullptr);
     // A new cue without parent, filled from one entry (not stored unless it
     // carries a waveform); nullptr when the entry has no usable file path.
     static Cue* cueFromJson(const QJsonObject& object, const QString& baseFolder);

@@ -3,29 +3,16 @@
 #include "model/Cue.h"
 #include "model/DatabaseManager.h"
 #include "audiofile/AudioFileProbe.h"
-#include "settings/SettingsKeys.h"
+#include "playback/CueTemplate.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFileInfo>
 #include <QRandomGenerator64>
 #include <QSet>
-#include <QSettings>
 #include <QThread>
 
 #include <algorithm>
-#include <cmath>
-
-namespace {
-
-// Seconds from the settings store to whole milliseconds. The small bias keeps
-// values such as 4.35 s (4349.999... ms in binary) from losing a millisecond.
-qint64 secondsToMs(double seconds)
-{
-    return qint64(std::trunc(seconds * 1000.0 + 1e-6));
-}
-
-}  // namespace
 
 CueManager* CueManager::instance()
 {
@@ -108,6 +95,11 @@ Cue* CueManager::getOrLoadCue(int cueId)
 
 Cue* CueManager::newCueFromTemplate(const QString& filePath) const
 {
+    return newCueFromTemplate(filePath, CueTemplate::fromSettings());
+}
+
+Cue* CueManager::newCueFromTemplate(const QString& filePath, const CueTemplate& cueTemplate) const
+{
     if (filePath.isEmpty() || !QFileInfo::exists(filePath)) {
         qWarning() << "CueManager::createCue - Invalid file path:" << filePath;
         return nullptr;
@@ -116,33 +108,7 @@ Cue* CueManager::newCueFromTemplate(const QString& filePath) const
     // A new cue already has no duration and an unset loop region (0..0).
     auto* cue = new Cue(-1, QFileInfo(filePath).completeBaseName(), filePath);
     cue->setImporting(true);
-
-    QSettings settings;
-    using namespace SettingsKeys;
-    const bool fadeEnabled = settings.value(kTemplateFadeEnabled, kTemplateFadeEnabledDefault).toBool();
-    const qint64 fadeInMs = secondsToMs(settings.value(kTemplateFadeInSec, kTemplateFadeInSecDefault).toDouble());
-    const qint64 fadeOutMs = secondsToMs(settings.value(kTemplateFadeOutSec, kTemplateFadeOutSecDefault).toDouble());
-    const int loopCount = settings.value(kTemplateLoopCount, kTemplateLoopCountDefault).toInt();
-    const int preWaitMs =
-        int(secondsToMs(settings.value(kTemplatePreWaitSec, kTemplatePreWaitSecDefault).toDouble()));
-    const bool panEnabled =
-        settings.value(kTemplatePanEnvelopeEnabled, kTemplatePanEnvelopeEnabledDefault).toBool();
-    const bool envelopeEnabled =
-        settings.value(kTemplateEnvelopeEnabled, kTemplateEnvelopeEnabledDefault).toBool();
-    const int volumeA = settings.value(kTemplateVolumeA, kTemplateVolumeADefault).toInt();
-    const int volumeB = settings.value(kTemplateVolumeB, kTemplateVolumeBDefault).toInt();
-    const bool forceVolumeA = settings.value(kTemplateForceVolumeA, kTemplateForceVolumeADefault).toBool();
-
-    cue->setFadeEnabled(fadeEnabled);
-    cue->setFadeDurations(fadeInMs, fadeOutMs);
-    cue->setLoopCount(loopCount);
-    cue->setPreWait(preWaitMs);
-    cue->setPanEnvelopeEnabled(panEnabled);
-    cue->setEnvelopeEnabled(envelopeEnabled);
-    cue->setVolumeA(volumeA);
-    cue->setVolumeB(volumeB);
-    if (forceVolumeA)
-        cue->setVolumeChoose(0);
+    cueTemplate.applyTo(cue);
     cue->setImporting(false);
     return cue;
 }
@@ -218,6 +184,17 @@ void CueManager::registerCue(Cue* cue)
     m_cues.insert(cue->id(), cue);
     cue->setParent(this);
     Q_EMIT cueCreated(cue);
+}
+
+void CueManager::registerImportedCue(Cue* cue)
+{
+    if (!cue || cue->id() < 1 || m_cues.contains(cue->id())) {
+        qWarning() << "CueManager::registerImportedCue - Not registered:" << (cue ? cue->id() : -1);
+        delete cue;
+        return;
+    }
+    m_cues.insert(cue->id(), cue);
+    cue->setParent(this);
 }
 
 void CueManager::loadAllCuesFromDatabase()

@@ -12,6 +12,7 @@
 #include <functional>
 
 class Cue;
+class CueTemplate;
 
 // Owner of every cue in memory (the registry, keyed by the cue's stored id)
 // and sequencer of the playlist being played: the play order, the current
@@ -51,9 +52,16 @@ public:
     // nor registered (the caller owns it; registerCue() once it is stored);
     // null when the file does not exist. What createCue() starts from.
     Cue* newCueFromTemplate(const QString& filePath) const;
+    // The same with the template read once by the caller, for a batch.
+    Cue* newCueFromTemplate(const QString& filePath, const CueTemplate& cueTemplate) const;
     bool deleteCue(int cueId);
     bool deleteCue(Cue* cue);
     void registerCue(Cue* cue);
+    // A stored cue of a new playlist that no view shows yet, registered
+    // without cueCreated: a list import registers thousands at once, and
+    // the views read the playlist when it is shown. A cue whose id is taken
+    // or unset is deleted instead.
+    void registerImportedCue(Cue* cue);
     void loadAllCuesFromDatabase();
     int cleanupOrphanedCues();
     bool deleteCueIfOrphaned(Cue* cue);

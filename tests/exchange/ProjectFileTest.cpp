@@ -1,6 +1,7 @@
 #include "ExchangeFixture.h"
 #include "FakeExportUi.h"
 #include "exchange/DroppedFilesImport.h"
+#include "exchange/GuiThreadSlices.h"
 #include "exchange/ProjectFileIO.h"
 #include "exchange/ProjectFileReader.h"
 #include "model/WaveformStorage.h"
@@ -9,6 +10,8 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QJsonObject>
 #include <QtEndian>
@@ -53,6 +56,10 @@ private Q_SLOTS:
     void dropsImportProjectsThenLists();
     void hostileValuesAreBroughtIntoRange();
     void cancelledImportLeavesNothing();
+    void importsLetTheWindowRunEveryFewMilliseconds_data();
+    void importsLetTheWindowRunEveryFewMilliseconds();
+    void killedImportLeavesNothing_data();
+    void killedImportLeavesNothing();
 };
 
 void ProjectFileTest::initTestCase()
@@ -639,6 +646,132 @@ void ProjectFileTest::cancelledImportLeavesNothing()
     QVERIFY(count.next());
     QCOMPARE(count.value(0).toInt(), 0);
     QVERIFY(!ui.progressOpen);
+}
+
+void ProjectFileTest::importsLetTheWindowRunEveryFewMilliseconds_data()
+{
+    QTest::addColumn<bool>("list");
+    QTest::newRow("project file") << false;
+    QTest::newRow("M3U8 list") << true;
+}
+
+// The cues are stored on the GUI thread in slices of some 8 ms, with the
+// window's events delivered between them. The clock moves 1 ms each time it
+// is read, so a slice stores a fixed handful of cues on any machine; a zero
+// timer standing for the window's events counts the rows stored between two
+// of its turns.
+void ProjectFileTest::importsLetTheWindowRunEveryFewMilliseconds()
+{
+    QFETCH(bool, list);
+    constexpr int kCues = 1000;
+    QVERIFY(TestAudio::writeWav(f.path("x.wav"), TestAudio::WavSpec{}));
+    QByteArray m3u8 = "#EXTM3U\n";
+    QJsonArray cues;
+    for (int i = 0; i < kCues; ++i) {
+        m3u8 += "x.wav\n";
+        cues.append(QJsonObject{{"filePath", "x.wav"}, {"duration", 1.0}});
+    }
+    writeFile("many.m3u8", m3u8);
+    writeFile("many.crv", QJsonDocument(QJsonObject{{"version", "1.0"}, {"playlistName", "Many"}, {"cues", cues}})
+                              .toJson());
+    qint64 clockMs = 0;
+    GuiThreadSlices::setClock([&clockMs] { return ++clockMs * 1000000; });
+    int lastRows = 0;
+    int mostRowsBetweenTurns = 0;
+    int turns = 0;
+    QTimer window;
+    window.setInterval(0);
+    connect(&window, &QTimer::timeout, [&] {
+        QSqlQuery count = f.db()->execute("SELECT COUNT(*) FROM playlist_songs");
+        const int rows = count.next() ? count.value(0).toInt() : 0;
+        mostRowsBetweenTurns = std::max(mostRowsBetweenTurns, rows - lastRows);
+        lastRows = rows;
+        ++turns;
+    });
+    window.start();
+    FakeExportUi ui;
+    PlaylistImportResult result;
+    QVERIFY(DroppedFilesImport::importFiles({QUrl::fromLocalFile(f.path(list ? "many.m3u8" : "many.crv"))}, ui,
+                                            [&result](const PlaylistImportResult& r) { result = r; }, f.cues.get()));
+    window.stop();
+    GuiThreadSlices::setClock({});
+    QVERIFY(result.succeeded());
+    QList<int> ids;
+    QVERIFY(f.db()->getPlaylistSongIds(result.playlistId, ids));
+    QCOMPARE(ids.size(), kCues);
+    // And those stored after the last turn, before the import returned.
+    mostRowsBetweenTurns = std::max(mostRowsBetweenTurns, kCues - lastRows);
+    QVERIFY2(mostRowsBetweenTurns <= 10, qPrintable(QStringLiteral("%1 cues stored between two turns of the event "
+                                                                     "loop (%2 turns)")
+                                                         .arg(mostRowsBetweenTurns)
+                                                         .arg(turns)));
+    // The new cues joined the registry: the table finds them there.
+    QVERIFY(f.cues->getCue(ids.first()) && f.cues->getCue(ids.last()));
+}
+
+void ProjectFileTest::killedImportLeavesNothing_data()
+{
+    importsLetTheWindowRunEveryFewMilliseconds_data();
+}
+
+// A process killed in the middle of an import leaves what it had committed.
+// A second connection to the file sees just that: looked at while the cues
+// are being stored, it must find the database as it was.
+void ProjectFileTest::killedImportLeavesNothing()
+{
+    QFETCH(bool, list);
+    constexpr int kCues = 1000;
+    QVERIFY(TestAudio::writeWav(f.path("x.wav"), TestAudio::WavSpec{}));
+    QByteArray m3u8 = "#EXTM3U\n";
+    QJsonArray cues;
+    for (int i = 0; i < kCues; ++i) {
+        m3u8 += "x.wav\n";
+        cues.append(QJsonObject{{"filePath", "x.wav"}, {"duration", 1.0}});
+    }
+    writeFile("many.m3u8", m3u8);
+    writeFile("many.crv", QJsonDocument(QJsonObject{{"version", "1.0"}, {"playlistName", "Many"}, {"cues", cues}})
+                              .toJson());
+    struct LookingUi : FakeExportUi {
+        QStringList seen;  // what the second connection found, once per progress step
+        void progressSet(int value) override
+        {
+            FakeExportUi::progressSet(value);
+            // The second half of the progress is the storing; its end the commit.
+            if (value <= progressMaximum / 2 || value >= progressMaximum)
+                return;
+            QSqlDatabase other = QSqlDatabase::database("killed");
+            QSqlQuery count(other);
+            if (!count.exec("SELECT (SELECT COUNT(*) FROM playlist_groups), (SELECT COUNT(*) FROM songs), "
+                            "(SELECT COUNT(*) FROM playlist_songs)")
+                || !count.next()) {
+                seen.append("query failed: " + count.lastError().text());
+                return;
+            }
+            seen.append(QStringLiteral("%1 playlists, %2 cues, %3 rows")
+                            .arg(count.value(0).toInt())
+                            .arg(count.value(1).toInt())
+                            .arg(count.value(2).toInt()));
+        }
+    };
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "killed");
+        other.setDatabaseName(f.path("exchange.db"));
+        QVERIFY(other.open());
+    }
+    qint64 clockMs = 0;
+    GuiThreadSlices::setClock([&clockMs] { return ++clockMs * 1000000; });
+    LookingUi ui;
+    PlaylistImportResult result;
+    DroppedFilesImport::importFiles({QUrl::fromLocalFile(f.path(list ? "many.m3u8" : "many.crv"))}, ui,
+                                    [&result](const PlaylistImportResult& r) { result = r; }, f.cues.get());
+    GuiThreadSlices::setClock({});
+    QSqlDatabase::database("killed").close();
+    QSqlDatabase::removeDatabase("killed");
+    QVERIFY(result.succeeded());
+    QStringList different = ui.seen;
+    different.removeDuplicates();
+    QVERIFY2(different == QStringList{"0 playlists, 0 cues, 0 rows"}, qPrintable(different.join(" | ")));
+    QVERIFY(ui.seen.size() > 10);  // looked at all through the storing
 }
 
 QTEST_MAIN(ProjectFileTest)
