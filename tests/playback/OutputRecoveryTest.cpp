@@ -10,13 +10,20 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <memory>
 
 // The sound server goes away under a playing cue and comes back: a private
-// PulseAudio server of this test, killed and started again. The GUI thread
-// must keep running meanwhile, the transport must keep the cue at its place
-// and tell what happens, and the cue must sound again, where it was, soon
-// after the server is back.
+// PulseAudio server of this test, killed and started again, or killed and
+// replaced for a while by one that takes connections and never answers (a
+// hung server), so that every attempt to reopen the output waits for it. The
+// GUI thread must keep running meanwhile, the transport must keep the cue at
+// its place and tell what happens, and the cue must sound again, where it
+// was, soon after the server is back.
 class OutputRecoveryTest : public QObject {
     Q_OBJECT
 
@@ -24,6 +31,33 @@ private:
     QTemporaryDir m_dir;
     QString m_file;
     std::unique_ptr<QProcess> m_server;
+    QString m_socketPath;
+    int m_hungServer = -1;
+
+    // Listens on the server's socket and never accepts: clients connect
+    // (the kernel queues them) and wait for an answer that never comes.
+    bool startHungServer()
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(m_socketPath);
+        if (path.size() >= qsizetype(sizeof address.sun_path))
+            return false;
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        ::unlink(path.constData());
+        m_hungServer = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        return m_hungServer >= 0 && ::bind(m_hungServer, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+            && ::listen(m_hungServer, 128) == 0;
+    }
+
+    void stopHungServer()
+    {
+        if (m_hungServer < 0)
+            return;
+        ::close(m_hungServer);
+        m_hungServer = -1;
+        ::unlink(QFile::encodeName(m_socketPath).constData());
+    }
 
     bool startServer()
     {
@@ -66,7 +100,8 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(m_dir.filePath("pulse-state")));
         qputenv("PULSE_RUNTIME_PATH", QFile::encodeName(runtime));
         qputenv("PULSE_STATE_PATH", QFile::encodeName(m_dir.filePath("pulse-state")));
-        qputenv("PULSE_SERVER", QFile::encodeName("unix:" + runtime + "/native"));
+        m_socketPath = runtime + "/native";
+        qputenv("PULSE_SERVER", QFile::encodeName("unix:" + m_socketPath));
         qputenv("SDL_AUDIODRIVER", "pulseaudio");
         m_file = m_dir.filePath("tone.wav");
         TestAudio::WavSpec spec;
@@ -75,18 +110,25 @@ private Q_SLOTS:
         QVERIFY2(startServer(), "the private PulseAudio server did not start");
     }
 
-    void cleanupTestCase() { killServer(); }
+    void cleanupTestCase()
+    {
+        stopHungServer();
+        killServer();
+    }
 
     void serverKilledAndBack_data()
     {
         QTest::addColumn<int>("awayMs");
-        QTest::newRow("away 3 s") << 3000;
-        QTest::newRow("away 8 s") << 8000;
+        QTest::addColumn<bool>("hung");
+        QTest::newRow("away 3 s") << 3000 << false;
+        QTest::newRow("away 8 s") << 8000 << false;
+        QTest::newRow("hung 8 s") << 8000 << true;
     }
 
     void serverKilledAndBack()
     {
         QFETCH(int, awayMs);
+        QFETCH(bool, hung);
         if (!m_server)
             QVERIFY(startServer());
         AudioEngine transport;
@@ -113,10 +155,24 @@ private Q_SLOTS:
             longestPause = std::max(longestPause, sinceTick.restart());
         });
         ticker.start(5);
+        // While the server is away: how late a 16 ms timer of the window
+        // runs at worst.
+        QElapsedTimer sinceFrame;
+        qint64 latestFrame = 0;
+        QTimer frames;
+        frames.setTimerType(Qt::PreciseTimer);
+        connect(&frames, &QTimer::timeout, this, [&] {
+            latestFrame = std::max(latestFrame, sinceFrame.restart() - 16);
+        });
 
         killServer();
+        if (hung)
+            QVERIFY(startHungServer());
         sinceTick.restart();
-        QTRY_VERIFY_WITH_TIMEOUT(!notices.isEmpty(), 3000);
+        sinceFrame.start();
+        frames.start(16);
+        // A hung server keeps the first attempt waiting for its answer.
+        QTRY_VERIFY_WITH_TIMEOUT(!notices.isEmpty(), hung ? 5000 : 3000);
         QCOMPARE(notices.first().at(0).toString(), QStringLiteral("音频输出中断，正在重试…"));
         QCOMPARE(notices.first().at(1).toBool(), true);
         QTest::qWait(300);
@@ -127,7 +183,12 @@ private Q_SLOTS:
         QCOMPARE(transport.getState(), AudioEngine::Playing);
         QCOMPARE(finished.count(), 0);
         QVERIFY(qAbs(transport.getPosition() - where) <= 50);
+        frames.stop();
+        // The output was tried again (and again) all along.
+        QVERIFY2(notices.size() >= 3, qPrintable(QString("%1 notices").arg(notices.size())));
+        QVERIFY2(latestFrame <= 100, qPrintable(QString("a 16 ms timer ran %1 ms late").arg(latestFrame)));
 
+        stopHungServer();
         QVERIFY(startServer());
         QElapsedTimer back;
         back.start();
