@@ -225,6 +225,53 @@ private Q_SLOTS:
         QVERIFY2(longestPause < 400, qPrintable(QString("the GUI thread stood still %1 ms").arg(longestPause)));
         transport.stop();
     }
+
+    // What the operator does while an open waits for a hung server (a
+    // device change, a stop, a new start, quitting) waits for nothing, and
+    // the open, finishing on its own later, reaches nothing that is gone.
+    void openUnderWayLeftBehind()
+    {
+        if (!m_server)
+            QVERIFY(startServer());
+        auto transport = std::make_unique<AudioEngine>();
+        transport->setOutputDevice("Default");
+        auto* engine = transport->findChild<PlaybackEngine*>();
+        QVERIFY(engine);
+        Cue cue(1, "tone", m_file);
+        cue.setDuration(30000);
+        QVERIFY(transport->play(&cue, true));
+        QTRY_VERIFY_WITH_TIMEOUT(transport->getPosition() > 500, 5000);
+
+        killServer();
+        QVERIFY(startHungServer());
+        QTRY_VERIFY_WITH_TIMEOUT(engine->isOpeningDevice(), 3000);
+
+        QElapsedTimer sinceFrame;
+        sinceFrame.start();
+        qint64 latestFrame = 0;
+        QTimer frames;
+        frames.setTimerType(Qt::PreciseTimer);
+        connect(&frames, &QTimer::timeout, this, [&] {
+            latestFrame = std::max(latestFrame, sinceFrame.restart() - 16);
+        });
+        frames.start(16);
+        transport->setOutputDevice("Default");
+        QVERIFY(engine->isOpeningDevice());
+        QTest::qWait(200);
+        transport->stop();
+        QVERIFY(transport->play(&cue, true, 2000));
+        QTest::qWait(200);
+        QElapsedTimer quitting;
+        quitting.start();
+        transport.reset();
+        const qint64 quitMs = quitting.elapsed();
+        // The opens left behind end (time out) meanwhile.
+        QTest::qWait(2500);
+        frames.stop();
+        QVERIFY2(quitMs < 100, qPrintable(QString("quitting took %1 ms").arg(quitMs)));
+        QVERIFY2(latestFrame <= 100, qPrintable(QString("a 16 ms timer ran %1 ms late").arg(latestFrame)));
+        stopHungServer();
+    }
 };
 
 QTEST_GUILESS_MAIN(OutputRecoveryTest)
