@@ -14,8 +14,57 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
+
+// How late a 16 ms timer of the window runs at worst, and, as the measure of
+// what the machine's load alone costs, how late a plain thread of the same
+// process wakes from 16 ms sleeps meanwhile.
+class FrameLateness {
+public:
+    FrameLateness()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { m_gui = std::max(m_gui, m_sinceFrame.restart() - 16); });
+        m_sinceFrame.start();
+        m_timer.start(16);
+        m_thread = std::thread([this] {
+            QElapsedTimer since;
+            since.start();
+            while (!m_stop.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(16));
+                m_beside.store(std::max(m_beside.load(), since.restart() - 16));
+            }
+        });
+    }
+    ~FrameLateness() { stop(); }
+    void stop()
+    {
+        m_timer.stop();
+        m_stop.store(true);
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    qint64 gui() const { return m_gui; }
+    qint64 beside() const { return m_beside.load(); }
+    // The GUI thread never held the timer up by more than ~100 ms of its own.
+    bool onTime() const { return m_gui <= 100 + beside(); }
+    QString report() const
+    {
+        return QString("a 16 ms timer ran %1 ms late (a thread beside it woke %2 ms late)").arg(m_gui).arg(beside());
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_sinceFrame;
+    qint64 m_gui = 0;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<qint64> m_beside{0};
+};
 
 // The sound server goes away under a playing cue and comes back: a private
 // PulseAudio server of this test, killed and started again, or killed and
@@ -110,6 +159,10 @@ private Q_SLOTS:
         QVERIFY2(startServer(), "the private PulseAudio server did not start");
     }
 
+    // A case that failed while the hung server stood in leaves the socket
+    // to the next server.
+    void cleanup() { stopHungServer(); }
+
     void cleanupTestCase()
     {
         stopHungServer();
@@ -155,22 +208,12 @@ private Q_SLOTS:
             longestPause = std::max(longestPause, sinceTick.restart());
         });
         ticker.start(5);
-        // While the server is away: how late a 16 ms timer of the window
-        // runs at worst.
-        QElapsedTimer sinceFrame;
-        qint64 latestFrame = 0;
-        QTimer frames;
-        frames.setTimerType(Qt::PreciseTimer);
-        connect(&frames, &QTimer::timeout, this, [&] {
-            latestFrame = std::max(latestFrame, sinceFrame.restart() - 16);
-        });
-
         killServer();
         if (hung)
             QVERIFY(startHungServer());
         sinceTick.restart();
-        sinceFrame.start();
-        frames.start(16);
+        // While the server is away.
+        FrameLateness lateness;
         // A hung server keeps the first attempt waiting for its answer.
         QTRY_VERIFY_WITH_TIMEOUT(!notices.isEmpty(), hung ? 5000 : 3000);
         QCOMPARE(notices.first().at(0).toString(), QStringLiteral("音频输出中断，正在重试…"));
@@ -183,10 +226,10 @@ private Q_SLOTS:
         QCOMPARE(transport.getState(), AudioEngine::Playing);
         QCOMPARE(finished.count(), 0);
         QVERIFY(qAbs(transport.getPosition() - where) <= 50);
-        frames.stop();
+        lateness.stop();
         // The output was tried again (and again) all along.
         QVERIFY2(notices.size() >= 3, qPrintable(QString("%1 notices").arg(notices.size())));
-        QVERIFY2(latestFrame <= 100, qPrintable(QString("a 16 ms timer ran %1 ms late").arg(latestFrame)));
+        QVERIFY2(lateness.onTime(), qPrintable(lateness.report()));
 
         stopHungServer();
         QVERIFY(startServer());
@@ -246,15 +289,7 @@ private Q_SLOTS:
         QVERIFY(startHungServer());
         QTRY_VERIFY_WITH_TIMEOUT(engine->isOpeningDevice(), 3000);
 
-        QElapsedTimer sinceFrame;
-        sinceFrame.start();
-        qint64 latestFrame = 0;
-        QTimer frames;
-        frames.setTimerType(Qt::PreciseTimer);
-        connect(&frames, &QTimer::timeout, this, [&] {
-            latestFrame = std::max(latestFrame, sinceFrame.restart() - 16);
-        });
-        frames.start(16);
+        FrameLateness lateness;
         transport->setOutputDevice("Default");
         QVERIFY(engine->isOpeningDevice());
         QTest::qWait(200);
@@ -267,9 +302,9 @@ private Q_SLOTS:
         const qint64 quitMs = quitting.elapsed();
         // The opens left behind end (time out) meanwhile.
         QTest::qWait(2500);
-        frames.stop();
-        QVERIFY2(quitMs < 100, qPrintable(QString("quitting took %1 ms").arg(quitMs)));
-        QVERIFY2(latestFrame <= 100, qPrintable(QString("a 16 ms timer ran %1 ms late").arg(latestFrame)));
+        lateness.stop();
+        QVERIFY2(quitMs < 100 + lateness.beside(), qPrintable(QString("quitting took %1 ms; ").arg(quitMs) + lateness.report()));
+        QVERIFY2(lateness.onTime(), qPrintable(lateness.report()));
         stopHungServer();
     }
 };
