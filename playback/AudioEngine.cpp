@@ -99,6 +99,7 @@ void AudioEngine::connectEngine()
         if (m_state == Playing && m_currentCue && !m_outputFailed)
             outputFailed();
     });
+    connect(m_engine, &PlaybackEngine::deviceOpenFinished, this, &AudioEngine::onOutputOpenFinished);
 }
 
 // ---------------------------------------------------------------------------
@@ -489,8 +490,10 @@ void AudioEngine::outputBackOnResume()
 {
     if (!m_outputFailed)
         return;
+    const bool quiet = m_outputQuiet;
     stopOutputRetry();
-    Q_EMIT outputStatusChanged(QStringLiteral("音频输出已恢复"), false);
+    if (!quiet)
+        Q_EMIT outputStatusChanged(QStringLiteral("音频输出已恢复"), false);
 }
 
 void AudioEngine::continuePreparedCrossfade()
@@ -862,7 +865,8 @@ void AudioEngine::recoverStalledDevice(qint64 positionMs)
         if (!m_engine->isPlaying())
             outputFailed();
     } else {
-        qWarning() << "AudioEngine - Device recovery failed, retrying in the background";
+        if (!m_engine->isOpeningDevice())
+            qWarning() << "AudioEngine - Device recovery failed, retrying in the background";
         outputFailed();
     }
     m_recovering = false;
@@ -892,43 +896,88 @@ void AudioEngine::outputFailed()
     m_engine->pause();
     if (first) {
         m_outputRetries = 0;
-        qWarning() << "AudioEngine - output lost at" << m_resumePositionMs << "ms, retrying with" << m_engine->outputLibrary();
-        Q_EMIT outputStatusChanged(QStringLiteral("音频输出中断，正在重试…"), true);
+        // A start that found the output closed waits for the open it
+        // started; only a failed open is news.
+        m_outputQuiet = m_engine->isOpeningDevice();
+        if (!m_outputQuiet)
+            announceOutputLost();
     }
-    if (m_state == Playing)
+    if (m_state != Playing)
+        return;
+    // An open under way is this attempt: onOutputOpenFinished goes on.
+    if (m_engine->isOpeningDevice())
+        m_outputRetryTimer->stop();
+    else
         m_outputRetryTimer->start(outputRetryDelayMs(m_outputRetries));
+}
+
+void AudioEngine::announceOutputLost()
+{
+    qWarning() << "AudioEngine - output lost at" << m_resumePositionMs << "ms, retrying with" << m_engine->outputLibrary();
+    Q_EMIT outputStatusChanged(QStringLiteral("音频输出中断，正在重试…"), true);
 }
 
 void AudioEngine::stopOutputRetry()
 {
     m_outputRetryTimer->stop();
     m_outputFailed = false;
+    m_outputQuiet = false;
     m_outputRetries = 0;
 }
 
 void AudioEngine::onOutputRetryTimer()
 {
     Cue* cue = m_currentCue.data();
-    if (!m_outputFailed || m_state != Playing || !cue)
+    if (!m_outputFailed || m_state != Playing || !cue || m_engine->isOpeningDevice())
         return;
     ++m_outputRetries;
-    if (m_engine->reinitializeDevice()) {
-        if (!m_engine->isCrossfading())
-            m_engine->seek(m_resumePositionMs);
-        applyVolume();
-        m_engine->play();
-    }
+    if (m_engine->reinitializeDevice())
+        resumeOutput();
+    afterOutputAttempt();
+}
+
+void AudioEngine::onOutputOpenFinished(bool opened)
+{
+    Cue* cue = m_currentCue.data();
+    if (!m_outputFailed || m_state != Playing || !cue)
+        return;  // stopped or paused meanwhile: the next start uses the device
+    m_outputRetryTimer->stop();
+    if (opened)
+        resumeOutput();
+    afterOutputAttempt();
+}
+
+void AudioEngine::resumeOutput()
+{
+    if (!m_engine->isCrossfading())
+        m_engine->seek(m_resumePositionMs);
+    applyVolume();
+    m_engine->play();
+}
+
+void AudioEngine::afterOutputAttempt()
+{
     if (!m_engine->isPlaying()) {
-        Q_EMIT outputStatusChanged(QStringLiteral("音频输出中断，正在重试（第 %1 次）…").arg(m_outputRetries), true);
+        if (m_engine->isOpeningDevice())
+            return;  // the attempt goes on in the background
+        if (m_outputQuiet) {
+            m_outputQuiet = false;
+            announceOutputLost();
+        } else {
+            Q_EMIT outputStatusChanged(QStringLiteral("音频输出中断，正在重试（第 %1 次）…").arg(m_outputRetries), true);
+        }
         m_outputRetryTimer->start(outputRetryDelayMs(m_outputRetries));
         return;
     }
-    qWarning() << "AudioEngine - output back after" << m_outputRetries << "attempts, at" << m_resumePositionMs << "ms";
+    const bool quiet = m_outputQuiet;
+    if (!quiet)
+        qWarning() << "AudioEngine - output back after" << m_outputRetries << "attempts, at" << m_resumePositionMs << "ms";
     stopOutputRetry();
     m_stuckTicks = 0;
     m_lastOutputProgress = m_engine->outputProgress();
     m_loopCheckTimer->start();
-    Q_EMIT outputStatusChanged(QStringLiteral("音频输出已恢复"), false);
+    if (!quiet)
+        Q_EMIT outputStatusChanged(QStringLiteral("音频输出已恢复"), false);
 }
 
 void AudioEngine::onLoopCheckTimer()

@@ -158,6 +158,7 @@ private Q_SLOTS:
     void onLevelTimer();
     void onPauseFadeTimer();
     void onOutputRetryTimer();
+    void onOutputOpenFinished(bool opened);
 
 private:
     void connectEngine();
@@ -183,6 +184,12 @@ private:
     // The output could not be (re)started: the cue stays current and meant
     // to play at its position while the output is retried.
     void outputFailed();
+    void announceOutputLost();
+    // Plays the cue on from where the output failed.
+    void resumeOutput();
+    // After an attempt to bring the output back: done, waiting for an open
+    // under way, or the next attempt is scheduled.
+    void afterOutputAttempt();
     void stopOutputRetry();
     void outputBackOnResume();
     // A crossfade whose incoming cue has its data by now, left waiting while
@@ -248,6 +255,9 @@ private:
     bool m_recovering = false;
     QTimer* m_outputRetryTimer = nullptr;
     int m_outputRetries = 0;
+    // The output failed only in that a start found it closed and its open
+    // runs in the background: the operator hears of it if the open fails.
+    bool m_outputQuiet = false;
     qint64 m_resumePositionMs = 0;
     // Guarded: the track list is deleted with the main window, before us.
     QPointer<WaveformParseRequester> m_trackList;
