@@ -2,6 +2,7 @@
 #include "playback/AudioEngine.h"
 #include "playback/PlaybackEngine.h"
 #include "support/TestAudio.h"
+#include "support/TestTiming.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -252,7 +253,7 @@ private Q_SLOTS:
                     return true;
             return false;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(soundHeard(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(soundHeard(), 5000 * TestTiming::kSlowdown);
         const qint64 resumedMs = back.elapsed();
         monitor.kill();
         monitor.waitForFinished(2000);
@@ -265,7 +266,7 @@ private Q_SLOTS:
         QVERIFY2(transport.getPosition() >= where && transport.getPosition() < where + 3000,
                  qPrintable(QString("position %1, was %2").arg(transport.getPosition()).arg(where)));
         ticker.stop();
-        QVERIFY2(longestPause < 400, qPrintable(QString("the GUI thread stood still %1 ms").arg(longestPause)));
+        QVERIFY2(longestPause < 400 * TestTiming::kSlowdown, qPrintable(QString("the GUI thread stood still %1 ms").arg(longestPause)));
         transport.stop();
     }
 
