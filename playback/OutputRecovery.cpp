@@ -37,9 +37,13 @@ bool OutputRecovery::checkStall(qint64 positionMs)
 {
     // A stalled device: the engine plays, but the output has asked for no
     // block for 2 s. A position that waits for the decoder (a seek past the
-    // decoded part, a slow decode) is no stall: the device runs on.
+    // decoded part, a slow decode) is no stall: the device runs on. Nor is
+    // an output still being opened in the background (a loaded machine, a
+    // slow server): its open ends one way or the other, and reopening it
+    // meanwhile would only start the wait again.
     const quint64 progress = m_engine->outputProgress();
-    if (!m_recovering && m_engine->isPlaying() && progress == m_lastOutputProgress) {
+    if (!m_recovering && m_engine->isPlaying() && !m_engine->isOpeningDevice()
+        && progress == m_lastOutputProgress) {
         if (++m_stuckTicks >= AudioEngine::kStuckTickLimit) {
             recoverStalledDevice(positionMs);
             return true;
