@@ -8,11 +8,16 @@
 #include <mutex>
 
 // What the worker threads share with the opener: whether it still exists,
-// and which open counts. The mutex is held only to look and to post.
+// which open counts, and the result of that open until the opener takes it.
+// The result passes here, under the mutex, not in the posted call: the call
+// is carried by Qt's event queue, whose lock ThreadSanitizer cannot see.
 struct OutputOpener::Shared {
     std::mutex mutex;
     OutputOpener* opener = nullptr;
     quint64 generation = 0;
+    bool resultReady = false;
+    std::shared_ptr<PulseAudioOutput> output;
+    QString error;
 };
 
 OutputOpener::OutputOpener(QObject* parent)
@@ -35,6 +40,7 @@ void OutputOpener::open(const QString& sinkDescription)
     {
         std::lock_guard lock(m_shared->mutex);
         m_shared->generation = generation;
+        dropResultLocked();
     }
     m_opening = true;
     std::shared_ptr<Shared> shared = m_shared;
@@ -55,10 +61,10 @@ void OutputOpener::open(const QString& sinkDescription)
         std::lock_guard lock(shared->mutex);
         if (!shared->opener || shared->generation != generation)
             return;  // dropped: the output closes with this thread's last reference
-        QMetaObject::invokeMethod(
-            shared->opener,
-            [opener = shared->opener, generation, output = std::move(output), error] { opener->deliver(generation, output, error); },
-            Qt::QueuedConnection);
+        shared->resultReady = true;
+        shared->output = std::move(output);
+        shared->error = error;
+        QMetaObject::invokeMethod(shared->opener, "takeResult", Qt::QueuedConnection);
     });
 }
 
@@ -67,13 +73,30 @@ void OutputOpener::cancel()
     ++m_generation;
     std::lock_guard lock(m_shared->mutex);
     m_shared->generation = m_generation;
+    dropResultLocked();
     m_opening = false;
 }
 
-void OutputOpener::deliver(quint64 generation, std::shared_ptr<PulseAudioOutput> output, const QString& error)
+void OutputOpener::dropResultLocked()
 {
-    if (generation != m_generation)
-        return;
+    m_shared->resultReady = false;
+    m_shared->output.reset();
+    m_shared->error.clear();
+}
+
+void OutputOpener::takeResult()
+{
+    std::shared_ptr<PulseAudioOutput> output;
+    QString error;
+    {
+        std::lock_guard lock(m_shared->mutex);
+        // Taken already, or dropped by a newer open or a cancel.
+        if (!m_shared->resultReady || m_shared->generation != m_generation)
+            return;
+        output = std::move(m_shared->output);
+        error = m_shared->error;
+        dropResultLocked();
+    }
     m_opening = false;
     Q_EMIT opened(std::move(output), error);
 }

@@ -33,9 +33,14 @@ Q_SIGNALS:
     // output is null when nothing could be opened; error says why.
     void opened(std::shared_ptr<PulseAudioOutput> output, const QString& error);
 
+private Q_SLOTS:
+    // Posted by the open's thread once its result waits in the shared state.
+    void takeResult();
+
 private:
     struct Shared;
-    void deliver(quint64 generation, std::shared_ptr<PulseAudioOutput> output, const QString& error);
+    // With the shared mutex held.
+    void dropResultLocked();
 
     std::shared_ptr<Shared> m_shared;
     quint64 m_generation = 0;
