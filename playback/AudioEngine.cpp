@@ -3,7 +3,6 @@
 #include "model/Cue.h"
 #include "audiofile/AudioFileProbe.h"
 #include "playback/CueVolumeRamp.h"
-#include "playback/OutputRecovery.h"
 #include "playback/PlaybackEngine.h"
 #include "playback/WaveformParseRequester.h"
 
@@ -70,14 +69,9 @@ AudioEngine::AudioEngine(PlaybackEngine* engine, QObject* parent)
     m_pauseFadeTimer->setInterval(kPauseFadeStepMs);
     connect(m_pauseFadeTimer, &QTimer::timeout, this, &AudioEngine::onPauseFadeTimer);
 
-    m_recovery = new OutputRecovery(this, m_engine);
-    connect(m_recovery, &OutputRecovery::outputHeld, this, [this] {
-        m_loopCheckTimer->stop();
-        cancelPauseFade();
-        applyVolume();
-    });
-    connect(m_recovery, &OutputRecovery::outputBack, this, [this] { m_loopCheckTimer->start(); });
-    connect(m_recovery, &OutputRecovery::statusChanged, this, &AudioEngine::outputStatusChanged);
+    m_outputRetryTimer = new QTimer(this);
+    m_outputRetryTimer->setSingleShot(true);
+    connect(m_outputRetryTimer, &QTimer::timeout, this, &AudioEngine::onOutputRetryTimer);
 
     m_cueRamp = new CueVolumeRamp(this);
 
@@ -89,9 +83,6 @@ AudioEngine::~AudioEngine()
     m_engine->stop();
     m_loopCheckTimer->stop();
     m_preWaitTimer->stop();
-    // It reads the transport: nothing the engine reports while it goes may
-    // reach it once we are half gone.
-    delete m_recovery;
 }
 
 void AudioEngine::connectEngine()
@@ -104,6 +95,10 @@ void AudioEngine::connectEngine()
         Q_EMIT errorOccurred(message);
     });
     connect(m_engine, &PlaybackEngine::crossfadeDecodeReady, this, &AudioEngine::onCrossfadeDecodeReady);
+    connect(m_engine, &PlaybackEngine::outputLost, this, [this] {
+        if (m_state == Playing && m_currentCue && !m_outputFailed)
+            outputFailed();
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -194,7 +189,8 @@ void AudioEngine::resetForNewCue(bool finishAtEndArg)
     m_loopJustApplied = false;
     m_passCounted = false;
     m_endedWithoutSound = false;
-    m_recovery->resetForNewCue();
+    stopOutputRetry();
+    m_stuckTicks = 0;
     loopCounter = 0;
     m_seenWraps = m_engine->loopWraps();
     finishAtEnd = finishAtEndArg;
@@ -272,7 +268,7 @@ void AudioEngine::startLoadedCueAtLoopStart(Cue* cue)
     Q_EMIT stateChanged(Playing);
     Q_EMIT currentCueChanged(cue);
     if (!m_engine->isPlaying())
-        m_recovery->outputFailed();
+        outputFailed();
 }
 
 bool AudioEngine::failStart(const QString& message)
@@ -384,7 +380,7 @@ bool AudioEngine::play(Cue* cue, bool finishAtEndArg, qint64 startPosMs)
     // A device that did not start plays nothing: the window must not say
     // Playing over silence.
     if (!m_preWaitActive && !m_engine->isPlaying())
-        m_recovery->outputFailed();
+        outputFailed();
     return true;
 }
 
@@ -398,7 +394,7 @@ void AudioEngine::onPreWaitTimeout()
         m_loopCheckTimer->start();
         Q_EMIT stateChanged(Playing);
         if (!m_engine->isPlaying())
-            m_recovery->outputFailed();
+            outputFailed();
         return;
     }
     m_currentCue = nullptr;
@@ -421,10 +417,10 @@ void AudioEngine::pause()
 {
     if (m_state != Playing)
         return;
-    if (m_recovery->hasFailed()) {
+    if (m_outputFailed) {
         // Nothing sounds: no fade. The cue waits at its position, and the
         // output is tried again when it is resumed.
-        m_recovery->holdRetries();
+        m_outputRetryTimer->stop();
         m_engine->pause();
         m_state = Paused;
         cancelPreWait();
@@ -464,11 +460,11 @@ void AudioEngine::resume()
         m_loopCheckTimer->start();
         Q_EMIT stateChanged(Playing);
         if (!m_engine->isPlaying()) {
-            m_recovery->outputFailed();
+            outputFailed();
             applyVolume();
             return;
         }
-        m_recovery->outputBackOnResume();
+        outputBackOnResume();
         m_fadeStepsLeft = steps - 1;
         m_fadingOut = false;
         m_pauseFadeTimer->start();
@@ -482,11 +478,19 @@ void AudioEngine::resume()
     m_loopCheckTimer->start();
     Q_EMIT stateChanged(Playing);
     if (!m_engine->isPlaying()) {
-        m_recovery->outputFailed();
+        outputFailed();
         return;
     }
-    m_recovery->outputBackOnResume();
+    outputBackOnResume();
     continuePreparedCrossfade();
+}
+
+void AudioEngine::outputBackOnResume()
+{
+    if (!m_outputFailed)
+        return;
+    stopOutputRetry();
+    Q_EMIT outputStatusChanged(QStringLiteral("音频输出已恢复"), false);
 }
 
 void AudioEngine::continuePreparedCrossfade()
@@ -551,7 +555,7 @@ void AudioEngine::stop()
     m_queuedCue = nullptr;
     m_crossfadeSeen = false;
     m_endedWithoutSound = false;
-    m_recovery->stopRetry();
+    stopOutputRetry();
     Q_EMIT stateChanged(Stopped);
     Q_EMIT playbackFinished();
 }
@@ -712,7 +716,7 @@ void AudioEngine::setOutputDevice(const QString& deviceName)
     m_engine->play();
     if (!m_engine->isPlaying()) {
         m_handoverPending = false;
-        m_recovery->outputFailed();
+        outputFailed();
     }
 }
 
@@ -845,14 +849,86 @@ void AudioEngine::finishLastPass(bool dropCurrentCue)
     Q_EMIT playbackFinished();
 }
 
-int AudioEngine::outputRetryDelayMs(int failedAttempts)
+void AudioEngine::recoverStalledDevice(qint64 positionMs)
 {
-    return OutputRecovery::retryDelayMs(failedAttempts);
+    m_recovering = true;
+    qWarning() << "AudioEngine::onLoopCheckTimer - Device stuck detected! position:" << positionMs
+               << "stuckCount:" << m_stuckTicks << ", attempting device recovery...";
+    if (m_engine->reinitializeDevice()) {
+        // A mix goes on where it is; the reopened device only resumes it.
+        if (!m_engine->isCrossfading())
+            m_engine->seek(positionMs);
+        m_engine->play();
+        if (!m_engine->isPlaying())
+            outputFailed();
+    } else {
+        qWarning() << "AudioEngine - Device recovery failed, retrying in the background";
+        outputFailed();
+    }
+    m_recovering = false;
+    m_stuckTicks = 0;
+    m_lastOutputProgress = m_engine->outputProgress();
 }
 
-bool AudioEngine::hasOutputFailed() const
+int AudioEngine::outputRetryDelayMs(int failedAttempts)
 {
-    return m_recovery->hasFailed();
+    // Quick at first (a device that was only being switched), then once a
+    // second for as long as it takes.
+    static constexpr int kDelays[] = {100, 200, 400, 800};
+    return failedAttempts < int(std::size(kDelays)) ? kDelays[failedAttempts] : 1000;
+}
+
+void AudioEngine::outputFailed()
+{
+    // The cue stays current, at its position, and meant to play: nothing
+    // moves on while the output is away, and the window says so.
+    const bool first = !m_outputFailed;
+    m_outputFailed = true;
+    if (first && !m_engine->isCrossfading())
+        m_resumePositionMs = m_engine->getPosition();
+    m_loopCheckTimer->stop();
+    cancelPauseFade();
+    applyVolume();
+    m_engine->pause();
+    if (first) {
+        m_outputRetries = 0;
+        qWarning() << "AudioEngine - output lost at" << m_resumePositionMs << "ms, retrying with" << m_engine->outputLibrary();
+        Q_EMIT outputStatusChanged(QStringLiteral("音频输出中断，正在重试…"), true);
+    }
+    if (m_state == Playing)
+        m_outputRetryTimer->start(outputRetryDelayMs(m_outputRetries));
+}
+
+void AudioEngine::stopOutputRetry()
+{
+    m_outputRetryTimer->stop();
+    m_outputFailed = false;
+    m_outputRetries = 0;
+}
+
+void AudioEngine::onOutputRetryTimer()
+{
+    Cue* cue = m_currentCue.data();
+    if (!m_outputFailed || m_state != Playing || !cue)
+        return;
+    ++m_outputRetries;
+    if (m_engine->reinitializeDevice()) {
+        if (!m_engine->isCrossfading())
+            m_engine->seek(m_resumePositionMs);
+        applyVolume();
+        m_engine->play();
+    }
+    if (!m_engine->isPlaying()) {
+        Q_EMIT outputStatusChanged(QStringLiteral("音频输出中断，正在重试（第 %1 次）…").arg(m_outputRetries), true);
+        m_outputRetryTimer->start(outputRetryDelayMs(m_outputRetries));
+        return;
+    }
+    qWarning() << "AudioEngine - output back after" << m_outputRetries << "attempts, at" << m_resumePositionMs << "ms";
+    stopOutputRetry();
+    m_stuckTicks = 0;
+    m_lastOutputProgress = m_engine->outputProgress();
+    m_loopCheckTimer->start();
+    Q_EMIT outputStatusChanged(QStringLiteral("音频输出已恢复"), false);
 }
 
 void AudioEngine::onLoopCheckTimer()
@@ -864,8 +940,19 @@ void AudioEngine::onLoopCheckTimer()
     const qint64 position = m_engine->getPosition();
     const qint64 duration = getDuration();
 
-    if (m_recovery->checkStall(position))
-        return;
+    // A stalled device: the engine plays, but the output has asked for no
+    // block for 2 s. A position that waits for the decoder (a seek past the
+    // decoded part, a slow decode) is no stall: the device runs on.
+    const quint64 progress = m_engine->outputProgress();
+    if (!m_recovering && m_engine->isPlaying() && progress == m_lastOutputProgress) {
+        if (++m_stuckTicks >= kStuckTickLimit) {
+            recoverStalledDevice(position);
+            return;
+        }
+    } else {
+        m_stuckTicks = 0;
+    }
+    m_lastOutputProgress = progress;
 
     // Crossfade tracking.
     if (m_engine->isCrossfading()) {
