@@ -102,24 +102,14 @@ public:
     // The worst lateness of the ticks that fired in [from, to] (ns since start).
     double worstMs(qint64 from = 0, qint64 to = std::numeric_limits<qint64>::max()) const
     {
-        double worst = 0.0;
-        for (const Tick& tick : m_ticks) {
-            if (tick.at >= from && tick.at <= to)
-                worst = std::max(worst, tick.lateMs);
-        }
-        return worst;
+        return worstOf(&Tick::lateMs, from, to);
     }
     // The most CPU time the GUI thread used between two ticks in [from, to]:
     // its own work, without the time other processes of a loaded machine
     // took from it.
     double worstCpuMs(qint64 from = 0, qint64 to = std::numeric_limits<qint64>::max()) const
     {
-        double worst = 0.0;
-        for (const Tick& tick : m_ticks) {
-            if (tick.at >= from && tick.at <= to)
-                worst = std::max(worst, tick.cpuMs);
-        }
-        return worst;
+        return worstOf(&Tick::cpuMs, from, to);
     }
     size_t ticks() const { return m_ticks.size(); }
 
@@ -129,6 +119,15 @@ private:
         double lateMs;
         double cpuMs;
     };
+    double worstOf(double Tick::*field, qint64 from, qint64 to) const
+    {
+        double worst = 0.0;
+        for (const Tick& tick : m_ticks) {
+            if (tick.at >= from && tick.at <= to)
+                worst = std::max(worst, tick.*field);
+        }
+        return worst;
+    }
     static qint64 threadCpuNs()
     {
         timespec now{};
