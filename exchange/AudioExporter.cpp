@@ -41,7 +41,9 @@ void report(std::atomic<int>* permille, qint64 done, qint64 total)
 }
 
 // A short queue of decoded blocks between the decoding thread and the
-// writer. stop() releases both sides at once.
+// writer. stop() releases both sides at once. Written blocks come back for
+// the next decode: a fresh block for every read would be allocated, zeroed
+// and paged in anew, which costs as much as writing it.
 class DecodedBlocks {
 public:
     struct Block {
@@ -88,11 +90,34 @@ public:
         std::lock_guard lock(m_mutex);
         return m_stopped;
     }
+    // A block for the next decode, of frames frames: one handed back if
+    // there is one.
+    Block spare(qint64 frames)
+    {
+        Block block;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_spares.empty()) {
+                block = std::move(m_spares.back());
+                m_spares.pop_back();
+            }
+        }
+        block.samples.resize(size_t(frames) * 2);
+        block.frames = 0;
+        return block;
+    }
+    void giveBack(Block&& block)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_spares.size() < kDepth)
+            m_spares.push_back(std::move(block));
+    }
 
 private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Block> m_queue;
+    std::vector<Block> m_spares;
     bool m_finished = false;
     bool m_stopped = false;
 };
@@ -257,8 +282,7 @@ AudioExportResult AudioExporter::run(const AudioExportJob& job, const std::atomi
             skipped += n;
         }
         for (qint64 read = 0; (wantedFrames < 0 || read < wantedFrames) && !cancelled(cancel);) {
-            DecodedBlocks::Block block;
-            block.samples.resize(size_t(kReadFrames) * 2);
+            DecodedBlocks::Block block = blocks.spare(kReadFrames);
             const qint64 want = wantedFrames < 0 ? kReadFrames : std::min(kReadFrames, wantedFrames - read);
             const qint64 frames = decoder.read(block.samples.data(), want);
             block.frames = frames;
@@ -305,6 +329,7 @@ AudioExportResult AudioExporter::run(const AudioExportJob& job, const std::atomi
         }
         done += block.frames;
         report(permille, done, expected);
+        blocks.giveBack(std::move(block));
     }
     blocks.stop();
     producer.join();

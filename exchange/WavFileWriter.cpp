@@ -42,6 +42,7 @@ bool WavFileWriter::open(const QString& path, int sampleRate)
 {
     m_sampleRate = sampleRate;
     m_frames = 0;
+    m_writeback.reset();
     m_error.clear();
     m_fileError = QFileDevice::NoError;
     m_file.setFileName(path);
@@ -86,6 +87,8 @@ bool WavFileWriter::write(const float* interleaved, qint64 frames)
         return false;
     }
     m_frames += frames;
+    if (m_file.flush())
+        m_writeback.written(m_file.handle(), m_file.pos());
     return true;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/EarlyWriteback.h"
+
 #include <QByteArray>
 #include <QSaveFile>
 #include <QString>
@@ -33,6 +35,8 @@ public:
 
 private:
     QSaveFile m_file;
+    // The samples head for the disk as they come, not all in finish().
+    EarlyWriteback m_writeback;
     int m_sampleRate = 0;
     qint64 m_frames = 0;
     QString m_error;
