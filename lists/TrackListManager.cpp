@@ -5,6 +5,7 @@
 #include "lists/AudioImportFiles.h"
 #include "lists/CueFileRelinker.h"
 #include "lists/FileExistenceCache.h"
+#include "lists/FlatScrollBarStyle.h"
 #include "lists/PlayOrderPreload.h"
 #include "lists/PlayingRowHighlightDelegate.h"
 #include "lists/PlaylistCueInserter.h"
@@ -222,6 +223,8 @@ TrackListManager::TrackListManager(QTableView* table, QWidget* parent, CueManage
     connect(m_model, &QAbstractItemModel::dataChanged, this, &TrackListManager::repaintTable);
     connect(m_model, &QAbstractItemModel::dataChanged, this, &TrackListManager::onCellsChanged);
     connect(m_table->verticalScrollBar(), &QScrollBar::valueChanged, this, &TrackListManager::repaintTable);
+    FlatScrollBarStyle::apply(m_table->verticalScrollBar());
+    FlatScrollBarStyle::apply(m_table->horizontalScrollBar());
     connect(m_table->verticalHeader(), &QHeaderView::sectionResized, this, &TrackListManager::repaintTable);
 
     m_delegate = new PlayingRowHighlightDelegate(m_model, this, m_registry);
