@@ -9,6 +9,8 @@
 #include "lists/PlayingRowHighlightDelegate.h"
 #include "lists/PlaylistCueInserter.h"
 #include "lists/RowDropRules.h"
+#include "lists/RowHeightFitter.h"
+#include "lists/ShownCuePeaks.h"
 #include "lists/SongTableModel.h"
 #include "lists/WaveformParseQueue.h"
 #include "lists/WidgetTrackListUi.h"
@@ -230,12 +232,10 @@ TrackListManager::TrackListManager(QTableView* table, QWidget* parent, CueManage
 
     // Columns that change width (the last one follows the window) and a new
     // font or style change how many lines a text needs.
-    m_rowFitTimer = new QTimer(this);
-    m_rowFitTimer->setSingleShot(true);
-    m_rowFitTimer->setInterval(kRowFitDelayMs);
-    connect(m_rowFitTimer, &QTimer::timeout, this, &TrackListManager::fitRowHeights);
-    connect(m_table->horizontalHeader(), &QHeaderView::sectionResized, m_rowFitTimer,
-            qOverload<>(&QTimer::start));
+    m_rowFitter = new RowHeightFitter(m_table, m_model, m_delegate, this);
+    static_assert(kRowFitDelayMs == RowHeightFitter::kFitDelayMs);
+    connect(m_table->horizontalHeader(), &QHeaderView::sectionResized, m_rowFitter, &RowHeightFitter::fitAllSoon);
+    m_shownPeaks = new ShownCuePeaks(m_table, m_model, m_registry, m_parseQueue, this);
 
     connect(m_parseQueue, &WaveformParseQueue::waveformUpdated, this, &TrackListManager::waveformUpdated);
     connect(m_parseQueue, &WaveformParseQueue::waveformParseStatus, this, &TrackListManager::waveformParseStatus);
@@ -407,58 +407,13 @@ void TrackListManager::refreshTable()
 
 void TrackListManager::fitRowHeights()
 {
-    m_rowFitTimer->stop();
-    fitRows(0, m_model->rowCount() - 1);
-}
-
-void TrackListManager::fitRows(int first, int last)
-{
-    if (!m_table || first < 0 || last < first)
-        return;
-    QHeaderView* rows = m_table->verticalHeader();
-    const PlayingRowHighlightDelegate::OneLine line = m_delegate->oneLine(m_table);
-    // The row number's own label may need more than the cells.
-    const int oneLine = std::max(line.height, rows->sectionSizeHint(first));
-    if (rows->defaultSectionSize() != oneLine) {
-        rows->setDefaultSectionSize(oneLine);
-        first = 0;
-        last = m_model->rowCount() - 1;
-    }
-    const QFontMetrics metrics(m_table->font());
-    int widths[SongTableModel::ColumnCount];
-    for (int column = 0; column < SongTableModel::ColumnCount; ++column)
-        widths[column] = m_table->columnWidth(column);
-
-    QList<int> wrapping;
-    QList<int> shrinking;
-    for (int row = first; row <= last; ++row) {
-        bool wraps = false;
-        for (int column : {int(SongTableModel::NameColumn), int(SongTableModel::RemarkColumn)}) {
-            const QString text = m_model->data(m_model->index(row, column)).toString();
-            wraps = wraps
-                || !PlayingRowHighlightDelegate::fitsOnOneLine(column, metrics, text, widths[column], line.margins);
-        }
-        if (wraps)
-            wrapping.append(row);
-        else if (rows->sectionSize(row) != oneLine)
-            shrinking.append(row);
-    }
-    // Each single resize moves every row below it; past a few dozen, one pass
-    // over all rows is cheaper.
-    if (wrapping.size() + shrinking.size() > kMaxSingleRowFits) {
-        m_table->resizeRowsToContents();
-        return;
-    }
-    for (int row : std::as_const(wrapping))
-        m_table->resizeRowToContents(row);
-    for (int row : std::as_const(shrinking))
-        rows->resizeSection(row, oneLine);
+    m_rowFitter->fitAll();
 }
 
 void TrackListManager::onCellsChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight)
 {
     if (topLeft.isValid() && bottomRight.isValid())
-        fitRows(topLeft.row(), bottomRight.row());
+        m_rowFitter->fitRows(topLeft.row(), bottomRight.row());
 }
 
 bool TrackListManager::eventFilter(QObject* watched, QEvent* event)
@@ -466,8 +421,8 @@ bool TrackListManager::eventFilter(QObject* watched, QEvent* event)
     if (!m_table)
         return QWidget::eventFilter(watched, event);
     if (watched == m_table) {
-        if ((event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) && m_rowFitTimer)
-            m_rowFitTimer->start();
+        if ((event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) && m_rowFitter)
+            m_rowFitter->fitAllSoon();
         if (event->type() == QEvent::KeyPress && filterKeyPress(static_cast<QKeyEvent*>(event)))
             return true;
         return QWidget::eventFilter(watched, event);
@@ -695,7 +650,7 @@ void TrackListManager::onCueEdited(Cue* cue, int column)
         return;
     const int row = m_model->rowOfCue(cue);
     if (row >= 0)
-        fitRows(row, row);
+        m_rowFitter->fitRows(row, row);
 }
 
 void TrackListManager::refreshCueRow(Cue* cue)
@@ -721,7 +676,7 @@ void TrackListManager::setCueAlias(Cue* cue, const QString& alias)
     cue->saveToDatabase(false);
     const int row = m_model->rowOfCue(cue);
     if (row >= 0)
-        fitRows(row, row);
+        m_rowFitter->fitRows(row, row);
 }
 
 void TrackListManager::setCueRemark(Cue* cue, const QString& remark)
@@ -815,7 +770,7 @@ void TrackListManager::enqueueWaveformParse(Cue* cue, bool priority)
 
 void TrackListManager::loadOrParseWaveform()
 {
-    m_parseQueue->loadOrParse(m_cues);
+    m_shownPeaks->setShownCues(m_cues);
 }
 
 void TrackListManager::clearWaveformCache()
