@@ -366,15 +366,17 @@ void TrackListManager::loadPlaylist(int playlistId)
         return;
     }
     const QList<int> ids = m_registry->getPlaylistCueIds(playlistId);
-    m_cues.reserve(ids.size());
+    QList<Cue*> cues;
+    cues.reserve(ids.size());
     for (int id : ids) {
         Cue* cue = m_registry->getCue(id);
         if (!cue)
             cue = m_registry->getOrLoadCue(id);
         if (cue)
-            m_cues.append(cue);
+            cues.append(cue);
     }
-    refreshTable();
+    // The order just read is the table's; a refresh would read it again.
+    refreshTable(&cues);
     loadOrParseWaveform();
     m_playOrderPreload->setShownCues(m_cues);
 }
@@ -390,6 +392,11 @@ void TrackListManager::reloadCurrentPlaylist()
 
 void TrackListManager::refreshTable()
 {
+    refreshTable(nullptr);
+}
+
+void TrackListManager::refreshTable(const QList<Cue*>* cues)
+{
     if (!m_table)
         return;
     m_markedRow = -1;
@@ -400,7 +407,7 @@ void TrackListManager::refreshTable()
             m_table->setIndexWidget(nameCell, nullptr);
     }
     m_table->clearSpans();
-    reloadModel();
+    reloadModel(cues);
     fitRowHeights();
     m_table->viewport()->update();
 }
@@ -432,21 +439,26 @@ bool TrackListManager::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void TrackListManager::reloadModel()
+void TrackListManager::reloadModel(const QList<Cue*>* cues)
 {
     if (m_currentPlaylistId == -1) {
         m_model->setCueList({});
         return;
     }
+    if (cues) {
+        m_cues = *cues;
+        m_model->setCueList(m_cues);
+        return;
+    }
     // The database order is the table's order after every refresh.
     const QList<int> ids = m_registry->getPlaylistCueIds(m_currentPlaylistId);
-    QList<Cue*> cues;
-    cues.reserve(ids.size());
+    QList<Cue*> stored;
+    stored.reserve(ids.size());
     for (int id : ids) {
         if (Cue* cue = m_registry->getCue(id))
-            cues.append(cue);
+            stored.append(cue);
     }
-    m_cues = cues;
+    m_cues = stored;
     m_model->setCueList(m_cues);
 }
 

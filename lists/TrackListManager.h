@@ -250,7 +250,9 @@ private:
 
     void placeHeaderButtons();
     void placeHeaderButton(QPushButton* button, int xFromRight);
-    void reloadModel();
+    // The shown playlist's cues in their stored order, or the given ones.
+    void reloadModel(const QList<Cue*>* cues = nullptr);
+    void refreshTable(const QList<Cue*>* cues);
     void onPositionTick();
     void onCueCreated(Cue* cue);
     void onCueRemoved(Cue* cue);
