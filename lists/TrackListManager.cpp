@@ -217,6 +217,12 @@ TrackListManager::TrackListManager(QTableView* table, QWidget* parent, CueManage
 
     m_playOrderPreload = new PlayOrderPreload(m_registry, this);
     connect(this, &TrackListManager::cueSelected, m_playOrderPreload, &PlayOrderPreload::setSelectedCue);
+    // The preload plan walks the whole table (tens of milliseconds for a
+    // hundred thousand cues): it follows a load as an event of its own.
+    m_preloadTimer = new QTimer(this);
+    m_preloadTimer->setSingleShot(true);
+    m_preloadTimer->setInterval(0);
+    connect(m_preloadTimer, &QTimer::timeout, this, [this] { m_playOrderPreload->setShownCues(m_cues); });
     connect(m_registry, &CueManager::cueCreated, this, &TrackListManager::onCueCreated);
     connect(m_registry, &CueManager::cueRemoved, this, &TrackListManager::onCueRemoved);
     connect(m_registry, &CueManager::currentCueChanged, this, &TrackListManager::onCurrentCueChanged);
@@ -378,7 +384,7 @@ void TrackListManager::loadPlaylist(int playlistId)
     // The order just read is the table's; a refresh would read it again.
     refreshTable(&cues);
     loadOrParseWaveform();
-    m_playOrderPreload->setShownCues(m_cues);
+    m_preloadTimer->start();
 }
 
 void TrackListManager::reloadCurrentPlaylist()

@@ -275,6 +275,7 @@ private:
     QList<Cue*> m_cues;
     QTimer* m_positionTimer = nullptr;
     QTimer* m_fileCheckTimer = nullptr;
+    QTimer* m_preloadTimer = nullptr;
     qint64 m_lastPositionMs = 0;
     Cue* m_lastPositionCue = nullptr;
     int m_markedRow = -1;
