@@ -48,6 +48,7 @@ private Q_SLOTS:
     void refreshDoesNotTurnNamesIntoAliases();
     void nameEditIsStoredAndResizesTheRow();
     void rowsFitTheirContents();
+    void rowsOffScreenAreFittedLater();
     void loopCountSetterStoresAndShows();
     void doubleClickAsksToPlay_data();
     void doubleClickAsksToPlay();
@@ -463,6 +464,24 @@ void TrackListManagerTest::rowsFitTheirContents()
     // Wide again: back to one line.
     f.table->setColumnWidth(SongTableModel::RemarkColumn, 900);
     QTRY_COMPARE(f.table->rowHeight(2), wide);
+}
+
+void TrackListManagerTest::rowsOffScreenAreFittedLater()
+{
+    // A long playlist: the rows on screen are fitted with the load, the
+    // others in slices after it, a remark that wraps far down included.
+    QVERIFY(f.showTable());
+    const int big = f.newPlaylist(QStringLiteral("long"));
+    QList<Cue*> all;
+    for (int i = 0; i < 300; ++i)
+        all.append(f.addCue(big, QStringLiteral("r%1.wav").arg(i)));
+    QVERIFY(!all.contains(nullptr));
+    all[250]->setRemark(QStringList(60, QStringLiteral("fade")).join(u' '));
+    f.trackList->loadPlaylist(big);
+    const int oneLine = f.table->rowHeight(0);
+    QTRY_VERIFY(f.table->rowHeight(250) > oneLine);
+    QCOMPARE(f.table->rowHeight(249), oneLine);
+    QCOMPARE(f.table->rowHeight(299), oneLine);
 }
 
 void TrackListManagerTest::loopCountSetterStoresAndShows()
