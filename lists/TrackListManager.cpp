@@ -10,6 +10,8 @@
 #include "lists/PlayingRowHighlightDelegate.h"
 #include "lists/PlaylistCueInserter.h"
 #include "lists/RowDropRules.h"
+#include "lists/RowHeightFitter.h"
+#include "lists/ShownCuePeaks.h"
 #include "lists/SongTableModel.h"
 #include "lists/WaveformParseQueue.h"
 #include "lists/WidgetTrackListUi.h"
@@ -216,6 +218,12 @@ TrackListManager::TrackListManager(QTableView* table, QWidget* parent, CueManage
 
     m_playOrderPreload = new PlayOrderPreload(m_registry, this);
     connect(this, &TrackListManager::cueSelected, m_playOrderPreload, &PlayOrderPreload::setSelectedCue);
+    // The preload plan walks the whole table (tens of milliseconds for a
+    // hundred thousand cues): it follows a load as an event of its own.
+    m_preloadTimer = new QTimer(this);
+    m_preloadTimer->setSingleShot(true);
+    m_preloadTimer->setInterval(0);
+    connect(m_preloadTimer, &QTimer::timeout, this, [this] { m_playOrderPreload->setShownCues(m_cues); });
     connect(m_registry, &CueManager::cueCreated, this, &TrackListManager::onCueCreated);
     connect(m_registry, &CueManager::cueRemoved, this, &TrackListManager::onCueRemoved);
     connect(m_registry, &CueManager::currentCueChanged, this, &TrackListManager::onCurrentCueChanged);
@@ -233,12 +241,10 @@ TrackListManager::TrackListManager(QTableView* table, QWidget* parent, CueManage
 
     // Columns that change width (the last one follows the window) and a new
     // font or style change how many lines a text needs.
-    m_rowFitTimer = new QTimer(this);
-    m_rowFitTimer->setSingleShot(true);
-    m_rowFitTimer->setInterval(kRowFitDelayMs);
-    connect(m_rowFitTimer, &QTimer::timeout, this, &TrackListManager::fitRowHeights);
-    connect(m_table->horizontalHeader(), &QHeaderView::sectionResized, m_rowFitTimer,
-            qOverload<>(&QTimer::start));
+    m_rowFitter = new RowHeightFitter(m_table, m_model, m_delegate, this);
+    static_assert(kRowFitDelayMs == RowHeightFitter::kFitDelayMs);
+    connect(m_table->horizontalHeader(), &QHeaderView::sectionResized, m_rowFitter, &RowHeightFitter::fitAllSoon);
+    m_shownPeaks = new ShownCuePeaks(m_table, m_model, m_registry, m_parseQueue, this);
 
     connect(m_parseQueue, &WaveformParseQueue::waveformUpdated, this, &TrackListManager::waveformUpdated);
     connect(m_parseQueue, &WaveformParseQueue::waveformParseStatus, this, &TrackListManager::waveformParseStatus);
@@ -369,17 +375,19 @@ void TrackListManager::loadPlaylist(int playlistId)
         return;
     }
     const QList<int> ids = m_registry->getPlaylistCueIds(playlistId);
-    m_cues.reserve(ids.size());
+    QList<Cue*> cues;
+    cues.reserve(ids.size());
     for (int id : ids) {
         Cue* cue = m_registry->getCue(id);
         if (!cue)
             cue = m_registry->getOrLoadCue(id);
         if (cue)
-            m_cues.append(cue);
+            cues.append(cue);
     }
-    refreshTable();
+    // The order just read is the table's; a refresh would read it again.
+    refreshTable(&cues);
     loadOrParseWaveform();
-    m_playOrderPreload->setShownCues(m_cues);
+    m_preloadTimer->start();
 }
 
 void TrackListManager::reloadCurrentPlaylist()
@@ -393,6 +401,11 @@ void TrackListManager::reloadCurrentPlaylist()
 
 void TrackListManager::refreshTable()
 {
+    refreshTable(nullptr);
+}
+
+void TrackListManager::refreshTable(const QList<Cue*>* cues)
+{
     if (!m_table)
         return;
     m_markedRow = -1;
@@ -403,65 +416,20 @@ void TrackListManager::refreshTable()
             m_table->setIndexWidget(nameCell, nullptr);
     }
     m_table->clearSpans();
-    reloadModel();
+    reloadModel(cues);
     fitRowHeights();
     m_table->viewport()->update();
 }
 
 void TrackListManager::fitRowHeights()
 {
-    m_rowFitTimer->stop();
-    fitRows(0, m_model->rowCount() - 1);
-}
-
-void TrackListManager::fitRows(int first, int last)
-{
-    if (!m_table || first < 0 || last < first)
-        return;
-    QHeaderView* rows = m_table->verticalHeader();
-    const PlayingRowHighlightDelegate::OneLine line = m_delegate->oneLine(m_table);
-    // The row number's own label may need more than the cells.
-    const int oneLine = std::max(line.height, rows->sectionSizeHint(first));
-    if (rows->defaultSectionSize() != oneLine) {
-        rows->setDefaultSectionSize(oneLine);
-        first = 0;
-        last = m_model->rowCount() - 1;
-    }
-    const QFontMetrics metrics(m_table->font());
-    int widths[SongTableModel::ColumnCount];
-    for (int column = 0; column < SongTableModel::ColumnCount; ++column)
-        widths[column] = m_table->columnWidth(column);
-
-    QList<int> wrapping;
-    QList<int> shrinking;
-    for (int row = first; row <= last; ++row) {
-        bool wraps = false;
-        for (int column : {int(SongTableModel::NameColumn), int(SongTableModel::RemarkColumn)}) {
-            const QString text = m_model->data(m_model->index(row, column)).toString();
-            wraps = wraps
-                || !PlayingRowHighlightDelegate::fitsOnOneLine(column, metrics, text, widths[column], line.margins);
-        }
-        if (wraps)
-            wrapping.append(row);
-        else if (rows->sectionSize(row) != oneLine)
-            shrinking.append(row);
-    }
-    // Each single resize moves every row below it; past a few dozen, one pass
-    // over all rows is cheaper.
-    if (wrapping.size() + shrinking.size() > kMaxSingleRowFits) {
-        m_table->resizeRowsToContents();
-        return;
-    }
-    for (int row : std::as_const(wrapping))
-        m_table->resizeRowToContents(row);
-    for (int row : std::as_const(shrinking))
-        rows->resizeSection(row, oneLine);
+    m_rowFitter->fitAll();
 }
 
 void TrackListManager::onCellsChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight)
 {
     if (topLeft.isValid() && bottomRight.isValid())
-        fitRows(topLeft.row(), bottomRight.row());
+        m_rowFitter->fitRows(topLeft.row(), bottomRight.row());
 }
 
 bool TrackListManager::eventFilter(QObject* watched, QEvent* event)
@@ -469,8 +437,8 @@ bool TrackListManager::eventFilter(QObject* watched, QEvent* event)
     if (!m_table)
         return QWidget::eventFilter(watched, event);
     if (watched == m_table) {
-        if ((event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) && m_rowFitTimer)
-            m_rowFitTimer->start();
+        if ((event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) && m_rowFitter)
+            m_rowFitter->fitAllSoon();
         if (event->type() == QEvent::KeyPress && filterKeyPress(static_cast<QKeyEvent*>(event)))
             return true;
         return QWidget::eventFilter(watched, event);
@@ -480,21 +448,26 @@ bool TrackListManager::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void TrackListManager::reloadModel()
+void TrackListManager::reloadModel(const QList<Cue*>* cues)
 {
     if (m_currentPlaylistId == -1) {
         m_model->setCueList({});
         return;
     }
+    if (cues) {
+        m_cues = *cues;
+        m_model->setCueList(m_cues);
+        return;
+    }
     // The database order is the table's order after every refresh.
     const QList<int> ids = m_registry->getPlaylistCueIds(m_currentPlaylistId);
-    QList<Cue*> cues;
-    cues.reserve(ids.size());
+    QList<Cue*> stored;
+    stored.reserve(ids.size());
     for (int id : ids) {
         if (Cue* cue = m_registry->getCue(id))
-            cues.append(cue);
+            stored.append(cue);
     }
-    m_cues = cues;
+    m_cues = stored;
     m_model->setCueList(m_cues);
 }
 
@@ -698,7 +671,7 @@ void TrackListManager::onCueEdited(Cue* cue, int column)
         return;
     const int row = m_model->rowOfCue(cue);
     if (row >= 0)
-        fitRows(row, row);
+        m_rowFitter->fitRows(row, row);
 }
 
 void TrackListManager::refreshCueRow(Cue* cue)
@@ -724,7 +697,7 @@ void TrackListManager::setCueAlias(Cue* cue, const QString& alias)
     cue->saveToDatabase(false);
     const int row = m_model->rowOfCue(cue);
     if (row >= 0)
-        fitRows(row, row);
+        m_rowFitter->fitRows(row, row);
 }
 
 void TrackListManager::setCueRemark(Cue* cue, const QString& remark)
@@ -818,7 +791,7 @@ void TrackListManager::enqueueWaveformParse(Cue* cue, bool priority)
 
 void TrackListManager::loadOrParseWaveform()
 {
-    m_parseQueue->loadOrParse(m_cues);
+    m_shownPeaks->setShownCues(m_cues);
 }
 
 void TrackListManager::clearWaveformCache()

@@ -29,6 +29,8 @@ class QMouseEvent;
 class QPushButton;
 class QTableView;
 class QTimer;
+class RowHeightFitter;
+class ShownCuePeaks;
 class SongTableModel;
 class TrackListUi;
 class WaveformParseQueue;
@@ -55,7 +57,6 @@ public:
     static constexpr int kHeaderButtonSize = 26;
     // Rows are fitted again this long after the columns stop changing width.
     static constexpr int kRowFitDelayMs = 50;
-    static constexpr int kMaxSingleRowFits = 64;
 
     // From this many cues on, a paste shows its progress dialog.
     static constexpr int kCopyProgressThreshold = 50;
@@ -120,7 +121,7 @@ public:
     QModelIndex indexOfCue(Cue* cue) const;
 
     // Makes every row as tall as its contents: one line, or more for a text
-    // that wraps.
+    // that wraps. The rows on screen at once, the others in slices.
     void fitRowHeights();
 
     // Import of files and folders
@@ -172,6 +173,8 @@ public:
     bool hasCachedWaveform(Cue* cue) const;
     QList<float> cachedWaveform(Cue* cue) const;
     void enqueueWaveformParse(Cue* cue, bool priority);
+    // The rows on screen take their stored peaks; the other shown cues are
+    // looked up in slices and queued for parsing when none are stored.
     void loadOrParseWaveform();
     void clearWaveformCache();
     void clearParseQueue();
@@ -247,7 +250,9 @@ private:
 
     void placeHeaderButtons();
     void placeHeaderButton(QPushButton* button, int xFromRight);
-    void reloadModel();
+    // The shown playlist's cues in their stored order, or the given ones.
+    void reloadModel(const QList<Cue*>* cues = nullptr);
+    void refreshTable(const QList<Cue*>* cues);
     void onPositionTick();
     void onCueCreated(Cue* cue);
     void onCueRemoved(Cue* cue);
@@ -255,8 +260,6 @@ private:
     void onCueEdited(Cue* cue, int column);
     void recheckVisibleFiles();
     void repaintTable();
-    // Fits rows first..last; every row when the default height changed.
-    void fitRows(int first, int last);
     void onCellsChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight);
 
     QPointer<QTableView> m_table;
@@ -265,12 +268,14 @@ private:
     PlayOrderPreload* m_playOrderPreload = nullptr;
     PlayingRowHighlightDelegate* m_delegate = nullptr;
     WaveformParseQueue* m_parseQueue = nullptr;
+    ShownCuePeaks* m_shownPeaks = nullptr;
+    RowHeightFitter* m_rowFitter = nullptr;
     int m_currentPlaylistId = -1;
     Cue* m_currentCue = nullptr;
     QList<Cue*> m_cues;
     QTimer* m_positionTimer = nullptr;
     QTimer* m_fileCheckTimer = nullptr;
-    QTimer* m_rowFitTimer = nullptr;
+    QTimer* m_preloadTimer = nullptr;
     qint64 m_lastPositionMs = 0;
     Cue* m_lastPositionCue = nullptr;
     int m_markedRow = -1;

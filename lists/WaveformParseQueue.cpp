@@ -131,16 +131,28 @@ void WaveformParseQueue::loadOrParse(const QList<Cue*>& cues)
     }
     const QHash<int, QList<float>> stored =
         ids.isEmpty() ? QHash<int, QList<float>>() : WaveformRows(*DatabaseManager::instance()).loadPeaksOf(ids);
+    QList<Cue*> unstored;
     for (Cue* cue : std::as_const(unknown)) {
         const auto peaks = stored.constFind(cue->id());
-        if (peaks != stored.constEnd()) {
+        if (peaks != stored.constEnd())
             adoptStoredPeaks(cue, *peaks);
+        else
+            unstored.append(cue);
+    }
+    queueForParse(unstored);
+}
+
+void WaveformParseQueue::queueForParse(const QList<Cue*>& cues)
+{
+    for (Cue* cue : cues) {
+        if (!cue || m_cache.contains(cue) || m_pending.contains(cue))
+            continue;
+        if (!cue->waveform().isEmpty()) {
+            m_cache.insert(cue, cue->waveform());
             continue;
         }
-        if (!m_pending.contains(cue)) {
-            m_queue.append(cue);
-            m_pending.insert(cue);
-        }
+        m_queue.append(cue);
+        m_pending.insert(cue);
     }
     if (!m_queue.isEmpty() && !m_parsing)
         processNextParseTask();

@@ -52,6 +52,9 @@ public:
     // Takes known peaks of the cues (their own or the database's) and queues
     // the rest, in the given order.
     void loadOrParse(const QList<Cue*>& cues);
+    // Queues cues known to have no stored peaks, at the end, without asking
+    // the database again.
+    void queueForParse(const QList<Cue*>& cues);
 
     bool hasCachedWaveform(Cue* cue) const { return m_cache.contains(cue); }
     QList<float> cachedWaveform(Cue* cue) const { return m_cache.value(cue); }

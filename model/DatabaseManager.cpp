@@ -16,8 +16,12 @@
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QStandardPaths>
+#include <QThreadPool>
 
 #include <sqlite3.h>
+
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -461,6 +465,18 @@ void DatabaseManager::endTransaction(bool committed)
         return;  // still open: a COMMIT that could not finish (the database was busy)
     if (!committed)
         runUndo(0);
+    // An import of a whole playlist leaves an undo step per cue; freeing
+    // a hundred thousand of them took the GUI thread some 40 ms, so a large
+    // list is freed on a pool thread (what the steps hold, guarded cue
+    // pointers, may be let go from any thread).
+    qsizetype steps = 0;
+    for (const TransactionLevel& level : std::as_const(m_levels))
+        steps += level.undo.size();
+    if (steps >= kUndoFreedAside) {
+        // Moved out on the pool thread, so that the last reference is its own.
+        auto aside = std::make_shared<QList<TransactionLevel>>(std::exchange(m_levels, {}));
+        QThreadPool::globalInstance()->start([aside] { QList<TransactionLevel> freed = std::move(*aside); });
+    }
     m_levels.clear();
     const bool releasePages = committed && m_releasePagesAfterCommit;
     m_releasePagesAfterCommit = false;
@@ -1131,12 +1147,35 @@ bool DatabaseManager::updatePlaylistGroupOrder(const QList<int>& groupIds)
 bool DatabaseManager::getPlaylistSongIds(int playlistId, QList<int>& songIds)
 {
     songIds.clear();
-    QSqlQuery query = execute("SELECT song_id FROM playlist_songs WHERE playlist_id = ? ORDER BY song_order ASC",
-                              {playlistId});
-    if (query.lastError().isValid())
+    QMutexLocker lock(&m_mutex);
+    const char* const sql = "SELECT song_id FROM playlist_songs WHERE playlist_id = ? ORDER BY song_order ASC";
+    if (!m_handle) {
+        QSqlQuery query = execute(QString::fromLatin1(sql), {playlistId}, true);
+        if (query.lastError().isValid())
+            return false;
+        while (query.next())
+            songIds.append(query.value(0).toInt());
+        return true;
+    }
+    // Stepped on the connection itself: a playlist may hold a hundred
+    // thousand rows, and a QVariant per row made the read of one take a
+    // good part of the table's load.
+    sqlite3_stmt* statement = nullptr;
+    int result = sqlite3_prepare_v2(m_handle, sql, -1, &statement, nullptr);
+    if (result == SQLITE_OK)
+        result = sqlite3_bind_int(statement, 1, playlistId);
+    while (result == SQLITE_OK || result == SQLITE_ROW) {
+        result = sqlite3_step(statement);
+        if (result == SQLITE_ROW)
+            songIds.append(sqlite3_column_int(statement, 0));
+    }
+    sqlite3_finalize(statement);
+    if (result != SQLITE_DONE) {
+        m_lastError = QString::fromUtf8(sqlite3_errmsg(m_handle));
+        qWarning() << "SQL exec failed:" << sql << "-" << m_lastError;
+        songIds.clear();
         return false;
-    while (query.next())
-        songIds.append(query.value(0).toInt());
+    }
     return true;
 }
 

@@ -34,6 +34,9 @@ class DatabaseManager : public QObject {
 
 public:
     static constexpr const char* kConnectionName = "playlist_db";
+    // Undo steps of a committed transaction from which they are freed on a
+    // pool thread rather than on the GUI thread.
+    static constexpr qsizetype kUndoFreedAside = 1000;
 
     static DatabaseManager* instance();
     ~DatabaseManager() override;

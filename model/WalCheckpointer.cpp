@@ -18,8 +18,9 @@ qint64 nowMs()
 
 }  // namespace
 
-WalCheckpointer::WalCheckpointer(sqlite3* connection, const QString& path)
+WalCheckpointer::WalCheckpointer(sqlite3* connection, const QString& path, int fallbackPages)
     : m_watched(connection)
+    , m_fallbackPages(fallbackPages)
 {
     if (!m_watched)
         return;
@@ -30,6 +31,10 @@ WalCheckpointer::WalCheckpointer(sqlite3* connection, const QString& path)
         m_own = nullptr;
         return;
     }
+    // A connection that has read nothing yet does not know the file is in
+    // WAL mode, and its checkpoints return at once having copied nothing.
+    if (sqlite3_exec(m_own, "SELECT 1 FROM sqlite_master LIMIT 1", nullptr, nullptr, nullptr) != SQLITE_OK)
+        qWarning() << "WalCheckpointer - Cannot read the database for checkpoints:" << sqlite3_errmsg(m_own);
     m_thread = std::thread([this] { run(); });
     pthread_setname_np(m_thread.native_handle(), "DbCheckpoint");
     sqlite3_wal_hook(m_watched, &WalCheckpointer::onCommit, this);
@@ -53,14 +58,23 @@ int WalCheckpointer::onCommit(void* self, sqlite3* connection, const char* schem
 {
     // Runs on the committing thread, inside the commit: it only notes the
     // commit and wakes the checkpoint thread.
-    if (logPages >= kFallbackPages) {
+    auto* checkpointer = static_cast<WalCheckpointer*>(self);
+    if (logPages < checkpointer->m_fallbackPages) {
+        checkpointer->m_pastFallback = false;
+    } else if (!checkpointer->m_pastFallback) {
+        // Just got there: the thread copies the bulk of it first.
+        checkpointer->m_pastFallback = true;
+        checkpointer->m_attemptsAtFallback = checkpointer->m_attempts.load();
+    } else if (checkpointer->m_attempts.load() != checkpointer->m_attemptsAtFallback) {
+        // The thread has tried since and the log still has not started
+        // over: the rest is copied here, so the next write begins it anew.
+        // Busy at once while the thread is still copying.
         sqlite3_wal_checkpoint_v2(connection, schema, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
         return SQLITE_OK;
     }
-    auto* checkpointer = static_cast<WalCheckpointer*>(self);
     checkpointer->m_lastCommitMs.store(nowMs());
     checkpointer->m_logPages.store(logPages);
-    if (logPages >= kCheckpointPages) {
+    if (logPages >= kCheckpointPages || checkpointer->m_pastFallback) {
         {
             std::lock_guard lock(checkpointer->m_mutex);
             checkpointer->m_requested = true;
@@ -91,6 +105,7 @@ void WalCheckpointer::run()
         // Passive: copies what no reader still needs and never waits for the
         // writer; the writer starts the log over once all of it is copied.
         const int result = sqlite3_wal_checkpoint_v2(m_own, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        ++m_attempts;
         if (result == SQLITE_OK)
             ++m_completed;
         else if (result != SQLITE_BUSY)

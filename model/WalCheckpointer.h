@@ -30,13 +30,16 @@ public:
     // The log starts over only when a write finds all of it copied, so while
     // writes follow each other without pauses it keeps growing. Should it
     // reach this size (about 100 MB) the committing connection checkpoints
-    // by itself, so it cannot grow without bound.
+    // by itself, so it cannot grow without bound: what is left once the
+    // thread has had its try, since one large transaction (an imported
+    // playlist) can bring the log past it at once, and copying all of that
+    // inside the commit held the GUI thread for a fifth of a second.
     static constexpr int kFallbackPages = 25000;
 
     // `connection` is the open connection whose commits are watched, `path`
     // its database file. When the file cannot be opened a second time, the
     // connection keeps SQLite's own checkpoints.
-    WalCheckpointer(sqlite3* connection, const QString& path);
+    WalCheckpointer(sqlite3* connection, const QString& path, int fallbackPages = kFallbackPages);
     // Gives the connection back its own checkpoints and stops the thread.
     ~WalCheckpointer();
     WalCheckpointer(const WalCheckpointer&) = delete;
@@ -65,4 +68,11 @@ private:
     std::atomic<qint64> m_lastCommitMs{0};
     std::atomic<int> m_logPages{0};
     std::atomic<int> m_completed{0};
+    const int m_fallbackPages;
+    // Checkpoints the thread has tried, whatever came of them.
+    std::atomic<int> m_attempts{0};
+    // Committing thread only: the log is past the fallback size, and how
+    // many tries the thread had made when it got there.
+    bool m_pastFallback = false;
+    int m_attemptsAtFallback = 0;
 };

@@ -102,9 +102,9 @@ bool WaveformRows::songIds(QList<int>& songIds)
     return true;
 }
 
-QHash<int, QList<float>> WaveformRows::loadPeaksOf(const QList<int>& songIds)
+void WaveformRows::selectAmong(const QList<int>& songIds, const char* columns,
+                               const std::function<void(const QSqlQuery&)>& row)
 {
-    QHash<int, QList<float>> peaks;
     for (qsizetype from = 0; from < songIds.size(); from += kIdsPerStatement) {
         const QList<int> chunk = songIds.mid(from, kIdsPerStatement);
         QStringList marks;
@@ -115,17 +115,31 @@ QHash<int, QList<float>> WaveformRows::loadPeaksOf(const QList<int>& songIds)
             marks.append(QStringLiteral("?"));
             params.append(id);
         }
-        QSqlQuery query = m_db.execute(
-            QStringLiteral("SELECT song_id, data FROM waveform_data WHERE song_id IN (%1)").arg(marks.join(u',')),
-            params, true);
+        QSqlQuery query = m_db.execute(QStringLiteral("SELECT %1 FROM waveform_data WHERE song_id IN (%2)")
+                                           .arg(QLatin1String(columns), marks.join(u',')),
+                                       params, true);
         if (query.lastError().isValid())
             continue;
-        while (query.next()) {
-            int targetPoints = 0;
-            QList<float> list = decodeStored(query.value(1).toByteArray(), &targetPoints);
-            if (!list.isEmpty())
-                peaks.insert(query.value(0).toInt(), std::move(list));
-        }
+        while (query.next())
+            row(query);
     }
+}
+
+QHash<int, QList<float>> WaveformRows::loadPeaksOf(const QList<int>& songIds)
+{
+    QHash<int, QList<float>> peaks;
+    selectAmong(songIds, "song_id, data", [&peaks](const QSqlQuery& query) {
+        int targetPoints = 0;
+        QList<float> list = decodeStored(query.value(1).toByteArray(), &targetPoints);
+        if (!list.isEmpty())
+            peaks.insert(query.value(0).toInt(), std::move(list));
+    });
     return peaks;
+}
+
+QSet<int> WaveformRows::storedAmong(const QList<int>& songIds)
+{
+    QSet<int> stored;
+    selectAmong(songIds, "song_id", [&stored](const QSqlQuery& query) { stored.insert(query.value(0).toInt()); });
+    return stored;
 }

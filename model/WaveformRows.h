@@ -3,8 +3,12 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
+
+#include <functional>
 
 class DatabaseManager;
+class QSqlQuery;
 
 // The rows of table waveform_data: one compressed peak list per cue. Cues are
 // loaded without their peaks; whoever shows a cue reads them from here when
@@ -25,11 +29,18 @@ public:
     // The decoded peaks of those of the given cues that have readable stored
     // peaks, in a few statements however many cues are asked for.
     QHash<int, QList<float>> loadPeaksOf(const QList<int>& songIds);
+    // Those of the given cues that have stored peaks, without reading them.
+    QSet<int> storedAmong(const QList<int>& songIds);
 
     // How many stored peak lists this process has decoded: what a start-up
     // test watches.
     static int decodedCount();
 
 private:
+    // Runs `SELECT columns` over the rows of the given cues, a few hundred
+    // ids per statement, and hands each row to `row`.
+    void selectAmong(const QList<int>& songIds, const char* columns,
+                     const std::function<void(const QSqlQuery&)>& row);
+
     DatabaseManager& m_db;
 };

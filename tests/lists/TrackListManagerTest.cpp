@@ -36,6 +36,7 @@ private Q_SLOTS:
 
     void loadPlaylistShowsTheStoredOrder();
     void storedPeaksAreReadWhenACueIsFirstShown();
+    void longPlaylistReadsOnlyThePeaksOnScreen();
     void selectionSignals_data();
     void selectionSignals();
     void refreshAnnouncesTheSameRowAgain();
@@ -47,6 +48,7 @@ private Q_SLOTS:
     void refreshDoesNotTurnNamesIntoAliases();
     void nameEditIsStoredAndResizesTheRow();
     void rowsFitTheirContents();
+    void rowsOffScreenAreFittedLater();
     void loopCountSetterStoresAndShows();
     void doubleClickAsksToPlay_data();
     void doubleClickAsksToPlay();
@@ -188,6 +190,68 @@ void TrackListManagerTest::storedPeaksAreReadWhenACueIsFirstShown()
     QCOMPARE(updated.count(), 1);
     QTest::qWait(20);
     QCOMPARE(parses->load(), 0);
+}
+
+void TrackListManagerTest::longPlaylistReadsOnlyThePeaksOnScreen()
+{
+    // A long playlist whose cues have stored peaks, the last few none.
+    constexpr int kCount = 300;
+    constexpr int kUnstored = 3;
+    const int big = f.newPlaylist(QStringLiteral("big"));
+    QList<Cue*> all;
+    const QList<float> peaks(2000, 0.25f);
+    for (int i = 0; i < kCount; ++i) {
+        Cue* cue = f.addCue(big, QStringLiteral("b%1.wav").arg(i));
+        QVERIFY(cue);
+        if (i < kCount - kUnstored)
+            QVERIFY(DatabaseManager::instance()->saveWaveformDataCompressed(cue->id(), 2000, peaks));
+        all.append(cue);
+    }
+    // The first playlist's parses are let go and done first.
+    f.holdParses->store(false);
+    QTRY_VERIFY(!f.trackList->waveformParseQueue()->isParsing());
+    auto parses = std::make_shared<std::atomic<int>>(0);
+    f.trackList->waveformParseQueue()->setParseFunction(
+        [parses](const QString&, WaveformParseJob&) -> WaveformParser::Result {
+            ++*parses;
+            return {QList<float>(2000, 0.5f), 0};
+        });
+    QVERIFY(f.showTable());
+
+    const int decodedBefore = WaveformRows::decodedCount();
+    f.trackList->loadPlaylist(big);
+    const int decoded = WaveformRows::decodedCount() - decodedBefore;
+    const int firstShown = f.table->rowAt(0);
+    const int lastShown = f.table->rowAt(f.table->viewport()->height() - 1);
+    QVERIFY(firstShown == 0 && lastShown > 0 && lastShown < kCount / 4);
+    // The rows on screen, and only they, have their peaks at once.
+    QVERIFY2(decoded <= lastShown + 1,
+             qPrintable(QStringLiteral("%1 stored peak lists decoded for %2 rows on screen").arg(decoded).arg(lastShown + 1)));
+    for (int row = 0; row <= lastShown; ++row) {
+        QVERIFY(f.trackList->hasCachedWaveform(all[row]));
+        QCOMPARE(all[row]->waveform().size(), 2000);
+    }
+    QVERIFY(!f.trackList->hasCachedWaveform(all[kCount / 2]));
+
+    // Scrolled to the end, those rows show their peaks once painted; the
+    // ones in between are still in the database only.
+    f.table->scrollToBottom();
+    QTRY_VERIFY(f.trackList->hasCachedWaveform(all[kCount - kUnstored - 1]));
+    QVERIFY(!all[kCount - kUnstored - 1]->waveformDirty());
+    QVERIFY(!f.trackList->hasCachedWaveform(all[kCount / 2]));
+
+    // A cue selected by other means shows its peaks at once.
+    Cue* picked = all[kCount / 2];
+    f.trackList->selectCue(picked);
+    QCOMPARE(picked->waveform().size(), 2000);
+    QVERIFY(std::fabs(picked->waveform()[7] - 0.25f) < 1e-3f);
+
+    // Only the cues with no stored peaks are parsed from their files.
+    QTRY_VERIFY(f.trackList->hasCachedWaveform(all.last()));
+    for (int i = kCount - kUnstored; i < kCount; ++i)
+        QTRY_VERIFY(f.trackList->hasCachedWaveform(all[i]));
+    QTest::qWait(20);
+    QCOMPARE(parses->load(), kUnstored);
 }
 
 void TrackListManagerTest::selectionSignals_data()
@@ -400,6 +464,24 @@ void TrackListManagerTest::rowsFitTheirContents()
     // Wide again: back to one line.
     f.table->setColumnWidth(SongTableModel::RemarkColumn, 900);
     QTRY_COMPARE(f.table->rowHeight(2), wide);
+}
+
+void TrackListManagerTest::rowsOffScreenAreFittedLater()
+{
+    // A long playlist: the rows on screen are fitted with the load, the
+    // others in slices after it, a remark that wraps far down included.
+    QVERIFY(f.showTable());
+    const int big = f.newPlaylist(QStringLiteral("long"));
+    QList<Cue*> all;
+    for (int i = 0; i < 300; ++i)
+        all.append(f.addCue(big, QStringLiteral("r%1.wav").arg(i)));
+    QVERIFY(!all.contains(nullptr));
+    all[250]->setRemark(QStringList(60, QStringLiteral("fade")).join(u' '));
+    f.trackList->loadPlaylist(big);
+    const int oneLine = f.table->rowHeight(0);
+    QTRY_VERIFY(f.table->rowHeight(250) > oneLine);
+    QCOMPARE(f.table->rowHeight(249), oneLine);
+    QCOMPARE(f.table->rowHeight(299), oneLine);
 }
 
 void TrackListManagerTest::loopCountSetterStoresAndShows()
