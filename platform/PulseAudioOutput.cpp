@@ -246,6 +246,16 @@ bool PulseAudioOutput::open(const QString& sinkDescription, RenderCallback callb
     return true;
 }
 
+void PulseAudioOutput::attach(RenderCallback callback, ActiveProbe active, ContentProbe content, void* userData)
+{
+    lock();
+    m_callback = callback;
+    m_active = active;
+    m_content = content;
+    m_userData = userData;
+    unlock();
+}
+
 void PulseAudioOutput::release()
 {
     if (!m_loop)

@@ -19,8 +19,9 @@
 // writes over queued silence the same way, and a cut (stop, pause, a new
 // cue over a sounding one) over queued sound.
 //
-// All calls belong to one thread; the callback runs with the mainloop lock
-// held, which Lock takes too.
+// All calls belong to one thread at a time (an output may be opened on a
+// worker and handed over); the callback runs with the mainloop lock held,
+// which Lock takes too.
 class PulseAudioOutput {
 public:
     static constexpr int kSampleRate = 44100;
@@ -58,6 +59,9 @@ public:
               void* userData, QString* error);
     void close();
     bool isOpen() const { return m_loop != nullptr; }
+    // Hands an output opened without a callback (on another thread) the
+    // callback that renders into it.
+    void attach(RenderCallback callback, ActiveProbe active, ContentProbe content, void* userData);
 
     // The callback's output is to be heard now: it is written over what is
     // queued (see above) and the stream runs. False with *error when the
