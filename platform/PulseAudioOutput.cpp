@@ -9,6 +9,8 @@
 namespace {
 
 constexpr pa_usec_t kConnectTimeoutUs = 2 * PA_USEC_PER_SEC;
+// No sink holds more ahead than this; a larger figure is not believed.
+constexpr pa_usec_t kMaxSinkWaitUs = 10 * PA_USEC_PER_SEC;
 constexpr int kScratchFrames = 16384;
 // Written a little ahead of the sample being played, so that nothing new
 // lands behind it.
@@ -194,6 +196,7 @@ bool PulseAudioOutput::open(const QString& sinkDescription, RenderCallback callb
     m_contentEnd = 0;
     m_lastChunkContent = false;
     m_corked = true;
+    m_sinkFreeAtUs = 0;
     if (!m_scratch)
         m_scratch = std::make_unique<float[]>(size_t(kScratchFrames) * kChannels);
 
@@ -453,11 +456,32 @@ bool PulseAudioOutput::start(QString* error)
     } else {
         from = startIndex();
     }
+    noteSinkWait();
     const qint64 queuedEnd = m_writeIndex;
     writeAt(from, std::max(msToBytes(kBufferMs), queuedEnd - from), true);
     setCorked(false);
     pa_threaded_mainloop_unlock(m_loop);
     return true;
+}
+
+void PulseAudioOutput::noteSinkWait()
+{
+    // The timing says what the sink held ahead when it was measured.
+    const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
+    if (!timing) {
+        m_sinkFreeAtUs = 0;
+        return;
+    }
+    const qint64 measuredAt = qint64(pa_rtclock_now()) - qint64(pa_timeval_age(&timing->timestamp));
+    m_sinkFreeAtUs = measuredAt + qint64(std::min(timing->sink_usec, kMaxSinkWaitUs));
+}
+
+int PulseAudioOutput::sinkWaitMs() const
+{
+    if (!m_stream)
+        return 0;
+    const qint64 left = m_sinkFreeAtUs - qint64(pa_rtclock_now());
+    return left > 0 ? int(left / 1000) : 0;
 }
 
 qint64 PulseAudioOutput::cut()

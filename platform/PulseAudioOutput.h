@@ -74,6 +74,12 @@ public:
     // The server or the stream went away.
     bool isLost() const { return m_lost.load(std::memory_order_relaxed); }
     bool isCorked() const { return m_corked; }
+    // How much longer the stream waits, after the last start, for its sink
+    // to play out what the sink had queued ahead before: no block is asked
+    // for meanwhile. A sink that no stream asked for a short latency may
+    // have queued seconds (a null sink: 2 s) and does not take them back
+    // for a stream that starts.
+    int sinkWaitMs() const;
     int periodFrames() const;
 
     void lock();
@@ -101,6 +107,7 @@ private:
     qint64 playIndex();
     qint64 startIndex();
     void setCorked(bool corked);
+    void noteSinkWait();
     void release();
 
     struct pa_threaded_mainloop* m_loop = nullptr;
@@ -121,5 +128,8 @@ private:
     bool m_keepRunning = false;
     std::atomic<bool> m_lost{false};
     bool m_timedOut = false;
+    // When (pa_rtclock_now()) the sink has played out what it held ahead at
+    // the last start.
+    qint64 m_sinkFreeAtUs = 0;
     struct pa_time_event* m_timeout = nullptr;
 };

@@ -197,6 +197,11 @@ bool AudioOutputDevice::start(QString* error)
     return true;
 }
 
+int AudioOutputDevice::sinkWaitMs() const
+{
+    return m_backend == Backend::PulseAudio && m_started && m_pulse->isOpen() ? m_pulse->sinkWaitMs() : 0;
+}
+
 bool AudioOutputDevice::isLost() const
 {
     if (m_backend == Backend::PulseAudio)

@@ -65,6 +65,9 @@ public:
     // *error) when the device does not run.
     bool start(QString* error);
     bool isStarted() const { return m_started; }
+    // How much longer a started device waits for its sink before it asks
+    // for its first block (see PulseAudioOutput::sinkWaitMs); 0 for SDL.
+    int sinkWaitMs() const;
     // What the callback renders from now on replaces queued sound at once (a
     // stop or a pause). Returns the frames of sound that were rendered but
     // will not be heard.

@@ -40,10 +40,13 @@ bool OutputRecovery::checkStall(qint64 positionMs)
     // decoded part, a slow decode) is no stall: the device runs on. Nor is
     // an output still being opened in the background (a loaded machine, a
     // slow server): its open ends one way or the other, and reopening it
-    // meanwhile would only start the wait again.
+    // meanwhile would only start the wait again. Nor is a started output
+    // whose sink still plays what it had queued ahead (an idle null sink
+    // holds up to 2 s): reopening it would leave the sink idle again, and
+    // the new stream would wait as long.
     const quint64 progress = m_engine->outputProgress();
     if (!m_recovering && m_engine->isPlaying() && !m_engine->isOpeningDevice()
-        && progress == m_lastOutputProgress) {
+        && !m_engine->isOutputWaitingForSink() && progress == m_lastOutputProgress) {
         if (++m_stuckTicks >= AudioEngine::kStuckTickLimit) {
             recoverStalledDevice(positionMs);
             return true;

@@ -89,6 +89,9 @@ public:
     // Blocks the output device has asked for so far; it stands still only
     // when the device does.
     virtual quint64 outputProgress() const { return m_renderer.renderCalls(); }
+    // The output was started and still waits for its sink to play out what
+    // the sink had queued ahead: it asks for no block before that.
+    virtual bool isOutputWaitingForSink() const { return m_device.sinkWaitMs() > 0; }
 
     // --- decoding and preload cache ---
     virtual bool loadCue(Cue* cue);

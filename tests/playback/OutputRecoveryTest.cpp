@@ -1,6 +1,7 @@
 #include "model/Cue.h"
 #include "playback/AudioEngine.h"
 #include "playback/PlaybackEngine.h"
+#include "support/LogCapture.h"
 #include "support/TestAudio.h"
 #include "support/TestTiming.h"
 
@@ -168,6 +169,29 @@ private Q_SLOTS:
     {
         stopHungServer();
         killServer();
+    }
+
+    // A stream that starts right after the last one left the sink: the
+    // sink, idle meanwhile, has rendered as far ahead as it may (a null
+    // sink: 2 s) and reads the new stream only once that has played. That
+    // wait is no stall: reopening the output would leave the sink idle
+    // again and start the wait over.
+    void startRightAfterTheLastStreamLeft()
+    {
+        if (!m_server)
+            QVERIFY(startServer());
+        Cue cue(1, "tone", m_file);
+        cue.setDuration(30000);
+        LogCapture log;
+        for (int round = 0; round < 3; ++round) {
+            AudioEngine transport;  // a new stream each round
+            transport.setOutputDevice("Default");
+            QVERIFY(transport.play(&cue, true));
+            // The sink's wait (under 2 s), then 1.5 s of the cue.
+            QTRY_VERIFY_WITH_TIMEOUT(transport.getPosition() > 1500, 4500 * TestTiming::kSlowdown);
+            QCOMPARE(log.count("Device stuck detected"), 0);
+            transport.stop();
+        }  // the stream leaves the sink here
     }
 
     void serverKilledAndBack_data()
