@@ -79,7 +79,7 @@ public:
     // for meanwhile. A sink that no stream asked for a short latency may
     // have queued seconds (a null sink: 2 s) and does not take them back
     // for a stream that starts.
-    int sinkWaitMs() const;
+    int sinkWaitMs();
     int periodFrames() const;
 
     void lock();
@@ -94,7 +94,6 @@ private:
     // Waits (mainloop locked) until done() holds or 2 s have passed.
     template <typename Done>
     bool waitFor(Done&& done);
-    bool updateTiming();
 
     void fill(size_t bytes);
     // Writes bytes of the callback's output (or silence) into the stream
@@ -107,7 +106,8 @@ private:
     qint64 playIndex();
     qint64 startIndex();
     void setCorked(bool corked);
-    void noteSinkWait();
+    // From the stream's timing (mainloop locked); false when it has none yet.
+    bool noteSinkWait();
     void release();
 
     struct pa_threaded_mainloop* m_loop = nullptr;
@@ -131,5 +131,8 @@ private:
     // When (pa_rtclock_now()) the sink has played out what it held ahead at
     // the last start.
     qint64 m_sinkFreeAtUs = 0;
+    bool m_sinkWaitKnown = true;
+    // The stream was uncorked at least once since it opened.
+    bool m_hasRun = false;
     struct pa_time_event* m_timeout = nullptr;
 };

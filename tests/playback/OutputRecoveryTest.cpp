@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -192,6 +193,36 @@ private Q_SLOTS:
             QCOMPARE(log.count("Device stuck detected"), 0);
             transport.stop();
         }  // the stream leaves the sink here
+    }
+
+    // The server stops answering (stopped, not gone) while a cue plays: a
+    // pause and a resume, which write over what the output holds, go by the
+    // stream's timing at hand rather than ask the server and wait for it.
+    void serverStopsAnswering()
+    {
+        if (!m_server)
+            QVERIFY(startServer());
+        AudioEngine transport;
+        transport.setOutputDevice("Default");
+        transport.setPauseFadeEnabled(false);
+        Cue cue(1, "tone", m_file);
+        cue.setDuration(30000);
+        QVERIFY(transport.play(&cue, true));
+        QTRY_VERIFY_WITH_TIMEOUT(transport.getPosition() > 500, 5000);
+
+        const auto server = pid_t(m_server->processId());
+        QVERIFY(::kill(server, SIGSTOP) == 0);
+        QElapsedTimer timer;
+        timer.start();
+        transport.pause();
+        const qint64 pauseMs = timer.restart();
+        transport.resume();
+        const qint64 resumeMs = timer.elapsed();
+        ::kill(server, SIGCONT);
+        const QString took = QString("pause took %1 ms, resume %2 ms").arg(pauseMs).arg(resumeMs);
+        QVERIFY2(pauseMs < 100 * TestTiming::kSlowdown && resumeMs < 100 * TestTiming::kSlowdown, qPrintable(took));
+        QCOMPARE(transport.getState(), AudioEngine::Playing);
+        transport.stop();
     }
 
     void serverKilledAndBack_data()
