@@ -189,7 +189,7 @@ private Q_SLOTS:
             transport.setOutputDevice("Default");
             QVERIFY(transport.play(&cue, true));
             // The sink's wait (under 2 s), then 1.5 s of the cue.
-            QTRY_VERIFY_WITH_TIMEOUT(transport.getPosition() > 1500, 4500 * TestTiming::kSlowdown);
+            QTRY_VERIFY_WITH_TIMEOUT(transport.getPosition() > 1500, 5000 * TestTiming::kSlowdown);
             QCOMPARE(log.count("Device stuck detected"), 0);
             transport.stop();
         }  // the stream leaves the sink here
@@ -220,7 +220,8 @@ private Q_SLOTS:
         const qint64 resumeMs = timer.elapsed();
         ::kill(server, SIGCONT);
         const QString took = QString("pause took %1 ms, resume %2 ms").arg(pauseMs).arg(resumeMs);
-        QVERIFY2(pauseMs < 100 * TestTiming::kSlowdown && resumeMs < 100 * TestTiming::kSlowdown, qPrintable(took));
+        // Asking the server would take its 2 s timeout each.
+        QVERIFY2(pauseMs < 1000 * TestTiming::kSlowdown && resumeMs < 1000 * TestTiming::kSlowdown, qPrintable(took));
         QCOMPARE(transport.getState(), AudioEngine::Playing);
         transport.stop();
     }
