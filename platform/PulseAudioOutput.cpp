@@ -9,6 +9,8 @@
 namespace {
 
 constexpr pa_usec_t kConnectTimeoutUs = 2 * PA_USEC_PER_SEC;
+// No sink holds more ahead than this; a larger figure is not believed.
+constexpr pa_usec_t kMaxSinkWaitUs = 10 * PA_USEC_PER_SEC;
 constexpr int kScratchFrames = 16384;
 // Written a little ahead of the sample being played, so that nothing new
 // lands behind it.
@@ -194,6 +196,9 @@ bool PulseAudioOutput::open(const QString& sinkDescription, RenderCallback callb
     m_contentEnd = 0;
     m_lastChunkContent = false;
     m_corked = true;
+    m_hasRun = false;
+    m_sinkFreeAtUs = 0;
+    m_sinkWaitKnown = true;
     if (!m_scratch)
         m_scratch = std::make_unique<float[]>(size_t(kScratchFrames) * kChannels);
 
@@ -244,6 +249,16 @@ bool PulseAudioOutput::open(const QString& sinkDescription, RenderCallback callb
         setCorked(false);
     pa_threaded_mainloop_unlock(m_loop);
     return true;
+}
+
+void PulseAudioOutput::attach(RenderCallback callback, ActiveProbe active, ContentProbe content, void* userData)
+{
+    lock();
+    m_callback = callback;
+    m_active = active;
+    m_content = content;
+    m_userData = userData;
+    unlock();
 }
 
 void PulseAudioOutput::release()
@@ -363,38 +378,10 @@ void PulseAudioOutput::setCorked(bool corked)
     if (m_corked == corked || !m_stream)
         return;
     m_corked = corked;
+    if (!corked)
+        m_hasRun = true;
     if (pa_operation* op = pa_stream_cork(m_stream, corked ? 1 : 0, nullptr, nullptr))
         pa_operation_unref(op);
-}
-
-namespace {
-void timingUpdated(pa_stream*, int, void* userData)
-{
-    *static_cast<bool*>(userData) = true;
-}
-}  // namespace
-
-bool PulseAudioOutput::updateTiming()
-{
-    bool done = false;
-    pa_operation* op = pa_stream_update_timing_info(m_stream, &timingUpdated, &done);
-    if (!op)
-        return false;
-    // The mainloop thread runs the callback, then wakes us through the
-    // operation's state change.
-    m_timedOut = false;
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
-    pa_time_event* timeout =
-        pa_context_rttime_new(m_context, pa_rtclock_now() + kConnectTimeoutUs, &PulseAudioOutput::onTimeout, this);
-    pa_operation_set_state_callback(
-        op, [](pa_operation*, void* userData) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userData), 0); },
-        m_loop);
-    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING && !m_timedOut && !isLost())
-        pa_threaded_mainloop_wait(m_loop);
-    if (timeout)
-        api->time_free(timeout);
-    pa_operation_unref(op);
-    return done;
 }
 
 qint64 PulseAudioOutput::playIndex()
@@ -426,28 +413,59 @@ bool PulseAudioOutput::start(QString* error)
         return false;
     }
     pa_threaded_mainloop_lock(m_loop);
-    if (!updateTiming()) {
-        pa_threaded_mainloop_unlock(m_loop);
-        if (error)
-            *error = QStringLiteral("PulseAudio server does not answer");
-        return false;
-    }
+    // The timing at hand, which the stream keeps up to date (after every
+    // cork too): asking the server for a fresh one would keep this thread
+    // waiting for its answer, seconds when it hangs. A server that no
+    // longer answers is found by the stream asking for no more blocks.
     qint64 from = 0;
     if (m_corked) {
         // Nothing of ours is in the server's own buffer: everything queued
-        // is silence, from the read index on.
+        // is silence, from the read index on (0 until the stream first ran;
+        // its first timing may still be on its way then).
         const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
-        from = timing && !timing->read_index_corrupt ? timing->read_index : m_writeIndex;
+        if (!m_hasRun)
+            from = 0;
+        else
+            from = timing && !timing->read_index_corrupt ? timing->read_index : m_writeIndex;
         from = from / kBytesPerFrame * kBytesPerFrame;
         m_contentEnd = std::min(m_contentEnd, from);
     } else {
         from = startIndex();
     }
+    m_sinkWaitKnown = noteSinkWait();
     const qint64 queuedEnd = m_writeIndex;
     writeAt(from, std::max(msToBytes(kBufferMs), queuedEnd - from), true);
     setCorked(false);
     pa_threaded_mainloop_unlock(m_loop);
     return true;
+}
+
+bool PulseAudioOutput::noteSinkWait()
+{
+    // The timing says what the sink held ahead when it was measured.
+    const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
+    if (!timing) {
+        m_sinkFreeAtUs = 0;
+        return false;
+    }
+    const qint64 measuredAt = qint64(pa_rtclock_now()) - qint64(pa_timeval_age(&timing->timestamp));
+    m_sinkFreeAtUs = measuredAt + qint64(std::min(timing->sink_usec, kMaxSinkWaitUs));
+    return true;
+}
+
+int PulseAudioOutput::sinkWaitMs()
+{
+    if (!m_stream)
+        return 0;
+    if (!m_sinkWaitKnown) {
+        // No timing at the start: the first one to come tells, as what the
+        // sink held ahead still lies before this stream until it is read.
+        lock();
+        m_sinkWaitKnown = noteSinkWait();
+        unlock();
+    }
+    const qint64 left = m_sinkFreeAtUs - qint64(pa_rtclock_now());
+    return left > 0 ? int(left / 1000) : 0;
 }
 
 qint64 PulseAudioOutput::cut()
@@ -456,15 +474,14 @@ qint64 PulseAudioOutput::cut()
         return 0;
     pa_threaded_mainloop_lock(m_loop);
     qint64 dropped = 0;
-    if (updateTiming()) {
-        const qint64 from = (playIndex() + kPlayMarginBytes) / kBytesPerFrame * kBytesPerFrame;
-        if (from < m_writeIndex) {
-            dropped = std::max<qint64>(0, std::min(m_contentEnd, m_writeIndex) - from) / kBytesPerFrame;
-            m_contentEnd = std::min(m_contentEnd, from);
-            const qint64 end = m_writeIndex;
-            writeAt(from, end - from, false);
-            m_lastChunkContent = false;
-        }
+    // Where the server plays now, from the timing at hand (see start()).
+    const qint64 from = (playIndex() + kPlayMarginBytes) / kBytesPerFrame * kBytesPerFrame;
+    if (from < m_writeIndex) {
+        dropped = std::max<qint64>(0, std::min(m_contentEnd, m_writeIndex) - from) / kBytesPerFrame;
+        m_contentEnd = std::min(m_contentEnd, from);
+        const qint64 end = m_writeIndex;
+        writeAt(from, end - from, false);
+        m_lastChunkContent = false;
     }
     pa_threaded_mainloop_unlock(m_loop);
     return dropped;

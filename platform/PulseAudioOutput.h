@@ -19,8 +19,9 @@
 // writes over queued silence the same way, and a cut (stop, pause, a new
 // cue over a sounding one) over queued sound.
 //
-// All calls belong to one thread; the callback runs with the mainloop lock
-// held, which Lock takes too.
+// All calls belong to one thread at a time (an output may be opened on a
+// worker and handed over); the callback runs with the mainloop lock held,
+// which Lock takes too.
 class PulseAudioOutput {
 public:
     static constexpr int kSampleRate = 44100;
@@ -58,6 +59,9 @@ public:
               void* userData, QString* error);
     void close();
     bool isOpen() const { return m_loop != nullptr; }
+    // Hands an output opened without a callback (on another thread) the
+    // callback that renders into it.
+    void attach(RenderCallback callback, ActiveProbe active, ContentProbe content, void* userData);
 
     // The callback's output is to be heard now: it is written over what is
     // queued (see above) and the stream runs. False with *error when the
@@ -70,6 +74,12 @@ public:
     // The server or the stream went away.
     bool isLost() const { return m_lost.load(std::memory_order_relaxed); }
     bool isCorked() const { return m_corked; }
+    // How much longer the stream waits, after the last start, for its sink
+    // to play out what the sink had queued ahead before: no block is asked
+    // for meanwhile. A sink that no stream asked for a short latency may
+    // have queued seconds (a null sink: 2 s) and does not take them back
+    // for a stream that starts.
+    int sinkWaitMs();
     int periodFrames() const;
 
     void lock();
@@ -84,7 +94,6 @@ private:
     // Waits (mainloop locked) until done() holds or 2 s have passed.
     template <typename Done>
     bool waitFor(Done&& done);
-    bool updateTiming();
 
     void fill(size_t bytes);
     // Writes bytes of the callback's output (or silence) into the stream
@@ -97,6 +106,8 @@ private:
     qint64 playIndex();
     qint64 startIndex();
     void setCorked(bool corked);
+    // From the stream's timing (mainloop locked); false when it has none yet.
+    bool noteSinkWait();
     void release();
 
     struct pa_threaded_mainloop* m_loop = nullptr;
@@ -117,5 +128,11 @@ private:
     bool m_keepRunning = false;
     std::atomic<bool> m_lost{false};
     bool m_timedOut = false;
+    // When (pa_rtclock_now()) the sink has played out what it held ahead at
+    // the last start.
+    qint64 m_sinkFreeAtUs = 0;
+    bool m_sinkWaitKnown = true;
+    // The stream was uncorked at least once since it opened.
+    bool m_hasRun = false;
     struct pa_time_event* m_timeout = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "model/Cue.h"
 #include "audiofile/AudioFileProbe.h"
 #include "playback/CueVolumeRamp.h"
+#include "playback/OutputRecovery.h"
 #include "playback/PlaybackEngine.h"
 #include "playback/WaveformParseRequester.h"
 
@@ -69,9 +70,14 @@ AudioEngine::AudioEngine(PlaybackEngine* engine, QObject* parent)
     m_pauseFadeTimer->setInterval(kPauseFadeStepMs);
     connect(m_pauseFadeTimer, &QTimer::timeout, this, &AudioEngine::onPauseFadeTimer);
 
-    m_outputRetryTimer = new QTimer(this);
-    m_outputRetryTimer->setSingleShot(true);
-    connect(m_outputRetryTimer, &QTimer::timeout, this, &AudioEngine::onOutputRetryTimer);
+    m_recovery = new OutputRecovery(this, m_engine);
+    connect(m_recovery, &OutputRecovery::outputHeld, this, [this] {
+        m_loopCheckTimer->stop();
+        cancelPauseFade();
+        applyVolume();
+    });
+    connect(m_recovery, &OutputRecovery::outputBack, this, [this] { m_loopCheckTimer->start(); });
+    connect(m_recovery, &OutputRecovery::statusChanged, this, &AudioEngine::outputStatusChanged);
 
     m_cueRamp = new CueVolumeRamp(this);
 
@@ -83,6 +89,9 @@ AudioEngine::~AudioEngine()
     m_engine->stop();
     m_loopCheckTimer->stop();
     m_preWaitTimer->stop();
+    // It reads the transport: nothing the engine reports while it goes may
+    // reach it once we are half gone.
+    delete m_recovery;
 }
 
 void AudioEngine::connectEngine()
@@ -95,10 +104,6 @@ void AudioEngine::connectEngine()
         Q_EMIT errorOccurred(message);
     });
     connect(m_engine, &PlaybackEngine::crossfadeDecodeReady, this, &AudioEngine::onCrossfadeDecodeReady);
-    connect(m_engine, &PlaybackEngine::outputLost, this, [this] {
-        if (m_state == Playing && m_currentCue && !m_outputFailed)
-            outputFailed();
-    });
 }
 
 // ---------------------------------------------------------------------------
@@ -189,8 +194,7 @@ void AudioEngine::resetForNewCue(bool finishAtEndArg)
     m_loopJustApplied = false;
     m_passCounted = false;
     m_endedWithoutSound = false;
-    stopOutputRetry();
-    m_stuckTicks = 0;
+    m_recovery->resetForNewCue();
     loopCounter = 0;
     m_seenWraps = m_engine->loopWraps();
     finishAtEnd = finishAtEndArg;
@@ -268,7 +272,7 @@ void AudioEngine::startLoadedCueAtLoopStart(Cue* cue)
     Q_EMIT stateChanged(Playing);
     Q_EMIT currentCueChanged(cue);
     if (!m_engine->isPlaying())
-        outputFailed();
+        m_recovery->outputFailed();
 }
 
 bool AudioEngine::failStart(const QString& message)
@@ -380,7 +384,7 @@ bool AudioEngine::play(Cue* cue, bool finishAtEndArg, qint64 startPosMs)
     // A device that did not start plays nothing: the window must not say
     // Playing over silence.
     if (!m_preWaitActive && !m_engine->isPlaying())
-        outputFailed();
+        m_recovery->outputFailed();
     return true;
 }
 
@@ -394,7 +398,7 @@ void AudioEngine::onPreWaitTimeout()
         m_loopCheckTimer->start();
         Q_EMIT stateChanged(Playing);
         if (!m_engine->isPlaying())
-            outputFailed();
+            m_recovery->outputFailed();
         return;
     }
     m_currentCue = nullptr;
@@ -417,10 +421,10 @@ void AudioEngine::pause()
 {
     if (m_state != Playing)
         return;
-    if (m_outputFailed) {
+    if (m_recovery->hasFailed()) {
         // Nothing sounds: no fade. The cue waits at its position, and the
         // output is tried again when it is resumed.
-        m_outputRetryTimer->stop();
+        m_recovery->holdRetries();
         m_engine->pause();
         m_state = Paused;
         cancelPreWait();
@@ -460,11 +464,11 @@ void AudioEngine::resume()
         m_loopCheckTimer->start();
         Q_EMIT stateChanged(Playing);
         if (!m_engine->isPlaying()) {
-            outputFailed();
+            m_recovery->outputFailed();
             applyVolume();
             return;
         }
-        outputBackOnResume();
+        m_recovery->outputBackOnResume();
         m_fadeStepsLeft = steps - 1;
         m_fadingOut = false;
         m_pauseFadeTimer->start();
@@ -478,19 +482,11 @@ void AudioEngine::resume()
     m_loopCheckTimer->start();
     Q_EMIT stateChanged(Playing);
     if (!m_engine->isPlaying()) {
-        outputFailed();
+        m_recovery->outputFailed();
         return;
     }
-    outputBackOnResume();
+    m_recovery->outputBackOnResume();
     continuePreparedCrossfade();
-}
-
-void AudioEngine::outputBackOnResume()
-{
-    if (!m_outputFailed)
-        return;
-    stopOutputRetry();
-    Q_EMIT outputStatusChanged(QStringLiteral("音频输出已恢复"), false);
 }
 
 void AudioEngine::continuePreparedCrossfade()
@@ -555,7 +551,7 @@ void AudioEngine::stop()
     m_queuedCue = nullptr;
     m_crossfadeSeen = false;
     m_endedWithoutSound = false;
-    stopOutputRetry();
+    m_recovery->stopRetry();
     Q_EMIT stateChanged(Stopped);
     Q_EMIT playbackFinished();
 }
@@ -716,7 +712,7 @@ void AudioEngine::setOutputDevice(const QString& deviceName)
     m_engine->play();
     if (!m_engine->isPlaying()) {
         m_handoverPending = false;
-        outputFailed();
+        m_recovery->outputFailed();
     }
 }
 
@@ -849,86 +845,14 @@ void AudioEngine::finishLastPass(bool dropCurrentCue)
     Q_EMIT playbackFinished();
 }
 
-void AudioEngine::recoverStalledDevice(qint64 positionMs)
-{
-    m_recovering = true;
-    qWarning() << "AudioEngine::onLoopCheckTimer - Device stuck detected! position:" << positionMs
-               << "stuckCount:" << m_stuckTicks << ", attempting device recovery...";
-    if (m_engine->reinitializeDevice()) {
-        // A mix goes on where it is; the reopened device only resumes it.
-        if (!m_engine->isCrossfading())
-            m_engine->seek(positionMs);
-        m_engine->play();
-        if (!m_engine->isPlaying())
-            outputFailed();
-    } else {
-        qWarning() << "AudioEngine - Device recovery failed, retrying in the background";
-        outputFailed();
-    }
-    m_recovering = false;
-    m_stuckTicks = 0;
-    m_lastOutputProgress = m_engine->outputProgress();
-}
-
 int AudioEngine::outputRetryDelayMs(int failedAttempts)
 {
-    // Quick at first (a device that was only being switched), then once a
-    // second for as long as it takes.
-    static constexpr int kDelays[] = {100, 200, 400, 800};
-    return failedAttempts < int(std::size(kDelays)) ? kDelays[failedAttempts] : 1000;
+    return OutputRecovery::retryDelayMs(failedAttempts);
 }
 
-void AudioEngine::outputFailed()
+bool AudioEngine::hasOutputFailed() const
 {
-    // The cue stays current, at its position, and meant to play: nothing
-    // moves on while the output is away, and the window says so.
-    const bool first = !m_outputFailed;
-    m_outputFailed = true;
-    if (first && !m_engine->isCrossfading())
-        m_resumePositionMs = m_engine->getPosition();
-    m_loopCheckTimer->stop();
-    cancelPauseFade();
-    applyVolume();
-    m_engine->pause();
-    if (first) {
-        m_outputRetries = 0;
-        qWarning() << "AudioEngine - output lost at" << m_resumePositionMs << "ms, retrying with" << m_engine->outputLibrary();
-        Q_EMIT outputStatusChanged(QStringLiteral("音频输出中断，正在重试…"), true);
-    }
-    if (m_state == Playing)
-        m_outputRetryTimer->start(outputRetryDelayMs(m_outputRetries));
-}
-
-void AudioEngine::stopOutputRetry()
-{
-    m_outputRetryTimer->stop();
-    m_outputFailed = false;
-    m_outputRetries = 0;
-}
-
-void AudioEngine::onOutputRetryTimer()
-{
-    Cue* cue = m_currentCue.data();
-    if (!m_outputFailed || m_state != Playing || !cue)
-        return;
-    ++m_outputRetries;
-    if (m_engine->reinitializeDevice()) {
-        if (!m_engine->isCrossfading())
-            m_engine->seek(m_resumePositionMs);
-        applyVolume();
-        m_engine->play();
-    }
-    if (!m_engine->isPlaying()) {
-        Q_EMIT outputStatusChanged(QStringLiteral("音频输出中断，正在重试（第 %1 次）…").arg(m_outputRetries), true);
-        m_outputRetryTimer->start(outputRetryDelayMs(m_outputRetries));
-        return;
-    }
-    qWarning() << "AudioEngine - output back after" << m_outputRetries << "attempts, at" << m_resumePositionMs << "ms";
-    stopOutputRetry();
-    m_stuckTicks = 0;
-    m_lastOutputProgress = m_engine->outputProgress();
-    m_loopCheckTimer->start();
-    Q_EMIT outputStatusChanged(QStringLiteral("音频输出已恢复"), false);
+    return m_recovery->hasFailed();
 }
 
 void AudioEngine::onLoopCheckTimer()
@@ -940,19 +864,8 @@ void AudioEngine::onLoopCheckTimer()
     const qint64 position = m_engine->getPosition();
     const qint64 duration = getDuration();
 
-    // A stalled device: the engine plays, but the output has asked for no
-    // block for 2 s. A position that waits for the decoder (a seek past the
-    // decoded part, a slow decode) is no stall: the device runs on.
-    const quint64 progress = m_engine->outputProgress();
-    if (!m_recovering && m_engine->isPlaying() && progress == m_lastOutputProgress) {
-        if (++m_stuckTicks >= kStuckTickLimit) {
-            recoverStalledDevice(position);
-            return;
-        }
-    } else {
-        m_stuckTicks = 0;
-    }
-    m_lastOutputProgress = progress;
+    if (m_recovery->checkStall(position))
+        return;
 
     // Crossfade tracking.
     if (m_engine->isCrossfading()) {

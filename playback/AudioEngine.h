@@ -9,6 +9,7 @@
 #include "playback/WaveformParseRequester.h"
 
 class CueVolumeRamp;
+class OutputRecovery;
 class PlaybackEngine;
 class QTimer;
 
@@ -16,8 +17,8 @@ class QTimer;
 // and applies the cue's rules on top of the engine's primitives: where a cue
 // starts (inside its loop region), when (pre-wait), how often its region
 // repeats (loop count), when it ends or hands over to the next cue by
-// crossfade, how pause and resume fade, what gain the engine gets, and how a
-// stalled output device is brought back.
+// crossfade, how pause and resume fade and what gain the engine gets. An
+// output that is lost or stalls is brought back by its OutputRecovery.
 //
 // Everything runs on the GUI thread. The engine's device and worker threads
 // reach the transport only through queued signals; a playbackFinished emitted
@@ -122,7 +123,7 @@ public:
     // The output could not be (re)started or went away while a cue was
     // meant to sound: the cue keeps its place and its position, and the
     // output is tried again in the background until it is back.
-    bool hasOutputFailed() const { return m_outputFailed; }
+    bool hasOutputFailed() const;
     // Delay before the next attempt to bring the output back, after n failed ones.
     static int outputRetryDelayMs(int failedAttempts);
 
@@ -157,7 +158,6 @@ private Q_SLOTS:
     void onCrossfadeDecodeReady();
     void onLevelTimer();
     void onPauseFadeTimer();
-    void onOutputRetryTimer();
 
 private:
     void connectEngine();
@@ -179,12 +179,6 @@ private:
     // The last pass of the cue has ended; silences the engine unless a
     // crossfade from it can still follow.
     void finishLastPass(bool dropCurrentCue);
-    void recoverStalledDevice(qint64 positionMs);
-    // The output could not be (re)started: the cue stays current and meant
-    // to play at its position while the output is retried.
-    void outputFailed();
-    void stopOutputRetry();
-    void outputBackOnResume();
     // A crossfade whose incoming cue has its data by now, left waiting while
     // the transport was paused, goes ahead.
     void continuePreparedCrossfade();
@@ -225,7 +219,6 @@ private:
     bool m_handoverPending = false;
     bool m_crossfadeSeen = false;
     bool m_endedWithoutSound = false;
-    bool m_outputFailed = false;
     // The crossfade window of the running pass has been dealt with (the pass
     // is counted); later ticks of the same pass leave it alone.
     bool m_passCounted = false;
@@ -243,12 +236,7 @@ private:
     float m_fadeTargetGain = 0.0f;
     int m_fadeStepsLeft = 0;
     bool m_fadingOut = false;
-    quint64 m_lastOutputProgress = 0;
-    int m_stuckTicks = 0;
-    bool m_recovering = false;
-    QTimer* m_outputRetryTimer = nullptr;
-    int m_outputRetries = 0;
-    qint64 m_resumePositionMs = 0;
+    OutputRecovery* m_recovery = nullptr;
     // Guarded: the track list is deleted with the main window, before us.
     QPointer<WaveformParseRequester> m_trackList;
 };

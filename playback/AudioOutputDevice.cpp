@@ -60,7 +60,7 @@ int AudioOutputDevice::bufferMs() const
 void AudioOutputDevice::lockOutput()
 {
     if (m_backend == Backend::PulseAudio)
-        m_pulse.lock();
+        m_pulse->lock();
     else if (m_id != 0)
         SDL_LockAudioDevice(m_id);
 }
@@ -68,14 +68,14 @@ void AudioOutputDevice::lockOutput()
 void AudioOutputDevice::unlockOutput()
 {
     if (m_backend == Backend::PulseAudio)
-        m_pulse.unlock();
+        m_pulse->unlock();
     else if (m_id != 0)
         SDL_UnlockAudioDevice(m_id);
 }
 
 qint64 AudioOutputDevice::cut()
 {
-    return m_backend == Backend::PulseAudio ? m_pulse.cut() : 0;
+    return m_backend == Backend::PulseAudio ? m_pulse->cut() : 0;
 }
 
 QStringList AudioOutputDevice::outputDeviceNames(bool* ok) const
@@ -111,8 +111,8 @@ bool AudioOutputDevice::open(const QString& deviceName, RenderCallback callback,
     }
     if (m_backend == Backend::PulseAudio) {
         m_started = false;
-        m_obtainedFrames = m_pulse.open(deviceName, callback, active, content, userData, error) ? m_pulse.periodFrames() : 0;
-        return m_pulse.isOpen();
+        m_obtainedFrames = m_pulse->open(deviceName, callback, active, content, userData, error) ? m_pulse->periodFrames() : 0;
+        return m_pulse->isOpen();
     }
     m_callback = callback;
     m_userData = userData;
@@ -142,10 +142,22 @@ bool AudioOutputDevice::open(const QString& deviceName, RenderCallback callback,
     return true;
 }
 
+void AudioOutputDevice::adopt(std::shared_ptr<PulseAudioOutput> output, RenderCallback callback, void* userData,
+                              ActiveProbe active, ContentProbe content)
+{
+    close();
+    if (m_backend != Backend::PulseAudio || !output || !output->isOpen())
+        return;
+    m_pulse = std::move(output);
+    m_pulse->attach(callback, active, content, userData);
+    m_started = false;
+    m_obtainedFrames = m_pulse->periodFrames();
+}
+
 void AudioOutputDevice::close()
 {
     if (m_backend == Backend::PulseAudio) {
-        m_pulse.close();
+        m_pulse->close();
         m_started = false;
         return;
     }
@@ -160,12 +172,12 @@ void AudioOutputDevice::close()
 bool AudioOutputDevice::start(QString* error)
 {
     if (m_backend == Backend::PulseAudio) {
-        if (!m_pulse.isOpen()) {
+        if (!m_pulse->isOpen()) {
             if (error)
                 *error = QStringLiteral("device not open");
             return false;
         }
-        m_started = m_pulse.start(error);
+        m_started = m_pulse->start(error);
         return m_started;
     }
     if (m_id == 0) {
@@ -185,10 +197,15 @@ bool AudioOutputDevice::start(QString* error)
     return true;
 }
 
+int AudioOutputDevice::sinkWaitMs() const
+{
+    return m_backend == Backend::PulseAudio && m_started && m_pulse->isOpen() ? m_pulse->sinkWaitMs() : 0;
+}
+
 bool AudioOutputDevice::isLost() const
 {
     if (m_backend == Backend::PulseAudio)
-        return m_pulse.isOpen() && m_pulse.isLost();
+        return m_pulse->isOpen() && m_pulse->isLost();
     return m_id != 0 && SDL_GetAudioDeviceStatus(m_id) == SDL_AUDIO_STOPPED;
 }
 

@@ -55,12 +55,19 @@ public:
     // false with *error set on failure.
     bool open(const QString& deviceName, RenderCallback callback, void* userData, QString* error,
               ActiveProbe active = nullptr, ContentProbe content = nullptr);
+    // Takes over a PulseAudio output opened elsewhere (see OutputOpener),
+    // paused, in place of whatever was open.
+    void adopt(std::shared_ptr<PulseAudioOutput> output, RenderCallback callback, void* userData,
+               ActiveProbe active = nullptr, ContentProbe content = nullptr);
     void close();
-    bool isOpen() const { return m_id != 0 || m_pulse.isOpen(); }
+    bool isOpen() const { return m_id != 0 || m_pulse->isOpen(); }
     // What the callback renders from now on is heard now. False (with
     // *error) when the device does not run.
     bool start(QString* error);
     bool isStarted() const { return m_started; }
+    // How much longer a started device waits for its sink before it asks
+    // for its first block (see PulseAudioOutput::sinkWaitMs); 0 for SDL.
+    int sinkWaitMs() const;
     // What the callback renders from now on replaces queued sound at once (a
     // stop or a pause). Returns the frames of sound that were rendered but
     // will not be heard.
@@ -104,7 +111,7 @@ private:
     void unlockOutput();
 
     Backend m_backend = Backend::Sdl;
-    PulseAudioOutput m_pulse;
+    std::shared_ptr<PulseAudioOutput> m_pulse = std::make_shared<PulseAudioOutput>();
     bool m_available = false;
     QString m_initError;
     SDL_AudioDeviceID m_id = 0;

@@ -15,6 +15,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -57,6 +58,7 @@ PlaybackEngine::PlaybackEngine(QObject* parent)
     m_pollTimer.setTimerType(Qt::PreciseTimer);
     m_pollTimer.setInterval(kPollIntervalMs);
     connect(&m_pollTimer, &QTimer::timeout, this, &PlaybackEngine::onPoll);
+    connect(&m_opener, &OutputOpener::opened, this, &PlaybackEngine::onDeviceOpened);
 }
 
 PlaybackEngine::~PlaybackEngine()
@@ -108,10 +110,16 @@ bool PlaybackEngine::initializeDevice()
 {
     if (m_device.isOpen())
         return true;
+    const bool named = !m_outputDeviceName.isEmpty()
+        && m_outputDeviceName != QLatin1String(SettingsKeys::kAudioOutputDeviceDefault);
+    if (m_device.isAvailable() && m_device.backend() == AudioOutputDevice::Backend::PulseAudio) {
+        if (!m_opener.isOpening())
+            m_opener.open(named ? m_outputDeviceName : QString());
+        return false;
+    }
 
     QString wanted;
-    if (!m_outputDeviceName.isEmpty() && m_outputDeviceName != QLatin1String(SettingsKeys::kAudioOutputDeviceDefault)
-        && m_device.isAvailable()) {
+    if (named && m_device.isAvailable()) {
         bool listed = false;
         const QStringList names = m_device.outputDeviceNames(&listed);
         if (listed) {
@@ -132,6 +140,29 @@ bool PlaybackEngine::initializeDevice()
     return false;
 }
 
+void PlaybackEngine::onDeviceOpened(std::shared_ptr<PulseAudioOutput> output, const QString& error)
+{
+    const QString failure = std::exchange(m_openFailureMessage, QString());
+    if (output) {
+        m_device.adopt(std::move(output), &PlaybackEngine::staticDataCallback, this, &PlaybackEngine::staticActiveProbe,
+                       &PlaybackEngine::staticContentProbe);
+        updatePolling();
+    } else {
+        qWarning() << "PlaybackEngine - device init failed:" << m_device.libraryName() << error;
+        if (!failure.isEmpty())
+            Q_EMIT errorOccurred(failure);
+    }
+    Q_EMIT deviceOpenFinished(m_device.isOpen());
+}
+
+void PlaybackEngine::failPlay(const QString& message)
+{
+    if (m_opener.isOpening())
+        m_openFailureMessage = message;
+    else
+        Q_EMIT errorOccurred(message);
+}
+
 void PlaybackEngine::closeDevice()
 {
     m_device.close();
@@ -148,7 +179,7 @@ bool PlaybackEngine::reinitializeDevice()
     const bool ok = initializeDevice();
     if (ok)
         m_renderer.setPosition(frames, ms);  // the device is open but not started: no callback runs
-    else
+    else if (!m_opener.isOpening())
         qWarning() << "PlaybackEngine::reinitializeDevice - Reinit failed";
     return ok;
 }
@@ -156,6 +187,8 @@ bool PlaybackEngine::reinitializeDevice()
 bool PlaybackEngine::setOutputDevice(const QString& deviceName)
 {
     closeDevice();
+    m_opener.cancel();  // an open under way is for the old device
+    m_openFailureMessage.clear();
     m_outputDeviceName = deviceName;
     // Opened now, silent, rather than by the first cue: an output stream can
     // take a second or more to start asking for blocks (a PulseAudio stream
@@ -194,7 +227,7 @@ void PlaybackEngine::play()
     if (!m_device.isOpen()) {
         qWarning() << "PlaybackEngine::play - Device not initialized, attempting reinit...";
         if (!reinitializeDevice()) {
-            Q_EMIT errorOccurred(QStringLiteral("音频设备初始化失败，请检查音频输出设备"));
+            failPlay(QStringLiteral("音频设备初始化失败，请检查音频输出设备"));
             return;
         }
     }
@@ -211,7 +244,7 @@ void PlaybackEngine::play()
 
     qWarning() << "PlaybackEngine::play - start failed, attempting device reinit:" << error;
     if (!reinitializeDevice()) {
-        Q_EMIT errorOccurred(QStringLiteral("音频设备重新初始化失败，请检查音频输出设备"));
+        failPlay(QStringLiteral("音频设备重新初始化失败，请检查音频输出设备"));
         return;
     }
     withRenderer(retired, [this] { m_renderer.play(); });
@@ -282,6 +315,7 @@ void PlaybackEngine::seek(qint64 positionMs)
 
 void PlaybackEngine::stop()
 {
+    m_openFailureMessage.clear();  // nobody waits for a start any more
     dropPendingCrossfade();
     Retired retired;
     int outgoingSlot = 0;

@@ -2,6 +2,7 @@
 
 #include "playback/AudioOutputDevice.h"
 #include "playback/CrossfadeCurve.h"
+#include "playback/OutputOpener.h"
 #include "audiofile/PcmDecoding.h"
 #include "playback/PcmPreloader.h"
 #include "playback/PlaybackRenderer.h"
@@ -61,8 +62,12 @@ public:
     virtual void rampVolume(float gain, qint64 rampFrames);
 
     // One attempt, without waiting: a device that cannot be opened now is
-    // tried again later by the transport.
+    // tried again later by the transport. A PulseAudio output is opened in
+    // the background (the server may take seconds to answer): false while
+    // that is under way (isOpeningDevice()); deviceOpenFinished() tells
+    // how it went. An attempt asked for while one is under way is that one.
     virtual bool reinitializeDevice();
+    virtual bool isOpeningDevice() const { return m_opener.isOpening(); }
     // What was rendered and not heard yet is dropped, so that a stop or a
     // pause is heard at once (a deep output buffer would otherwise play it
     // out); a paused cue goes back to the position that was heard.
@@ -84,6 +89,9 @@ public:
     // Blocks the output device has asked for so far; it stands still only
     // when the device does.
     virtual quint64 outputProgress() const { return m_renderer.renderCalls(); }
+    // The output was started and still waits for its sink to play out what
+    // the sink had queued ahead: it asks for no block before that.
+    virtual bool isOutputWaitingForSink() const { return m_device.sinkWaitMs() > 0; }
 
     // --- decoding and preload cache ---
     virtual bool loadCue(Cue* cue);
@@ -149,6 +157,9 @@ Q_SIGNALS:
     void crossfadeDecodeReady();
     // The output went away while a cue sounded and could not be reopened.
     void outputLost();
+    // A background open of the output has ended; the device is open (and
+    // paused) when opened is true.
+    void deviceOpenFinished(bool opened);
 
 private:
     // One cue as the renderer plays it, and what keeps its data alive.
@@ -179,9 +190,13 @@ private:
     static bool staticActiveProbe(void* userData);
     static quint64 staticContentProbe(void* userData);
 
-    // Opens the output device (paused) unless it is open: one attempt.
+    // Opens the output device (paused) unless it is open: one attempt (for
+    // PulseAudio started in the background, and false meanwhile).
     bool initializeDevice();
     void closeDevice();
+    void onDeviceOpened(std::shared_ptr<PulseAudioOutput> output, const QString& error);
+    // What play() tells the operator should the open it started fail.
+    void failPlay(const QString& message);
 
     // Runs change with the device locked, after taking over a crossfade
     // hand-over the callback may have made; change may only call the
@@ -214,6 +229,8 @@ private:
 
     PlaybackRenderer m_renderer;
     AudioOutputDevice m_device;
+    OutputOpener m_opener;
+    QString m_openFailureMessage;
     DecodeFunction m_decode;
     std::shared_ptr<PcmCache> m_cache;
     PcmPreloader m_preloader;

@@ -365,18 +365,23 @@ void AudioEngineTest::cueVolumeWithoutACueIsIgnored()
 void AudioEngineTest::stallRecovery_data()
 {
     // The position stands still in every row; what counts is whether the
-    // output device still asks for blocks.
+    // output device still asks for blocks. sinkTicks: how many of the first
+    // ticks the started output waits for its sink to play out what the sink
+    // had queued ahead (an idle null sink: up to 2 s, 40 ticks).
     QTest::addColumn<qint64>("position");
     QTest::addColumn<bool>("deviceStalled");
     QTest::addColumn<int>("ticks");
+    QTest::addColumn<int>("sinkTicks");
     QTest::addColumn<int>("recoveries");
-    QTest::newRow("device silent for 39 ticks") << qint64(5000) << true << 39 << 0;
-    QTest::newRow("device silent for 2 s") << qint64(5000) << true << 40 << 1;
-    QTest::newRow("still silent a while later") << qint64(5000) << true << 70 << 1;
-    QTest::newRow("silent at 0") << qint64(0) << true << 40 << 1;
-    QTest::newRow("waiting for the decoder") << qint64(5000) << false << 200 << 0;
-    QTest::newRow("standing at 0, nothing decoded yet") << qint64(0) << false << 200 << 0;
-    QTest::newRow("at the end of the file") << qint64(60000) << false << 200 << 0;
+    QTest::newRow("device silent for 39 ticks") << qint64(5000) << true << 39 << 0 << 0;
+    QTest::newRow("device silent for 2 s") << qint64(5000) << true << 40 << 0 << 1;
+    QTest::newRow("still silent a while later") << qint64(5000) << true << 70 << 0 << 1;
+    QTest::newRow("silent at 0") << qint64(0) << true << 40 << 0 << 1;
+    QTest::newRow("waiting for the decoder") << qint64(5000) << false << 200 << 0 << 0;
+    QTest::newRow("standing at 0, nothing decoded yet") << qint64(0) << false << 200 << 0 << 0;
+    QTest::newRow("at the end of the file") << qint64(60000) << false << 200 << 0 << 0;
+    QTest::newRow("behind the sink's 2 s queue") << qint64(0) << true << 79 << 40 << 0;
+    QTest::newRow("silent for 2 s after the sink's queue") << qint64(0) << true << 80 << 40 << 1;
 }
 
 void AudioEngineTest::stallRecovery()
@@ -384,6 +389,7 @@ void AudioEngineTest::stallRecovery()
     QFETCH(qint64, position);
     QFETCH(bool, deviceStalled);
     QFETCH(int, ticks);
+    QFETCH(int, sinkTicks);
     QFETCH(int, recoveries);
     Cue* cue = f.makeCue("stall", 60000);
     QVERIFY(transport()->play(cue, true));
@@ -393,8 +399,10 @@ void AudioEngineTest::stallRecovery()
     LogCapture log;
     f.tick();  // the device runs up to here
     f.fake->deviceStalled = deviceStalled;
-    for (int i = 0; i < ticks; ++i)
+    for (int i = 0; i < ticks; ++i) {
+        f.fake->waitingForSink = i < sinkTicks;
         f.tick();
+    }
     QCOMPARE(f.fake->reinitCalls, recoveries);
     QCOMPARE(log.count("Device stuck detected"), recoveries);
     if (recoveries > 0) {

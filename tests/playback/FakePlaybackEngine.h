@@ -123,6 +123,8 @@ public:
         return blocks;
     }
     mutable quint64 blocks = 0;
+    bool isOutputWaitingForSink() const override { return waitingForSink; }
+    bool waitingForSink = false;  // started, the sink still plays out its own queue
 
     bool loadCue(Cue* cue) override
     {
