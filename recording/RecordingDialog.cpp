@@ -143,6 +143,10 @@ RecordingDialog::RecordingDialog(QWidget* parent)
 
     const quint32 ownPid = quint32(QCoreApplication::applicationPid());
     listSources = [ownPid] { return PulseAudioSources::query(ownPid); };
+    chooseFolder = [this](const QString& title, const QString& start) {
+        return QFileDialog::getExistingDirectory(this, title, start,
+                                                 QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    };
     if (processLoopbackSupported) {
         sourceRefreshTimer = new QTimer(this);
         sourceRefreshTimer->setInterval(2000);
@@ -922,7 +926,7 @@ void RecordingDialog::reportSaveFailure(const QString& error)
             QTimer::singleShot(0, this, [this] { retryUnsavedRecordings(); });
         } else if (button == saveElsewhere) {
             QTimer::singleShot(0, this, [this] {
-                const QString folder = QFileDialog::getExistingDirectory(this, tr("选择保存目录"));
+                const QString folder = chooseFolder(tr("选择保存目录"), QString());
                 if (folder.isEmpty())
                     reportSaveFailure(tr("未选择文件夹"));
                 else

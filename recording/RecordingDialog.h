@@ -296,6 +296,10 @@ private:
     int captureChannels = 2;
     int captureSampleRate = 44100;
     QString recordingsFolder;
+    // Asks for a folder (title, where to start; empty when cancelled). Tests
+    // answer in its place: Qt's own folder chooser reads the disk on a thread
+    // of its own, whose hand-overs ThreadSanitizer cannot see.
+    std::function<QString(const QString&, const QString&)> chooseFolder;
     QList<UnsavedRecording> unsavedRecordings;
     QPointer<QMessageBox> saveFailureBox;
     int savesInFlight = 0;

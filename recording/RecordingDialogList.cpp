@@ -14,7 +14,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListView>
@@ -127,8 +126,7 @@ void RecordingDialog::onExport()
     QString start = settings.value(SettingsKeys::kRecordingExportDir).toString();
     if (start.isEmpty() || !QFileInfo(start).isDir())
         start = QFileInfo(path).absolutePath();
-    const QString chosen = QFileDialog::getExistingDirectory(
-        this, tr("选择导出目录"), start, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    const QString chosen = chooseFolder(tr("选择导出目录"), start);
     if (chosen.isEmpty())
         return;
     const QString folder = QDir(chosen).absolutePath();

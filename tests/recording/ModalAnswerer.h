@@ -2,8 +2,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QObject>
 #include <QStringList>
@@ -12,8 +10,9 @@
 #include <functional>
 
 // Answers the modal boxes a test runs into: each message box is noted as
-// "title|text" and closed without pressing its buttons; a folder chooser is
-// given chooseFolder (cancelled when empty).
+// "title|text" and closed without pressing its buttons. A dialog's folder
+// question, routed here through answerFolder, is noted as "folder
+// chooser|title" and given chooseFolder (cancelled when empty).
 class ModalAnswerer : public QObject {
 public:
     QStringList seen;
@@ -26,6 +25,12 @@ public:
         timer.setInterval(10);
         QObject::connect(&timer, &QTimer::timeout, this, [this] { answer(); });
         timer.start();
+    }
+
+    QString answerFolder(const QString& title)
+    {
+        seen.append(QStringLiteral("folder chooser|") + title);
+        return chooseFolder;
     }
 
 private:
@@ -41,14 +46,6 @@ private:
                 }
             }
             box->done(-1);
-        } else if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
-            seen.append(QStringLiteral("folder chooser|") + chooser->windowTitle());
-            if (chooseFolder.isEmpty()) {
-                chooser->reject();
-            } else {
-                chooser->setDirectory(chooseFolder);
-                QMetaObject::invokeMethod(chooser, "accept");
-            }
         }
     }
 

@@ -515,6 +515,7 @@ private slots:
         // the earlier file of that name stays as it was.
         ModalAnswerer answerer;
         answerer.chooseFolder = target;
+        d.chooseFolder = [&answerer](const QString& title, const QString&) { return answerer.answerFolder(title); };
         {
             WorkerGate gate(d);
             d.exportButton->click();
