@@ -13,6 +13,7 @@
 #include "model/DatabaseManager.h"
 #include "model/DatabaseTransaction.h"
 #include "model/TransactionPageFlush.h"
+#include "platform/PoolTask.h"
 #include "playback/CueManager.h"
 #include "settings/SettingsKeys.h"
 
@@ -441,7 +442,7 @@ PlaylistImportResult ProjectFileIO::importProject(const QString& path, ExportUi&
     // reference is its own.
     const qsizetype entryCount = reading.entries.size();
     auto aside = std::make_shared<QList<ProjectCueEntry>>(std::exchange(reading.entries, {}));
-    QThreadPool::globalInstance()->start([aside] { QList<ProjectCueEntry> freed = std::move(*aside); });
+    PoolTask::run(QThreadPool::globalInstance(), [aside] { QList<ProjectCueEntry> freed = std::move(*aside); });
     ui.progressEnd();
     if (cancelled)
         return result;

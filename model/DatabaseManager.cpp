@@ -5,6 +5,7 @@
 #include "model/WalCheckpointer.h"
 #include "model/WaveformRows.h"
 #include "audiofile/AudioFileDecoder.h"
+#include "platform/PoolTask.h"
 
 #include <QDebug>
 #include <QDir>
@@ -475,7 +476,7 @@ void DatabaseManager::endTransaction(bool committed)
     if (steps >= kUndoFreedAside) {
         // Moved out on the pool thread, so that the last reference is its own.
         auto aside = std::make_shared<QList<TransactionLevel>>(std::exchange(m_levels, {}));
-        QThreadPool::globalInstance()->start([aside] { QList<TransactionLevel> freed = std::move(*aside); });
+        PoolTask::run(QThreadPool::globalInstance(), [aside] { QList<TransactionLevel> freed = std::move(*aside); });
     }
     m_levels.clear();
     const bool releasePages = committed && m_releasePagesAfterCommit;
