@@ -242,7 +242,6 @@ TrackListManager::TrackListManager(QTableView* table, QWidget* parent, CueManage
     // Columns that change width (the last one follows the window) and a new
     // font or style change how many lines a text needs.
     m_rowFitter = new RowHeightFitter(m_table, m_model, m_delegate, this);
-    static_assert(kRowFitDelayMs == RowHeightFitter::kFitDelayMs);
     connect(m_table->horizontalHeader(), &QHeaderView::sectionResized, m_rowFitter, &RowHeightFitter::fitAllSoon);
     m_shownPeaks = new ShownCuePeaks(m_table, m_model, m_registry, m_parseQueue, this);
 
@@ -456,18 +455,16 @@ void TrackListManager::reloadModel(const QList<Cue*>* cues)
     }
     if (cues) {
         m_cues = *cues;
-        m_model->setCueList(m_cues);
-        return;
+    } else {
+        // The database order is the table's order after every refresh.
+        const QList<int> ids = m_registry->getPlaylistCueIds(m_currentPlaylistId);
+        m_cues.clear();
+        m_cues.reserve(ids.size());
+        for (int id : ids) {
+            if (Cue* cue = m_registry->getCue(id))
+                m_cues.append(cue);
+        }
     }
-    // The database order is the table's order after every refresh.
-    const QList<int> ids = m_registry->getPlaylistCueIds(m_currentPlaylistId);
-    QList<Cue*> stored;
-    stored.reserve(ids.size());
-    for (int id : ids) {
-        if (Cue* cue = m_registry->getCue(id))
-            stored.append(cue);
-    }
-    m_cues = stored;
     m_model->setCueList(m_cues);
 }
 

@@ -55,8 +55,6 @@ public:
     // How often the files of the rows on screen are looked at again.
     static constexpr int kFileCheckIntervalMs = 2000;
     static constexpr int kHeaderButtonSize = 26;
-    // Rows are fitted again this long after the columns stop changing width.
-    static constexpr int kRowFitDelayMs = 50;
 
     // From this many cues on, a paste shows its progress dialog.
     static constexpr int kCopyProgressThreshold = 50;

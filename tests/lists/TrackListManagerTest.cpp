@@ -1,5 +1,6 @@
 #include "TrackListFixture.h"
 #include "lists/FileExistenceCache.h"
+#include "lists/RowHeightFitter.h"
 #include "model/WaveformRows.h"
 
 #include <cmath>
@@ -445,7 +446,7 @@ void TrackListManagerTest::rowsFitTheirContents()
 {
     QVERIFY(f.showTable());
     // Shown, the table takes its style sheet's font; the rows follow it.
-    QTest::qWait(3 * TrackListManager::kRowFitDelayMs);
+    QTest::qWait(3 * RowHeightFitter::kFitDelayMs);
     const int oneLine = f.table->rowHeight(0);
     for (int row = 1; row < 4; ++row)
         QCOMPARE(f.table->rowHeight(row), oneLine);
