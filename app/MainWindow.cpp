@@ -31,7 +31,7 @@
 #include "recording/RecordingDialog.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsPanel.h"
-#include "settings/StoredSetting.h"
+#include "settings/SettingsWriter.h"
 #include "ui_MainWindow.h"
 #include "waveform/LevelMeterScrollBar.h"
 #include "waveform/WaveformWidget.h"
@@ -674,7 +674,7 @@ void MainWindow::onTogglePanelClicked()
                 ui->playlistGroup->hide();
                 ui->spacingWidget->hide();
                 panelVisible = false;
-                QSettings().setValue(SettingsKeys::kLeftPanelVisible, false);
+                SettingsWriter::write(SettingsKeys::kLeftPanelVisible, false);
             },
             Qt::SingleShotConnection);
     } else {
@@ -689,7 +689,7 @@ void MainWindow::onTogglePanelClicked()
             [this] {
                 ui->playlistGroup->setFixedWidth(kPanelWidth);
                 panelVisible = true;
-                QSettings().setValue(SettingsKeys::kLeftPanelVisible, true);
+                SettingsWriter::write(SettingsKeys::kLeftPanelVisible, true);
             },
             Qt::SingleShotConnection);
     }
@@ -962,7 +962,7 @@ void MainWindow::onPlayModeChanged(int index)
 void MainWindow::onPlaylistSwitched(int playlistId)
 {
     currentPlaylistId = playlistId;
-    StoredSetting::setIfChanged(SettingsKeys::kLastSelectedPlaylistId, playlistId);
+    SettingsWriter::writeIfChanged(SettingsKeys::kLastSelectedPlaylistId, playlistId);
 
     const int mode = playlistManager ? playlistManager->playModeOf(playlistId) : -1;
     if (mode >= CueManager::SingleLoop && mode <= CueManager::CustomRandom) {
@@ -1402,7 +1402,7 @@ void MainWindow::onCueSelected(Cue* cue)
     }
     loadCueControls(cue);
     connectCueSignals(cue);
-    StoredSetting::setIfChanged(SettingsKeys::kLastSelectedCueId, cue->id());
+    SettingsWriter::writeIfChanged(SettingsKeys::kLastSelectedCueId, cue->id());
 }
 
 void MainWindow::clearSelectedCue()
@@ -1955,7 +1955,7 @@ void MainWindow::resetMainVolume()
     mainVolumeResetting = true;
     mainVolumeBar->setValue(SettingsKeys::kMainVolumeDefault);
     registry()->setMainVolume(SettingsKeys::kMainVolumeDefault);
-    QSettings().setValue(SettingsKeys::kMainVolume, SettingsKeys::kMainVolumeDefault);
+    SettingsWriter::write(SettingsKeys::kMainVolume, SettingsKeys::kMainVolumeDefault);
     showStatus(QStringLiteral("主音量已恢复默认: %1").arg(SettingsKeys::kMainVolumeDefault), 2000);
     mainVolumeResetting = false;
 }
@@ -2021,7 +2021,7 @@ void MainWindow::onMainVolumeChanged(int value)
     if (mainVolumeResetting)
         return;
     registry()->setMainVolume(value);
-    QSettings().setValue(SettingsKeys::kMainVolume, value);
+    SettingsWriter::write(SettingsKeys::kMainVolume, value);
     showStatus(QStringLiteral("主音量: %1").arg(value), 2000);
 }
 
@@ -2299,18 +2299,16 @@ QHash<QString, InputActionRouter::Action> MainWindow::inputActions()
 
 void MainWindow::saveLastPlayback()
 {
-    QSettings settings;
     Cue* current = registry()->getCurrentCue();
-    settings.setValue(SettingsKeys::kLastPlaylistId, currentPlaylistId);
-    settings.setValue(SettingsKeys::kLastCueId, current ? current->id() : -1);
-    settings.setValue(SettingsKeys::kLastPosition, registry()->getCurrentPosition());
+    SettingsWriter::write(SettingsKeys::kLastPlaylistId, currentPlaylistId);
+    SettingsWriter::write(SettingsKeys::kLastCueId, current ? current->id() : -1);
+    SettingsWriter::write(SettingsKeys::kLastPosition, registry()->getCurrentPosition());
 }
 
 void MainWindow::saveLastSelection()
 {
-    QSettings settings;
-    settings.setValue(SettingsKeys::kLastSelectedPlaylistId, currentPlaylistId);
-    settings.setValue(SettingsKeys::kLastSelectedCueId, selectedCue ? selectedCue->id() : -1);
+    SettingsWriter::write(SettingsKeys::kLastSelectedPlaylistId, currentPlaylistId);
+    SettingsWriter::write(SettingsKeys::kLastSelectedCueId, selectedCue ? selectedCue->id() : -1);
 }
 
 void MainWindow::restoreLastPlayback()
@@ -2379,7 +2377,7 @@ void MainWindow::restoreLastSelection(int playlistId, int cueId)
 void MainWindow::setCartMode(bool on)
 {
     cartMode = on;
-    StoredSetting::setIfChanged(SettingsKeys::kCartMode, on);
+    SettingsWriter::writeIfChanged(SettingsKeys::kCartMode, on);
     updateCartButton();
     if (recordButton) {
         // Show mode keeps recording off whichever view is shown.

@@ -6,6 +6,7 @@
 #include "playback/AudioEngine.h"
 #include "playback/CueManager.h"
 #include "settings/SettingsKeys.h"
+#include "settings/SettingsWriter.h"
 #include "waveform/LevelMeterScrollBar.h"
 
 #include <QCheckBox>
@@ -293,9 +294,8 @@ void StatusBarControls::onLoudnessToggled(bool on)
 {
     m_loudnessTargetCombo->setEnabled(on);
     const int target = loudnessTarget();
-    QSettings settings;
-    settings.setValue(SettingsKeys::kLoudnessEnabled, on);
-    settings.setValue(SettingsKeys::kLoudnessTarget, target);
+    SettingsWriter::write(SettingsKeys::kLoudnessEnabled, on);
+    SettingsWriter::write(SettingsKeys::kLoudnessTarget, target);
     Q_EMIT statusMessage(on ? QStringLiteral("响度均衡已开启（目标: %1 LUFS）").arg(target)
                             : QStringLiteral("响度均衡已关闭"),
                          2000);
@@ -305,7 +305,7 @@ void StatusBarControls::onLoudnessToggled(bool on)
 void StatusBarControls::onLoudnessTargetIndexChanged(int index)
 {
     const int target = m_loudnessTargetCombo->itemData(index).toInt();
-    QSettings().setValue(SettingsKeys::kLoudnessTarget, target);
+    SettingsWriter::write(SettingsKeys::kLoudnessTarget, target);
     if (!m_loudnessCheckBox->isChecked())
         return;
     Q_EMIT statusMessage(QStringLiteral("响度均衡目标: %1 LUFS").arg(target), 2000);
@@ -320,19 +320,19 @@ void StatusBarControls::onCrossfadeClicked()
     transport()->setCrossfadeEnabled(on);
     m_crossfadeDurationSpinBox->setEnabled(on);
     updateCrossfadeButtonState(on);
-    QSettings().setValue(SettingsKeys::kCrossfadeEnabled, on);
+    SettingsWriter::write(SettingsKeys::kCrossfadeEnabled, on);
     Q_EMIT statusMessage(on ? QStringLiteral("交叉淡入淡出已开启") : QStringLiteral("交叉淡入淡出已关闭"), 2000);
 }
 
 void StatusBarControls::onCrossfadeDurationChanged(int seconds)
 {
     transport()->setCrossfadeDuration(seconds);
-    QSettings().setValue(SettingsKeys::kCrossfadeDuration, seconds);
+    SettingsWriter::write(SettingsKeys::kCrossfadeDuration, seconds);
 }
 
 void StatusBarControls::onOutputDeviceSelected(int index)
 {
     const QString name = m_outputDeviceCombo->itemData(index).toString();
     transport()->setOutputDevice(name);
-    QSettings().setValue(SettingsKeys::kAudioOutputDevice, name);
+    SettingsWriter::write(SettingsKeys::kAudioOutputDevice, name);
 }

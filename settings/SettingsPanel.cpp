@@ -1,5 +1,7 @@
 #include "settings/SettingsPanel.h"
 
+#include "settings/SettingsWriter.h"
+
 #include "input/HidDeviceManager.h"
 #include "model/Cue.h"  // AudioEngine.h needs the complete type
 #include "model/DatabaseManager.h"
@@ -9,6 +11,7 @@
 #include "settings/AppVersion.h"
 #include "settings/SettingsKeys.h"
 #include "settings/SettingsPanelStyle.h"
+#include "settings/SettingsWriter.h"
 #include "ui_SettingsPanel.h"
 
 #include <QApplication>
@@ -337,6 +340,9 @@ void SettingsPanel::loadControls(const ValueSource& value)
 
 void SettingsPanel::saveSettings()
 {
+    // The status bar hands some of these keys to the writer's thread; what
+    // it still holds must not land over what is saved here.
+    SettingsWriter::flush();
     QSettings settings;
     settings.setValue(kCrossfadeEnabled, ui->crossfadeCheckBox->isChecked());
     settings.setValue(kCrossfadeDuration, ui->crossfadeDurationSpin->value());

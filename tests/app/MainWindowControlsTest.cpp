@@ -4,6 +4,8 @@
 #include "lists/GroupedPlaylistManager.h"
 #include "recording/RecordingDialog.h"
 #include "settings/SettingsPanel.h"
+#include "settings/SettingsWriter.h"
+#include "support/TestTiming.h"
 #include "waveform/LevelMeterScrollBar.h"
 
 #include <QCheckBox>
@@ -18,6 +20,60 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QtTest>
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// While set, flushing the settings file to disk (QSettings writes it through
+// a temporary "….conf.XXXXXX" beside it) takes this long, as it does on a
+// slow disk while a recording or an export is being written.
+std::atomic<int> g_settingsSyncDelayMs{0};
+
+bool isSettingsFile(int fd)
+{
+    char link[64];
+    char path[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = readlink(link, path, sizeof path - 1);
+    if (length <= 0)
+        return false;
+    path[length] = '\0';
+    return std::strstr(path, ".conf") != nullptr;
+}
+
+int delayedSync(int (*real)(int), int fd)
+{
+    const int delayMs = g_settingsSyncDelayMs.load();
+    if (delayMs > 0 && isSettingsFile(fd))
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    return real ? real(fd) : 0;
+}
+
+}  // namespace
+
+// Qt's calls to these resolve to the test program's own.
+extern "C" int fsync(int fd)
+{
+    static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+    return delayedSync(real, fd);
+}
+
+extern "C" int fdatasync(int fd)
+{
+    static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fdatasync"));
+    return delayedSync(real, fd);
+}
 
 // The controls the window adds to its form: how they start from the stored
 // settings, what a click on them changes, the playlist panel's toggle and the
@@ -53,6 +109,7 @@ private Q_SLOTS:
     void pickingADeviceSwitchesAndStoresIt();
     void mainVolumeStartsFromTheStore_data();
     void mainVolumeStartsFromTheStore();
+    void showChangesDoNotWaitForTheDisk();
     void levelMeterFollowsTheOutput();
     void transportButtonsShareThePanel();
     void panelToggle();
@@ -202,6 +259,7 @@ void MainWindowControlsTest::loudnessStartsFromTheStore()
     QCOMPARE(targets->currentText(), shown);
     QCOMPARE(targets->count(), 5);
     // Showing the stored state writes nothing back and reports nothing.
+    SettingsWriter::flush();
     QCOMPARE(settings.value(SettingsKeys::kLoudnessTarget), target);
     QCOMPARE(settings.value(SettingsKeys::kLoudnessEnabled), enabled);
     QVERIFY(!f.status().contains(QStringLiteral("响度均衡")));
@@ -215,6 +273,7 @@ void MainWindowControlsTest::loudnessSwitchWritesAndReports()
 
     // Off: a target change is only stored.
     targets->setCurrentIndex(4);
+    SettingsWriter::flush();
     QCOMPARE(settings.value(SettingsKeys::kLoudnessTarget).toInt(), -23);
     QVERIFY(!settings.contains(SettingsKeys::kLoudnessEnabled));
     QCOMPARE(f.status(), QStringLiteral("就绪......"));
@@ -222,16 +281,19 @@ void MainWindowControlsTest::loudnessSwitchWritesAndReports()
     QTest::mouseClick(loudnessSwitch(), Qt::LeftButton, {}, QPoint(8, loudnessSwitch()->height() / 2));
     QVERIFY(loudnessSwitch()->isChecked());
     QVERIFY(targets->isEnabled());
+    SettingsWriter::flush();
     QCOMPARE(settings.value(SettingsKeys::kLoudnessEnabled).toBool(), true);
     QCOMPARE(f.status(), QStringLiteral("响度均衡已开启（目标: -23 LUFS）"));
 
     targets->setCurrentIndex(0);
     QCOMPARE(f.status(), QStringLiteral("响度均衡目标: -10 LUFS"));
+    SettingsWriter::flush();
     QCOMPARE(settings.value(SettingsKeys::kLoudnessTarget).toInt(), -10);
 
     loudnessSwitch()->setChecked(false);
     QCOMPARE(f.status(), QStringLiteral("响度均衡已关闭"));
     QVERIFY(!targets->isEnabled());
+    SettingsWriter::flush();
     QCOMPARE(settings.value(SettingsKeys::kLoudnessEnabled).toBool(), false);
 }
 
@@ -276,6 +338,7 @@ void MainWindowControlsTest::crossfadeStartsFromTheStore()
     QPushButton* button = buttonWithToolTip(QStringLiteral("交叉淡入淡出"));
     QVERIFY(button);
     QCOMPARE(iconColor(button->icon()).name(), on ? QStringLiteral("#ff8c00") : QStringLiteral("#bbbbbb"));
+    SettingsWriter::flush();
     QCOMPARE(settings.value(SettingsKeys::kCrossfadeEnabled), enabled);
 }
 
@@ -288,11 +351,13 @@ void MainWindowControlsTest::crossfadeButtonSwitchesEverythingTogether()
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(f.transport()->isCrossfadeEnabled(), on);
         QCOMPARE(crossfadeTime()->isEnabled(), on);
+        SettingsWriter::flush();
         QCOMPARE(settings.value(SettingsKeys::kCrossfadeEnabled).toBool(), on);
         QCOMPARE(iconColor(button->icon()).name(), on ? QStringLiteral("#ff8c00") : QStringLiteral("#bbbbbb"));
         QCOMPARE(f.status(), on ? QStringLiteral("交叉淡入淡出已开启") : QStringLiteral("交叉淡入淡出已关闭"));
     }
     crossfadeTime()->setValue(7);
+    SettingsWriter::flush();
     QCOMPARE(settings.value(SettingsKeys::kCrossfadeDuration).toInt(), 7);
     QCOMPARE(crossfadeTime()->minimum(), 1);
     QCOMPARE(crossfadeTime()->maximum(), 12);
@@ -326,6 +391,7 @@ void MainWindowControlsTest::deviceListFilledOnceWithoutSwitching()
     QCOMPARE(devices->currentText(), shown);
     // The engine was handed the stored name; nothing was written back.
     QCOMPARE(f.transport()->getOutputDeviceName(), stored.isValid() ? stored.toString() : QStringLiteral("Default"));
+    SettingsWriter::flush();
     QCOMPARE(QSettings().value(SettingsKeys::kAudioOutputDevice), stored);
 }
 
@@ -337,6 +403,7 @@ void MainWindowControlsTest::pickingADeviceSwitchesAndStoresIt()
     devices->addItem(QStringLiteral("Desk speakers"), QStringLiteral("Desk speakers"));
     devices->setCurrentIndex(devices->count() - 1);
     QCOMPARE(f.transport()->getOutputDeviceName(), QStringLiteral("Desk speakers"));
+    SettingsWriter::flush();
     QCOMPARE(QSettings().value(SettingsKeys::kAudioOutputDevice).toString(), QStringLiteral("Desk speakers"));
     devices->setCurrentIndex(0);
     QCOMPARE(f.transport()->getOutputDeviceName(), QStringLiteral("Default"));
@@ -362,12 +429,49 @@ void MainWindowControlsTest::mainVolumeStartsFromTheStore()
     QCOMPARE(bar->value(), value);
     QCOMPARE(bar->size(), QSize(100, 12));
     // Showing the stored volume is no change by the operator.
+    SettingsWriter::flush();
     QCOMPARE(QSettings().value(SettingsKeys::kMainVolume), stored);
     QCOMPARE(f.status(), QStringLiteral("就绪......"));
 
     bar->setValue(40);
+    SettingsWriter::flush();
     QCOMPARE(QSettings().value(SettingsKeys::kMainVolume).toInt(), 40);
     QCOMPARE(f.status(), QStringLiteral("主音量: 40"));
+}
+
+void MainWindowControlsTest::showChangesDoNotWaitForTheDisk()
+{
+    f.open();
+    auto* bar = f.window->findChild<LevelMeterScrollBar*>();
+    QPushButton* crossfade = buttonWithToolTip(QStringLiteral("交叉淡入淡出"));
+    QVERIFY(bar && crossfade);
+    g_settingsSyncDelayMs = 2000;
+    auto fastDiskAgain = qScopeGuard([] { g_settingsSyncDelayMs = 0; });
+
+    const std::vector<std::pair<QString, std::function<void()>>> changes = {
+        {QStringLiteral("main volume"), [&] { bar->setValue(55); }},
+        {QStringLiteral("crossfade switch"), [&] { QTest::mouseClick(crossfade, Qt::LeftButton); }},
+        {QStringLiteral("playlist shown"), [&] { f.showPlaylist(f.secondPlaylist); }},
+        {QStringLiteral("cue selected"), [&] { f.clickRow(1); }},
+        {QStringLiteral("cue started"), [&] { QTest::keyClick(f.window.get(), Qt::Key_F5); }},
+    };
+    for (const auto& [what, change] : changes) {
+        QElapsedTimer clock;
+        clock.start();
+        change();
+        const qint64 tookMs = clock.elapsed();
+        QVERIFY2(tookMs < 300 * TestTiming::kSlowdown, qPrintable(QStringLiteral("%1: %2 ms").arg(what).arg(tookMs)));
+    }
+
+    // Nothing is lost for it.
+    g_settingsSyncDelayMs = 0;
+    SettingsWriter::flush();
+    const QSettings settings;
+    QCOMPARE(settings.value(SettingsKeys::kMainVolume).toInt(), 55);
+    QCOMPARE(settings.value(SettingsKeys::kCrossfadeEnabled).toBool(), true);
+    QCOMPARE(settings.value(SettingsKeys::kLastSelectedPlaylistId).toInt(), f.secondPlaylist);
+    QCOMPARE(settings.value(SettingsKeys::kLastSelectedCueId).toInt(), f.secondIds.at(1));
+    QCOMPARE(f.transport()->getCurrentCue(), f.cue(f.secondPlaylist, 1));
 }
 
 void MainWindowControlsTest::levelMeterFollowsTheOutput()
@@ -405,6 +509,7 @@ void MainWindowControlsTest::panelToggle()
     QTest::mouseClick(toggle, Qt::LeftButton);  // while it moves: ignored
     QTRY_VERIFY(tree->isHidden());
     QVERIFY(f.widget("spacingWidget")->isHidden());
+    SettingsWriter::flush();
     QCOMPARE(QSettings().value(SettingsKeys::kLeftPanelVisible).toBool(), false);
     QTest::qWait(50);
     QVERIFY(tree->isHidden());

@@ -534,6 +534,7 @@ void MainWindowEditingTest::doubleClicksResetTheVolumes()
     mainVolume->setValue(30);
     QTest::mouseDClick(mainVolume, Qt::LeftButton, {}, QPoint(4, mainVolume->height() / 2));
     QCOMPARE(mainVolume->value(), 80);
+    SettingsWriter::flush();
     QCOMPARE(QSettings().value(SettingsKeys::kMainVolume).toInt(), 80);
     QCOMPARE(f.status(), QStringLiteral("主音量已恢复默认: 80"));
 }

@@ -9,6 +9,7 @@
 #include "playback/AudioEngine.h"
 #include "playback/CueManager.h"
 #include "settings/SettingsKeys.h"
+#include "settings/SettingsWriter.h"
 #include "support/TestAudio.h"
 #include "waveform/WaveformWidget.h"
 
@@ -57,6 +58,7 @@ public:
     // pause is one step.
     void resetSettings()
     {
+        SettingsWriter::flush();  // nothing of the last test lands later
         QSettings settings;
         settings.clear();
         settings.setValue(SettingsKeys::kPauseFadeEnabled, false);

@@ -3,6 +3,7 @@
 #include "lists/CartButtonItem.h"
 #include "lists/CartWidget.h"
 #include "lists/TrackListManager.h"
+#include "settings/SettingsWriter.h"
 
 #include <QToolButton>
 #include <QtTest>
@@ -231,6 +232,7 @@ void MainWindowRestoreAndCartTest::cartSwitchReplacesTheTable()
     QCOMPARE(cart()->cues(), (QList<Cue*>{first(0), first(1), first(2)}));
     QCOMPARE(cart()->selectedCues(), QList<Cue*>{first(1)});
     QVERIFY(tile(first(1))->isCurrent());
+    SettingsWriter::flush();
     QCOMPARE(QSettings().value(SettingsKeys::kCartMode).toBool(), true);
     // Recording is not offered in cart mode.
     QVERIFY(!recordButton()->isEnabled());
@@ -246,6 +248,7 @@ void MainWindowRestoreAndCartTest::cartSwitchReplacesTheTable()
     QVERIFY(f.table()->isVisible());
     QVERIFY(recordButton()->isEnabled());
     QCOMPARE(recordButton()->icon().cacheKey(), iconKey);
+    SettingsWriter::flush();
     QCOMPARE(QSettings().value(SettingsKeys::kCartMode).toBool(), false);
 }
 
