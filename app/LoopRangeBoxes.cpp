@@ -1,5 +1,6 @@
 #include "app/LoopRangeBoxes.h"
 
+#include "app/StyleSheetSetter.h"
 #include "app/TextFit.h"
 
 #include <QDoubleSpinBox>
@@ -53,11 +54,11 @@ void LoopRangeBoxes::setUsable(bool usable)
 {
     for (const Pair& pair : m_pairs) {
         if (pair.box) {
-            pair.box->setStyleSheet(boxStyle(usable));
+            StyleSheetSetter::apply(pair.box, boxStyle(usable));
             pair.box->setEnabled(usable);
         }
         if (pair.lock) {
-            pair.lock->setStyleSheet(lockStyle(usable));
+            StyleSheetSetter::apply(pair.lock, lockStyle(usable));
             pair.lock->setEnabled(usable);
         }
     }

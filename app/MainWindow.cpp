@@ -14,6 +14,7 @@
 #include "app/SelectAllOnFocusFilter.h"
 #include "app/SettingsWidget.h"
 #include "app/StatusBarControls.h"
+#include "app/StyleSheetSetter.h"
 #include "app/TextFit.h"
 #include "app/UiStyleManager.h"
 #include "input/HidDeviceManager.h"
@@ -1962,10 +1963,10 @@ void MainWindow::resetMainVolume()
 
 void MainWindow::updateVolumeGroupLabels()
 {
-    ui->label_A->setStyleSheet(activeVolumeGroup == 0 ? ControlStyleSheets::activeVolumeGroupLabel()
-                                                      : ControlStyleSheets::inactiveVolumeGroupLabel());
-    ui->label_B->setStyleSheet(activeVolumeGroup == 1 ? ControlStyleSheets::activeVolumeGroupLabel()
-                                                      : ControlStyleSheets::inactiveVolumeGroupLabel());
+    StyleSheetSetter::apply(ui->label_A, activeVolumeGroup == 0 ? ControlStyleSheets::activeVolumeGroupLabel()
+                                                                : ControlStyleSheets::inactiveVolumeGroupLabel());
+    StyleSheetSetter::apply(ui->label_B, activeVolumeGroup == 1 ? ControlStyleSheets::activeVolumeGroupLabel()
+                                                                : ControlStyleSheets::inactiveVolumeGroupLabel());
 }
 
 bool MainWindow::isBatchVolumeUniform(int group) const
@@ -2012,7 +2013,7 @@ void MainWindow::updateVolumeValueLabels()
 void MainWindow::updateVolumeBarBStyle(bool gray)
 {
     ui->volumeHorizontalScrollBar_2->setEnabled(!gray);
-    ui->volumeHorizontalScrollBar_2->setStyleSheet(ControlStyleSheets::cueVolumeBar(gray));
+    StyleSheetSetter::apply(ui->volumeHorizontalScrollBar_2, ControlStyleSheets::cueVolumeBar(gray));
     updateVolumeValueLabel(1);
 }
 

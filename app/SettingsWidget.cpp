@@ -2,6 +2,7 @@
 
 #include "app/AppConstants.h"
 #include "app/ControlStyleSheets.h"
+#include "app/StyleSheetSetter.h"
 #include "model/BatchCue.h"
 #include "model/Cue.h"
 
@@ -96,8 +97,7 @@ QString normalStyleSheet(const QWidget* box)
 template <typename Widget>
 void setStyle(const QPointer<Widget>& widget, const QString& sheet)
 {
-    if (widget)
-        widget->setStyleSheet(sheet);
+    StyleSheetSetter::apply(widget, sheet);
 }
 
 template <typename Widget>
@@ -673,7 +673,7 @@ void SettingsWidget::showFadeBoxesUsable(bool fadeOn)
         if (!box)
             continue;
         box->setEnabled(usable);
-        box->setStyleSheet(usable ? normalStyleSheet(box) : kDoubleSpinBoxDimStyle);
+        StyleSheetSetter::apply(box, usable ? normalStyleSheet(box) : kDoubleSpinBoxDimStyle);
     }
 }
 
@@ -692,21 +692,21 @@ void SettingsWidget::setReadOnly(bool readOnly)
         if (!box)
             continue;
         box->setEnabled(enabled);
-        box->setStyleSheet(readOnly ? kSpinBoxDimStyle : normalStyleSheet(box));
+        StyleSheetSetter::apply(box, readOnly ? kSpinBoxDimStyle : normalStyleSheet(box));
     }
 
     for (const QPointer<QCheckBox>& box : {fadeCheckBox, volumeEnvelopeCheckBox, panCheckBox}) {
         if (!box)
             continue;
         box->setEnabled(enabled);
-        box->setStyleSheet(readOnly ? kCheckBoxDimStyle : QString());
+        StyleSheetSetter::apply(box, readOnly ? kCheckBoxDimStyle : QString());
     }
 
     for (const QPointer<QScrollBar>& bar : {volumeHorizontalScrollBar, volumeHorizontalScrollBar_2}) {
         if (!bar)
             continue;
         bar->setEnabled(enabled);
-        bar->setStyleSheet(ControlStyleSheets::cueVolumeBar(readOnly));
+        StyleSheetSetter::apply(bar, ControlStyleSheets::cueVolumeBar(readOnly));
     }
 
     setEnabled(colorButton, enabled);
@@ -725,13 +725,14 @@ void SettingsWidget::applyControlStyles(bool dimmed)
     dimmed = dimmed || readOnlyLook;
     if (preDurationSpinBox) {
         preDurationSpinBox->setEnabled(!dimmed);
-        preDurationSpinBox->setStyleSheet(dimmed ? kSpinBoxDimStyle : normalStyleSheet(preDurationSpinBox));
+        StyleSheetSetter::apply(preDurationSpinBox,
+                                dimmed ? kSpinBoxDimStyle : normalStyleSheet(preDurationSpinBox));
     }
     setStyle(label_3, dimmed ? kLabelDimStyle : kLabelNormalStyle);
     setStyle(label_5, dimmed ? kLabelDimStyle : kLabelNormalStyle);
     if (volumeHorizontalScrollBar_2) {
         volumeHorizontalScrollBar_2->setEnabled(!dimmed);
-        volumeHorizontalScrollBar_2->setStyleSheet(ControlStyleSheets::cueVolumeBar(dimmed));
+        StyleSheetSetter::apply(volumeHorizontalScrollBar_2, ControlStyleSheets::cueVolumeBar(dimmed));
     }
 }
 
@@ -742,7 +743,7 @@ void SettingsWidget::applyEnvelopeStyles(bool dimmed)
         if (!box)
             continue;
         box->setEnabled(!dimmed);
-        box->setStyleSheet(dimmed ? kCheckBoxDimStyle : QString());
+        StyleSheetSetter::apply(box, dimmed ? kCheckBoxDimStyle : QString());
     }
     for (const QPointer<QLabel>& label : {panEnvelopeLabel, volumeEnvelopeLabel, loopDurationLabel})
         setStyle(label, dimmed ? kLabelDimStyle : kLabelBrightStyle);
