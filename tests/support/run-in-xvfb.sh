@@ -2,15 +2,27 @@
 # Runs one command on a private Xvfb display with Qt's xcb platform, for
 # tests that need a real X server (key grabs, xdotool). Xvfb picks a free
 # display itself, so tests can run in parallel.
+#
+# The command also gets a private D-Bus session bus, as on a desktop: under
+# xcb, Qt's accessibility bridge opens the session bus from the first widget
+# on, which starts QtDBus's connection thread. Without a bus that thread
+# never meets the GUI thread again in anything ThreadSanitizer can see (the
+# hand-overs are Qt's own futexes), so at exit it frees its posted-event list,
+# which the GUI thread had allocated, unordered; with a bus, libdbus' locks
+# order the two.
 set -u
-if ! command -v Xvfb >/dev/null; then
-  echo "run-in-xvfb.sh: Xvfb is missing (scripts/install-deps.sh installs it)" >&2
-  exit 1
-fi
+for tool in Xvfb dbus-daemon; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "run-in-xvfb.sh: $tool is missing (scripts/install-deps.sh installs it)" >&2
+    exit 1
+  fi
+done
 workdir="$(mktemp -d "${TMPDIR:-/tmp}/xvfb.XXXXXX")"
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$workdir/display" 2>"$workdir/xvfb.log" &
 xvfb_pid=$!
+bus_pid=""
 cleanup() {
+  [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null
   kill "$xvfb_pid" 2>/dev/null
   wait "$xvfb_pid" 2>/dev/null
   rm -rf "$workdir"
@@ -30,6 +42,13 @@ if [ ! -s "$workdir/display" ]; then
   exit 1
 fi
 export DISPLAY=":$(head -n1 "$workdir/display")"
+if ! bus="$(dbus-daemon --session --fork --print-address=1 --print-pid=1 \
+              --address="unix:tmpdir=$workdir")"; then
+  echo "run-in-xvfb.sh: dbus-daemon did not start" >&2
+  exit 1
+fi
+export DBUS_SESSION_BUS_ADDRESS="$(sed -n 1p <<<"$bus")"
+bus_pid="$(sed -n 2p <<<"$bus")"
 export QT_QPA_PLATFORM=xcb
 unset WAYLAND_DISPLAY XDG_SESSION_TYPE
 "$@"
