@@ -90,8 +90,15 @@ TableCopy copyRows(sqlite3* from, sqlite3* to, const QByteArray& table, const QL
         int rc = SQLITE_OK;
         bool progressed = false;
         while ((rc = sqlite3_step(read.stmt)) == SQLITE_ROW) {
+            const sqlite3_int64 rowid = sqlite3_column_int64(read.stmt, 0);
+            // A damaged page can hand out rowids out of order. Going back
+            // with them would read the same stretch again, for ever.
+            if (rowid <= after) {
+                rc = SQLITE_CORRUPT;
+                break;
+            }
             progressed = true;
-            after = sqlite3_column_int64(read.stmt, 0);
+            after = rowid;
             for (int i = 0; i < columns.size(); ++i)
                 sqlite3_bind_value(insert.stmt, i + 1, sqlite3_column_value(read.stmt, i + 1));
             if (sqlite3_step(insert.stmt) == SQLITE_DONE)

@@ -14,6 +14,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 // A database file damaged on disk (a bad sector, a crash of another
 // program, a copy cut short) must never be written further unseen: its bytes
 // are kept beside it first, then what can be read is rescued into a file the
@@ -83,6 +85,67 @@ void damageMiddle(const QString& path)
     file.close();
 }
 
+// SQLite's variable-length integer at the given offset; its length in bytes.
+int readVarint(const QByteArray& bytes, qsizetype at, qint64* value)
+{
+    qint64 v = 0;
+    for (int i = 0; i < 9; ++i) {
+        const auto byte = quint8(bytes.at(at + i));
+        if (i == 8) {
+            *value = (v << 8) | byte;
+            return 9;
+        }
+        v = (v << 7) | (byte & 0x7f);
+        if (!(byte & 0x80)) {
+            *value = v;
+            return i + 1;
+        }
+    }
+    return 9;
+}
+
+int bigEndian16(const QByteArray& bytes, qsizetype at)
+{
+    return (quint8(bytes.at(at)) << 8) | quint8(bytes.at(at + 1));
+}
+
+// A leaf page of the cue table: its first rowid, and where its last cell's
+// rowid is written.
+struct CueLeaf {
+    qsizetype page = 0;
+    qint64 firstRowid = 0;
+    qsizetype lastRowidAt = 0;
+    int lastRowidLength = 0;
+};
+
+// The leaf pages of the cue table, in rowid order: table leaves (type 13)
+// whose first row is long (a cue's row holds its 200-character remark; the
+// playlist's rows are a few bytes).
+QList<CueLeaf> cueLeaves(const QByteArray& bytes, int pageSize)
+{
+    QList<CueLeaf> leaves;
+    for (qsizetype page = pageSize; page + pageSize <= bytes.size(); page += pageSize) {
+        if (quint8(bytes.at(page)) != 13 || bigEndian16(bytes, page + 3) == 0)
+            continue;
+        const qsizetype first = page + bigEndian16(bytes, page + 8);
+        qint64 payload = 0;
+        const int payloadLength = readVarint(bytes, first, &payload);
+        if (payload < 200)
+            continue;
+        CueLeaf leaf;
+        leaf.page = page;
+        readVarint(bytes, first + payloadLength, &leaf.firstRowid);
+        const qsizetype last = page + bigEndian16(bytes, page + 8 + 2 * (bigEndian16(bytes, page + 3) - 1));
+        leaf.lastRowidAt = last + readVarint(bytes, last, &payload);
+        qint64 lastRowid = 0;
+        leaf.lastRowidLength = readVarint(bytes, leaf.lastRowidAt, &lastRowid);
+        leaves.append(leaf);
+    }
+    std::sort(leaves.begin(), leaves.end(),
+              [](const CueLeaf& a, const CueLeaf& b) { return a.firstRowid < b.firstRowid; });
+    return leaves;
+}
+
 QStringList damagedCopies(const QString& folder)
 {
     return QDir(folder).entryList({QStringLiteral("playlist_data.damaged-*.db")}, QDir::Files);
@@ -100,6 +163,7 @@ private Q_SLOTS:
     void healthyAndMissingFilesAreLeftAlone();
     void fileThatIsNoDatabaseIsNotTouched();
     void failedWritesAreReported();
+    void rowsOutOfOrderDoNotKeepTheRescueGoing();
 };
 
 void DatabaseIntegrityTest::damagedFileIsKeptAndTheRestIsRescued()
@@ -234,4 +298,45 @@ void DatabaseIntegrityTest::failedWritesAreReported()
 }
 
 QTEST_GUILESS_MAIN(DatabaseIntegrityTest)
+// A damaged page can hand out a rowid lower than the rows before it: here
+// the last row before a wrecked page of the cue table claims rowid 5. The
+// rescue, going on after the wrecked page from the last rowid it read, must
+// not go back to 5 and read the same stretch again for ever; it ends, with
+// the rows after the wrecked page.
+void DatabaseIntegrityTest::rowsOutOfOrderDoNotKeepTheRescueGoing()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("playlist_data.db"));
+    writeShow(path);
+    QByteArray bytes = fileBytes(path);
+    int pageSize = bigEndian16(bytes, 16);
+    if (pageSize == 1)
+        pageSize = 65536;
+    const QList<CueLeaf> leaves = cueLeaves(bytes, pageSize);
+    QVERIFY2(leaves.size() > 20, qPrintable(QString::number(leaves.size())));
+    const CueLeaf wrecked = leaves.at(2 * leaves.size() / 3);
+    const CueLeaf backwards = leaves.at(2 * leaves.size() / 3 - 1);
+    QCOMPARE(backwards.lastRowidLength, 2);
+    bytes[backwards.lastRowidAt] = char(0x80);  // 5, in the two bytes the rowid had
+    bytes[backwards.lastRowidAt + 1] = char(0x05);
+    bytes.replace(wrecked.page, pageSize, QByteArray(pageSize, char(0xff)));
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(bytes), bytes.size());
+    }
+
+    DatabaseManager* db = DatabaseManager::instance();
+    QVERIFY(db->initialize(path));
+    QVERIFY(db->recovery().replaced);
+    QList<Cue*> cues;
+    QVERIFY(db->loadAllCues(cues));
+    int last = 0;
+    for (Cue* cue : cues)
+        last = std::max(last, cue->id());
+    qDeleteAll(cues);
+    QVERIFY2(last > wrecked.firstRowid, qPrintable(QStringLiteral("last rescued row %1").arg(last)));
+}
+
 #include "DatabaseIntegrityTest.moc"
