@@ -95,12 +95,6 @@ QString normalStyleSheet(const QWidget* box)
 }
 
 template <typename Widget>
-void setStyle(const QPointer<Widget>& widget, const QString& sheet)
-{
-    StyleSheetSetter::apply(widget, sheet);
-}
-
-template <typename Widget>
 void setEnabled(const QPointer<Widget>& widget, bool enabled)
 {
     if (widget)
@@ -414,7 +408,7 @@ void SettingsWidget::clearControls()
         volumeEnvelopeCheckBox->setChecked(false);
     if (panCheckBox)
         panCheckBox->setChecked(false);
-    setStyle(colorButton, kColorButtonStyle.arg(QStringLiteral("transparent")));
+    StyleSheetSetter::apply(colorButton, kColorButtonStyle.arg(QStringLiteral("transparent")));
     updating = wasUpdating;
 }
 
@@ -427,7 +421,8 @@ void SettingsWidget::updateColorButton()
         color = batchSource->color.isValid() ? batchSource->color.name() : QString();
     else
         return;
-    setStyle(colorButton, kColorButtonStyle.arg(color.isEmpty() ? QStringLiteral("transparent") : color));
+    StyleSheetSetter::apply(colorButton,
+                            kColorButtonStyle.arg(color.isEmpty() ? QStringLiteral("transparent") : color));
 }
 
 // ---------------------------------------------------------------------------
@@ -683,10 +678,10 @@ void SettingsWidget::setReadOnly(bool readOnly)
     const bool enabled = !readOnly;
 
     setEnabled(infiniteLoopBtn, enabled);
-    setStyle(infiniteLoopBtn, readOnly ? kEndlessButtonDimStyle : QString());
+    StyleSheetSetter::apply(infiniteLoopBtn, readOnly ? kEndlessButtonDimStyle : QString());
 
-    setStyle(loopLabel, readOnly ? QStringLiteral("color: #666;") : QStringLiteral("color: #aaa;"));
-    setStyle(loopCountSuffix, readOnly ? QStringLiteral("color: #666;") : QStringLiteral("color: #aaa;"));
+    StyleSheetSetter::apply(loopLabel, readOnly ? QStringLiteral("color: #666;") : QStringLiteral("color: #aaa;"));
+    StyleSheetSetter::apply(loopCountSuffix, readOnly ? QStringLiteral("color: #666;") : QStringLiteral("color: #aaa;"));
 
     for (const QPointer<QSpinBox>& box : {loopCountSpinBox, preDurationSpinBox}) {
         if (!box)
@@ -717,7 +712,7 @@ void SettingsWidget::setReadOnly(bool readOnly)
 
     for (const QPointer<QLabel>& label : {fadeInLabel, fadeOutLabel, loopDurationLabel, label_3, label_5,
                                           label_4, panEnvelopeLabel, volumeEnvelopeLabel})
-        setStyle(label, readOnly ? kLabelDimStyle : kLabelNormalStyle);
+        StyleSheetSetter::apply(label, readOnly ? kLabelDimStyle : kLabelNormalStyle);
 }
 
 void SettingsWidget::applyControlStyles(bool dimmed)
@@ -728,8 +723,8 @@ void SettingsWidget::applyControlStyles(bool dimmed)
         StyleSheetSetter::apply(preDurationSpinBox,
                                 dimmed ? kSpinBoxDimStyle : normalStyleSheet(preDurationSpinBox));
     }
-    setStyle(label_3, dimmed ? kLabelDimStyle : kLabelNormalStyle);
-    setStyle(label_5, dimmed ? kLabelDimStyle : kLabelNormalStyle);
+    StyleSheetSetter::apply(label_3, dimmed ? kLabelDimStyle : kLabelNormalStyle);
+    StyleSheetSetter::apply(label_5, dimmed ? kLabelDimStyle : kLabelNormalStyle);
     if (volumeHorizontalScrollBar_2) {
         volumeHorizontalScrollBar_2->setEnabled(!dimmed);
         StyleSheetSetter::apply(volumeHorizontalScrollBar_2, ControlStyleSheets::cueVolumeBar(dimmed));
@@ -746,7 +741,7 @@ void SettingsWidget::applyEnvelopeStyles(bool dimmed)
         StyleSheetSetter::apply(box, dimmed ? kCheckBoxDimStyle : QString());
     }
     for (const QPointer<QLabel>& label : {panEnvelopeLabel, volumeEnvelopeLabel, loopDurationLabel})
-        setStyle(label, dimmed ? kLabelDimStyle : kLabelBrightStyle);
+        StyleSheetSetter::apply(label, dimmed ? kLabelDimStyle : kLabelBrightStyle);
 }
 
 bool SettingsWidget::eventFilter(QObject* watched, QEvent* event)

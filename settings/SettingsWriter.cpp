@@ -60,14 +60,16 @@ public:
     bool idle()
     {
         std::lock_guard lock(m_mutex);
-        return m_pending.isEmpty() && !m_writing;
+        return idleLocked();
     }
+
+    bool idleLocked() const { return m_pending.isEmpty() && !m_writing; }
 
     void flush()
     {
         {
             std::unique_lock lock(m_mutex);
-            m_idle.wait(lock, [this] { return m_pending.isEmpty() && !m_writing; });
+            m_idle.wait(lock, [this] { return idleLocked(); });
         }
         // All on disk: what is stored is the truth again, whoever else wrote it.
         m_handedOver.clear();

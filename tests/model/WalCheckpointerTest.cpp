@@ -44,6 +44,16 @@ private:
                             .toUtf8()
                             .constData());
     }
+    // A database in WAL mode with one table, for the checkpointer to watch.
+    static sqlite3* openLog(const QString& path)
+    {
+        sqlite3* db = nullptr;
+        if (sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK && exec(db, "PRAGMA journal_mode = WAL")
+            && exec(db, "CREATE TABLE t (a BLOB)"))
+            return db;
+        sqlite3_close(db);
+        return nullptr;
+    }
     static int pragma(sqlite3* db, const char* sql)
     {
         sqlite3_stmt* statement = nullptr;
@@ -64,10 +74,8 @@ void WalCheckpointerTest::commitsLeaveTheCheckpointToTheThread()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("log.db");
-    sqlite3* db = nullptr;
-    QCOMPARE(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
-    QVERIFY(exec(db, "PRAGMA journal_mode = WAL"));
-    QVERIFY(exec(db, "CREATE TABLE t (a BLOB)"));
+    sqlite3* db = openLog(path);
+    QVERIFY(db);
     {
         WalCheckpointer checkpointer(db, path);
         QVERIFY(checkpointer.isRunning());
@@ -109,10 +117,8 @@ void WalCheckpointerTest::largeCommitLeavesTheCopyToTheThread()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("log.db");
-    sqlite3* db = nullptr;
-    QCOMPARE(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
-    QVERIFY(exec(db, "PRAGMA journal_mode = WAL"));
-    QVERIFY(exec(db, "CREATE TABLE t (a BLOB)"));
+    sqlite3* db = openLog(path);
+    QVERIFY(db);
     {
         // A fallback of 200 pages, below the size at which the thread copies
         // without waiting for a pause: it waits a quarter of a second.
