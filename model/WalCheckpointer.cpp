@@ -1,22 +1,10 @@
 #include "model/WalCheckpointer.h"
 
-#include <QDeadlineTimer>
 #include <QDebug>
 
 #include <sqlite3.h>
 
-#include <chrono>
-
 #include <pthread.h>
-
-namespace {
-
-qint64 nowMs()
-{
-    return QDeadlineTimer::current().deadline();
-}
-
-}  // namespace
 
 WalCheckpointer::WalCheckpointer(sqlite3* connection, const QString& path, int fallbackPages)
     : m_watched(connection)
@@ -56,8 +44,8 @@ WalCheckpointer::~WalCheckpointer()
 
 int WalCheckpointer::onCommit(void* self, sqlite3* connection, const char* schema, int logPages)
 {
-    // Runs on the committing thread, inside the commit: it only notes the
-    // commit and wakes the checkpoint thread.
+    // Runs on the committing thread, inside the commit: it only wakes the
+    // checkpoint thread.
     auto* checkpointer = static_cast<WalCheckpointer*>(self);
     if (logPages < checkpointer->m_fallbackPages) {
         checkpointer->m_pastFallback = false;
@@ -72,8 +60,6 @@ int WalCheckpointer::onCommit(void* self, sqlite3* connection, const char* schem
         sqlite3_wal_checkpoint_v2(connection, schema, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
         return SQLITE_OK;
     }
-    checkpointer->m_lastCommitMs.store(nowMs());
-    checkpointer->m_logPages.store(logPages);
     if (logPages >= kCheckpointPages || checkpointer->m_pastFallback) {
         {
             std::lock_guard lock(checkpointer->m_mutex);
@@ -84,24 +70,17 @@ int WalCheckpointer::onCommit(void* self, sqlite3* connection, const char* schem
     return SQLITE_OK;
 }
 
-bool WalCheckpointer::waitUntilDue()
+bool WalCheckpointer::waitUntilRequested()
 {
     std::unique_lock lock(m_mutex);
     m_wake.wait(lock, [this] { return m_requested || m_stopping; });
-    // A due checkpoint waits for a pause in the commits, or for a large log.
-    while (!m_stopping) {
-        const qint64 quietMs = nowMs() - m_lastCommitMs.load();
-        if (quietMs >= kPauseMs || m_logPages.load() >= kBusyCheckpointPages)
-            break;
-        m_wake.wait_for(lock, std::chrono::milliseconds(kPauseMs - quietMs));
-    }
     m_requested = false;
     return !m_stopping;
 }
 
 void WalCheckpointer::run()
 {
-    while (waitUntilDue()) {
+    while (waitUntilRequested()) {
         // Passive: copies what no reader still needs and never waits for the
         // writer; the writer starts the log over once all of it is copied.
         const int result = sqlite3_wal_checkpoint_v2(m_own, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);

@@ -7,7 +7,61 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
+
+#include <unistd.h>
+
+namespace {
+
+// Notes the writes into the database file itself (not its log) made on the
+// test's own thread: a checkpoint is the only thing that writes there, so
+// such a write is a copy done inside a commit. Installed through SQLite's
+// own hook for the system calls of its Unix layer.
+class DatabaseFileWrites {
+public:
+    DatabaseFileWrites()
+    {
+        s_testThread = std::this_thread::get_id();
+        for (const char* name : {"pwrite64", "pwrite"}) {
+            if (sqlite3_syscall_ptr real = vfs()->xGetSystemCall(vfs(), name)) {
+                m_name = name;
+                s_real = reinterpret_cast<Pwrite>(real);
+                vfs()->xSetSystemCall(vfs(), name, reinterpret_cast<sqlite3_syscall_ptr>(&recordingWrite));
+                break;
+            }
+        }
+    }
+    ~DatabaseFileWrites()
+    {
+        if (m_name)
+            vfs()->xSetSystemCall(vfs(), m_name, nullptr);
+    }
+    bool installed() const { return m_name != nullptr; }
+    int onTestThread() const { return s_onTestThread.load(); }
+    int elsewhere() const { return s_elsewhere.load(); }
+
+private:
+    using Pwrite = ssize_t (*)(int, const void*, size_t, off_t);
+    static sqlite3_vfs* vfs() { return sqlite3_vfs_find("unix"); }
+    static ssize_t recordingWrite(int fd, const void* data, size_t size, off_t offset)
+    {
+        char path[512];
+        const ssize_t length = readlink(QByteArray("/proc/self/fd/" + QByteArray::number(fd)).constData(), path,
+                                        sizeof path - 1);
+        if (length > 0 && QByteArray(path, int(length)).endsWith(".db"))
+            ++(std::this_thread::get_id() == s_testThread ? s_onTestThread : s_elsewhere);
+        return s_real(fd, data, size, offset);
+    }
+    const char* m_name = nullptr;
+    static inline Pwrite s_real = nullptr;
+    static inline std::thread::id s_testThread;
+    static inline std::atomic<int> s_onTestThread{0};
+    static inline std::atomic<int> s_elsewhere{0};
+};
+
+}  // namespace
 
 // The write-ahead log is copied back into the database file by a thread of
 // its own, never by the commit of a save.
@@ -68,6 +122,7 @@ private Q_SLOTS:
     void commitsLeaveTheCheckpointToTheThread();
     void unopenableFileKeepsSqlitesOwnCheckpoints();
     void largeCommitLeavesTheCopyToTheThread();
+    void checkpointsDoNotWaitForAPauseInTheSaves();
 };
 
 void WalCheckpointerTest::commitsLeaveTheCheckpointToTheThread()
@@ -120,18 +175,18 @@ void WalCheckpointerTest::largeCommitLeavesTheCopyToTheThread()
     sqlite3* db = openLog(path);
     QVERIFY(db);
     {
-        // A fallback of 200 pages, below the size at which the thread copies
-        // without waiting for a pause: it waits a quarter of a second.
         WalCheckpointer checkpointer(db, path, 200);
         QVERIFY(checkpointer.isRunning());
         // One commit takes the log past the fallback at once: nothing is
-        // copied inside it.
+        // copied inside it, the thread copies it on its own connection.
+        DatabaseFileWrites writes;
+        QVERIFY(writes.installed());
         QVERIFY(insertPages(db, 300));
         const QPair<quint32, quint32> afterCommit = logState(path);
         QVERIFY(afterCommit.first >= 300);
-        QCOMPARE(afterCommit.second, quint32(0));
-        // The thread copies it, on its own connection.
         QTRY_VERIFY_WITH_TIMEOUT(checkpointer.checkpointCount() > 0, 10000);
+        QCOMPARE(writes.onTestThread(), 0);
+        QVERIFY(writes.elsewhere() > 0);
         const QPair<quint32, quint32> copied = logState(path);
         QVERIFY2(copied.second >= afterCommit.first,
                  qPrintable(QStringLiteral("%1 of %2 frames copied").arg(copied.second).arg(copied.first)));
@@ -141,6 +196,31 @@ void WalCheckpointerTest::largeCommitLeavesTheCopyToTheThread()
         QVERIFY(logState(path).first < afterCommit.first);
     }
     QCOMPARE(pragma(db, "SELECT COUNT(*) FROM t"), 400);
+    sqlite3_close(db);
+}
+
+void WalCheckpointerTest::checkpointsDoNotWaitForAPauseInTheSaves()
+{
+    // Saves in a row, a dozen pages each with no pause between them: the
+    // thread copies the log while they go on, so each flush of the log to
+    // disk stays a few megabytes rather than all of it at once later.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("log.db");
+    sqlite3* db = openLog(path);
+    QVERIFY(db);
+    {
+        WalCheckpointer checkpointer(db, path);
+        QVERIFY(checkpointer.isRunning());
+        quint32 logAtFirstCheckpoint = 0;
+        for (int i = 0; i < 700 && logAtFirstCheckpoint == 0; ++i) {
+            QVERIFY(insertPages(db, 12));
+            if (checkpointer.checkpointCount() > 0)
+                logAtFirstCheckpoint = logState(path).first;
+        }
+        QVERIFY2(logAtFirstCheckpoint > 0, "no checkpoint during 700 saves");
+        QVERIFY2(logAtFirstCheckpoint < 4 * WalCheckpointer::kCheckpointPages,
+                 qPrintable(QStringLiteral("first checkpoint with %1 pages in the log").arg(logAtFirstCheckpoint)));
+    }
     sqlite3_close(db);
 }
 
