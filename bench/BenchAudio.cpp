@@ -21,13 +21,16 @@ bool makeNoiseFile(const QString& path, int seconds, const QStringList& codecArg
     return ffmpeg.waitForFinished(600000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
 }
 
-double ffmpegDecodeMs(const QString& path, const QString& output)
+double ffmpegDecodeMs(const QString& path, const QString& output, int decodeThreads)
 {
+    QStringList args{"-v", "error", "-nostdin"};
+    if (decodeThreads > 0)
+        args << "-threads" << QString::number(decodeThreads);
+    args << "-i" << path << "-f" << "f32le" << "-ac" << "2" << "-ar" << "44100" << "-y" << output;
     QProcess ffmpeg;
     QElapsedTimer timer;
     timer.start();
-    ffmpeg.start("ffmpeg", {"-v", "error", "-nostdin", "-i", path, "-f", "f32le", "-ac", "2", "-ar", "44100", "-y",
-                            output});
+    ffmpeg.start("ffmpeg", args);
     const bool ok = ffmpeg.waitForFinished(600000) && ffmpeg.exitCode() == 0;
     const double ms = double(timer.nsecsElapsed()) / 1e6;
     if (output != QLatin1String("/dev/null"))
@@ -35,7 +38,8 @@ double ffmpegDecodeMs(const QString& path, const QString& output)
     return ok ? ms : -1.0;
 }
 
-double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs, int runs, const QString& output)
+double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs, int runs, const QString& output,
+                       int decodeThreads)
 {
     const QFileInfo near(nearPath);
     const QString oneSecond = near.dir().filePath("one-second-" + near.fileName());
@@ -43,7 +47,7 @@ double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs, in
         return -1.0;
     double best = -1.0;
     for (int run = 0; run < runs; ++run) {
-        const double ms = ffmpegDecodeMs(oneSecond, output);
+        const double ms = ffmpegDecodeMs(oneSecond, output, decodeThreads);
         if (ms >= 0.0 && (best < 0.0 || ms < best))
             best = ms;
     }

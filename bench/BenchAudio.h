@@ -13,13 +13,15 @@ bool makeNoiseFile(const QString& path, int seconds, const QStringList& codecArg
 
 // Wall time in ms of `ffmpeg -i path -f f32le -ac 2 -ar 44100 output`, or
 // -1 when it fails. An output other than /dev/null is removed afterwards.
-double ffmpegDecodeMs(const QString& path, const QString& output = QStringLiteral("/dev/null"));
+// decodeThreads above 0 is passed to the decoder (`-threads N` before
+// `-i`); 0 leaves ffmpeg its own choice, which is all cores.
+double ffmpegDecodeMs(const QString& path, const QString& output = QStringLiteral("/dev/null"), int decodeThreads = 0);
 
 // The ffmpeg command's own start-up for files made with codecArgs (process
 // start, probing, setting up its filters): the best of runs decodes of a
 // 1-second file of that format, made next to nearPath. -1 when it fails.
 double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs, int runs = 5,
-                       const QString& output = QStringLiteral("/dev/null"));
+                       const QString& output = QStringLiteral("/dev/null"), int decodeThreads = 0);
 
 // The line that says what the baseline is.
 QString baselineDescription();

@@ -6,8 +6,11 @@
 //   WaveformBench --rss FILE     (child mode: one parse, prints its peak RSS)
 
 #include "BenchAudio.h"
+#include "audiofile/AudioFileDecoder.h"
 #include "audiofile/FfmpegLibrary.h"
+#include "waveform/AnalysisThreads.h"
 #include "waveform/LoudnessMeasurement.h"
+#include "waveform/PoolThreadLease.h"
 #include "waveform/WaveformParser.h"
 
 #include <QCoreApplication>
@@ -17,6 +20,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThreadPool>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -55,6 +59,19 @@ bool runQuietly(const QString& program, const QStringList& args, int timeoutMs =
     process.start(program, args);
     return process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit
         && process.exitCode() == 0;
+}
+
+// The decoding threads an analysis of file gets on this machine: FFmpeg's
+// frame threads (FLAC), as many as the global pool lends, which is none on
+// two cores, where one stays free for painting; 1 for codecs that decode
+// one frame at a time. -1 when the file does not open.
+int analysisDecodeThreads(const QString& file)
+{
+    PoolThreadLease lease(QThreadPool::globalInstance());
+    AudioFileDecoder decoder;
+    if (!openForAnalysis(decoder, file, lease))
+        return -1;
+    return std::max(1, decoder.codecThreadsInUse());
 }
 
 // Five hours of 8 kHz mono FLAC, silent but for a tone at the start, in the
@@ -147,14 +164,26 @@ int main(int argc, char** argv)
     }
 
     out() << "Median wall time of " << runs << " runs, as a multiple of the baseline.\n"
-          << BenchAudio::baselineDescription() << Qt::endl;
+          << BenchAudio::baselineDescription() << "\n"
+          << "The baseline's decoder gets the threads an analysis gets here (`-threads N` before `-i`); the same "
+             "command with ffmpeg's own choice of threads, all cores, is given for comparison."
+          << Qt::endl;
     bool allOk = true;
     for (const Sample& s : samples) {
         const QString file = dir.filePath(s.name);
-        const double startup = BenchAudio::ffmpegStartupMs(file, s.codec);
-        bool ok = startup >= 0.0;
+        const int threads = analysisDecodeThreads(file);
+        bool ok = threads > 0;
         allOk = allOk && ok;
-        const double decode = medianMs(runs, [&] { return BenchAudio::ffmpegDecodeMs(file) >= 0.0; }, &ok) - startup;
+        const double startup = BenchAudio::ffmpegStartupMs(file, s.codec, 5, "/dev/null", threads);
+        const double allCoresStartup = BenchAudio::ffmpegStartupMs(file, s.codec);
+        ok = startup >= 0.0 && allCoresStartup >= 0.0;
+        allOk = allOk && ok;
+        const double decode =
+            medianMs(runs, [&] { return BenchAudio::ffmpegDecodeMs(file, "/dev/null", threads) >= 0.0; }, &ok)
+            - startup;
+        allOk = allOk && ok;
+        const double allCoresDecode =
+            medianMs(runs, [&] { return BenchAudio::ffmpegDecodeMs(file) >= 0.0; }, &ok) - allCoresStartup;
         allOk = allOk && ok;
         const double peaks = medianMs(runs, [&] {
             WaveformParser parser;
@@ -167,9 +196,14 @@ int main(int argc, char** argv)
             return lufs > -100.0;
         }, &ok);
         allOk = allOk && ok;
-        out() << QStringLiteral("  %1: baseline %2 ms (start-up %3 ms subtracted), peaks %4 ms, loudness %5 ms (%6 LUFS)")
-                     .arg(s.name).arg(decode, 0, 'f', 0).arg(startup, 0, 'f', 0).arg(peaks, 0, 'f', 0)
+        out() << QStringLiteral("  %1: baseline %2 ms with %3 decoding thread(s) (start-up %4 ms subtracted), peaks %5 ms, "
+                                "loudness %6 ms (%7 LUFS)")
+                     .arg(s.name).arg(decode, 0, 'f', 0).arg(threads).arg(startup, 0, 'f', 0).arg(peaks, 0, 'f', 0)
                      .arg(loudness, 0, 'f', 0).arg(lufs, 0, 'f', 2)
+              << '\n'
+              << QStringLiteral("  %1: ffmpeg on all cores %2 ms (start-up %3 ms subtracted): peaks %4 x, loudness %5 x")
+                     .arg(s.name).arg(allCoresDecode, 0, 'f', 0).arg(allCoresStartup, 0, 'f', 0)
+                     .arg(peaks / allCoresDecode, 0, 'f', 2).arg(loudness / allCoresDecode, 0, 'f', 2)
               << Qt::endl;
         if (haveLoudgain) {
             const double loudgain =
