@@ -11,6 +11,8 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
+#include <time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -143,6 +145,16 @@ void MonitorRecorder::stop()
         close(m_fd);
         m_fd = -1;
     }
+}
+
+double MonitorRecorder::readerCpuMs() const
+{
+    clockid_t clock;
+    timespec used{};
+    if (!m_reader.joinable() || pthread_getcpuclockid(const_cast<std::thread&>(m_reader).native_handle(), &clock) != 0
+        || clock_gettime(clock, &used) != 0)
+        return 0.0;
+    return double(used.tv_sec) * 1e3 + double(used.tv_nsec) / 1e6;
 }
 
 qint64 MonitorRecorder::frames() const

@@ -35,6 +35,9 @@ public:
     void stop();
 
     qint64 frames() const;
+    // CPU time (ms) of the thread that reads the monitor: the measuring
+    // apparatus, to be taken out of this process's CPU time. 0 when stopped.
+    double readerCpuMs() const;
     // Steady-clock time (ns) at which the frame came out of the monitor: the
     // arrival of the chunk that brought it. Not a running count of frames
     // from one origin: a sink that rewinds to take in new audio at once sends

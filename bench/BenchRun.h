@@ -14,6 +14,11 @@ void runEventsFor(int ms);
 // is otherwise quiet (before a timed start).
 void idleFor(int ms);
 
+// Runs an event loop for ms that sleeps until an event comes, as an idle
+// window's does: for measuring what idling costs, which idleFor's polling
+// would swamp.
+void sleepInEventLoop(int ms);
+
 // Idles (as idleFor) until condition holds: false when timeoutMs passed first.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs);
 

@@ -62,9 +62,15 @@ AudioEngine::AudioEngine(PlaybackEngine* engine, QObject* parent)
     m_preWaitTimer->setSingleShot(true);
     connect(m_preWaitTimer, &QTimer::timeout, this, &AudioEngine::onPreWaitTimeout);
 
+    // The level meter ticks only while a cue plays: idle, the window would
+    // otherwise wake twenty times a second to show a zero.
     m_levelTimer = new QTimer(this);
     m_levelTimer->setInterval(kLevelIntervalMs);
     connect(m_levelTimer, &QTimer::timeout, this, &AudioEngine::onLevelTimer);
+    connect(this, &AudioEngine::stateChanged, m_levelTimer, [this](AudioEngine::State state) {
+        if (state == Playing && !m_levelTimer->isActive())
+            m_levelTimer->start();
+    });
 
     m_pauseFadeTimer = new QTimer(this);
     m_pauseFadeTimer->setInterval(kPauseFadeStepMs);
@@ -80,8 +86,6 @@ AudioEngine::AudioEngine(PlaybackEngine* engine, QObject* parent)
     connect(m_recovery, &OutputRecovery::statusChanged, this, &AudioEngine::outputStatusChanged);
 
     m_cueRamp = new CueVolumeRamp(this);
-
-    m_levelTimer->start();
 }
 
 AudioEngine::~AudioEngine()
@@ -809,7 +813,13 @@ bool AudioEngine::isCrossfading() const
 
 void AudioEngine::onLevelTimer()
 {
-    Q_EMIT levelUpdated(m_state == Playing ? m_engine->getPeakLevel() : 0.0f);
+    if (m_state == Playing) {
+        Q_EMIT levelUpdated(m_engine->getPeakLevel());
+        return;
+    }
+    // The meter falls to zero once, then the ticks rest until a cue plays.
+    m_levelTimer->stop();
+    Q_EMIT levelUpdated(0.0f);
 }
 
 // ---------------------------------------------------------------------------

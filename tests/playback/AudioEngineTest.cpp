@@ -59,6 +59,7 @@ private Q_SLOTS:
     void endOfDataWithNothingToRepeat_data();
     void endOfDataWithNothingToRepeat();
     void preparedCrossfadeGoesOnAfterAPause();
+    void levelTicksOnlyWhileACuePlays();
 };
 
 namespace {
@@ -915,6 +916,35 @@ void AudioEngineTest::preparedCrossfadeGoesOnAfterAPause()
     QCOMPARE(transport()->getCurrentCue(), b);
     QCOMPARE(transport()->getState(), AudioEngine::Playing);
     QCOMPARE(finished.count(), 0);
+}
+
+void AudioEngineTest::levelTicksOnlyWhileACuePlays()
+{
+    // Idle, nothing wakes the window for the meter.
+    QSignalSpy levels(transport(), &AudioEngine::levelUpdated);
+    QTest::qWait(4 * AudioEngine::kLevelIntervalMs);
+    QCOMPARE(levels.count(), 0);
+
+    Cue* cue = f.makeCue("level", 60000);
+    f.fake->peak = 0.5f;
+    QVERIFY(transport()->play(cue, false));
+    QTRY_VERIFY(!levels.isEmpty() && levels.last().first().toFloat() == 0.5f);
+
+    // Paused or stopped, the meter falls to zero once and the ticks rest.
+    for (const bool pause : {true, false}) {
+        if (pause)
+            transport()->pause();
+        else
+            transport()->stop();
+        QTRY_COMPARE(levels.last().first().toFloat(), 0.0f);
+        const qsizetype ticks = levels.count();
+        QTest::qWait(4 * AudioEngine::kLevelIntervalMs);
+        QCOMPARE(levels.count(), ticks);
+        if (pause) {
+            transport()->resume();
+            QTRY_COMPARE(levels.last().first().toFloat(), 0.5f);
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(AudioEngineTest)
