@@ -12,14 +12,15 @@ bool isRandom(CueManager::PlayMode mode)
     return mode == CueManager::Random || mode == CueManager::CustomRandom;
 }
 
-// list from index start on, wrapping round to the entries before it.
-QList<Cue*> wrappedFrom(const QList<Cue*>& list, int start)
+// list from index start on, wrapping round to the entries before it; at most
+// limit of them.
+QList<Cue*> wrappedFrom(const QList<Cue*>& list, int start, int limit)
 {
     QList<Cue*> out;
-    const int n = int(list.size());
+    const int n = std::min(int(list.size()), limit);
     out.reserve(n);
     for (int k = 0; k < n; ++k)
-        out.append(list.at((start + k) % n));
+        out.append(list.at((start + k) % int(list.size())));
     return out;
 }
 
@@ -62,7 +63,8 @@ PlayOrderPreload::Plan PlayOrderPreload::plan(CueManager::PlayMode mode, Cue* cu
         // What the play order starts after the current cue; in the random
         // modes nobody knows yet, so only the operator's selection is
         // decoded ahead.
-        result.order = wrappedFrom(order, currentIndex + 1);
+        // One more than planned: the wrap may end on the current cue.
+        result.order = wrappedFrom(order, currentIndex + 1, kPlannedCues + 1);
         result.order.removeAll(current);
         result.decodeAhead = random ? 0 : PlaybackEngine::kDecodeAhead;
     } else {
@@ -71,7 +73,7 @@ PlayOrderPreload::Plan PlayOrderPreload::plan(CueManager::PlayMode mode, Cue* cu
         int start = selected ? int(shown.indexOf(selected)) : 0;
         if (start < 0)
             start = 0;
-        result.order = shown.isEmpty() ? QList<Cue*>{} : wrappedFrom(shown, start);
+        result.order = shown.isEmpty() ? QList<Cue*>{} : wrappedFrom(shown, start, kPlannedCues + 1);
         if (current)
             result.order.removeAll(current);
         result.decodeAhead = random ? 1 : PlaybackEngine::kDecodeAhead;
@@ -82,6 +84,8 @@ PlayOrderPreload::Plan PlayOrderPreload::plan(CueManager::PlayMode mode, Cue* cu
         result.order.prepend(selected);
         result.decodeAhead = std::max(result.decodeAhead, 1);
     }
+    if (result.order.size() > kPlannedCues)
+        result.order.resize(kPlannedCues);
     return result;
 }
 
@@ -92,12 +96,26 @@ void PlayOrderPreload::refresh()
     AudioEngine* engine = m_registry->audioEngine();
     if (!engine)
         return;
+    // Of the table, only the rows from the selected one on can be planned:
+    // those, wrapping round, up to the planned count and the current cue.
+    Cue* selected = m_selected.data();
+    const qsizetype rows = m_shown.size();
+    qsizetype start = 0;
+    if (selected) {
+        for (qsizetype row = 0; row < rows; ++row) {
+            if (m_shown.at(row).data() == selected) {
+                start = row;
+                break;
+            }
+        }
+    }
     QList<Cue*> shown;
-    for (const QPointer<Cue>& cue : std::as_const(m_shown))
-        if (cue)
-            shown.append(cue.data());
+    for (qsizetype k = 0; k < rows && shown.size() <= kPlannedCues; ++k) {
+        if (Cue* cue = m_shown.at((start + k) % rows).data())
+            shown.append(cue);
+    }
     Cue* current = m_registry->getCurrentCue();
     const Plan next = plan(m_registry->playMode(), current, m_registry->getPlaylist(), m_registry->getCurrentIndex(),
-                           shown, m_selected.data());
+                           shown, selected);
     engine->preloadCues(next.order, next.decodeAhead);
 }

@@ -14,6 +14,7 @@ class PlayOrderPreloadTest : public QObject {
 private Q_SLOTS:
     void plansTheNextCuesOfThePlayOrder_data();
     void plansTheNextCuesOfThePlayOrder();
+    void aLongPlaylistIsPlannedOnlyAhead();
 };
 
 void PlayOrderPreloadTest::plansTheNextCuesOfThePlayOrder_data()
@@ -60,6 +61,33 @@ void PlayOrderPreloadTest::plansTheNextCuesOfThePlayOrder()
         got.append(QString::number(cues.indexOf(cue)));
     QCOMPARE(got, order);
     QCOMPARE(plan.decodeAhead, decodeAhead);
+}
+
+void PlayOrderPreloadTest::aLongPlaylistIsPlannedOnlyAhead()
+{
+    // A playlist far longer than what is planned, playing near its end: the
+    // plan holds the planned count of cues, from the one after the current,
+    // wrapping round, and ranks nothing beyond.
+    const int count = PlayOrderPreload::kPlannedCues * 3;
+    std::vector<std::unique_ptr<Cue>> owned;
+    QList<Cue*> cues;
+    for (int i = 0; i < count; ++i) {
+        owned.push_back(std::make_unique<Cue>(i + 1, QString::number(i), QStringLiteral("/%1.mp3").arg(i)));
+        owned.back()->clearDirty();
+        cues.append(owned.back().get());
+    }
+    const int current = count - 10;
+    for (Cue* selected : {cues.at(current), cues.at(5)}) {
+        const PlayOrderPreload::Plan plan =
+            PlayOrderPreload::plan(CueManager::ListLoop, cues.at(current), cues, current, cues, selected);
+        QCOMPARE(plan.order.size(), PlayOrderPreload::kPlannedCues);
+        const bool selectedFirst = selected != cues.at(current);
+        if (selectedFirst)
+            QCOMPARE(plan.order.first(), selected);
+        QCOMPARE(plan.order.at(selectedFirst ? 1 : 0), cues.at(current + 1));
+        QCOMPARE(plan.order.at(selectedFirst ? 10 : 9), cues.at(0));
+        QVERIFY(!plan.order.contains(cues.at(current)));
+    }
 }
 
 QTEST_GUILESS_MAIN(PlayOrderPreloadTest)
