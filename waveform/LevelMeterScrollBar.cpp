@@ -23,9 +23,10 @@ LevelMeterScrollBar::LevelMeterScrollBar(Qt::Orientation orientation, QWidget* p
     : QScrollBar(orientation, parent)
     , m_decayTimer(new QTimer(this))
 {
+    // Ticks only while there is something to show: an idle window would
+    // otherwise wake twenty times a second to redraw nothing.
     m_decayTimer->setInterval(kDecayIntervalMs);
     connect(m_decayTimer, &QTimer::timeout, this, &LevelMeterScrollBar::onDecayTimer);
-    m_decayTimer->start();
 }
 
 void LevelMeterScrollBar::setLevel(float amplitude)
@@ -38,6 +39,8 @@ void LevelMeterScrollBar::setLevel(float amplitude)
     } else {
         m_level = 0.0f;  // silence, below -80 dB, negative or NaN
     }
+    if (m_level > 0.0f && !m_decayTimer->isActive())
+        m_decayTimer->start();
 }
 
 void LevelMeterScrollBar::setActive(bool active)
@@ -48,6 +51,7 @@ void LevelMeterScrollBar::setActive(bool active)
         m_displayLevel = 0.0f;
         m_peakLevel = 0.0f;
         m_peakHoldTicks = 0;
+        m_decayTimer->stop();
     }
     update();
 }
@@ -86,6 +90,8 @@ void LevelMeterScrollBar::onDecayTimer()
     }
     if (m_displayLevel != oldDisplay || m_peakLevel != oldPeak)
         update();
+    if (m_level == 0.0f && m_displayLevel == 0.0f && m_peakLevel == 0.0f)
+        m_decayTimer->stop();
 }
 
 int LevelMeterScrollBar::handleX() const

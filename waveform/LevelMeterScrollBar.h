@@ -6,7 +6,8 @@ class QTimer;
 
 // A scroll bar that doubles as the output level meter: behind a small pill
 // handle it draws the level on a 60 dB scale, green to orange to red, with a
-// peak-hold line. The bar rises at once and falls smoothly on a 50 ms tick.
+// peak-hold line. The bar rises at once and falls smoothly on a 50 ms tick,
+// which runs only from a level above silence until the bar is empty.
 class LevelMeterScrollBar : public QScrollBar {
     Q_OBJECT
 

@@ -17,7 +17,7 @@ private Q_SLOTS:
     void levelScale();
     void levelColours_data();
     void levelColours();
-    void decayTimerRuns();
+    void decayTimerRunsOnlyWhileTheMeterMoves();
     void barRisesAtOnceAndFallsByTenPercent();
     void peakHoldsThenFalls();
     void fullToNothingEmptiesInFortyFourTicks();
@@ -102,16 +102,30 @@ void LevelMeterScrollBarTest::levelColours()
     QCOMPARE(LevelMeterScrollBar::levelColor(level).name(), colour);
 }
 
-void LevelMeterScrollBarTest::decayTimerRuns()
+void LevelMeterScrollBarTest::decayTimerRunsOnlyWhileTheMeterMoves()
 {
     LevelMeterScrollBar bar(Qt::Horizontal, nullptr);
     auto* timer = bar.findChild<QTimer*>();
     QVERIFY(timer);
+    // Idle, nothing wakes the window.
+    QVERIFY(!timer->isActive());
+    bar.setLevel(0.0f);
+    QVERIFY(!timer->isActive());
+    bar.setLevel(1.0f);
     QVERIFY(timer->isActive());
     QCOMPARE(timer->interval(), 50);
     QVERIFY(!timer->isSingleShot());
-    bar.setLevel(1.0f);
     QTRY_COMPARE(bar.displayLevel(), 1.0f);
+    // Back to silence: the bar and its peak fall to nothing, then the ticks end.
+    bar.setLevel(0.0f);
+    QTRY_VERIFY_WITH_TIMEOUT(!timer->isActive(), 20000);
+    QCOMPARE(bar.displayLevel(), 0.0f);
+    QCOMPARE(bar.peakLevel(), 0.0f);
+    // Switched off while it moves, the meter is blank and still.
+    bar.setLevel(1.0f);
+    QVERIFY(timer->isActive());
+    bar.setActive(false);
+    QVERIFY(!timer->isActive());
 }
 
 void LevelMeterScrollBarTest::barRisesAtOnceAndFallsByTenPercent()
