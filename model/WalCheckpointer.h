@@ -20,8 +20,8 @@ struct sqlite3;
 // the log passes its limit, saves or no saves: a log left to grow through a
 // run of saves is flushed to disk all at once by the checkpoint that follows,
 // and while the kernel writes out tens of megabytes of it, a save appending
-// to the same file can wait for it (seen: 10 to 18 ms). Copied early, the log
-// stays short and starts over at its beginning, on blocks already on disk.
+// to the same file can wait for it (seen: 10 to 18 ms). Copied as it goes, the
+// log reaches the disk a few megabytes at a time.
 class WalCheckpointer {
 public:
     // Log size in pages from which a checkpoint is due: SQLite's own limit.
