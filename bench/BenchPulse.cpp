@@ -110,6 +110,8 @@ bool MonitorRecorder::start(const QString& sinkName)
     close(fds[1]);
     m_fd = fds[0];
     m_reader = std::thread([this] { readLoop(m_fd); });
+    // Without it the reader's time stays in the figures: they err high.
+    m_haveReaderClock = pthread_getcpuclockid(m_reader.native_handle(), &m_readerClock) == 0;
     return m_pid > 0;
 }
 
@@ -149,10 +151,8 @@ void MonitorRecorder::stop()
 
 double MonitorRecorder::readerCpuMs() const
 {
-    clockid_t clock;
     timespec used{};
-    if (!m_reader.joinable() || pthread_getcpuclockid(const_cast<std::thread&>(m_reader).native_handle(), &clock) != 0
-        || clock_gettime(clock, &used) != 0)
+    if (!m_haveReaderClock || !m_reader.joinable() || clock_gettime(m_readerClock, &used) != 0)
         return 0.0;
     return double(used.tv_sec) * 1e3 + double(used.tv_nsec) / 1e6;
 }

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <ctime>
 #include <mutex>
 #include <sys/types.h>
 #include <thread>
@@ -64,6 +65,8 @@ private:
     pid_t m_pid = 0;
     int m_fd = -1;
     std::thread m_reader;
+    clockid_t m_readerClock{};  // the reader's CPU clock, while it runs
+    bool m_haveReaderClock = false;
     mutable std::mutex m_mutex;
     std::vector<float> m_left;  // the left channel is enough to hear a gap
     struct Chunk {
