@@ -7,6 +7,7 @@
 #include "lists/FileExistenceCache.h"
 #include "lists/FlatScrollBarStyle.h"
 #include "lists/PlayOrderPreload.h"
+#include "lists/PlayingPositionTicker.h"
 #include "lists/PlayingRowHighlightDelegate.h"
 #include "lists/PlaylistCueInserter.h"
 #include "lists/RowDropRules.h"
@@ -206,10 +207,7 @@ TrackListManager::TrackListManager(QTableView* table, QWidget* parent, CueManage
             &TrackListManager::onSelectionChanged);
     connect(m_model, &SongTableModel::cueEdited, this, &TrackListManager::onCueEdited);
 
-    m_positionTimer = new QTimer(this);
-    m_positionTimer->setInterval(kPositionIntervalMs);
-    connect(m_positionTimer, &QTimer::timeout, this, &TrackListManager::onPositionTick);
-    m_positionTimer->start();
+    new PlayingPositionTicker(m_registry, m_model, this);
 
     m_fileCheckTimer = new QTimer(this);
     m_fileCheckTimer->setInterval(kFileCheckIntervalMs);
@@ -603,17 +601,6 @@ void TrackListManager::requestJumpToPlaying()
     Q_EMIT jumpToPlayingRequested();
 }
 
-void TrackListManager::onPositionTick()
-{
-    Cue* cue = m_registry->getCurrentCue();
-    if (!cue || !m_registry->isPlaying())
-        return;
-    m_lastPositionMs = m_registry->getCurrentPosition();
-    m_lastPositionCue = cue;
-    if (m_model->rowOfCue(cue) >= 0)
-        m_model->setPosition(cue, m_lastPositionMs);
-}
-
 // ---------------------------------------------------------------------------
 // Registry
 
@@ -646,8 +633,6 @@ void TrackListManager::onCueRemoved(Cue* cue)
         refreshTable();
     if (m_currentCue == cue)
         m_currentCue = nullptr;
-    if (m_lastPositionCue == cue)
-        m_lastPositionCue = nullptr;
     m_parseQueue->forgetCue(cue);
 }
 

@@ -51,7 +51,6 @@ class TrackListManager : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int kPositionIntervalMs = 100;
     // How often the files of the rows on screen are looked at again.
     static constexpr int kFileCheckIntervalMs = 2000;
     static constexpr int kHeaderButtonSize = 26;
@@ -251,7 +250,6 @@ private:
     // The shown playlist's cues in their stored order, or the given ones.
     void reloadModel(const QList<Cue*>* cues = nullptr);
     void refreshTable(const QList<Cue*>* cues);
-    void onPositionTick();
     void onCueCreated(Cue* cue);
     void onCueRemoved(Cue* cue);
     void onCurrentCueChanged(Cue* cue);
@@ -271,11 +269,8 @@ private:
     int m_currentPlaylistId = -1;
     Cue* m_currentCue = nullptr;
     QList<Cue*> m_cues;
-    QTimer* m_positionTimer = nullptr;
     QTimer* m_fileCheckTimer = nullptr;
     QTimer* m_preloadTimer = nullptr;
-    qint64 m_lastPositionMs = 0;
-    Cue* m_lastPositionCue = nullptr;
     int m_markedRow = -1;
     int m_lastSelectionCount = 0;
     QList<Cue*> m_batchCues;

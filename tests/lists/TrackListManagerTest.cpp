@@ -1,5 +1,6 @@
 #include "TrackListFixture.h"
 #include "lists/FileExistenceCache.h"
+#include "lists/PlayingPositionTicker.h"
 #include "lists/RowHeightFitter.h"
 #include "model/WaveformRows.h"
 
@@ -383,9 +384,19 @@ void TrackListManagerTest::registryAdditionsAndRemovals()
 
 void TrackListManagerTest::playingCueAndItsPosition()
 {
+    // Only a playing cue's position ticks: an idle window sleeps.
+    auto positionTicking = [this] {
+        for (QTimer* timer : f.trackList->findChildren<QTimer*>())
+            if (timer->isActive() && timer->interval() == PlayingPositionTicker::kIntervalMs)
+                return true;
+        return false;
+    };
+    QVERIFY(!positionTicking());
+
     Cue* cue = cues[1];
     cue->setLoopRange(10000, 70000, false);
     f.registry->playCue(cue, 0);
+    QVERIFY(positionTicking());
     QCOMPARE(f.trackList->currentCue(), cue);
     QCOMPARE(f.model()->currentCue(), cue);
     QCOMPARE(f.cell(1, SongTableModel::StatusColumn).data().toString(), QString("\u25B6"));
@@ -399,8 +410,16 @@ void TrackListManagerTest::playingCueAndItsPosition()
     f.registry->pausePlaylist();
     QVERIFY(!f.registry->isPlaying());
     f.transport.fake->position = 50000;
-    QTest::qWait(2 * TrackListManager::kPositionIntervalMs);
+    QTest::qWait(2 * PlayingPositionTicker::kIntervalMs);
     QCOMPARE(f.model()->position(), qint64(40000));
+    QVERIFY(!positionTicking());
+    // Resumed, it ticks again.
+    f.transport.transport->resume();
+    QVERIFY(f.registry->isPlaying());
+    QVERIFY(positionTicking());
+    QTRY_COMPARE(f.model()->position(), qint64(50000));
+    f.registry->stopPlaylist();
+    QTRY_VERIFY(!positionTicking());
 
     f.trackList->clearCurrentCue();
     QCOMPARE(f.model()->currentCue(), nullptr);
