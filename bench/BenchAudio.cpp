@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -38,21 +39,51 @@ double ffmpegDecodeMs(const QString& path, const QString& output, int decodeThre
     return ok ? ms : -1.0;
 }
 
-double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs, int runs, const QString& output,
-                       int decodeThreads)
+double ffmpegLoudnessMs(const QString& path, int decodeThreads, double* lufs)
+{
+    // The summary is printed at the info level, the per-frame lines (kept
+    // out) at the verbose one.
+    QStringList args{"-hide_banner", "-nostats", "-v", "info", "-nostdin"};
+    if (decodeThreads > 0)
+        args << "-threads" << QString::number(decodeThreads);
+    args << "-i" << path << "-af" << "ebur128=framelog=verbose" << "-f" << "null" << "-";
+    QProcess ffmpeg;
+    QElapsedTimer timer;
+    timer.start();
+    ffmpeg.start("ffmpeg", args);
+    const bool ok = ffmpeg.waitForFinished(600000) && ffmpeg.exitCode() == 0;
+    const double ms = double(timer.nsecsElapsed()) / 1e6;
+    if (ok && lufs) {
+        const QString log = QString::fromUtf8(ffmpeg.readAllStandardError());
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("Integrated loudness:\\s*I:\\s*(-?[0-9.]+) LUFS")).match(log);
+        *lufs = match.hasMatch() ? match.captured(1).toDouble() : 0.0;
+    }
+    return ok ? ms : -1.0;
+}
+
+double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs,
+                       const std::function<double(const QString& file)>& run, int runs)
 {
     const QFileInfo near(nearPath);
     const QString oneSecond = near.dir().filePath("one-second-" + near.fileName());
     if (!makeNoiseFile(oneSecond, 1, codecArgs))
         return -1.0;
     double best = -1.0;
-    for (int run = 0; run < runs; ++run) {
-        const double ms = ffmpegDecodeMs(oneSecond, output, decodeThreads);
+    for (int i = 0; i < runs; ++i) {
+        const double ms = run(oneSecond);
         if (ms >= 0.0 && (best < 0.0 || ms < best))
             best = ms;
     }
     QFile::remove(oneSecond);
     return best;
+}
+
+double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs, int runs, const QString& output,
+                       int decodeThreads)
+{
+    return ffmpegStartupMs(
+        nearPath, codecArgs, [&](const QString& file) { return ffmpegDecodeMs(file, output, decodeThreads); }, runs);
 }
 
 QString baselineDescription()

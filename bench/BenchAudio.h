@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Audio files for the benchmarks, made with the ffmpeg command, and the
 // ffmpeg command as the baseline they are measured against.
 namespace BenchAudio {
@@ -16,6 +18,18 @@ bool makeNoiseFile(const QString& path, int seconds, const QStringList& codecArg
 // decodeThreads above 0 is passed to the decoder (`-threads N` before
 // `-i`); 0 leaves ffmpeg its own choice, which is all cores.
 double ffmpegDecodeMs(const QString& path, const QString& output = QStringLiteral("/dev/null"), int decodeThreads = 0);
+
+// Wall time in ms of ffmpeg measuring the integrated loudness of path with
+// its own EBU R128 filter (`-af ebur128`, output discarded), or -1 when it
+// fails; decodeThreads as for ffmpegDecodeMs. *lufs, when given, gets the
+// integrated loudness the filter printed.
+double ffmpegLoudnessMs(const QString& path, int decodeThreads = 0, double* lufs = nullptr);
+
+// The start-up of an ffmpeg command run by `run` on a file: the best of runs
+// runs on a 1-second file of the format codecArgs make, made next to
+// nearPath. -1 when it fails.
+double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs,
+                       const std::function<double(const QString& file)>& run, int runs = 5);
 
 // The ffmpeg command's own start-up for files made with codecArgs (process
 // start, probing, setting up its filters): the best of runs decodes of a
