@@ -22,44 +22,59 @@ bool makeNoiseFile(const QString& path, int seconds, const QStringList& codecArg
     return ffmpeg.waitForFinished(600000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
 }
 
-double ffmpegDecodeMs(const QString& path, const QString& output, int decodeThreads)
+namespace {
+
+// `-threads N -i path` (N only when above 0: otherwise ffmpeg's own choice).
+QStringList inputArgs(const QString& path, int decodeThreads)
 {
-    QStringList args{"-v", "error", "-nostdin"};
+    QStringList args;
     if (decodeThreads > 0)
         args << "-threads" << QString::number(decodeThreads);
-    args << "-i" << path << "-f" << "f32le" << "-ac" << "2" << "-ar" << "44100" << "-y" << output;
+    return args << "-i" << path;
+}
+
+// Wall time in ms of the ffmpeg command with args, -1 when it fails;
+// *errorOutput, when given, gets what it printed on stderr.
+double ffmpegMs(const QStringList& args, QByteArray* errorOutput = nullptr)
+{
     QProcess ffmpeg;
     QElapsedTimer timer;
     timer.start();
     ffmpeg.start("ffmpeg", args);
     const bool ok = ffmpeg.waitForFinished(600000) && ffmpeg.exitCode() == 0;
     const double ms = double(timer.nsecsElapsed()) / 1e6;
+    if (errorOutput)
+        *errorOutput = ffmpeg.readAllStandardError();
+    return ok ? ms : -1.0;
+}
+
+}  // namespace
+
+double ffmpegDecodeMs(const QString& path, const QString& output, int decodeThreads)
+{
+    const double ms = ffmpegMs(QStringList{"-v", "error", "-nostdin"} + inputArgs(path, decodeThreads)
+                               + QStringList{"-f", "f32le", "-ac", "2", "-ar", "44100", "-y", output});
     if (output != QLatin1String("/dev/null"))
         QFile::remove(output);
-    return ok ? ms : -1.0;
+    return ms;
 }
 
 double ffmpegLoudnessMs(const QString& path, int decodeThreads, double* lufs)
 {
     // The summary is printed at the info level, the per-frame lines (kept
     // out) at the verbose one.
-    QStringList args{"-hide_banner", "-nostats", "-v", "info", "-nostdin"};
-    if (decodeThreads > 0)
-        args << "-threads" << QString::number(decodeThreads);
-    args << "-i" << path << "-af" << "ebur128=framelog=verbose" << "-f" << "null" << "-";
-    QProcess ffmpeg;
-    QElapsedTimer timer;
-    timer.start();
-    ffmpeg.start("ffmpeg", args);
-    const bool ok = ffmpeg.waitForFinished(600000) && ffmpeg.exitCode() == 0;
-    const double ms = double(timer.nsecsElapsed()) / 1e6;
-    if (ok && lufs) {
-        const QString log = QString::fromUtf8(ffmpeg.readAllStandardError());
+    QByteArray log;
+    const double ms = ffmpegMs(QStringList{"-hide_banner", "-nostats", "-v", "info", "-nostdin"}
+                                   + inputArgs(path, decodeThreads)
+                                   + QStringList{"-af", "ebur128=framelog=verbose", "-f", "null", "-"},
+                               &log);
+    if (ms >= 0.0 && lufs) {
         const QRegularExpressionMatch match =
-            QRegularExpression(QStringLiteral("Integrated loudness:\\s*I:\\s*(-?[0-9.]+) LUFS")).match(log);
+            QRegularExpression(QStringLiteral("Integrated loudness:\\s*I:\\s*(-?[0-9.]+) LUFS"))
+                .match(QString::fromUtf8(log));
         *lufs = match.hasMatch() ? match.captured(1).toDouble() : 0.0;
     }
-    return ok ? ms : -1.0;
+    return ms;
 }
 
 double ffmpegStartupMs(const QString& nearPath, const QStringList& codecArgs,
