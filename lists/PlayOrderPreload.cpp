@@ -96,26 +96,13 @@ void PlayOrderPreload::refresh()
     AudioEngine* engine = m_registry->audioEngine();
     if (!engine)
         return;
-    // Of the table, only the rows from the selected one on can be planned:
-    // those, wrapping round, up to the planned count and the current cue.
-    Cue* selected = m_selected.data();
-    const qsizetype rows = m_shown.size();
-    qsizetype start = 0;
-    if (selected) {
-        for (qsizetype row = 0; row < rows; ++row) {
-            if (m_shown.at(row).data() == selected) {
-                start = row;
-                break;
-            }
-        }
-    }
     QList<Cue*> shown;
-    for (qsizetype k = 0; k < rows && shown.size() <= kPlannedCues; ++k) {
-        if (Cue* cue = m_shown.at((start + k) % rows).data())
-            shown.append(cue);
-    }
+    shown.reserve(m_shown.size());
+    for (const QPointer<Cue>& cue : std::as_const(m_shown))
+        if (cue)
+            shown.append(cue.data());
     Cue* current = m_registry->getCurrentCue();
     const Plan next = plan(m_registry->playMode(), current, m_registry->getPlaylist(), m_registry->getCurrentIndex(),
-                           shown, selected);
+                           shown, m_selected.data());
     engine->preloadCues(next.order, next.decodeAhead);
 }

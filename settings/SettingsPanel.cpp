@@ -1,7 +1,5 @@
 #include "settings/SettingsPanel.h"
 
-#include "settings/SettingsWriter.h"
-
 #include "input/HidDeviceManager.h"
 #include "model/Cue.h"  // AudioEngine.h needs the complete type
 #include "model/DatabaseManager.h"

@@ -297,7 +297,6 @@ void DatabaseIntegrityTest::failedWritesAreReported()
     db->execute("PRAGMA query_only = OFF");
 }
 
-QTEST_GUILESS_MAIN(DatabaseIntegrityTest)
 // A damaged page can hand out a rowid lower than the rows before it: here
 // the last row before a wrecked page of the cue table claims rowid 5. The
 // rescue, going on after the wrecked page from the last rowid it read, must
@@ -339,4 +338,5 @@ void DatabaseIntegrityTest::rowsOutOfOrderDoNotKeepTheRescueGoing()
     QVERIFY2(last > wrecked.firstRowid, qPrintable(QStringLiteral("last rescued row %1").arg(last)));
 }
 
+QTEST_GUILESS_MAIN(DatabaseIntegrityTest)
 #include "DatabaseIntegrityTest.moc"

@@ -108,6 +108,13 @@ private:
         sqlite3_close(db);
         return nullptr;
     }
+    // That database in a folder of its own, closed when it goes.
+    struct Log {
+        QTemporaryDir dir;
+        QString path = dir.filePath("log.db");
+        sqlite3* db = openLog(path);
+        ~Log() { sqlite3_close(db); }
+    };
     static int pragma(sqlite3* db, const char* sql)
     {
         sqlite3_stmt* statement = nullptr;
@@ -127,31 +134,27 @@ private Q_SLOTS:
 
 void WalCheckpointerTest::commitsLeaveTheCheckpointToTheThread()
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("log.db");
-    sqlite3* db = openLog(path);
-    QVERIFY(db);
+    Log log;
+    QVERIFY(log.db);
     {
-        WalCheckpointer checkpointer(db, path);
+        WalCheckpointer checkpointer(log.db, log.path);
         QVERIFY(checkpointer.isRunning());
         // The connection no longer checkpoints inside its commits.
-        QCOMPARE(pragma(db, "PRAGMA wal_autocheckpoint"), 0);
+        QCOMPARE(pragma(log.db, "PRAGMA wal_autocheckpoint"), 0);
 
         // About 300 pages per commit: the fourth takes the log past the limit.
         for (int i = 0; i < 4; ++i)
-            QVERIFY(exec(db, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
-                             "INSERT INTO t SELECT randomblob(4000) FROM n"));
+            QVERIFY(insertPages(log.db, 300));
         QTRY_VERIFY_WITH_TIMEOUT(checkpointer.checkpointCount() > 0, 10000);
         // Everything is in the file, copied by the thread: the log's index
         // says so before anyone else checkpoints.
-        const QPair<quint32, quint32> state = logState(path);
+        const QPair<quint32, quint32> state = logState(log.path);
         QVERIFY(state.first >= 1200);
         QCOMPARE(state.second, state.first);
     }
     // Without the thread the connection checkpoints by itself again.
-    QCOMPARE(pragma(db, "PRAGMA wal_autocheckpoint"), WalCheckpointer::kCheckpointPages);
-    QCOMPARE(pragma(db, "SELECT COUNT(*) FROM t"), 1200);
-    sqlite3_close(db);
+    QCOMPARE(pragma(log.db, "PRAGMA wal_autocheckpoint"), WalCheckpointer::kCheckpointPages);
+    QCOMPARE(pragma(log.db, "SELECT COUNT(*) FROM t"), 1200);
 }
 
 void WalCheckpointerTest::unopenableFileKeepsSqlitesOwnCheckpoints()
@@ -170,33 +173,30 @@ void WalCheckpointerTest::unopenableFileKeepsSqlitesOwnCheckpoints()
 
 void WalCheckpointerTest::largeCommitLeavesTheCopyToTheThread()
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("log.db");
-    sqlite3* db = openLog(path);
-    QVERIFY(db);
+    Log log;
+    QVERIFY(log.db);
     {
-        WalCheckpointer checkpointer(db, path, 200);
+        WalCheckpointer checkpointer(log.db, log.path, 200);
         QVERIFY(checkpointer.isRunning());
         // One commit takes the log past the fallback at once: nothing is
         // copied inside it, the thread copies it on its own connection.
         DatabaseFileWrites writes;
         QVERIFY(writes.installed());
-        QVERIFY(insertPages(db, 300));
-        const QPair<quint32, quint32> afterCommit = logState(path);
+        QVERIFY(insertPages(log.db, 300));
+        const QPair<quint32, quint32> afterCommit = logState(log.path);
         QVERIFY(afterCommit.first >= 300);
         QTRY_VERIFY_WITH_TIMEOUT(checkpointer.checkpointCount() > 0, 10000);
         QCOMPARE(writes.onTestThread(), 0);
         QVERIFY(writes.elsewhere() > 0);
-        const QPair<quint32, quint32> copied = logState(path);
+        const QPair<quint32, quint32> copied = logState(log.path);
         QVERIFY2(copied.second >= afterCommit.first,
                  qPrintable(QStringLiteral("%1 of %2 frames copied").arg(copied.second).arg(copied.first)));
 
         // Copied in full, the log starts over with the next write.
-        QVERIFY(insertPages(db, 100));
-        QVERIFY(logState(path).first < afterCommit.first);
+        QVERIFY(insertPages(log.db, 100));
+        QVERIFY(logState(log.path).first < afterCommit.first);
     }
-    QCOMPARE(pragma(db, "SELECT COUNT(*) FROM t"), 400);
-    sqlite3_close(db);
+    QCOMPARE(pragma(log.db, "SELECT COUNT(*) FROM t"), 400);
 }
 
 void WalCheckpointerTest::checkpointsDoNotWaitForAPauseInTheSaves()
@@ -204,24 +204,21 @@ void WalCheckpointerTest::checkpointsDoNotWaitForAPauseInTheSaves()
     // Saves in a row, a dozen pages each with no pause between them: the
     // thread copies the log while they go on, so each flush of the log to
     // disk stays a few megabytes rather than all of it at once later.
-    QTemporaryDir dir;
-    const QString path = dir.filePath("log.db");
-    sqlite3* db = openLog(path);
-    QVERIFY(db);
+    Log log;
+    QVERIFY(log.db);
     {
-        WalCheckpointer checkpointer(db, path);
+        WalCheckpointer checkpointer(log.db, log.path);
         QVERIFY(checkpointer.isRunning());
-        quint32 logAtFirstCheckpoint = 0;
-        for (int i = 0; i < 700 && logAtFirstCheckpoint == 0; ++i) {
-            QVERIFY(insertPages(db, 12));
+        int pagesAtFirstCheckpoint = 0;
+        for (int pages = 12; pages <= 700 * 12 && pagesAtFirstCheckpoint == 0; pages += 12) {
+            QVERIFY(insertPages(log.db, 12));
             if (checkpointer.checkpointCount() > 0)
-                logAtFirstCheckpoint = logState(path).first;
+                pagesAtFirstCheckpoint = pages;
         }
-        QVERIFY2(logAtFirstCheckpoint > 0, "no checkpoint during 700 saves");
-        QVERIFY2(logAtFirstCheckpoint < 4 * WalCheckpointer::kCheckpointPages,
-                 qPrintable(QStringLiteral("first checkpoint with %1 pages in the log").arg(logAtFirstCheckpoint)));
+        QVERIFY2(pagesAtFirstCheckpoint > 0, "no checkpoint during 700 saves");
+        QVERIFY2(pagesAtFirstCheckpoint < 4 * WalCheckpointer::kCheckpointPages,
+                 qPrintable(QStringLiteral("first checkpoint after %1 pages written").arg(pagesAtFirstCheckpoint)));
     }
-    sqlite3_close(db);
 }
 
 QTEST_GUILESS_MAIN(WalCheckpointerTest)
