@@ -89,17 +89,35 @@ QList<WaveformLabel> WaveformLabelLayout::place(QList<WaveformLabel> labels)
     return placed;
 }
 
+// The box as drawRect() draws it with a 1 px frame, made of plain rectangles:
+// Qt fills those on this thread, where a framed rectangle in a translucent
+// colour is handed in parts to the global thread pool and waited for.
+void WaveformLabelLayout::paintBox(QPainter& painter, const QRect& box, const QColor& fill, const QColor& frame)
+{
+    if (box.width() < 3 || box.height() < 3) {
+        painter.setPen(frame.isValid() ? QPen(frame, 1) : QPen(Qt::NoPen));
+        painter.setBrush(fill.isValid() ? QBrush(fill) : QBrush(Qt::NoBrush));
+        painter.drawRect(box.adjusted(0, 0, -1, -1));
+        painter.setBrush(Qt::NoBrush);
+        return;
+    }
+    if (fill.isValid())
+        painter.fillRect(QRect(box.left(), box.top(), box.width() - 1, box.height() - 1), fill);
+    if (frame.isValid()) {
+        painter.fillRect(QRect(box.left(), box.top(), box.width(), 1), frame);
+        painter.fillRect(QRect(box.left(), box.bottom(), box.width(), 1), frame);
+        painter.fillRect(QRect(box.left(), box.top() + 1, 1, box.height() - 2), frame);
+        painter.fillRect(QRect(box.right(), box.top() + 1, 1, box.height() - 2), frame);
+    }
+}
+
 void WaveformLabelLayout::paint(QPainter& painter, const QList<WaveformLabel>& labels)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
     for (const WaveformLabel& label : labels) {
-        if (label.fill.isValid() || label.frame.isValid()) {
-            painter.setPen(label.frame.isValid() ? QPen(label.frame, 1) : QPen(Qt::NoPen));
-            painter.setBrush(label.fill.isValid() ? QBrush(label.fill) : QBrush(Qt::NoBrush));
-            painter.drawRect(label.rect.adjusted(0, 0, -1, -1));
-        }
-        painter.setBrush(Qt::NoBrush);
+        if (label.fill.isValid() || label.frame.isValid())
+            paintBox(painter, label.rect, label.fill, label.frame);
         painter.setFont(label.font);
         painter.setPen(QPen(label.textColour, 1));
         painter.drawText(label.rect, label.alignment, label.text);

@@ -52,6 +52,7 @@ public:
 private:
     bool isFree(const QRect& rect) const;
     QRect placeOne(const WaveformLabel& label) const;
+    static void paintBox(QPainter& painter, const QRect& box, const QColor& fill, const QColor& frame);
 
     QRect m_area;
     int m_gap;

@@ -630,11 +630,15 @@ void WaveformWidget::paintEvent(QPaintEvent*)
         rebuildBackground();
     if (m_overlayDirty)
         rebuildOverlay();
-    // Three cached layers; a playhead tick only redraws the middle one.
+    // Two cached layers with the playhead between them: a playhead tick
+    // only places the playhead again.
     QPainter painter(this);
     painter.drawPixmap(0, 0, m_backgroundCache);
     if (m_cue) {
-        painter.drawPixmap(0, 0, m_overlayCache);
+        // A plain rectangle: Qt fills it on this thread, where a line the
+        // view's height is split into parts for the global thread pool.
+        if (!m_playheadBar.isEmpty())
+            painter.fillRect(m_playheadBar, m_playheadColor);
         painter.drawPixmap(0, 0, m_envelopeCache);
         // The texts go above everything, where no one covers another.
         WaveformLabelLayout::paint(painter, placedLabels());
@@ -702,18 +706,10 @@ void WaveformWidget::rebuildOverlay()
 {
     if (width() < 1 || height() < 1)
         return;
-    const qreal ratio = devicePixelRatioF();
-    const QSize pixels = size() * ratio;
-    if (m_overlayCache.isNull() || m_overlayCache.size() != pixels) {
-        m_overlayCache = QPixmap(pixels);
-        m_overlayCache.setDevicePixelRatio(ratio);
-    }
-    m_overlayCache.fill(Qt::transparent);
+    m_playheadBar = QRect();
     m_playheadLabels.clear();
-    if (m_cue) {
-        QPainter painter(&m_overlayCache);
-        drawPlayhead(painter);
-    }
+    if (m_cue)
+        placePlayhead();
     m_overlayDirty = false;
     ++m_overlayRebuilds;
 }
@@ -963,7 +959,7 @@ void WaveformWidget::drawLoopLabels(QPainter& painter)
     }
 }
 
-void WaveformWidget::drawPlayhead(QPainter& painter)
+void WaveformWidget::placePlayhead()
 {
     if (durationMs() < 1)
         return;
@@ -978,8 +974,8 @@ void WaveformWidget::drawPlayhead(QPainter& painter)
     const float xs = timeToX(loopStart);
     const float xe = timeToX(loopEnd);
 
-    painter.setPen(solidPen(m_playheadColor, 2));
-    painter.drawLine(int(x), 0, int(x), h);
+    // The two pixel columns a 2 px line at x covers.
+    m_playheadBar = QRect(int(x) - 1, 0, 2, h);
 
     m_playheadLabels = WaveformTexts::playheadBoxes(font(), x, xs, xe, w, h, formatPosition(p),
                                                     formatPosition(std::max<qint64>(loopEnd - p, 0)));

@@ -22,9 +22,9 @@ class QPainter;
 // and scrolls here; in show mode it is a read-only view of the loop region.
 //
 // It never owns the cue: it watches it through a guarded pointer and writes
-// every edit back through the cue's setters. Painting is cached in three
-// layers (background, playhead, fades and envelopes); a playhead move redraws
-// only the playhead layer.
+// every edit back through the cue's setters. Painting is cached in two
+// layers (background; fades and envelopes) with the playhead drawn between
+// them; a playhead move only places the playhead again.
 class WaveformWidget : public QWidget {
     Q_OBJECT
 
@@ -93,7 +93,7 @@ public:
     QList<EnvelopePoint> editedPanPoints() const { return m_panPoints; }
     double volumeAt(qint64 ms) const;
 
-    // How often each cached layer was redrawn.
+    // How often the background layer was redrawn, and the playhead placed.
     int backgroundRebuildCount() const { return m_backgroundRebuilds; }
     // The texts as they are drawn now, each where the label layout put it.
     QList<WaveformLabel> placedLabels();
@@ -175,7 +175,7 @@ private:
     void drawNoPeaks(QPainter& painter);
     void drawLoopRegion(QPainter& painter);
     void drawLoopLabels(QPainter& painter);
-    void drawPlayhead(QPainter& painter);
+    void placePlayhead();
     void drawFadesAndEnvelopes(QPainter& painter);
     void drawLevelBar(QPainter* painter);
     QString displayName() const;
@@ -245,7 +245,7 @@ private:
     QColor m_playheadColor{255, 100, 100};
     int m_displayMode = 1;
     QPixmap m_backgroundCache;
-    QPixmap m_overlayCache;
+    QRect m_playheadBar;  // the playhead's two pixel columns
     QPixmap m_envelopeCache;
     // Texts of the cached layers and of the playhead, and the marks they
     // keep clear of; laid out together and drawn above all layers.

@@ -38,6 +38,7 @@ private Q_SLOTS:
     void destroyedCueIsHarmless();
 
     void playheadTickRedrawsOnlyOverlay();
+    void playheadTickPaintsWithoutThePool();
     void playheadIsDrawnAtItsTime();
     void loopRegionShadesOutside();
     void waveformIsDrawnAroundMiddle();
@@ -513,6 +514,44 @@ void WaveformWidgetTest::playheadTickRedrawsOnlyOverlay()
     view->repaint();
     view->repaint();
     QCOMPARE(view->backgroundRebuildCount(), backgrounds + 1);
+}
+
+// Qt's raster engine hands a drawing of many spans (a line the view's height,
+// a layer's fill) to the global pool in parts and waits for them. The pool
+// also runs the waveform analyses, and on a busy or virtual machine each
+// hand-over costs a wake-up of another core: a playhead tick, ten times a
+// second while a cue plays, must not go through it.
+void WaveformWidgetTest::playheadTickPaintsWithoutThePool()
+{
+    Cue* cue = f.makeCue(100000, 20000, 80000);
+    cue->setFadeEnabled(true);
+    cue->setEnvelopeEnabled(true);
+    cue->setPanEnvelopeEnabled(true);
+    WaveformWidget* view = f.makeView(cue);
+    QVERIFY(view);
+    view->repaint();
+
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const int threads = pool->maxThreadCount();
+    pool->setMaxThreadCount(1);
+    constexpr int kHeldMs = 500;
+    QSemaphore started;
+    pool->start([&started] {
+        started.release();
+        QThread::msleep(kHeldMs);
+    });
+    started.acquire();
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 1; i <= 3; ++i) {
+        view->setPlaybackPosition(cue, 20000 + i * 1000);
+        view->repaint();
+    }
+    const qint64 paintMs = timer.elapsed();
+    pool->waitForDone();
+    pool->setMaxThreadCount(threads);
+    QVERIFY2(paintMs < kHeldMs / 2, qPrintable(QStringLiteral("three playhead ticks took %1 ms, waiting for the pool")
+                                                    .arg(paintMs)));
 }
 
 void WaveformWidgetTest::playheadIsDrawnAtItsTime()
