@@ -94,7 +94,9 @@ void LoudnessRampEndToEndTest::aMeasurementLandingWhileTheCueSoundsMovesTheLevel
     QTest::qWait(500);
     openGate();
     QTRY_COMPARE(AudioEngine::instance()->lufsGain(), 6.0);
-    QTest::qWait(1200);
+    // 1.2 s played after the new gain: its 500 ms ramp and a steady stretch.
+    const qint64 played = m_show.framesPlayed();
+    QTRY_VERIFY_WITH_TIMEOUT(m_show.framesPlayed() >= played + qint64(kRate) * 6 / 5, 15000);
     CueManager::instance()->stopPlaylist();
     window.reset();
     QThreadPool::globalInstance()->waitForDone();

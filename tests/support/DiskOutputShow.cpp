@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTableView>
 #include <QTreeView>
 #include <QtTest>
@@ -61,6 +62,11 @@ void DiskOutputShow::openWithCueSelected(std::unique_ptr<MainWindow>& window) co
     QCOMPARE(table->model()->rowCount(), 1);
     const QModelIndex row = table->model()->index(0, SongTableModel::DurationColumn);
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(row).center());
+}
+
+qint64 DiskOutputShow::framesPlayed() const
+{
+    return QFileInfo(m_outputFile).size() / qint64(2 * sizeof(float));
 }
 
 std::vector<float> DiskOutputShow::deviceOutput() const

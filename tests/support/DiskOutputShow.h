@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 #include <memory>
 #include <vector>
@@ -29,6 +30,9 @@ public:
     // What the device was given, interleaved stereo. Read once the window is
     // gone: closing the device flushes the file.
     std::vector<float> deviceOutput() const;
+    // Frames the device has played so far (the driver writes as it plays):
+    // a wait in played time, which a loaded machine cannot shorten.
+    qint64 framesPlayed() const;
 
 private:
     QString m_outputFile;
