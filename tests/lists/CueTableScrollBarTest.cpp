@@ -1,12 +1,11 @@
 #include "TrackListFixture.h"
+#include "support/HeldThreadPool.h"
 #include "support/TestTiming.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QScrollBar>
-#include <QSemaphore>
-#include <QThreadPool>
 
 // The cue table's scroll bar spans the whole table. Qt's raster engine hands
 // large non-solid fills (the Fusion bar's gradients) to the global pool and
@@ -45,19 +44,8 @@ void CueTableScrollBarTest::paintsWithoutThePool()
     bar->setRange(0, 10000);
     bar->resize(bar->sizeHint().width(), height);
 
-    // The pool's only thread is held for a while: painting that waits for
-    // the pool waits for it.
-    QThreadPool* pool = QThreadPool::globalInstance();
-    const int threads = pool->maxThreadCount();
-    pool->setMaxThreadCount(1);
     constexpr int kHeldMs = 500;
-    QSemaphore started;
-    pool->start([&started] {
-        started.release();
-        QThread::msleep(kHeldMs);
-    });
-    started.acquire();
-
+    HeldThreadPool held(kHeldMs);
     QImage image(bar->size(), QImage::Format_ARGB32_Premultiplied);
     QElapsedTimer timer;
     timer.start();
@@ -66,8 +54,7 @@ void CueTableScrollBarTest::paintsWithoutThePool()
         bar->render(&image);
     }
     const qint64 paintMs = timer.elapsed();
-    pool->waitForDone();
-    pool->setMaxThreadCount(threads);
+    held.release();
     f.tearDown();
     QVERIFY2(paintMs < kHeldMs / 2 * TestTiming::kSlowdown,
              qPrintable(QStringLiteral("three paints of the bar took %1 ms, waiting for the pool").arg(paintMs)));

@@ -1,7 +1,9 @@
 #include "WaveformViewFixture.h"
 
 #include "waveform/WaveformLabelLayout.h"
+#include "support/HeldThreadPool.h"
 #include "support/LogCapture.h"
+#include "support/TestTiming.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -49,6 +51,8 @@ private Q_SLOTS:
     void textsNeverOverlap();
 
 private:
+    WaveformWidget* dressedView(Cue*& cue);
+
     WaveformViewFixture f;
     QTemporaryDir m_dbDir;
 };
@@ -490,13 +494,20 @@ void WaveformWidgetTest::destroyedCueIsHarmless()
     QVERIFY(!shot(view).isNull());
 }
 
-void WaveformWidgetTest::playheadTickRedrawsOnlyOverlay()
+// A cue with a loop region, fades and both envelopes, in a shown view.
+WaveformWidget* WaveformWidgetTest::dressedView(Cue*& cue)
 {
-    Cue* cue = f.makeCue(100000, 20000, 80000);
+    cue = f.makeCue(100000, 20000, 80000);
     cue->setFadeEnabled(true);
     cue->setEnvelopeEnabled(true);
     cue->setPanEnvelopeEnabled(true);
-    WaveformWidget* view = f.makeView(cue);
+    return f.makeView(cue);
+}
+
+void WaveformWidgetTest::playheadTickRedrawsOnlyOverlay()
+{
+    Cue* cue = nullptr;
+    WaveformWidget* view = dressedView(cue);
     QVERIFY(view);
     view->repaint();
     const int backgrounds = view->backgroundRebuildCount();
@@ -523,24 +534,13 @@ void WaveformWidgetTest::playheadTickRedrawsOnlyOverlay()
 // second while a cue plays, must not go through it.
 void WaveformWidgetTest::playheadTickPaintsWithoutThePool()
 {
-    Cue* cue = f.makeCue(100000, 20000, 80000);
-    cue->setFadeEnabled(true);
-    cue->setEnvelopeEnabled(true);
-    cue->setPanEnvelopeEnabled(true);
-    WaveformWidget* view = f.makeView(cue);
+    Cue* cue = nullptr;
+    WaveformWidget* view = dressedView(cue);
     QVERIFY(view);
     view->repaint();
 
-    QThreadPool* pool = QThreadPool::globalInstance();
-    const int threads = pool->maxThreadCount();
-    pool->setMaxThreadCount(1);
     constexpr int kHeldMs = 500;
-    QSemaphore started;
-    pool->start([&started] {
-        started.release();
-        QThread::msleep(kHeldMs);
-    });
-    started.acquire();
+    HeldThreadPool held(kHeldMs);
     QElapsedTimer timer;
     timer.start();
     for (int i = 1; i <= 3; ++i) {
@@ -548,9 +548,8 @@ void WaveformWidgetTest::playheadTickPaintsWithoutThePool()
         view->repaint();
     }
     const qint64 paintMs = timer.elapsed();
-    pool->waitForDone();
-    pool->setMaxThreadCount(threads);
-    QVERIFY2(paintMs < kHeldMs / 2, qPrintable(QStringLiteral("three playhead ticks took %1 ms, waiting for the pool")
+    held.release();
+    QVERIFY2(paintMs < kHeldMs / 2 * TestTiming::kSlowdown, qPrintable(QStringLiteral("three playhead ticks took %1 ms, waiting for the pool")
                                                     .arg(paintMs)));
 }
 
