@@ -118,7 +118,7 @@ Playback playFor(Cue* cue, int seconds, WaveformWidget* view, LevelMeterScrollBa
 
     registry->playCue(cue, 8000);
     BenchRun::idleFor(500);  // past the device start
-    const int overlaysBefore = view ? view->overlayRebuildCount() : 0;
+    const int placementsBefore = view ? view->playheadPlacementCount() : 0;
     const double cpuBefore = threadCpuMs();
     QElapsedTimer wall;
     wall.start();
@@ -129,7 +129,7 @@ Playback playFor(Cue* cue, int seconds, WaveformWidget* view, LevelMeterScrollBa
     const double wallMs = double(wall.nsecsElapsed()) / 1e6;
     Playback result;
     result.guiCpuPercent = 100.0 * cpu / wallMs;
-    result.viewRepaints = view ? view->overlayRebuildCount() - overlaysBefore : 0;
+    result.viewRepaints = view ? view->playheadPlacementCount() - placementsBefore : 0;
     registry->stopPlaylist();
     BenchRun::idleFor(300);
     QObject::disconnect(position);

@@ -132,16 +132,17 @@ void WaveformWidget::setViewRange(qint64 startMs, qint64 endMs)
     redrawAll();
 }
 
-// A layer marked dirty is drawn again at the next paint; update() asks for it.
-void WaveformWidget::markOverlayDirty()
+// What is marked dirty (the background layer, the playhead's place) is drawn
+// again at the next paint; update() asks for it.
+void WaveformWidget::markPlayheadDirty()
 {
-    m_overlayDirty = true;
+    m_playheadDirty = true;
 }
 
 void WaveformWidget::markAllDirty()
 {
     m_backgroundDirty = true;
-    m_overlayDirty = true;
+    m_playheadDirty = true;
 }
 
 void WaveformWidget::redrawBackground()
@@ -150,9 +151,9 @@ void WaveformWidget::redrawBackground()
     update();
 }
 
-void WaveformWidget::redrawOverlay()
+void WaveformWidget::redrawPlayhead()
 {
-    markOverlayDirty();
+    markPlayheadDirty();
     update();
 }
 
@@ -388,14 +389,14 @@ void WaveformWidget::setPlaybackPosition(Cue* playingCue, qint64 positionMs)
         position = loopStartMs();
     }
     m_positionMs = position;
-    redrawOverlay();
+    redrawPlayhead();
 }
 
 void WaveformWidget::setPosition(qint64 positionMs)
 {
     m_positionMs = positionMs;
     m_seekDragMs = positionMs;
-    redrawOverlay();
+    redrawPlayhead();
 }
 
 void WaveformWidget::setShowMode(bool on)
@@ -461,7 +462,7 @@ void WaveformWidget::setGridColor(const QColor& color)
 void WaveformWidget::setPlayheadColor(const QColor& color)
 {
     m_playheadColor = color;
-    redrawOverlay();
+    redrawPlayhead();
 }
 
 void WaveformWidget::setDisplayMode(int mode)
@@ -628,8 +629,8 @@ void WaveformWidget::paintEvent(QPaintEvent*)
 {
     if (m_backgroundDirty)
         rebuildBackground();
-    if (m_overlayDirty)
-        rebuildOverlay();
+    if (m_playheadDirty)
+        placePlayhead();
     // Two cached layers with the playhead between them: a playhead tick
     // only places the playhead again.
     QPainter painter(this);
@@ -649,8 +650,8 @@ QList<WaveformLabel> WaveformWidget::placedLabels()
 {
     if (m_backgroundDirty)
         rebuildBackground();
-    if (m_overlayDirty)
-        rebuildOverlay();
+    if (m_playheadDirty)
+        placePlayhead();
     if (!m_cue)
         return {};
     WaveformLabelLayout layout(rect());
@@ -702,16 +703,16 @@ void WaveformWidget::rebuildEnvelopeLayer()
     }
 }
 
-void WaveformWidget::rebuildOverlay()
+void WaveformWidget::placePlayhead()
 {
     if (width() < 1 || height() < 1)
         return;
     m_playheadBar = QRect();
     m_playheadLabels.clear();
     if (m_cue)
-        placePlayhead();
-    m_overlayDirty = false;
-    ++m_overlayRebuilds;
+        measurePlayhead();
+    m_playheadDirty = false;
+    ++m_playheadPlacements;
 }
 
 void WaveformWidget::drawTimeGrid(QPainter& painter)
@@ -959,7 +960,7 @@ void WaveformWidget::drawLoopLabels(QPainter& painter)
     }
 }
 
-void WaveformWidget::placePlayhead()
+void WaveformWidget::measurePlayhead()
 {
     if (durationMs() < 1)
         return;
@@ -1165,7 +1166,7 @@ void WaveformWidget::reportCommittedLoop()
 void WaveformWidget::movePlayheadTo(qint64 positionMs)
 {
     m_positionMs = positionMs;
-    markOverlayDirty();
+    markPlayheadDirty();
     Q_EMIT positionClicked(positionMs);
 }
 
@@ -1234,7 +1235,7 @@ void WaveformWidget::mousePressEvent(QMouseEvent* event)
     } else {
         const qint64 t = std::min(std::max(xToTime(pos.x()), m_cue->loopStartMs()), effectiveLoopEnd());
         m_positionMs = m_seekDragMs = t;
-        redrawOverlay();
+        redrawPlayhead();
         m_dragMode = DragSeek;
         m_pressed = true;
         return;
@@ -1366,7 +1367,7 @@ void WaveformWidget::mouseMoveEvent(QMouseEvent* event)
             qint64 t = std::clamp<qint64>(xToTime(pos.x()), 0, std::max<qint64>(duration, 0));
             t = std::max(std::min(t, effectiveLoopEnd()), m_cue->loopStartMs());
             m_seekDragMs = m_positionMs = t;
-            redrawOverlay();
+            redrawPlayhead();
             break;
         }
         case DragLoopStart: {
@@ -1496,7 +1497,7 @@ void WaveformWidget::mouseReleaseEvent(QMouseEvent* event)
         case DragSeek: {
             const qint64 t = std::max(std::min(xToTime(pos.x()), effectiveLoopEnd()), m_cue->loopStartMs());
             m_seekDragMs = m_positionMs = t;
-            redrawOverlay();
+            redrawPlayhead();
             Q_EMIT positionClicked(t);
             break;
         }

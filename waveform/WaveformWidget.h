@@ -95,9 +95,9 @@ public:
 
     // How often the background layer was redrawn, and the playhead placed.
     int backgroundRebuildCount() const { return m_backgroundRebuilds; }
+    int playheadPlacementCount() const { return m_playheadPlacements; }
     // The texts as they are drawn now, each where the label layout put it.
     QList<WaveformLabel> placedLabels();
-    int overlayRebuildCount() const { return m_overlayRebuilds; }
 
     // Maps between time, value and pixels
     float timeToX(qint64 ms) const { return mapping().timeToX(ms); }
@@ -148,10 +148,10 @@ private:
     void showWholeFile();
     void zoomBy(double factor, qint64 anchorMs);
     void setViewRange(qint64 startMs, qint64 endMs);
-    void markOverlayDirty();
+    void markPlayheadDirty();
     void markAllDirty();
     void redrawBackground();
-    void redrawOverlay();
+    void redrawPlayhead();
     void redrawAll();
     void resetGesture();
     void abandonGesture();
@@ -167,7 +167,7 @@ private:
 
     // Painting
     void rebuildBackground();
-    void rebuildOverlay();
+    void placePlayhead();
     void rebuildEnvelopeLayer();
     void drawTimeGrid(QPainter& painter);
     void drawWaveform(QPainter& painter);
@@ -175,7 +175,7 @@ private:
     void drawNoPeaks(QPainter& painter);
     void drawLoopRegion(QPainter& painter);
     void drawLoopLabels(QPainter& painter);
-    void placePlayhead();
+    void measurePlayhead();  // its two pixel columns and its texts
     void drawFadesAndEnvelopes(QPainter& painter);
     void drawLevelBar(QPainter* painter);
     QString displayName() const;
@@ -253,7 +253,7 @@ private:
     QList<QRect> m_layerMarks;
     QList<WaveformLabel> m_playheadLabels;
     bool m_backgroundDirty = true;
-    bool m_overlayDirty = true;
+    bool m_playheadDirty = true;
     bool m_pressed = false;
     int m_dragMode = DragNone;
     QPoint m_pressPos;
@@ -273,5 +273,5 @@ private:
     bool m_showMode = false;
 
     int m_backgroundRebuilds = 0;
-    int m_overlayRebuilds = 0;
+    int m_playheadPlacements = 0;
 };

@@ -39,7 +39,7 @@ private Q_SLOTS:
     void cueEnvelopeSwitchesChooseEditedEnvelope();
     void destroyedCueIsHarmless();
 
-    void playheadTickRedrawsOnlyOverlay();
+    void playheadTickRedrawsOnlyThePlayhead();
     void playheadTickPaintsWithoutThePool();
     void playheadIsDrawnAtItsTime();
     void loopRegionShadesOutside();
@@ -504,14 +504,14 @@ WaveformWidget* WaveformWidgetTest::dressedView(Cue*& cue)
     return f.makeView(cue);
 }
 
-void WaveformWidgetTest::playheadTickRedrawsOnlyOverlay()
+void WaveformWidgetTest::playheadTickRedrawsOnlyThePlayhead()
 {
     Cue* cue = nullptr;
     WaveformWidget* view = dressedView(cue);
     QVERIFY(view);
     view->repaint();
     const int backgrounds = view->backgroundRebuildCount();
-    const int overlays = view->overlayRebuildCount();
+    const int placements = view->playheadPlacementCount();
     QVERIFY(backgrounds >= 1);
 
     for (int i = 1; i <= 20; ++i) {
@@ -519,7 +519,7 @@ void WaveformWidgetTest::playheadTickRedrawsOnlyOverlay()
         view->repaint();
     }
     QCOMPARE(view->backgroundRebuildCount(), backgrounds);
-    QCOMPARE(view->overlayRebuildCount(), overlays + 20);
+    QCOMPARE(view->playheadPlacementCount(), placements + 20);
 
     view->setAmplitudeScale(1.5f);  // a change of the static layers redraws them once
     view->repaint();
